@@ -1,0 +1,1 @@
+#include "layout/partition_index.h"

@@ -1,0 +1,1 @@
+#include "layout/program_list.h"

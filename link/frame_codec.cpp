@@ -1,0 +1,84 @@
+#include "link/frame_codec.h"
+
+#include "link/fcs.h"
+
+namespace veltrix {
+namespace {
+
+inline uint8_t* PutEscaped(uint8_t* out, uint8_t byte) {
+    if (byte == kFrameFlag || byte == kFrameEscape) {
+        *out++ = kFrameEscape;
+        *out++ = static_cast<uint8_t>(byte ^ kEscapeXor);
+    } else {
+        *out++ = byte;
+    }
+    return out;
+}
+
+}  // namespace
+
+size_t EncodeFrame(std::span<const uint8_t> body, uint8_t* out) {
+    const uint16_t fcs = Fcs16(body);
+    uint8_t* p = out;
+    *p++ = kFrameFlag;
+    for (uint8_t b : body) {
+        p = PutEscaped(p, b);
+    }
+    p = PutEscaped(p, static_cast<uint8_t>(fcs & 0xFF));
+    p = PutEscaped(p, static_cast<uint8_t>(fcs >> 8));
+    *p++ = kFrameFlag;
+    return static_cast<size_t>(p - out);
+}
+
+FrameCollector::Step FrameCollector::Push(uint8_t byte) {
+    if (closed_) {
+        return Step::kClosed;
+    }
+    if (position_ >= storage_.size()) {
+        return Step::kFull;
+    }
+    storage_[position_] = byte;
+    if (byte == kFrameFlag) {
+        if (position_ >= 2) {
+            ++position_;
+            closed_ = true;
+            return Step::kClosed;
+        }
+        position_ = 1;
+        return Step::kMore;
+    }
+    ++position_;
+    return position_ >= storage_.size() ? Step::kFull : Step::kMore;
+}
+
+size_t UnstuffFrame(std::span<const uint8_t> raw, uint8_t* out) {
+    size_t n = 0;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const uint8_t b = raw[i];
+        if (b == kFrameFlag) {
+            continue;
+        }
+        if (b == kFrameEscape) {
+            if (++i >= raw.size()) {
+                break;
+            }
+            out[n++] = static_cast<uint8_t>(raw[i] ^ kEscapeXor);
+        } else {
+            out[n++] = b;
+        }
+    }
+    return n;
+}
+
+bool FrameFcsMatches(std::span<const uint8_t> unstuffed) {
+    if (unstuffed.size() < kFcsLength) {
+        return false;
+    }
+    const auto body = unstuffed.first(unstuffed.size() - kFcsLength);
+    const uint16_t fcs = Fcs16(body);
+    const uint8_t lo = unstuffed[unstuffed.size() - 2];
+    const uint8_t hi = unstuffed[unstuffed.size() - 1];
+    return lo == (fcs & 0xFF) && hi == (fcs >> 8);
+}
+
+}  // namespace veltrix

@@ -1,0 +1,15 @@
+#pragma once
+// Where "COM n" lives on POSIX: the device the link COMn in the ports folder points to, else
+// /dev/ttyUSB<n-1>. The simulated board creates its link in the same folder.
+
+#include <filesystem>
+
+namespace veltrix {
+
+// $VELTRIX_PORTS, else $XDG_RUNTIME_DIR/veltrix/ports, else ~/.local/state/veltrix/ports.
+std::filesystem::path PortsFolder();
+
+// The path to open for port n: PortsFolder()/COMn when that link exists, else /dev/ttyUSB<n-1>.
+std::filesystem::path PortDevicePath(int portNumber);
+
+}  // namespace veltrix

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Set-up, build and the whole test suite: the plain build, then the same suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer.  Usage: scripts/test.sh [--plain|--sanitize]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode="${1:-all}"
+scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {  # run_suite <build dir> <extra cmake args...>
+    local dir="$1"
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > /dev/null
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+case "$mode" in
+    --plain) run_suite build ;;
+    --sanitize) run_suite build-asan -DVELTRIX_SANITIZE=ON ;;
+    all)
+        run_suite build
+        run_suite build-asan -DVELTRIX_SANITIZE=ON
+        ;;
+    *) echo "usage: scripts/test.sh [--plain|--sanitize]" >&2; exit 2 ;;
+esac

@@ -1,0 +1,81 @@
+#include "link/frame_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "link/fcs.h"
+
+namespace veltrix {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Encode(const Bytes& body) {
+    Bytes out(MaxEncodedLength(body.size()));
+    out.resize(EncodeFrame(body, out.data()));
+    return out;
+}
+
+TEST(Fcs, CheckValueAndTableEntries) {
+    const std::string digits = "123456789";
+    EXPECT_EQ(Fcs16({reinterpret_cast<const uint8_t*>(digits.data()), digits.size()}), 0x906E);
+    EXPECT_EQ(FcsTable()[1], 0x1189);
+    EXPECT_EQ(FcsTable()[2], 0x2312);
+    EXPECT_EQ(FcsTable()[128], 0x8408);
+    EXPECT_EQ(FcsTable()[255], 0x0F78);
+}
+
+TEST(EncodeFrame, WireExamples) {
+    EXPECT_EQ(Encode({0x06}), (Bytes{0x7E, 0x06, 0x4E, 0x95, 0x7E}));
+    EXPECT_EQ(Encode({0x1B, 0x21}), (Bytes{0x7E, 0x1B, 0x21, 0xF5, 0x4E, 0x7E}));
+}
+
+TEST(EncodeFrame, EscapesFlagAndEscapeBytesOnly) {
+    const Bytes wire = Encode({0x7E, 0x7D, 0x20, 0x5E});
+    const Bytes head(wire.begin(), wire.begin() + 7);
+    EXPECT_EQ(head, (Bytes{0x7E, 0x7D, 0x5E, 0x7D, 0x5D, 0x20, 0x5E}));
+    Bytes body(wire.size());
+    body.resize(UnstuffFrame(wire, body.data()));
+    ASSERT_EQ(body.size(), 6u);
+    EXPECT_TRUE(FrameFcsMatches(body));
+}
+
+// Pushes bytes until the collector closes; returns the unstuffed reply.
+Bytes Collect(const Bytes& wire, size_t capacity = 64) {
+    Bytes storage(capacity);
+    FrameCollector c(storage);
+    for (uint8_t b : wire) {
+        if (c.Push(b) != FrameCollector::Step::kMore) break;
+    }
+    Bytes out(c.Raw().size());
+    out.resize(UnstuffFrame(c.Raw(), out.data()));
+    return out;
+}
+
+TEST(FrameCollector, LeadingFlagsAndNoFlagReadAlike) {
+    EXPECT_EQ(Collect({0x7E, 0x02, 0x6A, 0xD3, 0x7E}), (Bytes{0x02, 0x6A, 0xD3}));
+    EXPECT_EQ(Collect({0x7E, 0x7E, 0x02, 0x6A, 0xD3, 0x7E}), (Bytes{0x02, 0x6A, 0xD3}));
+    EXPECT_EQ(Collect({0x02, 0x6A, 0xD3, 0x7E}), (Bytes{0x02, 0x6A, 0xD3}));
+    EXPECT_TRUE(FrameFcsMatches(Bytes{0x02, 0x6A, 0xD3}));
+}
+
+TEST(FrameCollector, EscapePairsShrinkTheReply) {
+    EXPECT_EQ(Collect({0x7E, 0x04, 0x7D, 0x5E, 0x7D, 0x5D, 0x01, 0x7E}),
+              (Bytes{0x04, 0x7E, 0x7D, 0x01}));
+}
+
+TEST(FrameCollector, ReportsFullWithoutOverrun) {
+    Bytes storage(4);
+    FrameCollector c(storage);
+    EXPECT_EQ(c.Push(0x7E), FrameCollector::Step::kMore);
+    EXPECT_EQ(c.Push(0x01), FrameCollector::Step::kMore);
+    EXPECT_EQ(c.Push(0x02), FrameCollector::Step::kMore);
+    EXPECT_EQ(c.Push(0x03), FrameCollector::Step::kFull);
+    EXPECT_EQ(c.Push(0x04), FrameCollector::Step::kFull);
+    EXPECT_EQ(c.Raw().size(), 4u);
+}
+
+}  // namespace
+}  // namespace veltrix
