@@ -1,5 +1,8 @@
 #include "link/frame_codec.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "link/fcs.h"
 
 namespace veltrix {
@@ -49,6 +52,36 @@ FrameCollector::Step FrameCollector::Push(uint8_t byte) {
     }
     ++position_;
     return position_ >= storage_.size() ? Step::kFull : Step::kMore;
+}
+
+size_t FrameCollector::Feed(std::span<const uint8_t> bytes, Step* step) {
+    Step state = closed_ ? Step::kClosed
+                         : (position_ >= storage_.size() ? Step::kFull : Step::kMore);
+    size_t taken = 0;
+    while (state == Step::kMore && taken < bytes.size()) {
+        if (position_ < 2) {
+            // Opening flags rewind to position 1: the byte-wise rule handles them.
+            state = Push(bytes[taken++]);
+            continue;
+        }
+        // From position 2 on, the first flag closes the frame: copy up to and including it.
+        const uint8_t* start = bytes.data() + taken;
+        const size_t span = std::min(storage_.size() - position_, bytes.size() - taken);
+        const void* flag = std::memchr(start, kFrameFlag, span);
+        const size_t run = flag ? static_cast<size_t>(static_cast<const uint8_t*>(flag) - start) + 1
+                                : span;
+        std::memcpy(storage_.data() + position_, start, run);
+        position_ += run;
+        taken += run;
+        if (flag) {
+            closed_ = true;
+            state = Step::kClosed;
+        } else if (position_ >= storage_.size()) {
+            state = Step::kFull;
+        }
+    }
+    *step = state;
+    return taken;
 }
 
 size_t UnstuffFrame(std::span<const uint8_t> raw, uint8_t* out) {

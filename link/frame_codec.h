@@ -32,6 +32,10 @@ public:
     explicit FrameCollector(std::span<uint8_t> storage) : storage_(storage) {}
 
     Step Push(uint8_t byte);
+    // Pushes bytes in order, by the same rules as Push, until the frame closes, the storage is
+    // full or the bytes run out. Returns how many bytes were taken: what follows the closing
+    // flag is left to the caller. `*step` is the state afterwards.
+    size_t Feed(std::span<const uint8_t> bytes, Step* step);
     void Reset() { position_ = 0; closed_ = false; }
     bool Closed() const { return closed_; }
     // The raw frame so far (up to and including the closing flag once closed).
