@@ -98,7 +98,8 @@ int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& sessio
 
 int StreamWriteBlock(int length, uint32_t address, ProgrammerSession& session,
                      const uint8_t* data) {
-    if (length < 0 || static_cast<size_t>(length) > kStreamWriteChunk || session.link == nullptr) {
+    if (length < 0 || static_cast<size_t>(length) > kStreamWriteChunk ||
+        (length > 0 && data == nullptr) || session.link == nullptr) {
         return kErrorWriteFault;
     }
     std::array<uint8_t, kStreamWriteChunk> block{};

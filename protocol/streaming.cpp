@@ -39,7 +39,8 @@ int SimpleCommand(ProgrammerSession& session, std::span<const uint8_t> request, 
 }  // namespace
 
 int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t address) {
-    if (length < 0 || static_cast<size_t>(length) > kReadMaxLength || session.link == nullptr) {
+    if (length < 0 || static_cast<size_t>(length) > kReadMaxLength || out == nullptr ||
+        session.link == nullptr) {
         return kErrorInvalidHandle;
     }
     const auto request = BuildReadRequest(address, static_cast<uint16_t>(length));
@@ -70,7 +71,7 @@ int ReadCheck(uint32_t byteCount, uint32_t startSector, ProgrammerSession& sessi
 }
 
 int GetPmicStatus(uint8_t* out, ProgrammerSession& session) {
-    if (session.link == nullptr) {
+    if (session.link == nullptr || out == nullptr) {
         return kErrorInvalidHandle;
     }
     const uint8_t request[] = {kCmdPmicStatus};
@@ -94,7 +95,7 @@ int EraseFlash(ProgrammerSession& session) {
 }
 
 int RunDdrTest(int& result, ProgrammerSession& session, const uint8_t* packet, int length) {
-    if (session.link == nullptr || length < 0) {
+    if (session.link == nullptr || length < 0 || (length > 0 && packet == nullptr)) {
         return kErrorInvalidHandle;
     }
     TimeoutBracket bracket(*session.link, kDdrTestTimeoutMs);

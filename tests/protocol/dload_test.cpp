@@ -29,11 +29,11 @@ Bytes Go(uint32_t address) {
 }
 
 TEST_F(DloadTest, NopIsAnsweredOnlyByAck) {
-    SetLinkTimeout(link, 40);
     board.Exchange({0x06}, kAck).Exchange({0x06}, {0x03}).Expect({0x06});
     RunWithBoard([&] {
         EXPECT_EQ(DloadNop(session), 0);
         EXPECT_EQ(DloadNop(session), 6);
+        SetLinkTimeout(link, 40);
         EXPECT_EQ(DloadNop(session), 6);  // silence
         return 0;
     });

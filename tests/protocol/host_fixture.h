@@ -3,6 +3,7 @@
 // that the test reads, and a scripted board on the master.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -24,9 +25,10 @@ protected:
         link.console = &console;
         ASSERT_EQ(OpenPort(link, pty.portNumber()), 0);
         session.link = &link;
-        tempDir = std::filesystem::path(::testing::TempDir()) /
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::create_directories(tempDir);
+        std::string dir =
+            (std::filesystem::temp_directory_path() / "veltrix-proto-XXXXXX").string();
+        ASSERT_NE(mkdtemp(dir.data()), nullptr);
+        tempDir = dir;
     }
     void TearDown() override { std::filesystem::remove_all(tempDir); }
 

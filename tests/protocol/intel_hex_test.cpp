@@ -2,7 +2,11 @@
 #include "protocol/intel_hex.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "protocol/hex_packet_plan.h"
@@ -107,6 +111,47 @@ TEST(HexPacketPlan, StartAndSegmentRecords) {
     Plan(HexStart(0x2A000000) + kHexEnd, &start);
     EXPECT_EQ(start, 0x2A000000u);
     EXPECT_TRUE(Plan(HexRecordLine(0, 0x40, {}) + kHexEnd).empty());
+}
+
+// What objcopy makes of a 150 000-byte binary (02 segment records past 64 KiB below 1 MiB, 04
+// records above, a 03 or 05 start record) must land byte for byte where it belongs.
+TEST(HexPacketPlan, ObjcopyOutputRebuildsTheBinary) {
+    const auto dir = std::filesystem::temp_directory_path();
+    const auto bin = dir / ("veltrix-objcopy-" + std::to_string(::getpid()) + ".bin");
+    const auto hex = std::filesystem::path(bin).replace_extension(".hex");
+    std::mt19937 rng(7);
+    Bytes binary(150000);
+    for (auto& b : binary)
+        b = static_cast<uint8_t>(rng());
+    std::ofstream(bin, std::ios::binary)
+        .write(reinterpret_cast<const char*>(binary.data()), std::streamsize(binary.size()));
+    const struct {
+        const char* options;
+        uint32_t base;
+        uint32_t start;
+    } cases[] = {{"--set-start 0x12345", 0, 0x12345},
+                 {"--change-addresses 0x08000000 --set-start 0x100", 0x08000000, 0x08000100}};
+    for (const auto& c : cases) {
+        const std::string command = std::string("objcopy -I binary -O ihex ") + c.options + " " +
+                                    bin.string() + " " + hex.string();
+        if (std::system(command.c_str()) != 0)
+            GTEST_SKIP() << "objcopy is not available";
+        std::ifstream in(hex, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        uint32_t start = 0;
+        Bytes rebuilt(binary.size());
+        for (const auto& packet : Plan(text, &start)) {
+            ASSERT_LE(packet.data.size(), kHexPacketCapacity);
+            ASSERT_GE(packet.address, c.base);
+            ASSERT_LE(packet.address - c.base + packet.data.size(), rebuilt.size());
+            std::copy(packet.data.begin(), packet.data.end(),
+                      rebuilt.begin() + (packet.address - c.base));
+        }
+        EXPECT_EQ(rebuilt, binary) << c.options;
+        EXPECT_EQ(start, c.start) << c.options;
+    }
+    std::filesystem::remove(bin);
+    std::filesystem::remove(hex);
 }
 
 TEST(IntelHexText, DamagedTextsNeverCrashAndAreRefusedOrPlanned) {
