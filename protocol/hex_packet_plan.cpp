@@ -48,11 +48,8 @@ HexUploadPlan PlanHexUpload(std::span<const HexRecord> records) {
     uint32_t upper = 0;
     uint32_t segment = 0;
     for (const HexRecord& r : records) {
-        const bool isAddressRecord =
-            r.type >= static_cast<uint8_t>(HexRecordType::kExtendedSegmentAddress) &&
-            r.type <= static_cast<uint8_t>(HexRecordType::kStartLinearAddress);
-        const size_t needed = (r.type == 2 || r.type == 4) ? 2 : 4;
-        if (isAddressRecord && r.data.size() != needed) {
+        const int required = HexAddressRecordLength(r.type);
+        if (required >= 0 && r.data.size() != static_cast<size_t>(required)) {
             continue;  // ParseIntelHex refuses these; never read past a short record
         }
         switch (static_cast<HexRecordType>(r.type)) {

@@ -53,20 +53,6 @@ bool DecodeDigits(std::string_view digits, std::vector<uint8_t>& bytes) {
     return true;
 }
 
-// The data length an address or start record must carry; -1 for types without a rule.
-int RequiredDataLength(uint8_t type) {
-    switch (static_cast<HexRecordType>(type)) {
-        case HexRecordType::kExtendedSegmentAddress:
-        case HexRecordType::kExtendedLinearAddress:
-            return 2;
-        case HexRecordType::kStartSegmentAddress:
-        case HexRecordType::kStartLinearAddress:
-            return 4;
-        default:
-            return -1;
-    }
-}
-
 }  // namespace
 
 HexError ParseHexRecord(std::string_view line, HexRecord& out) {
@@ -92,7 +78,7 @@ HexError ParseHexRecord(std::string_view line, HexRecord& out) {
         return HexError::kBadChecksum;
     }
     const uint8_t type = bytes[3];
-    const int required = RequiredDataLength(type);
+    const int required = HexAddressRecordLength(type);
     if (required >= 0 && static_cast<size_t>(required) != count) {
         return HexError::kBadAddressRecord;
     }
@@ -125,6 +111,19 @@ HexParseResult ParseIntelHex(std::string_view text) {
         result.records.push_back(std::move(record));
     }
     return result;
+}
+
+int HexAddressRecordLength(uint8_t type) {
+    switch (static_cast<HexRecordType>(type)) {
+        case HexRecordType::kExtendedSegmentAddress:
+        case HexRecordType::kExtendedLinearAddress:
+            return 2;
+        case HexRecordType::kStartSegmentAddress:
+        case HexRecordType::kStartLinearAddress:
+            return 4;
+        default:
+            return -1;
+    }
 }
 
 const char* HexErrorText(HexError error) {

@@ -50,6 +50,9 @@ HexError ParseHexRecord(std::string_view line, HexRecord& out);
 // Every other line must be a valid record; the first fault stops the parse.
 HexParseResult ParseIntelHex(std::string_view text);
 
+// The data length an 02/03/04/05 record must carry (2 or 4); -1 for the other types.
+int HexAddressRecordLength(uint8_t type);
+
 // A short English text for an error ("wrong checksum").
 const char* HexErrorText(HexError error);
 
