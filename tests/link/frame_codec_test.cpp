@@ -77,5 +77,50 @@ TEST(FrameCollector, ReportsFullWithoutOverrun) {
     EXPECT_EQ(c.Raw().size(), 4u);
 }
 
+// Feeding chunks must take exactly the bytes, and build exactly the raw frame, that pushing
+// them one at a time would.
+TEST(FrameCollector, FeedMatchesPushOnAnyChunking) {
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    for (int round = 0; round < 400; ++round) {
+        Bytes stream(next() % 80);
+        for (uint8_t& b : stream) b = (next() % 4 == 0) ? 0x7E : static_cast<uint8_t>(next());
+        const size_t capacity = 3 + next() % 40;
+
+        Bytes pushStorage(capacity);
+        FrameCollector pushed(pushStorage);
+        size_t pushTaken = 0;
+        auto pushStep = FrameCollector::Step::kMore;
+        while (pushTaken < stream.size() && pushStep == FrameCollector::Step::kMore) {
+            if (pushed.Closed() || pushed.Raw().size() >= capacity) break;
+            pushStep = pushed.Push(stream[pushTaken++]);
+        }
+
+        Bytes feedStorage(capacity);
+        FrameCollector fed(feedStorage);
+        size_t feedTaken = 0;
+        auto feedStep = FrameCollector::Step::kMore;
+        while (feedTaken < stream.size() && feedStep == FrameCollector::Step::kMore) {
+            const size_t chunk = std::min<size_t>(1 + next() % 9, stream.size() - feedTaken);
+            feedTaken += fed.Feed(std::span(stream).subspan(feedTaken, chunk), &feedStep);
+        }
+        SCOPED_TRACE(round);
+        EXPECT_EQ(feedTaken, pushTaken);
+        EXPECT_EQ(feedStep, pushStep);
+        EXPECT_EQ(Bytes(fed.Raw().begin(), fed.Raw().end()),
+                  Bytes(pushed.Raw().begin(), pushed.Raw().end()));
+    }
+}
+
+TEST(FrameCollector, FeedLeavesWhatFollowsTheClosingFlag) {
+    const Bytes burst = {0x7E, 0x02, 0x6A, 0xD3, 0x7E, 0x7E, 0x03};
+    Bytes storage(32);
+    FrameCollector c(storage);
+    auto step = FrameCollector::Step::kMore;
+    EXPECT_EQ(c.Feed(burst, &step), 5u);
+    EXPECT_EQ(step, FrameCollector::Step::kClosed);
+    EXPECT_EQ(c.Feed(burst, &step), 0u);
+}
+
 }  // namespace
 }  // namespace veltrix
