@@ -55,8 +55,8 @@ FrameCollector::Step FrameCollector::Push(uint8_t byte) {
 }
 
 size_t FrameCollector::Feed(std::span<const uint8_t> bytes, Step* step) {
-    Step state = closed_ ? Step::kClosed
-                         : (position_ >= storage_.size() ? Step::kFull : Step::kMore);
+    Step state =
+        closed_ ? Step::kClosed : (position_ >= storage_.size() ? Step::kFull : Step::kMore);
     size_t taken = 0;
     while (state == Step::kMore && taken < bytes.size()) {
         if (position_ < 2) {
@@ -68,8 +68,8 @@ size_t FrameCollector::Feed(std::span<const uint8_t> bytes, Step* step) {
         const uint8_t* start = bytes.data() + taken;
         const size_t span = std::min(storage_.size() - position_, bytes.size() - taken);
         const void* flag = std::memchr(start, kFrameFlag, span);
-        const size_t run = flag ? static_cast<size_t>(static_cast<const uint8_t*>(flag) - start) + 1
-                                : span;
+        const size_t run =
+            flag ? static_cast<size_t>(static_cast<const uint8_t*>(flag) - start) + 1 : span;
         std::memcpy(storage_.data() + position_, start, run);
         position_ += run;
         taken += run;

@@ -47,7 +47,8 @@ Bytes Collect(const Bytes& wire, size_t capacity = 64) {
     Bytes storage(capacity);
     FrameCollector c(storage);
     for (uint8_t b : wire) {
-        if (c.Push(b) != FrameCollector::Step::kMore) break;
+        if (c.Push(b) != FrameCollector::Step::kMore)
+            break;
     }
     Bytes out(c.Raw().size());
     out.resize(UnstuffFrame(c.Raw(), out.data()));
@@ -84,7 +85,8 @@ TEST(FrameCollector, FeedMatchesPushOnAnyChunking) {
     auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
     for (int round = 0; round < 400; ++round) {
         Bytes stream(next() % 80);
-        for (uint8_t& b : stream) b = (next() % 4 == 0) ? 0x7E : static_cast<uint8_t>(next());
+        for (uint8_t& b : stream)
+            b = (next() % 4 == 0) ? 0x7E : static_cast<uint8_t>(next());
         const size_t capacity = 3 + next() % 40;
 
         Bytes pushStorage(capacity);
@@ -92,7 +94,8 @@ TEST(FrameCollector, FeedMatchesPushOnAnyChunking) {
         size_t pushTaken = 0;
         auto pushStep = FrameCollector::Step::kMore;
         while (pushTaken < stream.size() && pushStep == FrameCollector::Step::kMore) {
-            if (pushed.Closed() || pushed.Raw().size() >= capacity) break;
+            if (pushed.Closed() || pushed.Raw().size() >= capacity)
+                break;
             pushStep = pushed.Push(stream[pushTaken++]);
         }
 

@@ -3,10 +3,9 @@
 // whose master plays the board, and a watcher of the slave's input queue.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
@@ -60,7 +59,8 @@ protected:
     }
     void TearDown() override {
         ClosePort(link);
-        if (observer_ >= 0) ::close(observer_);
+        if (observer_ >= 0)
+            ::close(observer_);
     }
     virtual bool OpenOnSetUp() const { return true; }
 
@@ -69,7 +69,8 @@ protected:
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < end) {
             int queued = 0;
-            if (ioctl(observer_, FIONREAD, &queued) == 0 && queued >= count) return true;
+            if (ioctl(observer_, FIONREAD, &queued) == 0 && queued >= count)
+                return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return false;
@@ -84,8 +85,8 @@ protected:
     Bytes Exchange(const Bytes& request, int capacity, int* code) {
         Bytes reply(static_cast<size_t>(capacity));
         int length = capacity;
-        *code = Transact(request.data(), static_cast<int>(request.size()), link, reply.data(),
-                         length);
+        *code =
+            Transact(request.data(), static_cast<int>(request.size()), link, reply.data(), length);
         reply.resize(static_cast<size_t>(*code == 0 ? length : 0));
         return reply;
     }

@@ -106,7 +106,8 @@ TEST_F(ClosedLink, EveryByteValuePassesAPreviouslyCookedTty) {
 
     ASSERT_EQ(OpenPort(link, 7), 0);
     Bytes all(256);
-    for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 256; ++i)
+        all[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
     EXPECT_EQ(WriteRaw(link, all.data(), 256), 0);
     EXPECT_EQ(pty.Read(256), all);
 
@@ -189,7 +190,10 @@ namespace {
 class FailingPort final : public SerialPort {
 public:
     FailingPort(int writeCode, int readCode) : writeCode_(writeCode), readCode_(readCode) {}
-    int Open(const std::filesystem::path&) override { open_ = true; return 0; }
+    int Open(const std::filesystem::path&) override {
+        open_ = true;
+        return 0;
+    }
     void Close() override { open_ = false; }
     bool IsOpen() const override { return open_; }
     void SetTimeout(uint32_t) override {}

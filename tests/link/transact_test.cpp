@@ -58,7 +58,8 @@ TEST_F(TransactOverPty, RequestAndFcsBytesAreEscapedOnTheWire) {
         const uint16_t fcs = Fcs16(body);
         const uint8_t lo = fcs & 0xFF;
         const uint8_t hi = fcs >> 8;
-        if (lo == 0x7E || lo == 0x7D || hi == 0x7E || hi == 0x7D) fcsNeedsEscape = body;
+        if (lo == 0x7E || lo == 0x7D || hi == 0x7E || hi == 0x7D)
+            fcsNeedsEscape = body;
     }
     ASSERT_FALSE(fcsNeedsEscape.empty());
     const Bytes requests[] = {{0x7E, 0x7D, 0x01}, fcsNeedsEscape};
@@ -99,7 +100,8 @@ TEST_F(TransactOverPty, SilenceAndTornFramesGiveAnEmptyReply) {
     SetLinkTimeout(link, kShortMs);
     const Bytes before[] = {{}, {0x7E, 0x02, 0x6A}, {0x7E, 0x7E}};
     for (const Bytes& partial : before) {
-        if (!partial.empty()) pty.Write(partial);
+        if (!partial.empty())
+            pty.Write(partial);
         const auto start = std::chrono::steady_clock::now();
         Bytes reply(64, 0xEE);
         int length = 64;
@@ -122,10 +124,12 @@ TEST_F(TransactOverPty, TwoRepliesInOneBurstServeTwoExchanges) {
 
 TEST_F(TransactOverPty, ReplySplitAcrossManySmallWrites) {
     Bytes body;
-    for (int i = 0; i < 300; ++i) body.push_back(static_cast<uint8_t>(i * 7 + 0x70));
+    for (int i = 0; i < 300; ++i)
+        body.push_back(static_cast<uint8_t>(i * 7 + 0x70));
     const Bytes wire = Frame(body);
     std::jthread peer([&] {
-        if (pty.ReadFrame(static_cast<int>(kGenerousMs)).empty()) return;
+        if (pty.ReadFrame(static_cast<int>(kGenerousMs)).empty())
+            return;
         size_t chunk = 1;
         for (size_t at = 0; at < wire.size(); at += chunk, chunk = chunk % 5 + 1) {
             const size_t n = std::min(chunk, wire.size() - at);
