@@ -53,7 +53,8 @@ private:
 };
 
 // Undoes the byte stuffing of a raw frame: flags dropped, 0x7D x stored as x ^ 0x20. A trailing
-// lone 0x7D is dropped. `out` must hold raw.size() bytes. Returns the number of bytes stored.
+// lone 0x7D is dropped. `out` must hold raw.size() bytes; it may be raw.data() itself (unstuffing
+// in place). Returns the number of bytes stored.
 size_t UnstuffFrame(std::span<const uint8_t> raw, uint8_t* out);
 
 // True when the last two bytes of an unstuffed frame are the FCS of the bytes before them.
