@@ -214,7 +214,9 @@ void PosixSerialPort::Purge() {
 
 }  // namespace
 
-std::unique_ptr<SerialPort> MakeSystemSerialPort() { return std::make_unique<PosixSerialPort>(); }
+std::unique_ptr<SerialPort> MakeSystemSerialPort() {
+    return std::make_unique<PosixSerialPort>();
+}
 
 }  // namespace veltrix
 

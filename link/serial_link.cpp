@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ostream>
 #include <iostream>
+#include <ostream>
 
 #include "link/fcs.h"
 #include "link/frame_codec.h"
@@ -51,7 +51,8 @@ int CollectFrame(SerialLink& link, size_t* rawLength) {
             return kErrorSuccess;
         }
         if (taken >= limit) {
-            Diagnose(link, Format("No frame end in %zu reply bytes, reply dropped\n", taken));
+            Diagnose(link, Format("No frame end in %u reply bytes, reply dropped\n",
+                                  static_cast<unsigned>(taken)));
             return kErrorSuccess;
         }
     }
@@ -63,8 +64,8 @@ bool ReplyIntact(SerialLink& link, std::span<const uint8_t> reply) {
         return true;
     }
     if (reply.size() < kFcsLength) {
-        Diagnose(link, Format("Reply of %zu bytes has no frame check, reply dropped\n",
-                              reply.size()));
+        Diagnose(link, Format("Reply of %u bytes has no frame check, reply dropped\n",
+                              static_cast<unsigned>(reply.size())));
         return false;
     }
     const size_t n = reply.size();
@@ -84,16 +85,20 @@ SerialLink::SerialLink()
       received(kReceiveBufferSize),
       portFactory(MakeSystemSerialPort) {}
 
-SerialLink::~SerialLink() { ClosePort(*this); }
+SerialLink::~SerialLink() {
+    ClosePort(*this);
+}
 
-bool PortIsOpen(const SerialLink& link) { return link.handle && link.handle->IsOpen(); }
+bool PortIsOpen(const SerialLink& link) {
+    return link.handle && link.handle->IsOpen();
+}
 
 int OpenPort(SerialLink& link, int portNumber) {
     // A retry pass reaches here with the port of the failed pass still open: close it, or the
     // exclusive lock of the earlier handle would refuse this open.
     ClosePort(link);
-    std::unique_ptr<SerialPort> port = link.portFactory ? link.portFactory()
-                                                        : MakeSystemSerialPort();
+    std::unique_ptr<SerialPort> port =
+        link.portFactory ? link.portFactory() : MakeSystemSerialPort();
     if (const int code = port->Open(PortDevicePath(portNumber)); code != 0) {
         return code;
     }
@@ -148,8 +153,8 @@ int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_
         return kErrorSuccess;
     }
     // The capacity is compared with the raw length, flags and escapes included.
-    const size_t capacity = replyLength > 0 && reply != nullptr ? static_cast<size_t>(replyLength)
-                                                                 : 0;
+    const size_t capacity =
+        replyLength > 0 && reply != nullptr ? static_cast<size_t>(replyLength) : 0;
     if (rawLength > capacity) {
         return kErrorNotEnoughMemory;
     }
