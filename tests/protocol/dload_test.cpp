@@ -80,10 +80,19 @@ TEST_F(DloadTest, FileWithoutDataOrEndRecord) {
 
 TEST_F(DloadTest, RefusedPacketStopsTheUploadWithoutGo) {
     const std::string text = HexDataLines(0, Pattern(512)) + kHexEnd;
-    board.Exchange(Write32(0, Pattern(256)), kAck).ExpectAny().Answer({0x03}).ExpectQuiet();
+    // No GO after the refusal: the next frame must begin the second upload.
+    board.Exchange(Write32(0, Pattern(256)), kAck).ExpectAny().Answer({0x03});
+    board.Exchange(Write32(0, Pattern(256)), kAck).ExpectAny().Answer(kAck);
+    board.Exchange(Go(0), {0x03});
     const auto path = WriteFile("p.hex", Bytes(text.begin(), text.end()));
-    EXPECT_EQ(RunWithBoard([&] { return UploadHexProgrammer(path, session); }), 29);
-    EXPECT_EQ(console.str(), "Programmer packet at 0x00000100 refused\n");
+    RunWithBoard([&] {
+        EXPECT_EQ(UploadHexProgrammer(path, session), 29);
+        EXPECT_EQ(UploadHexProgrammer(path, session), 29);
+        return 0;
+    });
+    EXPECT_EQ(console.str(),
+              "Programmer packet at 0x00000100 refused\n"
+              "Programmer start at 0x00000000 refused\n");
 }
 
 TEST_F(DloadTest, DamagedFileIsRefusedBeforeAnythingIsSent) {
