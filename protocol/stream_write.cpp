@@ -75,7 +75,7 @@ int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FIL
                                   address));
     }
     WriteConsole(link, "\n");
-    return result == kErrorHandleEof ? kErrorSuccess : result;
+    return result;  // the end of the file is the normal way out: 0
 }
 
 int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session,
