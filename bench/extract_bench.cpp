@@ -89,8 +89,8 @@ uint64_t GenerateImage(const fs::path& path) {
         uint8_t* record = chunk.data() + 0x2010 + 16 * i;
         PutLe32(record, kPartitions[i].startSector);
         PutLe32(record + 8, static_cast<uint32_t>(kPartitions[i].mib * kSectorsPerMiB));
-        std::strncpy(reinterpret_cast<char*>(chunk.data()) + 0x4220 + 32 * i,
-                     kPartitions[i].name, 32);
+        std::strncpy(reinterpret_cast<char*>(chunk.data()) + 0x4220 + 32 * i, kPartitions[i].name,
+                     32);
     }
     PutLe32(chunk.data() + 0x2010 + 16 * kPartitions.size(), 0xFFFFFFFF);
     WriteAll(fd, chunk.data(), chunk.size());
@@ -175,8 +175,8 @@ void BM_ExtractBesideCp(benchmark::State& state) {
         fs::create_directory(out);
         ChildRun cp, extract;
         const std::vector<std::string> cpArgs = {"/bin/cp", image.string(), copy.string()};
-        const std::vector<std::string> extractArgs = {"/proc/self/exe", "--extract",
-                                                      image.string(), out.string()};
+        const std::vector<std::string> extractArgs = {"/proc/self/exe", "--extract", image.string(),
+                                                      out.string()};
         if (cpFirst) {
             cp = RunChild(cpArgs);
             extract = RunChild(extractArgs);

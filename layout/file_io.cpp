@@ -19,7 +19,9 @@ bool IsAllZero(const uint8_t* bytes, size_t count) {
 
 }  // namespace
 
-InputFile::~InputFile() { Close(); }
+InputFile::~InputFile() {
+    Close();
+}
 
 int InputFile::Open(const std::filesystem::path& path) {
     Close();
@@ -59,7 +61,9 @@ void InputFile::Close() {
     }
 }
 
-OutputFile::~OutputFile() { Discard(); }
+OutputFile::~OutputFile() {
+    Discard();
+}
 
 int OutputFile::Create(const std::filesystem::path& path) {
     Discard();
@@ -83,8 +87,8 @@ int OutputFile::Write(const void* data, size_t count) {
     }
     size_t done = 0;
     while (done < count) {
-        const ssize_t put = ::pwrite(fd_, bytes + done, count - done,
-                                     static_cast<off_t>(length_ + done));
+        const ssize_t put =
+            ::pwrite(fd_, bytes + done, count - done, static_cast<off_t>(length_ + done));
         if (put < 0 && errno == EINTR) {
             continue;
         }
@@ -138,6 +142,8 @@ void OutputFile::Discard() {
     }
 }
 
-std::string ErrorText(int error) { return std::strerror(error); }
+std::string ErrorText(int error) {
+    return std::strerror(error);
+}
 
 }  // namespace veltrix

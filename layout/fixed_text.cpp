@@ -7,9 +7,13 @@
 namespace veltrix {
 namespace {
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+bool IsControl(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
 
 void AppendLatin1(std::string& out, unsigned char c) {
     if (c < 0x80) {

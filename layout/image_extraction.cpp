@@ -85,8 +85,8 @@ int CopyRecords(ImageStream& stream, const std::vector<ImageRecord>& records,
             }
         } else {
             // CheckImageTable has made sure the next piece does not start inside this one.
-            const uint64_t gapSectors = uint64_t{records[i + 1].startSector} -
-                                        record.startSector - record.sectorCount;
+            const uint64_t gapSectors =
+                uint64_t{records[i + 1].startSector} - record.startSector - record.sectorCount;
             out.AppendZeros(gapSectors * kSectorSize);
         }
     }

@@ -78,8 +78,9 @@ std::vector<std::string> PartitionChoices(const PartitionIndex& index) {
     return labels;
 }
 
-std::optional<std::vector<std::string>> FillPartitionChoices(
-    PartitionIndex& index, const std::filesystem::path& targetDir, LogView& view) {
+std::optional<std::vector<std::string>> FillPartitionChoices(PartitionIndex& index,
+                                                             const std::filesystem::path& targetDir,
+                                                             LogView& view) {
     if (index.imagePartitionCount == 0) {
         LoadPartitionIndex(index, targetDir, view);
         return std::nullopt;

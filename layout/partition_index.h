@@ -52,8 +52,9 @@ std::vector<std::string> PartitionChoices(const PartitionIndex& index);
 // What a partition combo does when dropped down: with an empty index it loads the index from
 // `targetDir` and returns nothing (the list is not refilled this time); otherwise it returns
 // PartitionChoices for the combo to show in place of its list.
-std::optional<std::vector<std::string>> FillPartitionChoices(
-    PartitionIndex& index, const std::filesystem::path& targetDir, LogView& view);
+std::optional<std::vector<std::string>> FillPartitionChoices(PartitionIndex& index,
+                                                             const std::filesystem::path& targetDir,
+                                                             LogView& view);
 
 // The image file of an entry: `targetDir` / its file-name field. Nothing when the field would
 // not name a plain file inside `targetDir` (empty, ".", "..", a separator or a control

@@ -49,9 +49,9 @@ int WritePartitionTxt(const std::filesystem::path& dir,
                       std::span<const PartitionTxtRecord> records) {
     std::vector<uint8_t> bytes(records.size() * kPartitionTxtRecordSize);
     for (size_t i = 0; i < records.size(); ++i) {
-        EncodePartitionTxtRecord(records[i], std::span<uint8_t, kPartitionTxtRecordSize>(
-                                                 bytes.data() + i * kPartitionTxtRecordSize,
-                                                 kPartitionTxtRecordSize));
+        EncodePartitionTxtRecord(
+            records[i], std::span<uint8_t, kPartitionTxtRecordSize>(
+                            bytes.data() + i * kPartitionTxtRecordSize, kPartitionTxtRecordSize));
     }
     OutputFile file;
     int error = file.Create(dir / kPartitionTxtName);
@@ -75,8 +75,9 @@ int ReadPartitionTxt(const std::filesystem::path& file, std::vector<PartitionTxt
     const size_t complete = static_cast<size_t>(got) / kPartitionTxtRecordSize;
     records.clear();
     for (size_t i = 0; i < complete; ++i) {
-        records.push_back(DecodePartitionTxtRecord(std::span<const uint8_t, kPartitionTxtRecordSize>(
-            bytes.data() + i * kPartitionTxtRecordSize, kPartitionTxtRecordSize)));
+        records.push_back(
+            DecodePartitionTxtRecord(std::span<const uint8_t, kPartitionTxtRecordSize>(
+                bytes.data() + i * kPartitionTxtRecordSize, kPartitionTxtRecordSize)));
     }
     return kErrorSuccess;
 }

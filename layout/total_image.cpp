@@ -42,7 +42,9 @@ bool ReadRecords(ImageStream& stream, std::vector<ImageRecord>& records, bool& t
 
 }  // namespace
 
-std::string_view ImageRecord::Name() const { return FieldText(name.data(), name.size()); }
+std::string_view ImageRecord::Name() const {
+    return FieldText(name.data(), name.size());
+}
 
 ImageStream::ImageStream(InputFile& file) : file_(file), buffer_(kImageBufferSize) {}
 
@@ -57,7 +59,8 @@ bool ImageStream::Read(size_t count) {
 
 bool ImageStream::SkipTo(uint64_t position) {
     while (position_ < position) {
-        if (!Read(static_cast<size_t>(std::min<uint64_t>(position - position_, kImageBufferSize)))) {
+        if (!Read(
+                static_cast<size_t>(std::min<uint64_t>(position - position_, kImageBufferSize)))) {
             return false;
         }
     }

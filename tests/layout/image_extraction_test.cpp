@@ -119,8 +119,8 @@ TEST_F(ExtractionTest, LayoutMarkChoosesTheNameTable) {
 
 TEST_F(ExtractionTest, UnsafeNamesRefuseTheWholeImage) {
     const Lines names = {"", ".", "..", "../escape", "/abs", "a/b", "a\\b", "tab\tname", "x\x7F"};
-    const Lines shown = {"",       ".",          "..",       "../escape", "/abs",
-                         "a/b",    "a\\b",       "tab\\x09name", "x\\x7F"};
+    const Lines shown = {"",    ".",    "..",           "../escape", "/abs",
+                         "a/b", "a\\b", "tab\\x09name", "x\\x7F"};
     WriteFileBytes(dir / "escape.mbn", "kept");
     for (size_t i = 0; i < names.size(); ++i) {
         RecordingLogView fresh;
@@ -151,8 +151,7 @@ TEST_F(ExtractionTest, LongerNamesAreRefused) {
         view = fresh;
         const std::string name(length, 'L');
         EXPECT_EQ(Extract({{{5, 1, name}}}), kErrorGenFailure);
-        EXPECT_EQ(view.lines,
-                  Lines{"ERROR - partition name too long \"" + name + "\" (record 0)"});
+        EXPECT_EQ(view.lines, Lines{"ERROR - partition name too long \"" + name + "\" (record 0)"});
         EXPECT_TRUE(ListDir(out).empty());
     }
 }
@@ -167,8 +166,8 @@ TEST_F(ExtractionTest, PiecesThatGoBackwardsOrOverlapAreRefused) {
     }
     // Back to back is fine: no gap at all.
     ASSERT_EQ(Extract({{{1000, 80, "sys"}, {1080, 4, "sys"}}}), kErrorSuccess);
-    EXPECT_EQ(ReadFileBytes(out / "sys.mbn"), PatternBytes(0, 0, 80 * 512) +
-                                                  PatternBytes(1, 0, 4 * 512));
+    EXPECT_EQ(ReadFileBytes(out / "sys.mbn"),
+              PatternBytes(0, 0, 80 * 512) + PatternBytes(1, 0, 4 * 512));
 }
 
 TEST_F(ExtractionTest, ANameComingBackLaterIsRefused) {
@@ -245,9 +244,9 @@ TEST_F(ExtractionTest, PartitionTxtIsWrittenWholeOrNotAtAll) {
     WriteFileBytes(out / "partition.txt", "old index");
     std::filesystem::create_directory(out / "partition.txt.tmp");  // the temporary cannot be made
     EXPECT_EQ(Extract({{{1, 1, "a"}}}), kErrorWriteFault);
-    EXPECT_EQ(view.lines, (Lines{"a -- 0x100200_0x0", "Write Fail " +
-                                                          (out / "partition.txt").string() +
-                                                          " (Is a directory)"}));
+    EXPECT_EQ(view.lines,
+              (Lines{"a -- 0x100200_0x0",
+                     "Write Fail " + (out / "partition.txt").string() + " (Is a directory)"}));
     EXPECT_TRUE(view.messages.empty());
     EXPECT_EQ(ReadFileBytes(out / "partition.txt"), "old index");
 }
@@ -267,8 +266,7 @@ TEST_F(ExtractionTest, DiskFullLeavesNoPartialFile) {
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(result, kErrorWriteFault);
     ASSERT_EQ(view.lines.size(), 2u);
-    EXPECT_EQ(view.lines[1],
-              "Write Fail " + (out / "big.mbn").string() + " (File too large)");
+    EXPECT_EQ(view.lines[1], "Write Fail " + (out / "big.mbn").string() + " (File too large)");
     EXPECT_TRUE(view.messages.empty());
     EXPECT_EQ(ListDir(out), (Lines{"a.mbn", "big.mbn"}));
     EXPECT_EQ(ReadFileBytes(out / "big.mbn"), "old big");

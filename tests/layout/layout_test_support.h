@@ -49,8 +49,8 @@ std::vector<std::string> ListDir(const std::filesystem::path& dir);
 struct TestRecord {
     uint32_t startSector = 0;
     uint32_t sectorCount = 0;
-    std::string name;     // raw name bytes, at most 32 (a 32-byte name has no terminator)
-    bool holes = false;   // data left as a hole (reads as zeros) instead of the test pattern
+    std::string name;    // raw name bytes, at most 32 (a 32-byte name has no terminator)
+    bool holes = false;  // data left as a hole (reads as zeros) instead of the test pattern
 };
 
 struct TestImage {

@@ -121,8 +121,7 @@ TEST_F(PartitionIndexTest, Latin1LabelsMatchTheirUiText) {
 }
 
 TEST_F(PartitionIndexTest, FailedLoadsKeepThePreviousIndex) {
-    ASSERT_EQ(Load(RawRecord(1, 1, "a", "a.mbn") + RawRecord(2, 1, "b", "b.mbn")),
-              kErrorSuccess);
+    ASSERT_EQ(Load(RawRecord(1, 1, "a", "a.mbn") + RawRecord(2, 1, "b", "b.mbn")), kErrorSuccess);
     TempDir other;
     EXPECT_EQ(LoadPartitionIndex(index, other.path(), view), kErrorFileNotFound);
     EXPECT_EQ(LoadPartitionIndex(index, "", view), kErrorFileNotFound);
@@ -163,10 +162,18 @@ TEST(ImageFilePath, RefusesNamesThatLeaveTheTargetDirectory) {
         bool usable;
     };
     const std::vector<Case> cases = {
-        {"sbl1.mbn", true},       {"a b..mbn", true},     {"..mbn", true},
-        {"", false},              {".", false},           {"..", false},
-        {"../sbl1.mbn", false},   {"/etc/passwd", false}, {"sub/sbl1.mbn", false},
-        {"..\\sbl1.mbn", false},  {"a\nb.mbn", false},    {"a\x7F.mbn", false},
+        {"sbl1.mbn", true},
+        {"a b..mbn", true},
+        {"..mbn", true},
+        {"", false},
+        {".", false},
+        {"..", false},
+        {"../sbl1.mbn", false},
+        {"/etc/passwd", false},
+        {"sub/sbl1.mbn", false},
+        {"..\\sbl1.mbn", false},
+        {"a\nb.mbn", false},
+        {"a\x7F.mbn", false},
         {"\tsbl1.mbn", false},
     };
     for (const Case& c : cases) {
