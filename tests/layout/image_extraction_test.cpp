@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -302,6 +303,41 @@ TEST_F(ExtractionTest, ZeroGapOf4GiBIsLeftAsAHole) {
     const PartitionIndex index = LoadIndex();
     EXPECT_EQ(index.imagePartitions[1]->startSector, 0x800001u);
     EXPECT_EQ(index.imagePartitions[1]->sectorCount, 1u);
+}
+
+// Random tables, names and cuts: the extraction either completes or reports a failure, and it
+// never writes anything outside the output folder.
+TEST_F(ExtractionTest, RandomImagesStayInsideTheFolder) {
+    std::mt19937 random(20261206);
+    const std::string alphabet = "ab./\\\x01 ";
+    for (int round = 0; round < 80; ++round) {
+        TestImage image;
+        image.nearLayoutMark = random() % 2 == 0;
+        const int count = static_cast<int>(random() % 6);
+        for (int i = 0; i < count; ++i) {
+            std::string name(random() % 5, 'a');
+            for (char& c : name) {
+                c = alphabet[random() % alphabet.size()];
+            }
+            image.records.push_back(
+                {static_cast<uint32_t>(random() % 64), static_cast<uint32_t>(random() % 8), name});
+        }
+        WriteTestImage(bin, image);
+        if (random() % 3 == 0) {
+            std::filesystem::resize_file(bin, random() % testing::TestImageSize(image));
+        }
+        RecordingLogView fresh;
+        view = fresh;
+        const int result = ExtractTotalImage(bin, out, view);
+        EXPECT_EQ(result == kErrorSuccess, Completed()) << round;
+        EXPECT_EQ(result == kErrorSuccess, std::filesystem::exists(out / "partition.txt"));
+        EXPECT_EQ(ListDir(dir.path()), (Lines{"out", "total.bin"})) << round;
+        for (const std::string& name : ListDir(out)) {
+            EXPECT_FALSE(name.ends_with(".tmp")) << round;
+        }
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+    }
 }
 
 }  // namespace
