@@ -180,24 +180,5 @@ INSTANTIATE_TEST_SUITE_P(Testdata, RealRawprogramTest,
                                            RealFile{"msm8909-philcodeex.xml", 42, 0},
                                            RealFile{"msm89xx-kubiko.xml", 31, 11}));
 
-TEST(RealRawprogram, KeepsAttributeTextsAsWritten) {
-    ProgramList list;
-    const auto path =
-        std::filesystem::path(VELTRIX_TESTDATA_DIR) / "rawprogram" / "msm8909-philcodeex.xml";
-    ASSERT_EQ(LoadProgramList(list, path), 1);
-    bool sawSuffix = false;
-    bool sawBackupGpt = false;
-    for (int i = 0; i < list.count; ++i) {
-        const ProgramEntry& entry = *list.slots[i];
-        sawSuffix |= entry.start_byte_hex && entry.start_byte_hex->ends_with("L");
-        if (entry.label == "BackupGPT") {
-            sawBackupGpt = true;
-            EXPECT_EQ(entry.start_sector, "NUM_DISK_SECTORS-33.");
-        }
-    }
-    EXPECT_TRUE(sawSuffix);
-    EXPECT_TRUE(sawBackupGpt);
-}
-
 }  // namespace
 }  // namespace veltrix
