@@ -27,6 +27,7 @@ public:
     void Close();
 
 private:
+    friend class OutputFile;
     int fd_ = -1;
     int error_ = 0;
 };
@@ -47,6 +48,11 @@ public:
     int Write(const void* data, size_t count);
     // 0 or errno. Appends `count` zero bytes without writing them (a hole).
     int AppendZeros(uint64_t count);
+    // Appends up to `count` bytes from the input's current position, copied by the kernel
+    // without passing through this process. Returns the number of bytes copied; fewer than
+    // `count` when the input ends or the copy fails, in which case the caller goes on with its
+    // own read and write, which report the reason.
+    size_t CopyFrom(InputFile& input, size_t count);
     // 0 or errno. Sets the final length, optionally flushes to the disk, closes and renames the
     // file into place. On failure the temporary file is removed.
     int Commit(bool sync);

@@ -41,21 +41,13 @@ std::filesystem::path ImagePath(const std::filesystem::path& dir, const ImageRec
     return dir / (Latin1ToUtf8(record.Name()) + kImageSuffix);
 }
 
-// Copies one record's data from the stream to the file, at most 1 MiB at a time.
 int CopyRecordData(ImageStream& stream, const ImageRecord& record, OutputFile& out,
                    ExtractionLog& log) {
-    uint64_t remaining = record.Length();
-    while (remaining > 0) {
-        const auto chunk = static_cast<size_t>(std::min<uint64_t>(remaining, kImageBufferSize));
-        if (!stream.Read(chunk)) {
-            return log.ReadFail(stream.position());
-        }
-        if (const int error = out.Write(stream.data(), chunk); error != 0) {
-            return log.WriteFail(out.path(), error);
-        }
-        remaining -= chunk;
+    const int result = stream.CopyTo(out, record.Length());
+    if (result == kCopyReadFail) {
+        return log.ReadFail(stream.position());
     }
-    return kErrorSuccess;
+    return result == 0 ? kErrorSuccess : log.WriteFail(out.path(), result);
 }
 
 // Writes the records' data into their files; pieces of one partition go into one file with

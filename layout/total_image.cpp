@@ -67,6 +67,28 @@ bool ImageStream::SkipTo(uint64_t position) {
     return true;
 }
 
+int ImageStream::CopyTo(OutputFile& out, uint64_t count) {
+    while (count > 0) {
+        const auto piece = static_cast<size_t>(std::min<uint64_t>(count, kImageBufferSize));
+        if (inKernelCopy_) {
+            const size_t copied = out.CopyFrom(file_, piece);
+            position_ += copied;
+            count -= copied;
+            // Short: the image ended, or the files do not allow it; the buffer path tells which.
+            inKernelCopy_ = copied == piece;
+            continue;
+        }
+        if (!Read(piece)) {
+            return kCopyReadFail;
+        }
+        if (const int error = out.Write(buffer_.data(), piece); error != 0) {
+            return error;
+        }
+        count -= piece;
+    }
+    return 0;
+}
+
 TableResult ReadImageTable(ImageStream& stream, std::vector<ImageRecord>& records) {
     records.clear();
     bool tooMany = false;

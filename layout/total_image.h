@@ -44,6 +44,8 @@ struct ImageRecord {
     std::string_view Name() const;
 };
 
+inline constexpr int kCopyReadFail = -1;
+
 // Reads an image front to back through one buffer of 1 MiB. The position is the number of bytes
 // consumed so far; a read that gets fewer bytes than asked (short image, read error, file not
 // open) fails and leaves the position where the image ran out.
@@ -54,6 +56,11 @@ public:
     bool Read(size_t count);
     // Reads and drops the bytes up to `position` (not behind the current position).
     bool SkipTo(uint64_t position);
+    // Appends the next `count` bytes to `out`, at most 1 MiB at a time: copied by the kernel
+    // where the files allow it (the data then does not pass through this process), otherwise
+    // read into the buffer and written. 0; kCopyReadFail when the image ran out or could not be
+    // read; or the errno of a failed write.
+    int CopyTo(OutputFile& out, uint64_t count);
     const uint8_t* data() const { return buffer_.data(); }
     uint64_t position() const { return position_; }
 
@@ -61,6 +68,7 @@ private:
     InputFile& file_;
     std::vector<uint8_t> buffer_;
     uint64_t position_ = 0;
+    bool inKernelCopy_ = true;
 };
 
 enum class TableResult { kOk, kReadFail, kTooManyRecords };

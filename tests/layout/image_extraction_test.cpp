@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "layout/partition_index.h"
@@ -102,6 +103,29 @@ TEST_F(ExtractionTest, PiecesOfOnePartitionShareAFileWithTheGapZeroed) {
     EXPECT_EQ(index.imagePartitions[1]->sectorCount, 10u);
     EXPECT_EQ(LabelText(*index.imagePartitions[2]), "system");
     EXPECT_EQ(PartitionChoices(index), Lines{"system"});
+}
+
+// A pipe cannot be copied by the kernel file to file, so the data goes through the buffer.
+TEST_F(ExtractionTest, ImageFromAPipeGivesTheSameFiles) {
+    const TestImage image{{{1000, 2100, "system"}, {3200, 7, "system"}, {9000, 3, "boot"}}};
+    WriteTestImage(bin, image);
+    const std::string bytes = ReadFileBytes(bin);
+    const auto pipe = dir / "pipe.bin";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);
+    std::thread writer([&] {
+        std::ofstream(pipe, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    });
+    const int result = ExtractTotalImage(pipe, out, view);
+    writer.join();
+    std::signal(SIGPIPE, previous);
+    ASSERT_EQ(result, kErrorSuccess);
+    EXPECT_EQ(ReadFileBytes(out / "system.mbn"), PatternBytes(0, 0, 2100 * 512) +
+                                                     std::string(100 * 512, '\0') +
+                                                     PatternBytes(1, 0, 7 * 512));
+    EXPECT_EQ(ReadFileBytes(out / "boot.mbn"), PatternBytes(2, 0, 3 * 512));
+    EXPECT_EQ(view.lines, (Lines{"system -- 0x206800_0x0", "system -- 0x207600_0x834",
+                                 "boot -- 0x207c00_0x83b"}));
 }
 
 TEST_F(ExtractionTest, LayoutMarkChoosesTheNameTable) {
