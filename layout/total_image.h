@@ -46,9 +46,10 @@ struct ImageRecord {
 
 inline constexpr int kCopyReadFail = -1;
 
-// Reads an image front to back through one buffer of 1 MiB. The position is the number of bytes
-// consumed so far; a read that gets fewer bytes than asked (short image, read error, file not
-// open) fails and leaves the position where the image ran out.
+// Reads an image front to back, in pieces of at most 1 MiB, with one buffer of 1 MiB whatever
+// the image size. The position is the number of bytes consumed so far; a read that gets fewer bytes
+// than asked (short image, read error, file not open) fails and leaves the position where the image
+// ran out.
 class ImageStream {
 public:
     explicit ImageStream(InputFile& file);
