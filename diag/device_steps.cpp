@@ -17,9 +17,13 @@ int Absent(Workbench& bench, const char* operation) {
 
 }  // namespace
 
-int DeviceSteps::RunApCheck(Workbench& bench, int) { return Absent(bench, "RunApCheck"); }
+int DeviceSteps::RunApCheck(Workbench& bench, int) {
+    return Absent(bench, "RunApCheck");
+}
 
-int DeviceSteps::RunDdrApCheck(Workbench& bench, int) { return Absent(bench, "RunDdrApCheck"); }
+int DeviceSteps::RunDdrApCheck(Workbench& bench, int) {
+    return Absent(bench, "RunDdrApCheck");
+}
 
 int DeviceSteps::OpenPartition(Workbench& bench) {
     return veltrix::OpenPartition(bench.state.session);
@@ -29,13 +33,17 @@ int DeviceSteps::ClosePartition(Workbench& bench) {
     return veltrix::ClosePartition(bench.state.session);
 }
 
-int DeviceSteps::ResetTarget(Workbench& bench) { return veltrix::ResetTarget(bench.state.session); }
+int DeviceSteps::ResetTarget(Workbench& bench) {
+    return veltrix::ResetTarget(bench.state.session);
+}
 
 int64_t DeviceSteps::GetPhysicalPartitionInfo(Workbench& bench) {
     return veltrix::GetPhysicalPartitionInfo(bench.state.session);
 }
 
-int DeviceSteps::RunEmmcTest(Workbench& bench, int) { return Absent(bench, "RunEmmcTest"); }
+int DeviceSteps::RunEmmcTest(Workbench& bench, int) {
+    return Absent(bench, "RunEmmcTest");
+}
 
 int DeviceSteps::WriteBootImages(Workbench& bench, const std::string&) {
     return Absent(bench, "WriteBootImages");
@@ -49,13 +57,17 @@ int DeviceSteps::RunSdramLevelTest(Workbench& bench, int) {
     return Absent(bench, "RunSdramLevelTest");
 }
 
-int DeviceSteps::RunPmicControl(Workbench& bench) { return Absent(bench, "RunPmicControl"); }
+int DeviceSteps::RunPmicControl(Workbench& bench) {
+    return Absent(bench, "RunPmicControl");
+}
 
 int DeviceSteps::LoadProgramList(Workbench& bench, const std::filesystem::path& path) {
     return veltrix::LoadProgramList(bench.state.programList, path);
 }
 
-int DeviceSteps::ClosePort(Workbench& bench) { return veltrix::ClosePort(bench.link); }
+int DeviceSteps::ClosePort(Workbench& bench) {
+    return veltrix::ClosePort(bench.link);
+}
 
 int DeviceSteps::Transact(Workbench& bench, const uint8_t* request, int requestLength,
                           uint8_t* reply, int& replyLength) {

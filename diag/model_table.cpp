@@ -33,7 +33,9 @@ constexpr std::array<ModelRow, kModelCount> kModels{{
 
 }  // namespace
 
-std::span<const ModelRow, kModelCount> ModelTable() { return kModels; }
+std::span<const ModelRow, kModelCount> ModelTable() {
+    return kModels;
+}
 
 int ModelClass(std::string_view model, ModelQuery query) {
     for (const ModelRow& row : kModels) {

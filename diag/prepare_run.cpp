@@ -51,7 +51,9 @@ int EmmcOptionFromText(std::string_view option) {
     return kEmmcReadOnly;
 }
 
-unsigned DdrLevelFromText(std::string_view level) { return level == "1" ? 1 : 0; }
+unsigned DdrLevelFromText(std::string_view level) {
+    return level == "1" ? 1 : 0;
+}
 
 int PrepareRun(Workbench& bench, const RunSelections& selections, int comPort) {
     // The worker of the previous run reads these tables until its very last step.

@@ -19,7 +19,9 @@ void ReplaceLiveLogLine(Workbench& bench, std::string_view line) {
     bench.view.SelectLastLogLine();
 }
 
-void KeepLiveLogLine(Workbench& bench) { ++bench.state.logLineCount; }
+void KeepLiveLogLine(Workbench& bench) {
+    ++bench.state.logLineCount;
+}
 
 void SetResult(Workbench& bench, ResultBox box, std::string_view text) {
     bench.view.SetResultBox(box, std::string(text));

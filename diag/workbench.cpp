@@ -10,7 +10,9 @@ Workbench::Workbench(RunView& view, RunSteps& steps, Clock& clock, std::ostream&
     state.programList.console = &console;
 }
 
-Workbench::~Workbench() { JoinWorker(*this); }
+Workbench::~Workbench() {
+    JoinWorker(*this);
+}
 
 void JoinWorker(Workbench& bench) {
     if (bench.worker.joinable() && bench.worker.get_id() != std::this_thread::get_id()) {
