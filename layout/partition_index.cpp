@@ -1,1 +1,100 @@
 #include "layout/partition_index.h"
+
+#include "layout/fixed_text.h"
+#include "link/serial_link.h"
+
+namespace veltrix {
+namespace {
+
+constexpr const char* kNoTargetDirMessage = "Please select target directory.  ";
+constexpr const char* kNoPartitionTxtMessage =
+    "partition.txt does not exist. Please extract the file from the total binary image.  ";
+constexpr const char* kPartitionTxtReadMessage = "partition.txt cannot be read.  ";
+
+}  // namespace
+
+std::string_view LabelText(const ImagePartition& entry) {
+    return FieldText(entry.label.data(), entry.label.size());
+}
+
+std::string_view FileNameText(const ImagePartition& entry) {
+    return FieldText(entry.fileName.data(), entry.fileName.size());
+}
+
+int LoadPartitionIndex(PartitionIndex& index, const std::filesystem::path& targetDir,
+                       LogView& view) {
+    if (targetDir.empty()) {
+        view.ShowMessage(kNoTargetDirMessage);
+        return kErrorFileNotFound;
+    }
+    std::vector<PartitionTxtRecord> records;
+    const int result = ReadPartitionTxt(targetDir / kPartitionTxtName, records);
+    if (result != kErrorSuccess) {
+        view.ShowMessage(result == kErrorFileNotFound ? kNoPartitionTxtMessage
+                                                      : kPartitionTxtReadMessage);
+        return result;
+    }
+    for (auto& slot : index.imagePartitions) {
+        slot.reset();
+    }
+    index.imagePartitionCount = 0;
+    for (const PartitionTxtRecord& record : records) {
+        auto entry = std::make_unique<ImagePartition>();
+        entry->startSector = record.startSector;
+        entry->sectorCount = record.sectorCount;
+        entry->label = record.label;
+        entry->fileName = record.fileName;
+        index.imagePartitions[index.imagePartitionCount++] = std::move(entry);
+    }
+    return kErrorSuccess;
+}
+
+int FindImagePartition(const PartitionIndex& index, std::string_view label) {
+    // The label is compared as a C string would be: up to a zero byte.
+    label = FieldText(label.data(), label.size());
+    for (uint32_t i = 0; i < index.imagePartitionCount; ++i) {
+        const ImagePartition* entry = index.imagePartitions[i].get();
+        if (entry != nullptr && EqualsIgnoreAsciiCase(Latin1ToUtf8(LabelText(*entry)), label)) {
+            return static_cast<int>(i);
+        }
+    }
+    return kPartitionIndexCapacity;
+}
+
+std::vector<std::string> PartitionChoices(const PartitionIndex& index) {
+    std::vector<std::string> labels;
+    std::string_view remembered;
+    for (uint32_t i = 0; i < index.imagePartitionCount; ++i) {
+        const ImagePartition* entry = index.imagePartitions[i].get();
+        if (entry == nullptr) {
+            continue;
+        }
+        const std::string_view label = LabelText(*entry);
+        if (label != remembered) {
+            labels.push_back(Latin1ToUtf8(label));
+            remembered = label;
+        }
+    }
+    return labels;
+}
+
+std::optional<std::vector<std::string>> FillPartitionChoices(PartitionIndex& index,
+                                                             const std::filesystem::path& targetDir,
+                                                             LogView& view) {
+    if (index.imagePartitionCount == 0) {
+        LoadPartitionIndex(index, targetDir, view);
+        return std::nullopt;
+    }
+    return PartitionChoices(index);
+}
+
+std::optional<std::filesystem::path> ImageFilePath(const std::filesystem::path& targetDir,
+                                                   const ImagePartition& entry) {
+    const std::string_view name = FileNameText(entry);
+    if (!IsSafeFileName(name)) {
+        return std::nullopt;
+    }
+    return targetDir / Latin1ToUtf8(name);
+}
+
+}  // namespace veltrix

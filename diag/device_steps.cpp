@@ -1,0 +1,65 @@
+#include "diag/device_steps.h"
+
+#include <ostream>
+
+#include "diag/workbench.h"
+#include "layout/program_list.h"
+#include "link/serial_link.h"
+#include "protocol/streaming.h"
+
+namespace veltrix {
+namespace {
+
+int Absent(Workbench& bench, const char* operation) {
+    bench.console << operation << " is not available in this build\n";
+    return kErrorGenFailure;
+}
+
+}  // namespace
+
+int DeviceSteps::RunApCheck(Workbench& bench, int) { return Absent(bench, "RunApCheck"); }
+
+int DeviceSteps::RunDdrApCheck(Workbench& bench, int) { return Absent(bench, "RunDdrApCheck"); }
+
+int DeviceSteps::OpenPartition(Workbench& bench) {
+    return veltrix::OpenPartition(bench.state.session);
+}
+
+int DeviceSteps::ClosePartition(Workbench& bench) {
+    return veltrix::ClosePartition(bench.state.session);
+}
+
+int DeviceSteps::ResetTarget(Workbench& bench) { return veltrix::ResetTarget(bench.state.session); }
+
+int64_t DeviceSteps::GetPhysicalPartitionInfo(Workbench& bench) {
+    return veltrix::GetPhysicalPartitionInfo(bench.state.session);
+}
+
+int DeviceSteps::RunEmmcTest(Workbench& bench, int) { return Absent(bench, "RunEmmcTest"); }
+
+int DeviceSteps::WriteBootImages(Workbench& bench, const std::string&) {
+    return Absent(bench, "WriteBootImages");
+}
+
+int DeviceSteps::RunSdramImageTest(Workbench& bench) {
+    return Absent(bench, "RunSdramImageTest");
+}
+
+int DeviceSteps::RunSdramLevelTest(Workbench& bench, int) {
+    return Absent(bench, "RunSdramLevelTest");
+}
+
+int DeviceSteps::RunPmicControl(Workbench& bench) { return Absent(bench, "RunPmicControl"); }
+
+int DeviceSteps::LoadProgramList(Workbench& bench, const std::filesystem::path& path) {
+    return veltrix::LoadProgramList(bench.state.programList, path);
+}
+
+int DeviceSteps::ClosePort(Workbench& bench) { return veltrix::ClosePort(bench.link); }
+
+int DeviceSteps::Transact(Workbench& bench, const uint8_t* request, int requestLength,
+                          uint8_t* reply, int& replyLength) {
+    return veltrix::Transact(request, requestLength, bench.link, reply, replyLength);
+}
+
+}  // namespace veltrix

@@ -1,0 +1,30 @@
+#pragma once
+// The shipped device steps: the streaming commands, the program list and the link as the
+// protocol, layout and link folders supply them. The tests that later work brings (AP check, eMMC
+// test, boot-image restore, SDRAM test, PMIC control) answer as absent until they land: one line
+// "<operation> is not available in this build" on the console, result 31.
+
+#include "diag/run_steps.h"
+
+namespace veltrix {
+
+class DeviceSteps final : public RunSteps {
+public:
+    int RunApCheck(Workbench& bench, int comPort) override;
+    int RunDdrApCheck(Workbench& bench, int comPort) override;
+    int OpenPartition(Workbench& bench) override;
+    int ClosePartition(Workbench& bench) override;
+    int ResetTarget(Workbench& bench) override;
+    int64_t GetPhysicalPartitionInfo(Workbench& bench) override;
+    int RunEmmcTest(Workbench& bench, int emmcOption) override;
+    int WriteBootImages(Workbench& bench, const std::string& label) override;
+    int RunSdramImageTest(Workbench& bench) override;
+    int RunSdramLevelTest(Workbench& bench, int comPort) override;
+    int RunPmicControl(Workbench& bench) override;
+    int LoadProgramList(Workbench& bench, const std::filesystem::path& path) override;
+    int ClosePort(Workbench& bench) override;
+    int Transact(Workbench& bench, const uint8_t* request, int requestLength, uint8_t* reply,
+                 int& replyLength) override;
+};
+
+}  // namespace veltrix

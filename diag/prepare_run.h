@@ -1,0 +1,60 @@
+#pragma once
+// Run preparation on the user-interface thread: the operator's selections go into RunState, are
+// checked, and the model's program list is loaded.
+
+#include <string>
+#include <string_view>
+
+namespace veltrix {
+
+struct Workbench;
+
+// The selections START hands over, as the dialog holds them (UTF-8).
+struct RunSelections {
+    bool apCheck = false;
+    bool emmcTest = false;
+    bool restoreBootImage = false;
+    bool sdramTest = false;
+    bool dump = false;
+    std::string model;
+    std::string partitionLabel;
+    std::string restoreLabel;
+    std::string option;  // "Read only", "Read/Write", "Write only" or "Erase"
+    bool pmicOn = false;
+    std::string targetDir;
+    std::string level;  // "0" or "1"
+};
+
+// Results of PrepareRun.
+inline constexpr int kPrepareReady = 1;
+inline constexpr int kPrepareNoComPort = -1;
+inline constexpr int kPrepareNoModel = -2;
+inline constexpr int kPrepareNoTest = -3;
+inline constexpr int kPrepareNoProgramList = -4;
+inline constexpr int kPrepareNoTargetDir = -5;
+// A run is still active, or its worker has not yet finished its last lines: nothing was touched.
+inline constexpr int kPrepareRunInProgress = -6;
+
+// Stores the selections (whatever the result), maps the option and level texts, checks them in
+// order and, when a target directory is given, forces the AP check on and loads the model's
+// "rawprogram0.xml" into an emptied program list. Returns 1 or one of the negative codes above.
+int PrepareRun(Workbench& bench, const RunSelections& selections, int comPort);
+
+// The eMMC test option for the option text (exact match), 1 for any other text.
+int EmmcOptionFromText(std::string_view option);
+// 1 when the level text is exactly "1", else 0.
+unsigned DdrLevelFromText(std::string_view level);
+
+// The COM port text read as a decimal number the way START reads it: leading blanks, an optional
+// sign, then the digits up to the first other character ("3x" gives 3). Text that is not a
+// number, a negative number or one out of range gives 0 (no port chosen).
+int ParseComPort(std::string_view text);
+
+// The message box START shows for a negative PrepareRun result; empty for any other value.
+std::string_view PrepareRunMessage(int result);
+
+// "Test in progress" box of START while a run is active.
+inline constexpr std::string_view kTestInProgressMessage =
+    "테스트가 진행 중 입니다.  \n\nTest in progress.  ";
+
+}  // namespace veltrix

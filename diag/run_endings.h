@@ -1,0 +1,17 @@
+#pragma once
+// The two endings of a run. Both close the COM port and clear `running`; only the sequencer (and
+// the worker, for a last pass that ended with none) decides which one a run takes.
+
+namespace veltrix {
+
+struct Workbench;
+
+// Sends CLOSE (0x15) and RESET (0x0B) to the board without looking at the answers, logs
+// "Test Completed !!\n", closes the port and clears `running`. `ddrWaiting` keeps its value.
+void CompleteRun(Workbench& bench);
+
+// Closes the port, clears `running` and `ddrWaiting`, logs "TEST aborted!!\n". Nothing is sent
+// to the board.
+void AbortRun(Workbench& bench);
+
+}  // namespace veltrix

@@ -1,0 +1,35 @@
+#include "diag/run_log.h"
+
+#include <string>
+
+#include "diag/workbench.h"
+
+namespace veltrix {
+
+void AppendLog(Workbench& bench, std::string_view line) {
+    const int position = bench.state.logLineCount++;
+    bench.view.InsertLogLine(position, std::string(line));
+    bench.view.SelectLastLogLine();
+}
+
+void ReplaceLiveLogLine(Workbench& bench, std::string_view line) {
+    const int position = bench.state.logLineCount;
+    bench.view.DeleteLogLine(position);
+    bench.view.InsertLogLine(position, std::string(line));
+    bench.view.SelectLastLogLine();
+}
+
+void KeepLiveLogLine(Workbench& bench) { ++bench.state.logLineCount; }
+
+void SetResult(Workbench& bench, ResultBox box, std::string_view text) {
+    bench.view.SetResultBox(box, std::string(text));
+}
+
+void ResetRunDisplay(Workbench& bench) {
+    SetResult(bench, ResultBox::kAp, kResultNotTested);
+    SetResult(bench, ResultBox::kEmmc, kResultNotTested);
+    SetResult(bench, ResultBox::kSdram, kResultNotTested);
+    bench.state.logLineCount = 0;
+}
+
+}  // namespace veltrix

@@ -1,0 +1,30 @@
+#pragma once
+// What the run engine needs of its front end: the run log (from LogView), the one-line status
+// list, the progress bar and the three result boxes. The Qt dialog, the command line and the
+// tests implement it. Every call comes from the worker thread and returns once the front end has
+// taken it, so lines appear in the order written.
+
+#include <string>
+
+#include "layout/log_view.h"
+
+namespace veltrix {
+
+// The result boxes, by their captions.
+enum class ResultBox { kAp, kEmmc, kSdram };
+
+inline constexpr const char* kResultPass = "PASS";
+inline constexpr const char* kResultFail = "FAIL";
+inline constexpr const char* kResultNotTested = "N/T";
+
+class RunView : public LogView {
+public:
+    // Puts a line at the top of the one-line status list.
+    virtual void PushStatus(const std::string& text) = 0;
+    // Moves the progress bar; `percent` is 0..100.
+    virtual void SetProgress(int percent) = 0;
+    // Sets the box's text ("PASS", "FAIL" or "N/T"); its colour follows the text.
+    virtual void SetResultBox(ResultBox box, const std::string& text) = 0;
+};
+
+}  // namespace veltrix

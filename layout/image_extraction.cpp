@@ -1,0 +1,152 @@
+#include "layout/image_extraction.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "layout/fixed_text.h"
+#include "layout/partition_txt.h"
+#include "layout/total_image.h"
+#include "link/serial_link.h"
+#include "link/text_format.h"
+
+namespace veltrix {
+namespace {
+
+constexpr const char* kImageSuffix = ".mbn";
+
+// The extraction's own run-log lines: inserted from position 0 on, ahead of lines already there.
+class ExtractionLog {
+public:
+    explicit ExtractionLog(LogView& view) : view_(view) {}
+    void Add(const std::string& text) {
+        view_.InsertLogLine(lines_++, text);
+        view_.SelectLastLogLine();
+    }
+    int ReadFail(uint64_t position) {
+        Add(Format("Read Fail 0x%llx", static_cast<unsigned long long>(position)));
+        return kErrorReadFault;
+    }
+    int WriteFail(const std::filesystem::path& path, int error) {
+        Add(Format("Write Fail %s (%s)", path.string().c_str(), ErrorText(error).c_str()));
+        return kErrorWriteFault;
+    }
+
+private:
+    LogView& view_;
+    int lines_ = 0;
+};
+
+std::filesystem::path ImagePath(const std::filesystem::path& dir, const ImageRecord& record) {
+    return dir / (Latin1ToUtf8(record.Name()) + kImageSuffix);
+}
+
+// Copies one record's data from the stream to the file, at most 1 MiB at a time.
+int CopyRecordData(ImageStream& stream, const ImageRecord& record, OutputFile& out,
+                   ExtractionLog& log) {
+    uint64_t remaining = record.Length();
+    while (remaining > 0) {
+        const auto chunk = static_cast<size_t>(std::min<uint64_t>(remaining, kImageBufferSize));
+        if (!stream.Read(chunk)) {
+            return log.ReadFail(stream.position());
+        }
+        if (const int error = out.Write(stream.data(), chunk); error != 0) {
+            return log.WriteFail(out.path(), error);
+        }
+        remaining -= chunk;
+    }
+    return kErrorSuccess;
+}
+
+// Writes the records' data into their files; pieces of one partition go into one file with
+// the device sectors between them filled with zeros.
+int CopyRecords(ImageStream& stream, const std::vector<ImageRecord>& records,
+                const std::filesystem::path& dir, ExtractionLog& log) {
+    OutputFile out;  // an unfinished file is removed when this returns early
+    for (size_t i = 0; i < records.size(); ++i) {
+        const ImageRecord& record = records[i];
+        if (i == 0 || records[i - 1].Name() != record.Name()) {
+            if (const int error = out.Create(ImagePath(dir, record)); error != 0) {
+                return log.WriteFail(ImagePath(dir, record), error);
+            }
+        }
+        if (const int result = CopyRecordData(stream, record, out, log); result != 0) {
+            return result;
+        }
+        const uint64_t position = stream.position();
+        const uint64_t offsetSectors = (position - record.Length() - kDataAreaOffset) / kSectorSize;
+        log.Add(Format("%s -- 0x%llx_0x%llx", PrintableName(record.Name()).c_str(),
+                       static_cast<unsigned long long>(position),
+                       static_cast<unsigned long long>(offsetSectors)));
+        const bool lastPiece = i + 1 == records.size() || records[i + 1].Name() != record.Name();
+        if (lastPiece) {
+            if (const int error = out.Commit(/*sync=*/false); error != 0) {
+                return log.WriteFail(ImagePath(dir, record), error);
+            }
+        } else {
+            // CheckImageTable has made sure the next piece does not start inside this one.
+            const uint64_t gapSectors =
+                uint64_t{records[i + 1].startSector} - record.startSector - record.sectorCount;
+            out.AppendZeros(gapSectors * kSectorSize);
+        }
+    }
+    return kErrorSuccess;
+}
+
+std::vector<PartitionTxtRecord> IndexRecords(const std::vector<ImageRecord>& records) {
+    std::vector<PartitionTxtRecord> index;
+    index.reserve(records.size());
+    for (const ImageRecord& record : records) {
+        PartitionTxtRecord entry;
+        entry.startSector = record.startSector;
+        entry.sectorCount = record.sectorCount;
+        const std::string_view name = record.Name();
+        const std::string fileName = std::string(name) + kImageSuffix;  // fits: checked before
+        std::copy(name.begin(), name.end(), entry.label.begin());
+        std::copy(fileName.begin(), fileName.end(), entry.fileName.begin());
+        index.push_back(entry);
+    }
+    return index;
+}
+
+}  // namespace
+
+int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
+                      LogView& view) {
+    ExtractionLog log(view);
+    if (dirPath.empty()) {
+        log.Add("ERROR - no output folder");
+        return kErrorOpenFailed;
+    }
+    InputFile input;
+    if (input.Open(binPath) != 0) {
+        // The first read then fails and reports where it stopped.
+        log.Add(Format("Filename not found %s", binPath.string().c_str()));
+    }
+    ImageStream stream(input);
+    std::vector<ImageRecord> records;
+    const TableResult table = ReadImageTable(stream, records);
+    if (table == TableResult::kTooManyRecords) {
+        log.Add("ERROR - MAX number of partition");
+        return kErrorGenFailure;
+    }
+    if (table == TableResult::kReadFail) {
+        log.ReadFail(stream.position());
+        return input.IsOpen() ? kErrorReadFault : kErrorOpenFailed;
+    }
+    if (const auto fault = CheckImageTable(records)) {
+        log.Add(*fault);
+        return kErrorGenFailure;
+    }
+    if (const int result = CopyRecords(stream, records, dirPath, log); result != 0) {
+        return result;
+    }
+    if (const int error = WritePartitionTxt(dirPath, IndexRecords(records)); error != 0) {
+        return log.WriteFail(dirPath / kPartitionTxtName, error);
+    }
+    input.Close();
+    view.ShowMessage("completed.  ");
+    return kErrorSuccess;
+}
+
+}  // namespace veltrix

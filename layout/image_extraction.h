@@ -1,0 +1,22 @@
+#pragma once
+// Splits a total binary image into one "<name>.mbn" file per partition in a folder and writes
+// "partition.txt" beside them. Offline: no board is involved.
+
+#include <filesystem>
+
+#include "layout/log_view.h"
+
+namespace veltrix {
+
+// Reports each step in the run log (lines inserted at positions counted from 0, the last line
+// selected after each) and shows "completed.  " when everything, partition.txt included, has
+// been written. Nothing is written when the image's tables are refused; after a read or write
+// failure partition.txt is not written (an older one stays) and the file being written is
+// removed. Returns 0; kErrorOpenFailed (110) when the image cannot be opened or no folder is
+// given; kErrorReadFault (30) when the image is shorter than its tables say or cannot be read;
+// kErrorWriteFault (29) when an output file cannot be created or written; kErrorGenFailure (31)
+// when the tables are refused (too many records, unsafe or too long names, overlapping pieces).
+int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
+                      LogView& view);
+
+}  // namespace veltrix

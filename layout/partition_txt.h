@@ -1,0 +1,43 @@
+#pragma once
+// "partition.txt": a plain sequence of 80-byte records, no header, one per image record in image
+// order. Little-endian fields:
+//   0  4  start sector          4  4  sector count        8  8  zero
+//   16 32 label (zero-padded, not necessarily zero-terminated)
+//   48 32 file name, the label followed by ".mbn" (same padding)
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+namespace veltrix {
+
+inline constexpr size_t kPartitionTxtRecordSize = 80;
+inline constexpr size_t kNameFieldLength = 32;
+inline constexpr int kPartitionIndexCapacity = 1024;
+inline constexpr const char* kPartitionTxtName = "partition.txt";
+
+struct PartitionTxtRecord {
+    uint32_t startSector = 0;
+    uint32_t sectorCount = 0;
+    std::array<char, kNameFieldLength> label{};
+    std::array<char, kNameFieldLength> fileName{};
+};
+
+void EncodePartitionTxtRecord(const PartitionTxtRecord& record,
+                              std::span<uint8_t, kPartitionTxtRecordSize> out);
+PartitionTxtRecord DecodePartitionTxtRecord(std::span<const uint8_t, kPartitionTxtRecordSize> in);
+
+// Writes "partition.txt" in `dir` whole or not at all (a temporary file flushed to the disk, then
+// renamed over the old one). 0 or errno; on failure an existing partition.txt is unchanged.
+int WritePartitionTxt(const std::filesystem::path& dir,
+                      std::span<const PartitionTxtRecord> records);
+
+// Reads the complete records of `file`, at most 1024; an incomplete last record is dropped.
+// 0; kErrorFileNotFound (2) when the file cannot be opened; kErrorReadFault (30) on a read error.
+// `records` is filled only on success.
+int ReadPartitionTxt(const std::filesystem::path& file, std::vector<PartitionTxtRecord>& records);
+
+}  // namespace veltrix

@@ -1,0 +1,121 @@
+#include "layout/total_image.h"
+
+#include <algorithm>
+#include <set>
+
+#include "layout/fixed_text.h"
+#include "link/text_format.h"
+
+namespace veltrix {
+namespace {
+
+uint32_t GetLe32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
+           (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
+}
+
+constexpr size_t kStartSectorOffset = 0;
+constexpr size_t kSectorCountOffset = 8;
+constexpr size_t kLayoutMarkSize = 4;
+
+// Records until the terminator; false when a read fails, `tooMany` when the table would pass
+// 0x4000.
+bool ReadRecords(ImageStream& stream, std::vector<ImageRecord>& records, bool& tooMany) {
+    for (;;) {
+        if (stream.position() + kImageRecordSize > kRecordTableLimit) {
+            tooMany = true;
+            return false;
+        }
+        if (!stream.Read(kImageRecordSize)) {
+            return false;
+        }
+        const uint32_t start = GetLe32(stream.data() + kStartSectorOffset);
+        if (start == kTableTerminator) {
+            return true;
+        }
+        ImageRecord record;
+        record.startSector = start;
+        record.sectorCount = GetLe32(stream.data() + kSectorCountOffset);
+        records.push_back(record);
+    }
+}
+
+}  // namespace
+
+std::string_view ImageRecord::Name() const {
+    return FieldText(name.data(), name.size());
+}
+
+ImageStream::ImageStream(InputFile& file) : file_(file), buffer_(kImageBufferSize) {}
+
+bool ImageStream::Read(size_t count) {
+    count = std::min(count, buffer_.size());
+    const long long got = file_.ReadFull(buffer_.data(), count);
+    if (got > 0) {
+        position_ += static_cast<uint64_t>(got);
+    }
+    return got == static_cast<long long>(count);
+}
+
+bool ImageStream::SkipTo(uint64_t position) {
+    while (position_ < position) {
+        if (!Read(
+                static_cast<size_t>(std::min<uint64_t>(position - position_, kImageBufferSize)))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TableResult ReadImageTable(ImageStream& stream, std::vector<ImageRecord>& records) {
+    records.clear();
+    bool tooMany = false;
+    if (!stream.SkipTo(kRecordTableOffset) || !ReadRecords(stream, records, tooMany)) {
+        return tooMany ? TableResult::kTooManyRecords : TableResult::kReadFail;
+    }
+    if (!stream.SkipTo(kLayoutMarkOffset) || !stream.Read(kLayoutMarkSize)) {
+        return TableResult::kReadFail;
+    }
+    const bool near = GetLe32(stream.data()) == kNearLayoutMark;
+    if (!stream.SkipTo(near ? kNearNameTableOffset : kFarNameTableOffset)) {
+        return TableResult::kReadFail;
+    }
+    for (ImageRecord& record : records) {
+        if (!stream.Read(kNameFieldLength)) {
+            return TableResult::kReadFail;
+        }
+        std::copy_n(stream.data(), kNameFieldLength, record.name.begin());
+    }
+    return stream.SkipTo(kDataAreaOffset) ? TableResult::kOk : TableResult::kReadFail;
+}
+
+std::optional<std::string> CheckImageTable(const std::vector<ImageRecord>& records) {
+    std::set<std::string_view> finished;  // names whose last piece has passed
+    for (size_t i = 0; i < records.size(); ++i) {
+        const std::string_view name = records[i].Name();
+        const int number = static_cast<int>(i);
+        if (!IsSafeFileName(name)) {
+            return Format("ERROR - invalid partition name \"%s\" (record %d)",
+                          PrintableName(name).c_str(), number);
+        }
+        if (name.size() > kMaxImageNameLength) {
+            return Format("ERROR - partition name too long \"%s\" (record %d)",
+                          PrintableName(name).c_str(), number);
+        }
+        const bool piece = i > 0 && records[i - 1].Name() == name;
+        if (piece) {
+            const ImageRecord& before = records[i - 1];
+            if (uint64_t{records[i].startSector} <
+                uint64_t{before.startSector} + before.sectorCount) {
+                return Format("ERROR - pieces of %s go backwards or overlap (record %d)",
+                              PrintableName(name).c_str(), number);
+            }
+        } else if (!finished.insert(name).second) {
+            return Format("ERROR - partition %s appears twice (record %d)",
+                          PrintableName(name).c_str(), number);
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace veltrix

@@ -1,0 +1,191 @@
+#include "layout/partition_index.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "layout/partition_txt.h"
+#include "link/serial_link.h"
+#include "tests/layout/layout_test_support.h"
+
+namespace veltrix {
+namespace {
+
+using testing::RecordingLogView;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+constexpr const char* kNoPartitionTxt =
+    "partition.txt does not exist. Please extract the file from the total binary image.  ";
+
+// One 80-byte record as stored; `label` and `fileName` are raw field bytes (up to 32).
+std::string RawRecord(uint32_t start, uint32_t count, const std::string& label,
+                      const std::string& fileName) {
+    std::string bytes(80, '\0');
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<char>(start >> (8 * i));
+        bytes[4 + i] = static_cast<char>(count >> (8 * i));
+    }
+    bytes.replace(16, label.size(), label);
+    bytes.replace(48, fileName.size(), fileName);
+    return bytes;
+}
+
+class PartitionIndexTest : public ::testing::Test {
+protected:
+    int Load(const std::string& partitionTxt) {
+        WriteFileBytes(dir / "partition.txt", partitionTxt);
+        return LoadPartitionIndex(index, dir.path(), view);
+    }
+    std::string Label(int i) const { return std::string(LabelText(*index.imagePartitions[i])); }
+
+    TempDir dir;
+    RecordingLogView view;
+    PartitionIndex index;
+};
+
+TEST(PartitionTxtRecord, EncodesLittleEndianFieldsAtTheirOffsets) {
+    PartitionTxtRecord record;
+    record.startSector = 0x11223344;
+    record.sectorCount = 0xA0B0C0D0;
+    record.label = {'s', 'b', 'l', '1'};
+    record.fileName = {'s', 'b', 'l', '1', '.', 'm', 'b', 'n'};
+    std::array<uint8_t, kPartitionTxtRecordSize> bytes{};
+    bytes.fill(0xEE);
+    EncodePartitionTxtRecord(record, bytes);
+    const std::string expected = RawRecord(0x11223344, 0xA0B0C0D0, "sbl1", "sbl1.mbn");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), expected);
+    const PartitionTxtRecord back = DecodePartitionTxtRecord(bytes);
+    EXPECT_EQ(back.startSector, record.startSector);
+    EXPECT_EQ(back.sectorCount, record.sectorCount);
+    EXPECT_EQ(back.label, record.label);
+    EXPECT_EQ(back.fileName, record.fileName);
+}
+
+TEST_F(PartitionIndexTest, ThreeRecordsInFileOrderAndAnIncompleteFourthDropped) {
+    ASSERT_EQ(Load(RawRecord(0x22, 0x400, "sbl1", "sbl1.mbn") +
+                   RawRecord(0x1000, 0x800, "aboot", "aboot.mbn") +
+                   RawRecord(0x1800, 0x10, "aboot", "aboot.mbn") +
+                   RawRecord(0x9000, 1, "rpm", "rpm.mbn").substr(0, 48)),
+              kErrorSuccess);
+    ASSERT_EQ(index.imagePartitionCount, 3u);
+    EXPECT_EQ(index.imagePartitions[3], nullptr);
+    EXPECT_EQ(Label(0), "sbl1");
+    EXPECT_EQ(index.imagePartitions[0]->startSector, 0x22u);
+    EXPECT_EQ(index.imagePartitions[0]->sectorCount, 0x400u);
+    EXPECT_EQ(Label(2), "aboot");
+    EXPECT_EQ(index.imagePartitions[2]->startSector, 0x1800u);
+    EXPECT_EQ(FileNameText(*index.imagePartitions[1]), "aboot.mbn");
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(PartitionIndexTest, AtMost1024EntriesAreRead) {
+    std::string bytes;
+    for (int i = 0; i < 1030; ++i) {
+        bytes += RawRecord(i, 1, "p" + std::to_string(i), "p.mbn");
+    }
+    ASSERT_EQ(Load(bytes), kErrorSuccess);
+    EXPECT_EQ(index.imagePartitionCount, 1024u);
+    EXPECT_EQ(Label(1023), "p1023");
+}
+
+TEST_F(PartitionIndexTest, LookupIgnoresAsciiCaseAndFindsTheFirst) {
+    ASSERT_EQ(Load(RawRecord(1, 1, "modem", "modem.mbn") + RawRecord(2, 1, "SBL1", "SBL1.mbn") +
+                   RawRecord(3, 1, "sbl1", "sbl1.mbn")),
+              kErrorSuccess);
+    EXPECT_EQ(FindImagePartition(index, "sbl1"), 1);
+    EXPECT_EQ(FindImagePartition(index, "Sbl1"), 1);
+    EXPECT_EQ(FindImagePartition(index, "sbl"), kPartitionIndexCapacity);
+    EXPECT_EQ(FindImagePartition(index, "sbl12"), kPartitionIndexCapacity);
+    EXPECT_EQ(FindImagePartition(index, ""), kPartitionIndexCapacity);
+}
+
+TEST_F(PartitionIndexTest, FullWidthFieldsAreReadWithoutATerminator) {
+    const std::string label32 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+    const std::string file32 = "abcdefghijklmnopqrstuvwxyz01.mbn";
+    ASSERT_EQ(Load(RawRecord(7, 1, label32, file32) + RawRecord(8, 1, "next", "next.mbn")),
+              kErrorSuccess);
+    EXPECT_EQ(LabelText(*index.imagePartitions[0]), label32);
+    EXPECT_EQ(FileNameText(*index.imagePartitions[0]), file32);
+    EXPECT_EQ(FindImagePartition(index, "abcdefghijklmnopqrstuvwxyz012345"), 0);
+    EXPECT_EQ(FindImagePartition(index, label32 + "a"), kPartitionIndexCapacity);
+    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[0]), dir / file32);
+}
+
+TEST_F(PartitionIndexTest, Latin1LabelsMatchTheirUiText) {
+    ASSERT_EQ(Load(RawRecord(1, 1, "caf\xE9", "caf\xE9.mbn")), kErrorSuccess);
+    EXPECT_EQ(FindImagePartition(index, "CAF\xC3\xA9"), 0);
+    EXPECT_EQ(PartitionChoices(index), std::vector<std::string>{"caf\xC3\xA9"});
+    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[0]), dir / "caf\xC3\xA9.mbn");
+}
+
+TEST_F(PartitionIndexTest, FailedLoadsKeepThePreviousIndex) {
+    ASSERT_EQ(Load(RawRecord(1, 1, "a", "a.mbn") + RawRecord(2, 1, "b", "b.mbn")), kErrorSuccess);
+    TempDir other;
+    EXPECT_EQ(LoadPartitionIndex(index, other.path(), view), kErrorFileNotFound);
+    EXPECT_EQ(LoadPartitionIndex(index, "", view), kErrorFileNotFound);
+    EXPECT_EQ(view.messages,
+              (std::vector<std::string>{kNoPartitionTxt, "Please select target directory.  "}));
+    ASSERT_EQ(index.imagePartitionCount, 2u);
+    EXPECT_EQ(Label(1), "b");
+    // A successful load replaces the whole index.
+    ASSERT_EQ(Load(RawRecord(9, 1, "c", "c.mbn")), kErrorSuccess);
+    EXPECT_EQ(index.imagePartitionCount, 1u);
+    EXPECT_EQ(index.imagePartitions[1], nullptr);
+    EXPECT_EQ(Label(0), "c");
+}
+
+TEST_F(PartitionIndexTest, ChoicesShowRunsOfOneLabelOnce) {
+    ASSERT_EQ(Load(RawRecord(0, 1, "", "") + RawRecord(1, 1, "system", "system.mbn") +
+                   RawRecord(5, 1, "system", "system.mbn") + RawRecord(9, 1, "SYSTEM", "S.mbn") +
+                   RawRecord(10, 1, "boot", "boot.mbn") + RawRecord(11, 1, "", "") +
+                   RawRecord(12, 1, "system", "system.mbn")),
+              kErrorSuccess);
+    EXPECT_EQ(PartitionChoices(index),
+              (std::vector<std::string>{"system", "SYSTEM", "boot", "", "system"}));
+}
+
+TEST_F(PartitionIndexTest, FirstDropDownOnAnEmptyIndexOnlyLoadsIt) {
+    WriteFileBytes(dir / "partition.txt", RawRecord(1, 1, "sbl1", "sbl1.mbn"));
+    EXPECT_FALSE(FillPartitionChoices(index, dir.path(), view).has_value());
+    EXPECT_EQ(index.imagePartitionCount, 1u);
+    const auto second = FillPartitionChoices(index, dir.path(), view);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(*second, std::vector<std::string>{"sbl1"});
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST(ImageFilePath, RefusesNamesThatLeaveTheTargetDirectory) {
+    struct Case {
+        std::string field;
+        bool usable;
+    };
+    const std::vector<Case> cases = {
+        {"sbl1.mbn", true},
+        {"a b..mbn", true},
+        {"..mbn", true},
+        {"", false},
+        {".", false},
+        {"..", false},
+        {"../sbl1.mbn", false},
+        {"/etc/passwd", false},
+        {"sub/sbl1.mbn", false},
+        {"..\\sbl1.mbn", false},
+        {"a\nb.mbn", false},
+        {"a\x7F.mbn", false},
+        {"\tsbl1.mbn", false},
+    };
+    for (const Case& c : cases) {
+        ImagePartition entry;
+        std::copy(c.field.begin(), c.field.end(), entry.fileName.begin());
+        const auto path = ImageFilePath("/target", entry);
+        EXPECT_EQ(path.has_value(), c.usable) << c.field;
+        if (path) {
+            EXPECT_EQ(path->parent_path(), "/target") << c.field;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace veltrix
