@@ -14,7 +14,8 @@ inline constexpr uint16_t kFcsInitial = 0xFFFF;
 // The standard 256-entry table of the reflected polynomial 0x8408.
 const std::array<uint16_t, 256>& FcsTable();
 
-// One table step per byte, starting from `fcs` (not complemented).
+// The value after one table step per byte, starting from `fcs` (not complemented). Eight
+// bytes at a time are folded in with tables derived from the standard one (same result).
 uint16_t FcsUpdate(uint16_t fcs, std::span<const uint8_t> bytes);
 
 // The value sent on the wire: FcsUpdate from 0xFFFF, then complemented.

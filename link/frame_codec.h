@@ -15,7 +15,9 @@ inline constexpr size_t kFcsLength = 2;
 
 // Room an encoded frame of `bodyLength` bytes may need: two flags, every body and FCS byte
 // escaped in the worst case.
-constexpr size_t MaxEncodedLength(size_t bodyLength) { return 2 + 2 * (bodyLength + kFcsLength); }
+constexpr size_t MaxEncodedLength(size_t bodyLength) {
+    return 2 + 2 * (bodyLength + kFcsLength);
+}
 
 // Writes flag, escaped body, escaped FCS (low byte first), flag into `out`, which must hold
 // MaxEncodedLength(body.size()) bytes. Returns the encoded length.
@@ -32,7 +34,14 @@ public:
     explicit FrameCollector(std::span<uint8_t> storage) : storage_(storage) {}
 
     Step Push(uint8_t byte);
-    void Reset() { position_ = 0; closed_ = false; }
+    // Pushes bytes in order, by the same rules as Push, until the frame closes, the storage is
+    // full or the bytes run out. Returns how many bytes were taken: what follows the closing
+    // flag is left to the caller. `*step` is the state afterwards.
+    size_t Feed(std::span<const uint8_t> bytes, Step* step);
+    void Reset() {
+        position_ = 0;
+        closed_ = false;
+    }
     bool Closed() const { return closed_; }
     // The raw frame so far (up to and including the closing flag once closed).
     std::span<const uint8_t> Raw() const { return storage_.first(position_); }
@@ -44,7 +53,8 @@ private:
 };
 
 // Undoes the byte stuffing of a raw frame: flags dropped, 0x7D x stored as x ^ 0x20. A trailing
-// lone 0x7D is dropped. `out` must hold raw.size() bytes. Returns the number of bytes stored.
+// lone 0x7D is dropped. `out` must hold raw.size() bytes; it may be raw.data() itself (unstuffing
+// in place). Returns the number of bytes stored.
 size_t UnstuffFrame(std::span<const uint8_t> raw, uint8_t* out);
 
 // True when the last two bytes of an unstuffed frame are the FCS of the bytes before them.

@@ -19,12 +19,17 @@ fs::path PortsFolder() {
 }
 
 fs::path PortDevicePath(int portNumber) {
+#ifdef _WIN32
+    // The Win32 device name of the port: "\\.\COM%i".
+    return fs::path(L"\\\\.\\COM" + std::to_wstring(portNumber));
+#else
     const fs::path link = PortsFolder() / ("COM" + std::to_string(portNumber));
     std::error_code ec;
     if (fs::is_symlink(fs::symlink_status(link, ec))) {
         return link;
     }
     return fs::path("/dev/ttyUSB" + std::to_string(portNumber - 1));
+#endif
 }
 
 }  // namespace veltrix

@@ -9,7 +9,8 @@ namespace veltrix {
 // $VELTRIX_PORTS, else $XDG_RUNTIME_DIR/veltrix/ports, else ~/.local/state/veltrix/ports.
 std::filesystem::path PortsFolder();
 
-// The path to open for port n: PortsFolder()/COMn when that link exists, else /dev/ttyUSB<n-1>.
+// The path to open for port n: PortsFolder()/COMn when that link exists, else /dev/ttyUSB<n-1>
+// (on Windows "\\.\COMn").
 std::filesystem::path PortDevicePath(int portNumber);
 
 }  // namespace veltrix

@@ -1,20 +1,200 @@
 #include "link/serial_link.h"
 
+#include <algorithm>
+#include <cstring>
 #include <iostream>
+#include <ostream>
+
+#include "link/fcs.h"
+#include "link/frame_codec.h"
+#include "link/port_names.h"
+#include "link/text_format.h"
 
 namespace veltrix {
+namespace {
+
+void Diagnose(SerialLink& link, const std::string& line) {
+    if (link.console) {
+        *link.console << line << std::flush;
+    }
+}
+
+// Collects one raw reply frame into frameBuffer from what the port delivers, reading whole
+// buffered chunks rather than a byte at a time. At most kFrameBufferSize bytes are taken, as
+// many as the board's one-byte reads would have taken; bytes after the closing flag stay in
+// `received`. `*rawLength` is 0 after a time-out or when no closing flag came in time.
+int CollectFrame(SerialLink& link, size_t* rawLength) {
+    *rawLength = 0;
+    FrameCollector collector(link.frameBuffer);
+    const size_t limit = link.frameBuffer.size();
+    size_t taken = 0;
+    for (;;) {
+        if (link.received.Empty()) {
+            const std::span<uint8_t> space = link.received.Space();
+            size_t got = 0;
+            if (const int code = link.handle->Read(space.data(), space.size(), &got); code != 0) {
+                return code;
+            }
+            if (got == 0) {
+                return kErrorSuccess;  // time-out: no answer
+            }
+            link.received.Commit(got);
+        }
+        std::span<const uint8_t> pending = link.received.Pending();
+        pending = pending.first(std::min(pending.size(), limit - taken));
+        FrameCollector::Step step = FrameCollector::Step::kMore;
+        const size_t used = collector.Feed(pending, &step);
+        link.received.Consume(used);
+        taken += used;
+        if (step == FrameCollector::Step::kClosed) {
+            *rawLength = collector.Raw().size();
+            return kErrorSuccess;
+        }
+        if (taken >= limit) {
+            Diagnose(link, Format("No frame end in %u reply bytes, reply dropped\n",
+                                  static_cast<unsigned>(taken)));
+            return kErrorSuccess;
+        }
+    }
+}
+
+// A reply whose last two bytes are not the FCS of the rest is corrupt: it is dropped.
+bool ReplyIntact(SerialLink& link, std::span<const uint8_t> reply) {
+    if (FrameFcsMatches(reply)) {
+        return true;
+    }
+    if (reply.size() < kFcsLength) {
+        Diagnose(link, Format("Reply of %u bytes has no frame check, reply dropped\n",
+                              static_cast<unsigned>(reply.size())));
+        return false;
+    }
+    const size_t n = reply.size();
+    const unsigned received = reply[n - 2] | (reply[n - 1] << 8);
+    const unsigned computed = Fcs16(reply.first(n - kFcsLength));
+    Diagnose(link, Format("Reply frame check failed (FCS %04X, expected %04X), reply dropped\n",
+                          received, computed));
+    return false;
+}
+
+}  // namespace
 
 SerialLink::SerialLink()
-    : frameBuffer(kFrameBufferSize), console(&std::cout), clock(&SystemClock::Instance()) {}
+    : frameBuffer(kFrameBufferSize),
+      console(&std::cout),
+      clock(&SystemClock::Instance()),
+      received(kReceiveBufferSize),
+      portFactory(MakeSystemSerialPort) {}
 
-SerialLink::~SerialLink() { ClosePort(*this); }
+SerialLink::~SerialLink() {
+    ClosePort(*this);
+}
+
+bool PortIsOpen(const SerialLink& link) {
+    return link.handle && link.handle->IsOpen();
+}
+
+int OpenPort(SerialLink& link, int portNumber) {
+    // A retry pass reaches here with the port of the failed pass still open: close it, or the
+    // exclusive lock of the earlier handle would refuse this open.
+    ClosePort(link);
+    std::unique_ptr<SerialPort> port =
+        link.portFactory ? link.portFactory() : MakeSystemSerialPort();
+    if (const int code = port->Open(PortDevicePath(portNumber)); code != 0) {
+        return code;
+    }
+    port->SetTimeout(link.timeoutMs);
+    link.handle = std::move(port);
+    return kErrorSuccess;
+}
 
 int ClosePort(SerialLink& link) {
     if (link.handle) {
         link.handle->Close();
         link.handle.reset();
     }
+    link.received.Clear();
     return kErrorSuccess;
+}
+
+void SetLinkTimeout(SerialLink& link, uint32_t ms) {
+    if (link.handle) {
+        link.handle->SetTimeout(ms);
+    }
+    link.timeoutMs = ms;
+}
+
+void PurgePort(SerialLink& link) {
+    if (link.handle) {
+        link.handle->Purge();
+    }
+    link.received.Clear();
+}
+
+int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_t* reply,
+             int& replyLength) {
+    if (!PortIsOpen(link)) {
+        return kErrorInvalidHandle;
+    }
+    if (requestLength < 0 || (requestLength > 0 && request == nullptr) ||
+        MaxEncodedLength(static_cast<size_t>(requestLength)) > link.frameBuffer.size()) {
+        return kErrorInvalidParameter;
+    }
+    const size_t encoded =
+        EncodeFrame({request, static_cast<size_t>(requestLength)}, link.frameBuffer.data());
+    if (const int code = link.handle->Write(link.frameBuffer.data(), encoded); code != 0) {
+        return code;
+    }
+    size_t rawLength = 0;
+    if (const int code = CollectFrame(link, &rawLength); code != 0) {
+        return code;
+    }
+    if (rawLength == 0) {
+        replyLength = 0;
+        return kErrorSuccess;
+    }
+    // The capacity is compared with the raw length, flags and escapes included.
+    const size_t capacity =
+        replyLength > 0 && reply != nullptr ? static_cast<size_t>(replyLength) : 0;
+    if (rawLength > capacity) {
+        return kErrorNotEnoughMemory;
+    }
+    const size_t stored = UnstuffFrame({link.frameBuffer.data(), rawLength}, reply);
+    if (!ReplyIntact(link, {reply, stored})) {
+        replyLength = 0;
+        return kErrorSuccess;
+    }
+    replyLength = static_cast<int>(stored);
+    return kErrorSuccess;
+}
+
+int ReadRaw(SerialLink& link, uint8_t* buffer, int count) {
+    if (!PortIsOpen(link) || buffer == nullptr || count <= 0) {
+        return 0;
+    }
+    if (!link.received.Empty()) {
+        // Bytes that followed an earlier reply come first, as they would from the port.
+        const std::span<const uint8_t> pending = link.received.Pending();
+        const size_t n = std::min(pending.size(), static_cast<size_t>(count));
+        std::memcpy(buffer, pending.data(), n);
+        link.received.Consume(n);
+        return static_cast<int>(n);
+    }
+    size_t got = 0;
+    if (const int code = link.handle->Read(buffer, static_cast<size_t>(count), &got); code != 0) {
+        Diagnose(link, Format("Serial read failed: error %d\n", code));
+        return 0;
+    }
+    return static_cast<int>(got);
+}
+
+int WriteRaw(SerialLink& link, const uint8_t* bytes, int count) {
+    if (!PortIsOpen(link)) {
+        return kErrorInvalidHandle;
+    }
+    if (count < 0 || (count > 0 && bytes == nullptr)) {
+        return kErrorInvalidParameter;
+    }
+    return link.handle->Write(bytes, static_cast<size_t>(count));
 }
 
 }  // namespace veltrix

@@ -4,11 +4,13 @@
 // buffer, otherwise the code of the failed system call passed through.
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <vector>
 
 #include "link/clock.h"
+#include "link/receive_buffer.h"
 #include "link/serial_port.h"
 
 namespace veltrix {
@@ -22,9 +24,12 @@ inline constexpr int kErrorWriteFault = 29;
 inline constexpr int kErrorReadFault = 30;
 inline constexpr int kErrorGenFailure = 31;
 inline constexpr int kErrorHandleEof = 38;
+inline constexpr int kErrorInvalidParameter = 87;
 inline constexpr int kErrorOpenFailed = 110;
 
 inline constexpr size_t kFrameBufferSize = 0x20000;
+// What one read from the port may bring in at most.
+inline constexpr size_t kReceiveBufferSize = 0x10000;
 inline constexpr uint32_t kDefaultTimeoutMs = 1000;
 
 struct SerialLink {
@@ -44,23 +49,41 @@ struct SerialLink {
     std::ostream* console;
     // Every protocol wait goes through this clock.
     Clock* clock;
+
+    // Bytes read but not yet used; what followed a reply's closing flag stays here for the next
+    // Transact or ReadRaw. PurgePort and ClosePort drop it.
+    ReceiveBuffer received;
+    // Makes the port OpenPort opens; the operating system's port unless a test sets another.
+    std::function<std::unique_ptr<SerialPort>()> portFactory;
 };
 
-// Opens "COM n" (see port_names.h). An already open port is closed first.
+bool PortIsOpen(const SerialLink& link);
+
+// Opens "COM n" (see port_names.h) for exclusive use and applies timeoutMs. An already open
+// port is closed first. 0, or the code of the failed open: 2 when the port does not exist,
+// kErrorPortBusy when another process holds it; the link is then closed.
 int OpenPort(SerialLink& link, int portNumber);
 // Closes the port if open; always 0.
 int ClosePort(SerialLink& link);
+// Applies `ms` as the total time-out of every read and write, and stores it in timeoutMs (also
+// while the port is closed: the next OpenPort applies it).
 void SetLinkTimeout(SerialLink& link, uint32_t ms);
+// Drops what is buffered in both directions, in the port and in the link.
 void PurgePort(SerialLink& link);
 
 // One framed request/reply exchange. On entry `replyLength` is the capacity of `reply`; on
 // success it is the number of unstuffed reply bytes, the peer's two FCS bytes included. A reply
-// time-out, or a reply whose FCS is wrong, gives 0 with replyLength 0.
+// time-out, a reply whose FCS is wrong, or 0x20000 bytes without a closing flag give 0 with
+// replyLength 0 (the last two with a line on `console`). Failures: 6 port closed (nothing
+// written), 8 raw reply longer than the capacity (replyLength unchanged), 87 a negative length
+// or a request too large for the frame buffer, else the code of the failed write or read.
 int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_t* reply,
              int& replyLength);
 
-// Unframed I/O for the Sahara exchange. ReadRaw returns the number of bytes read (0 on time-out
-// or failure); WriteRaw returns 0 or a system error code.
+// Unframed I/O for the Sahara exchange. ReadRaw returns what is buffered (bytes left over from
+// an earlier reply first), waiting up to the time-out for the first byte: the number of bytes
+// read, 0 on time-out or failure (a failure also writes a line on `console`). WriteRaw returns
+// 0, 6 when the port is closed, or the code of the failed write.
 int ReadRaw(SerialLink& link, uint8_t* buffer, int count);
 int WriteRaw(SerialLink& link, const uint8_t* bytes, int count);
 

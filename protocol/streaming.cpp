@@ -1,1 +1,151 @@
+// The one-exchange commands of the streaming-download protocol.
 #include "protocol/streaming.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "link/frame_codec.h"
+#include "link/serial_link.h"
+#include "protocol/byte_order.h"
+#include "protocol/command_exchange.h"
+#include "protocol/streaming_requests.h"
+
+namespace veltrix {
+namespace {
+
+// Reply areas (raw frame bytes) each command allows.
+constexpr int kSmallReplyCapacity = 32;
+constexpr int kDdrReplyCapacity = 1000;
+constexpr int kPartitionInfoReplyCapacity = 128;
+
+constexpr size_t kReadDataOffset = 5;
+constexpr int kPartitionInfoCountOffset = 5;
+constexpr int kDdrVerdictOffset = 3;
+
+// A one-byte (or fixed) command with a small reply, under the link's current time-out.
+int SimpleCommand(ProgrammerSession& session, std::span<const uint8_t> request, uint8_t expected) {
+    if (session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    std::array<uint8_t, kSmallReplyCapacity> reply{};
+    int replyLength = 0;
+    return ExchangeCommand(*session.link, request, expected, reply.data(), kSmallReplyCapacity,
+                           replyLength)
+               ? kErrorSuccess
+               : kErrorInvalidHandle;
+}
+
+}  // namespace
+
+int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t address) {
+    if (length < 0 || static_cast<size_t>(length) > kReadMaxLength || session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    const auto request = BuildReadRequest(address, static_cast<uint16_t>(length));
+    std::array<uint8_t, kReadReplyCapacity> reply{};
+    int replyLength = 0;
+    {
+        TimeoutBracket bracket(*session.link, kReadTimeoutMs);
+        if (!ExchangeCommand(*session.link, request, kReplyRead, reply.data(), kReadReplyCapacity,
+                             replyLength)) {
+            return kErrorInvalidHandle;
+        }
+    }
+    // A reply too short for the data asked for would hand the caller stale bytes as flash data.
+    const size_t needed = kReadDataOffset + static_cast<size_t>(length) + kFcsLength;
+    if (static_cast<size_t>(replyLength) < needed) {
+        return kErrorInvalidHandle;
+    }
+    std::memcpy(out, reply.data(), static_cast<size_t>(replyLength));
+    return kErrorSuccess;
+}
+
+int ReadCheck(uint32_t byteCount, uint32_t startSector, ProgrammerSession& session) {
+    if (session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    TimeoutBracket bracket(*session.link, kReadTimeoutMs);
+    return SimpleCommand(session, BuildReadCheckRequest(startSector, byteCount), kReplyRead);
+}
+
+int GetPmicStatus(uint8_t* out, ProgrammerSession& session) {
+    if (session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    const uint8_t request[] = {kCmdPmicStatus};
+    std::array<uint8_t, kPmicReplyCapacity> reply{};
+    int replyLength = kPmicReplyCapacity;
+    if (Transact(request, 1, *session.link, reply.data(), replyLength) != kErrorSuccess ||
+        replyLength <= 0) {
+        return kErrorInvalidHandle;
+    }
+    std::memcpy(out, reply.data(), static_cast<size_t>(replyLength));
+    return out[0] == kReplyPmic ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+int EraseFlash(ProgrammerSession& session) {
+    if (session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    TimeoutBracket bracket(*session.link, kEraseTimeoutMs);
+    const uint8_t request[] = {kCmdEraseFlash};
+    return SimpleCommand(session, request, kReplyEraseFlash);
+}
+
+int RunDdrTest(int& result, ProgrammerSession& session, const uint8_t* packet, int length) {
+    if (session.link == nullptr || length < 0) {
+        return kErrorInvalidHandle;
+    }
+    TimeoutBracket bracket(*session.link, kDdrTestTimeoutMs);
+    std::array<uint8_t, kDdrReplyCapacity> reply{};
+    int replyLength = kDdrReplyCapacity;
+    if (Transact(packet, length, *session.link, reply.data(), replyLength) != kErrorSuccess) {
+        return kErrorInvalidHandle;
+    }
+    const uint8_t verdict = replyLength > kDdrVerdictOffset ? reply[kDdrVerdictOffset] : 0;
+    result = verdict == '0'   ? kDdrOutcomeFail
+             : verdict == '1' ? kDdrOutcomePass
+                              : kDdrOutcomeUnknown;
+    return kErrorSuccess;
+}
+
+int ResetTarget(ProgrammerSession& session) {
+    const uint8_t request[] = {kCmdReset};
+    return SimpleCommand(session, request, kReplyReset);
+}
+
+int OpenPartition(ProgrammerSession& session) {
+    if (session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    PurgePort(*session.link);
+    const int rc = SimpleCommand(session, BuildOpenMultiImageRequest(), kReplyOpenMultiImage);
+    if (rc != kErrorSuccess) {
+        WriteConsole(*session.link, "Could not open partition\n");
+    }
+    return rc;
+}
+
+int ClosePartition(ProgrammerSession& session) {
+    const uint8_t request[] = {kCmdClose};
+    return SimpleCommand(session, request, kReplyClose);
+}
+
+int64_t GetPhysicalPartitionInfo(ProgrammerSession& session) {
+    if (session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    const auto request = BuildPhysicalPartitionInfoRequest();
+    std::array<uint8_t, kPartitionInfoReplyCapacity> reply{};
+    int replyLength = 0;
+    if (!ExchangeCommand(*session.link, request, kReplyPmic, reply.data(),
+                         kPartitionInfoReplyCapacity, replyLength) ||
+        replyLength < kPartitionInfoCountOffset + 4 + static_cast<int>(kFcsLength)) {
+        return kErrorInvalidHandle;
+    }
+    // The count is a u32 on the wire; callers have always received it sign-extended.
+    return static_cast<int32_t>(GetLe32(&reply[kPartitionInfoCountOffset]));
+}
+
+}  // namespace veltrix

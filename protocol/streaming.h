@@ -1,6 +1,12 @@
 #pragma once
-// The flash programmer's streaming-download commands. Results: 0 success, 6 no (or a wrong)
-// answer, 29 a refused write, other values system error codes passed through.
+// The flash programmer's streaming-download commands (and the framed exchange with the DDR-debug
+// image). Every command takes the session; its link carries the exchange, its console the
+// diagnostics. Results: 0 success, 6 no (or a wrong) answer, 29 a refused write, other values
+// system error codes passed through.
+//
+// Time-outs: READ, READ CHECK and STREAM WRITE run under 10 s, ERASE FLASH under 60 s and DDR TEST
+// under 10 min; each puts the link back to 1000 ms afterwards, on failure too. The other commands
+// run under whatever the link holds.
 
 #include <cstdint>
 #include <cstdio>
@@ -10,21 +16,72 @@
 
 namespace veltrix {
 
+inline constexpr uint32_t kReadTimeoutMs = 10000;
+inline constexpr uint32_t kStreamWriteTimeoutMs = 10000;
+inline constexpr uint32_t kEraseTimeoutMs = 60000;
+inline constexpr uint32_t kDdrTestTimeoutMs = 600000;
+
+// Output buffer sizes the callers provide.
+inline constexpr int kReadReplyCapacity = 1024;  // ReadData
+inline constexpr int kPmicReplyCapacity = 50;    // GetPmicStatus
+
+// RunDdrTest outcomes: the character at reply offset 3.
+inline constexpr int kDdrOutcomeFail = 0;      // '0'
+inline constexpr int kDdrOutcomePass = 1;      // '1'
+inline constexpr int kDdrOutcomeUnknown = 99;  // anything else, or a reply shorter than 4 bytes
+
+// HELLO and SECURITY MODE with one attempt counter over both phases (10 attempts in all, 500 ms
+// apart). Sets sectorAddressing to true first, whatever the outcome. 0, or 6 when the programmer
+// does not complete the handshake.
 int ConnectProgrammer(ProgrammerSession& session);
+
+// READ of `length` bytes (at most 1000) at `address`. On 0 the whole reply (code 0x04, address
+// u32, the data from offset 5, FCS) is in `out`, which must hold kReadReplyCapacity bytes.
+// 6 for a length above 1000 (nothing sent), no answer, or a reply too short to hold the data.
 int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t address);
+
+// READ CHECK: the programmer reads `byteCount` bytes from `startSector` on its own. 0 or 6.
 int ReadCheck(uint32_t byteCount, uint32_t startSector, ProgrammerSession& session);
+
+// GET PMIC STATUS. Any non-empty reply (code byte included) is copied to `out`, which must hold
+// kPmicReplyCapacity bytes; 0 when it begins with 0x24, else 6.
 int GetPmicStatus(uint8_t* out, ProgrammerSession& session);
+
+// ERASE FLASH of the whole device. 0 or 6.
 int EraseFlash(ProgrammerSession& session);
+
+// Sends the caller's packet to the DDR-debug image. 6 when the link fails (`result` left as it
+// was). Otherwise 0, with `result` set to the outcome (kDdrOutcome...); neither the reply code
+// nor its length is tested, so no answer at all gives kDdrOutcomeUnknown.
 int RunDdrTest(int& result, ProgrammerSession& session, const uint8_t* packet, int length);
+
+// RESET: the programmer restarts the board. 0 or 6.
 int ResetTarget(ProgrammerSession& session);
+
+// Purges the port, then OPEN MULTI-IMAGE of the eMMC (absolute sector addressing). 0 or 6; on
+// failure "Could not open partition\n" goes to the console.
 int OpenPartition(ProgrammerSession& session);
+
+// CLOSE. 0 or 6.
 int ClosePartition(ProgrammerSession& session);
+
+// Writes the file from its current position to its end, 1024 bytes per STREAM WRITE (the last
+// chunk as it is), starting at `address` (sectors when sectorAddressing, else bytes). Stops at
+// the first refused block with 29 (blocks already written stay written); 30 when the file cannot
+// be read. The caller opens and closes the file. An empty file sends nothing and gives 0.
 int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FILE* file);
+
+// Opens the file and runs StreamWriteFromHandle. 6 with "Filename not found %s\n" on the console
+// when the file cannot be opened.
 int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session,
                     uint32_t address);
-int StreamWriteBlock(int length, uint32_t address, ProgrammerSession& session,
-                     const uint8_t* data);
-// The device's total sector count, sign-extended from 32 bits; 6 when the exchange fails.
+
+// One STREAM WRITE whose data part is always 1024 bytes: `length` bytes of `data`, then zeros.
+// 0 when written, 29 when refused or for a length outside 0..1024 (nothing sent then).
+int StreamWriteBlock(int length, uint32_t address, ProgrammerSession& session, const uint8_t* data);
+
+// The device's total sector count (reply offsets 5-8), sign-extended from 32 bits; 6 when the
+// exchange fails or the reply is too short to hold the count.
 int64_t GetPhysicalPartitionInfo(ProgrammerSession& session);
 
 }  // namespace veltrix

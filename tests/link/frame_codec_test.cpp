@@ -47,7 +47,8 @@ Bytes Collect(const Bytes& wire, size_t capacity = 64) {
     Bytes storage(capacity);
     FrameCollector c(storage);
     for (uint8_t b : wire) {
-        if (c.Push(b) != FrameCollector::Step::kMore) break;
+        if (c.Push(b) != FrameCollector::Step::kMore)
+            break;
     }
     Bytes out(c.Raw().size());
     out.resize(UnstuffFrame(c.Raw(), out.data()));
@@ -75,6 +76,104 @@ TEST(FrameCollector, ReportsFullWithoutOverrun) {
     EXPECT_EQ(c.Push(0x03), FrameCollector::Step::kFull);
     EXPECT_EQ(c.Push(0x04), FrameCollector::Step::kFull);
     EXPECT_EQ(c.Raw().size(), 4u);
+}
+
+// Reference codec: the byte rules written out one byte at a time, to hold the word-at-a-time
+// paths against on data dense with flags and escapes at every alignment.
+uint16_t ReferenceFcs(const Bytes& body) {
+    uint16_t fcs = 0xFFFF;
+    for (uint8_t b : body) fcs = static_cast<uint16_t>((fcs >> 8) ^ FcsTable()[(fcs ^ b) & 0xFF]);
+    return static_cast<uint16_t>(fcs ^ 0xFFFF);
+}
+
+Bytes ReferenceEncode(const Bytes& body) {
+    Bytes all = body;
+    const uint16_t fcs = ReferenceFcs(body);
+    all.push_back(static_cast<uint8_t>(fcs & 0xFF));
+    all.push_back(static_cast<uint8_t>(fcs >> 8));
+    Bytes out = {0x7E};
+    for (uint8_t b : all) {
+        if (b == 0x7E || b == 0x7D) {
+            out.push_back(0x7D);
+            out.push_back(b ^ 0x20);
+        } else {
+            out.push_back(b);
+        }
+    }
+    out.push_back(0x7E);
+    return out;
+}
+
+TEST(FrameCodec, WordPathsMatchTheByteRules) {
+    uint32_t seed = 99;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    const uint8_t dense[] = {0x7E, 0x7D, 0x7C, 0x7F, 0x5E, 0x5D, 0x00, 0xFF};
+    for (size_t length = 0; length < 90; ++length) {
+        for (int round = 0; round < 6; ++round) {
+            Bytes body(length);
+            for (uint8_t& b : body) {
+                b = round % 2 ? dense[next() % 8] : static_cast<uint8_t>(next());
+            }
+            SCOPED_TRACE(length);
+            EXPECT_EQ(Fcs16(body), ReferenceFcs(body));
+            const Bytes wire = Encode(body);
+            ASSERT_EQ(wire, ReferenceEncode(body));
+            Bytes out(wire.size());
+            out.resize(UnstuffFrame(wire, out.data()));
+            EXPECT_TRUE(FrameFcsMatches(out));
+            EXPECT_EQ(Bytes(out.begin(), out.end() - 2), body);
+            Bytes inPlace = wire;  // unstuffing into the raw bytes themselves
+            inPlace.resize(UnstuffFrame(inPlace, inPlace.data()));
+            EXPECT_EQ(inPlace, out);
+        }
+    }
+}
+
+// Feeding chunks must take exactly the bytes, and build exactly the raw frame, that pushing
+// them one at a time would.
+TEST(FrameCollector, FeedMatchesPushOnAnyChunking) {
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    for (int round = 0; round < 400; ++round) {
+        Bytes stream(next() % 80);
+        for (uint8_t& b : stream)
+            b = (next() % 4 == 0) ? 0x7E : static_cast<uint8_t>(next());
+        const size_t capacity = 3 + next() % 40;
+
+        Bytes pushStorage(capacity);
+        FrameCollector pushed(pushStorage);
+        size_t pushTaken = 0;
+        auto pushStep = FrameCollector::Step::kMore;
+        while (pushTaken < stream.size() && pushStep == FrameCollector::Step::kMore) {
+            if (pushed.Closed() || pushed.Raw().size() >= capacity)
+                break;
+            pushStep = pushed.Push(stream[pushTaken++]);
+        }
+
+        Bytes feedStorage(capacity);
+        FrameCollector fed(feedStorage);
+        size_t feedTaken = 0;
+        auto feedStep = FrameCollector::Step::kMore;
+        while (feedTaken < stream.size() && feedStep == FrameCollector::Step::kMore) {
+            const size_t chunk = std::min<size_t>(1 + next() % 9, stream.size() - feedTaken);
+            feedTaken += fed.Feed(std::span(stream).subspan(feedTaken, chunk), &feedStep);
+        }
+        SCOPED_TRACE(round);
+        EXPECT_EQ(feedTaken, pushTaken);
+        EXPECT_EQ(feedStep, pushStep);
+        EXPECT_EQ(Bytes(fed.Raw().begin(), fed.Raw().end()),
+                  Bytes(pushed.Raw().begin(), pushed.Raw().end()));
+    }
+}
+
+TEST(FrameCollector, FeedLeavesWhatFollowsTheClosingFlag) {
+    const Bytes burst = {0x7E, 0x02, 0x6A, 0xD3, 0x7E, 0x7E, 0x03};
+    Bytes storage(32);
+    FrameCollector c(storage);
+    auto step = FrameCollector::Step::kMore;
+    EXPECT_EQ(c.Feed(burst, &step), 5u);
+    EXPECT_EQ(step, FrameCollector::Step::kClosed);
+    EXPECT_EQ(c.Feed(burst, &step), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,119 @@
+#include "protocol/dload.h"
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "link/serial_link.h"
+#include "link/text_format.h"
+#include "protocol/byte_order.h"
+#include "protocol/command_exchange.h"
+#include "protocol/hex_packet_plan.h"
+#include "protocol/intel_hex.h"
+
+namespace veltrix {
+namespace {
+
+constexpr int kDloadReplyCapacity = 32;
+// A flash programmer is a few hundred KiB; a text this large is not one.
+constexpr std::uintmax_t kMaxHexFileBytes = 64u << 20;
+
+bool Acknowledged(SerialLink& link, std::span<const uint8_t> request) {
+    std::array<uint8_t, kDloadReplyCapacity> reply{};
+    int replyLength = 0;
+    return ExchangeCommand(link, request, kDloadAck, reply.data(), kDloadReplyCapacity,
+                           replyLength);
+}
+
+// The whole file, or nothing when it cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+// Reads and checks the file into a packet plan; reports on the console and gives the code.
+int LoadHexPlan(const std::filesystem::path& path, SerialLink& link, HexUploadPlan& plan) {
+    const std::string name = path.string();
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > kMaxHexFileBytes) {
+        WriteConsole(link, Format("Programmer file %s is too large\n", name.c_str()));
+        return kErrorInvalidData;
+    }
+    const std::optional<std::string> text = ReadWholeFile(path);
+    if (!text) {
+        WriteConsole(link, Format("Cannot open programmer file %s\n", name.c_str()));
+        return kErrorOpenFailed;
+    }
+    const HexParseResult parsed = ParseIntelHex(*text);
+    if (!parsed.ok()) {
+        WriteConsole(link, Format("Programmer file %s, line %d: %s\n", name.c_str(),
+                                  parsed.errorLine, HexErrorText(parsed.error)));
+        return kErrorInvalidData;
+    }
+    plan = PlanHexUpload(parsed.records);
+    return kErrorSuccess;
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildWrite32Request(uint32_t address, std::span<const uint8_t> data) {
+    std::vector<uint8_t> r(kDloadWrite32HeaderLength + data.size());
+    r[0] = kDloadWrite32;
+    PutBe32(&r[1], address);
+    PutBe16(&r[5], static_cast<uint16_t>(data.size()));
+    std::copy(data.begin(), data.end(), r.begin() + kDloadWrite32HeaderLength);
+    return r;
+}
+
+std::array<uint8_t, 5> BuildGoRequest(uint32_t startAddress) {
+    std::array<uint8_t, 5> r{};
+    r[0] = kDloadGo;
+    PutBe32(&r[1], startAddress);
+    return r;
+}
+
+int DloadNop(ProgrammerSession& session) {
+    if (session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    const uint8_t request[] = {kDloadNopCode};
+    return Acknowledged(*session.link, request) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+int UploadHexProgrammer(const std::filesystem::path& path, ProgrammerSession& session) {
+    if (session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    SerialLink& link = *session.link;
+    HexUploadPlan plan;
+    if (const int rc = LoadHexPlan(path, link, plan); rc != kErrorSuccess) {
+        return rc;
+    }
+    for (const HexWritePacket& packet : plan.packets) {
+        if (!Acknowledged(link, BuildWrite32Request(packet.address, packet.data))) {
+            WriteConsole(link, Format("Programmer packet at 0x%08X refused\n", packet.address));
+            return kErrorWriteFault;
+        }
+    }
+    if (!Acknowledged(link, BuildGoRequest(plan.startAddress))) {
+        WriteConsole(link, Format("Programmer start at 0x%08X refused\n", plan.startAddress));
+        return kErrorWriteFault;
+    }
+    return kErrorSuccess;
+}
+
+}  // namespace veltrix

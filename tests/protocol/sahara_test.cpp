@@ -1,0 +1,109 @@
+// Sahara hello and image transfer over a real pty, unframed.
+#include "protocol/sahara.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+#include "tests/protocol/host_fixture.h"
+
+namespace veltrix::testing {
+namespace {
+
+Bytes Words(std::initializer_list<uint32_t> words) {
+    Bytes b;
+    for (uint32_t w : words) {
+        for (int shift = 0; shift < 32; shift += 8)
+            b.push_back(static_cast<uint8_t>(w >> shift));
+    }
+    return b;
+}
+
+Bytes ReadDataRequest(uint32_t offset, uint32_t length) {
+    return Words({3, 0x14, 13, offset, length});
+}
+const Bytes kEnd = Words({4, 0x10, 13, 0});
+const Bytes kDone = Words({5, 8});
+const Bytes kDoneResponse = Words({6, 0x0C, 0});
+
+class SaharaTest : public HostTest {
+protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        SetLinkTimeout(link, 60);
+        image = Pattern(70000);
+        path = WriteFile("2nd_loader.mbn", image);
+    }
+    Bytes Slice(size_t offset, size_t length) {
+        return Bytes(image.begin() + offset, image.begin() + offset + length);
+    }
+    Bytes image;
+    std::filesystem::path path;
+};
+
+TEST_F(SaharaTest, HelloResponseEchoesTheRomsMode) {
+    for (uint32_t mode : {0u, 3u}) {
+        board.SendRaw(Words({1, 0x30, 2, 1, 0x400, mode, 7, 0, 0, 0, 0, 9}));
+        board.ExpectRaw(Words({2, 0x30, 2, 1, 0, mode, 7, 0, 0, 0, 0, 9}));
+    }
+    board.ExpectQuiet();
+    RunWithBoard([&] {
+        EXPECT_EQ(SaharaHello(link), 0);
+        EXPECT_EQ(SaharaHello(link), 0);
+        EXPECT_EQ(SaharaHello(link), 6);  // no HELLO
+        return 0;
+    });
+}
+
+TEST_F(SaharaTest, ServesRequestsFromTheirOffsetsAndSplitsLargeOnes) {
+    board.SendRaw(ReadDataRequest(0, 0x30)).ExpectRaw(Slice(0, 0x30));
+    board.SendRaw(ReadDataRequest(0x30, 0x100)).ExpectRaw(Slice(0x30, 0x100));
+    board.SendRaw(ReadDataRequest(40000, 20000)).ExpectRaw(Slice(40000, 20000));    // > 16 KiB
+    board.SendRaw(ReadDataRequest(0x1000, 0x200)).ExpectRaw(Slice(0x1000, 0x200));  // backwards
+    board.SendRaw(kEnd).ExpectRaw(kDone).SendRaw(kDoneResponse).ExpectQuiet();
+    EXPECT_EQ(RunWithBoard([&] { return SaharaUploadImage(path, link); }), 0);
+    EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{500});
+}
+
+TEST_F(SaharaTest, EndWithErrorStatusIsStillFinished) {
+    board.SendRaw(Words({4, 0x10, 13, 5})).ExpectRaw(kDone).SendRaw(kDoneResponse);
+    EXPECT_EQ(RunWithBoard([&] { return SaharaUploadImage(path, link); }), 0);
+    EXPECT_EQ(console.str(), "Sahara: the boot ROM ended the transfer with status 5\n");
+}
+
+TEST_F(SaharaTest, TransferFaultsGiveWriteFault) {
+    const struct {
+        const char* name;
+        std::vector<Bytes> romSends;  // each followed by what the host must answer
+        const char* console;
+    } cases[] = {
+        {"no DONE RESPONSE", {kEnd}, "Sahara: no DONE RESPONSE from the boot ROM\n"},
+        {"request time-out", {ReadDataRequest(0, 16)}, "Sahara: no request from the boot ROM\n"},
+        {"unexpected packet",
+         {Words({7, 8})},
+         "Sahara: unexpected packet 7 during the image transfer\n"},
+    };
+    for (const auto& c : cases) {
+        ScriptedBoard rom(pty);
+        for (const Bytes& packet : c.romSends) {
+            rom.SendRaw(packet);
+            if (packet == kEnd)
+                rom.ExpectRaw(kDone);
+            if (packet[0] == 3)
+                rom.ExpectRaw(Slice(0, 16));
+        }
+        rom.Start();
+        EXPECT_EQ(SaharaUploadImage(path, link), 29) << c.name;
+        EXPECT_TRUE(rom.Finish().empty()) << c.name;
+        EXPECT_EQ(console.str(), c.console) << c.name;
+        console.str("");
+        EXPECT_TRUE(clock.Sleeps().empty());
+    }
+}
+
+TEST_F(SaharaTest, MissingImageGivesOpenFailure) {
+    EXPECT_EQ(SaharaUploadImage(tempDir / "none.mbn", link), 110);
+}
+
+}  // namespace
+}  // namespace veltrix::testing

@@ -1,0 +1,131 @@
+// The one-exchange streaming commands over a real pty: request bytes, answer rule, time-outs.
+#include "protocol/streaming.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/protocol/host_fixture.h"
+
+namespace veltrix::testing {
+namespace {
+
+using StreamingTest = HostTest;
+
+Bytes PartitionInfoBytes() {
+    Bytes b(38, 0);
+    b[0] = 0x23;
+    b[34] = 0xAD;
+    b[35] = 0xDE;
+    b[36] = 0xB2;  // inner CRC 0x1CB2, low byte first
+    b[37] = 0x1C;
+    return b;
+}
+
+TEST_F(StreamingTest, PartitionInfoSendsTheFixedRequestAndSignExtendsTheCount) {
+    const struct {
+        Bytes reply;
+        int64_t expected;
+    } cases[] = {
+        {{0x24, 9, 9, 9, 9, 0x00, 0x00, 0xE9, 0x00}, 0x00E90000},
+        {{0x24, 0, 0, 0, 0, 0x01, 0x00, 0x00, 0x80}, -2147483647},  // bit 31 set
+        {{0x24, 0, 0, 0, 0, 0x00, 0x10}, 6},                        // too short for a count
+        {{0x0E, 0, 0, 0, 0, 0x00, 0x10, 0x00, 0x00}, 6},            // wrong code
+    };
+    for (const auto& c : cases)
+        board.Exchange(PartitionInfoBytes(), c.reply);
+    RunWithBoard([&] {
+        for (const auto& c : cases)
+            EXPECT_EQ(GetPhysicalPartitionInfo(session), c.expected);
+        return 0;
+    });
+}
+
+TEST_F(StreamingTest, ReadDataCopiesTheWholeReplyAndRefusesShortOnes) {
+    const Bytes reply = Concat({0x04, 0x64, 0, 0, 0}, Pattern(512));
+    board.Exchange({0x03, 0x64, 0, 0, 0, 0x00, 0x02}, reply);
+    board.Exchange({0x03, 0x65, 0, 0, 0, 0x00, 0x02}, {0x04, 0x65, 0, 0, 0, 1, 2});
+    board.ExpectQuiet();
+    uint8_t out[kReadReplyCapacity] = {};
+    RunWithBoard([&] {
+        EXPECT_EQ(ReadData(512, out, session, 100), 0);
+        EXPECT_EQ(Bytes(out, out + 517), reply);
+        EXPECT_EQ(ReadData(512, out, session, 101), 6);
+        EXPECT_EQ(ReadData(1001, out, session, 102), 6);  // nothing sent
+        return 0;
+    });
+    EXPECT_EQ(link.timeoutMs, 1000u);
+}
+
+TEST_F(StreamingTest, SmallCommandsFollowTheAnswerRule) {
+    board.Exchange({0x25, 0x00, 0x28, 0, 0, 0x00, 0x00, 0x50, 0x00}, {0x04});
+    board.Exchange({0x25, 0x00, 0x28, 0, 0, 0x00, 0x00, 0x50, 0x00}, {0x05});
+    board.Exchange({0x0B}, {0x0C}).Exchange({0x0B}, {0x16});
+    board.Exchange({0x15}, {0x16}).Exchange({0x15}, {0x0C});
+    board.Exchange({0x1B, 0x21}, {0x1C}).Exchange({0x1B, 0x21}, {0x1D});
+    board.Exchange({0x1D}, {0x1E}).Exchange({0x1D}, {0x0E, 'n', 'o'});
+    RunWithBoard([&] {
+        EXPECT_EQ(ReadCheck(0x500000, 0x2800, session), 0);
+        EXPECT_EQ(ReadCheck(0x500000, 0x2800, session), 6);
+        EXPECT_EQ(ResetTarget(session), 0);
+        EXPECT_EQ(ResetTarget(session), 6);
+        EXPECT_EQ(ClosePartition(session), 0);
+        EXPECT_EQ(ClosePartition(session), 6);
+        EXPECT_EQ(OpenPartition(session), 0);
+        EXPECT_EQ(console.str(), "");
+        EXPECT_EQ(OpenPartition(session), 6);
+        EXPECT_EQ(console.str(), "Could not open partition\n");
+        EXPECT_EQ(EraseFlash(session), 0);
+        EXPECT_EQ(EraseFlash(session), 6);
+        return 0;
+    });
+    EXPECT_EQ(link.timeoutMs, 1000u);  // a failed erase no longer leaves 60 s behind
+}
+
+TEST_F(StreamingTest, PmicStatusHandsOverAnyReply) {
+    const Bytes status = {0x24, 0x01, 0x80, 0x7E, 0x7D};
+    board.Exchange({0x27}, status).Exchange({0x27}, {0x13, 0x55});
+    uint8_t out[kPmicReplyCapacity] = {};
+    RunWithBoard([&] {
+        EXPECT_EQ(GetPmicStatus(out, session), 0);
+        EXPECT_EQ(Bytes(out, out + 5), status);
+        EXPECT_EQ(GetPmicStatus(out, session), 6);
+        EXPECT_EQ(out[1], 0x55);
+        return 0;
+    });
+}
+
+TEST_F(StreamingTest, DdrTestReadsTheVerdictCharacter) {
+    const struct {
+        Bytes reply;
+        int outcome;
+    } cases[] = {{{'r', 'e', 's', '0'}, 0},
+                 {{0x00, 0x01, 0x02, '1', 'x'}, 1},
+                 {{'r', 'e', 's', '7'}, 99},
+                 {{'1'}, 99}};
+    for (const auto& c : cases)
+        board.Exchange({0x31, 0x0D}, c.reply);
+    const uint8_t packet[] = {0x31, 0x0D};
+    RunWithBoard([&] {
+        for (const auto& c : cases) {
+            int outcome = -1;
+            EXPECT_EQ(RunDdrTest(outcome, session, packet, 2), 0);
+            EXPECT_EQ(outcome, c.outcome);
+        }
+        return 0;
+    });
+    EXPECT_EQ(link.timeoutMs, 1000u);
+}
+
+TEST_F(StreamingTest, LinkFailuresRestoreTheTimeout) {
+    ClosePort(link);
+    int outcome = 42;
+    const uint8_t packet[] = {0x0D};
+    EXPECT_EQ(RunDdrTest(outcome, session, packet, 1), 6);
+    EXPECT_EQ(outcome, 42);
+    EXPECT_EQ(link.timeoutMs, 1000u);
+    SetLinkTimeout(link, 5);
+    EXPECT_EQ(EraseFlash(session), 6);
+    EXPECT_EQ(link.timeoutMs, 1000u);
+}
+
+}  // namespace
+}  // namespace veltrix::testing
