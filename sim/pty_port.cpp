@@ -81,12 +81,16 @@ bool PtyPort::Open(const fs::path& folder, int portNumber, std::string* error) {
     return true;
 }
 
-void PtyPort::Close() {
+void PtyPort::Unlink() {
     std::error_code ec;
     if (!linkPath_.empty() && fs::read_symlink(linkPath_, ec) == slavePath_) {
         fs::remove(linkPath_, ec);
     }
     linkPath_.clear();
+}
+
+void PtyPort::Close() {
+    Unlink();
     if (master_ >= 0) {
         close(master_);
         master_ = -1;

@@ -25,7 +25,10 @@ public:
     // stale link; anything at that path that is not a link is left alone and refused.
     // Returns false with `error` set on failure (nothing is left open then).
     bool Open(const std::filesystem::path& folder, int portNumber, std::string* error);
-    // Removes the link (when it still points at this port) and closes the master.
+    // Removes the link (when it still points at this port): no new opener finds the port, while
+    // a host that holds it keeps it until Close.
+    void Unlink();
+    // Unlink, and closes the master.
     void Close();
     bool IsOpen() const { return master_ >= 0; }
 

@@ -143,6 +143,8 @@ void SimulatedBoard::OnHostAbsent() {
     // clean, on a fresh pseudo-terminal if this one cannot be reset.
     if (!port_.ResetAfterHost()) {
         port_.Close();
+        std::lock_guard lock(mutex_);
+        linkPath_.clear();
     }
 }
 
@@ -205,7 +207,9 @@ void SimulatedBoard::Reset() {
         ++resets_;
     }
     Event("RESET: the port goes away");
-    // Let the host read the RESET answer and close the port before the line drops.
+    // The port is gone for new openers at once; the host that holds it may still read the RESET
+    // answer and close it before the line drops.
+    port_.Unlink();
     const auto graceEnd =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.resetGraceMs);
     while (port_.HostPresent() && std::chrono::steady_clock::now() < graceEnd &&
@@ -217,6 +221,7 @@ void SimulatedBoard::Reset() {
     bool ranTest = false;
     {
         std::lock_guard lock(mutex_);
+        linkPath_.clear();
         ranTest = sdram_.RunAtReset(emmc_);
         verdicts_ += ranTest ? 1 : 0;
         memory_.Clear();
@@ -241,6 +246,10 @@ void SimulatedBoard::Vanish(uint32_t ms) {
     port_.Close();
     hostPresent_ = false;
     collector_.Reset();
+    {
+        std::lock_guard lock(mutex_);
+        linkPath_.clear();
+    }
     wake_.WaitFor(static_cast<int>(ms));
     std::lock_guard lock(mutex_);
     mode_ = was;
