@@ -44,10 +44,10 @@ struct BoardOptions {
     uint32_t saharaVersion = 2;
     uint32_t saharaChunk = 4096;                // bytes per READ DATA after the scripted ones
     std::vector<SaharaRequest> saharaRequests;  // asked first, in this order
-    uint64_t saharaImageSize = 0;  // 0: unknown, the end is found by a short answer
-    int saharaDataIdleMs = 250;    // a data answer that pauses this long is complete
-    int helloDelayMs = 20;         // from the host opening the port to HELLO
-    int helloRepeatMs = 0;         // resend an unanswered HELLO this often; 0: only on garbage
+    uint64_t saharaImageSize = 0;               // 0: unknown, the end is found by a short answer
+    int saharaDataIdleMs = 250;                 // a data answer that pauses this long is complete
+    int helloDelayMs = 20;                      // from the host opening the port to HELLO
+    int helloRepeatMs = 0;  // resend an unanswered HELLO this often; 0: only on garbage
     SaharaTarget saharaTarget = SaharaTarget::kProgrammer;
     std::filesystem::path ddrImagePath;  // an upload equal to this file runs as the DDR image
 

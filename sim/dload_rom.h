@@ -28,7 +28,7 @@ inline constexpr uint16_t kNakInvalidCommand = 0x0006;
 inline constexpr uint16_t kNakFailed = 0x0007;
 
 struct DloadReply {
-    Bytes body;                // the reply before framing
+    Bytes body;                 // the reply before framing
     bool startProgram = false;  // GO was accepted: the uploaded program runs after the ACK
 };
 

@@ -33,8 +33,7 @@ bool EmmcImage::Open(const fs::path& path, uint64_t size, std::string* error) {
         Close();
         return false;
     }
-    if (static_cast<uint64_t>(st.st_size) < size &&
-        ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    if (static_cast<uint64_t>(st.st_size) < size && ftruncate(fd_, static_cast<off_t>(size)) != 0) {
         *error = "cannot size eMMC file " + path_.string() + ": " + std::strerror(errno);
         Close();
         return false;

@@ -22,7 +22,9 @@ constexpr size_t kPartitionInfoMarkerAt = 34;
 constexpr uint16_t kPartitionInfoMarker = 0xDEAD;
 constexpr size_t kPartitionInfoCrcAt = 36;
 
-void PutText(Bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
+void PutText(Bytes& out, std::string_view text) {
+    out.insert(out.end(), text.begin(), text.end());
+}
 
 }  // namespace
 
@@ -92,9 +94,8 @@ Bytes FlashProgrammer::FlashCommand(std::span<const uint8_t> request) {
 }
 
 Bytes FlashProgrammer::Hello(std::span<const uint8_t> request) {
-    const bool magicOk =
-        request.size() == kHelloLength &&
-        std::equal(kHostMagic.begin(), kHostMagic.end(), request.begin() + 1);
+    const bool magicOk = request.size() == kHelloLength &&
+                         std::equal(kHostMagic.begin(), kHostMagic.end(), request.begin() + 1);
     if (!magicOk) {
         return ErrorReply(kErrBadLength, "bad HELLO");
     }

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
 
     SimulatedBoard board(commandLine->options);
     if (!commandLine->quiet) {
-        board.SetEventSink([](const std::string& line) { std::cout << "sim: " << line << std::endl; });
+        board.SetEventSink(
+            [](const std::string& line) { std::cout << "sim: " << line << std::endl; });
     }
     std::string error;
     if (!board.Start(&error)) {

@@ -18,7 +18,9 @@ std::string TextField(std::span<const uint8_t> record, size_t offset) {
     return out;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -36,8 +38,8 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 std::vector<PartitionRecord> ParsePartitionTxt(std::span<const uint8_t> bytes) {
     std::vector<PartitionRecord> table;
-    for (size_t at = 0; at + kPartitionRecordSize <= bytes.size() &&
-                        table.size() < kMaxPartitionRecords;
+    for (size_t at = 0;
+         at + kPartitionRecordSize <= bytes.size() && table.size() < kMaxPartitionRecords;
          at += kPartitionRecordSize) {
         const auto record = bytes.subspan(at, kPartitionRecordSize);
         table.push_back({GetLe32(record, 0), GetLe32(record, 4), TextField(record, kLabelOffset),
@@ -47,7 +49,7 @@ std::vector<PartitionRecord> ParsePartitionTxt(std::span<const uint8_t> bytes) {
 }
 
 std::optional<std::vector<PartitionRecord>> LoadPartitionTxt(const std::filesystem::path& path,
-                                                              std::string* error) {
+                                                             std::string* error) {
     std::vector<uint8_t> bytes;
     if (!ReadWholeFile(path, &bytes, error)) {
         return std::nullopt;

@@ -29,7 +29,7 @@ std::vector<PartitionRecord> ParsePartitionTxt(std::span<const uint8_t> bytes);
 
 // Reads and parses the file; nothing on a read failure (with `error` set).
 std::optional<std::vector<PartitionRecord>> LoadPartitionTxt(const std::filesystem::path& path,
-                                                              std::string* error);
+                                                             std::string* error);
 
 // The first record whose label equals `label` ignoring ASCII case.
 const PartitionRecord* FindPartition(const std::vector<PartitionRecord>& table,

@@ -191,4 +191,3 @@ bool PtyPort::ResetAfterHost() {
 }
 
 }  // namespace veltrix::sim
-

@@ -35,7 +35,9 @@ Bytes Words(std::initializer_list<uint32_t> words) {
 
 }  // namespace
 
-bool SaharaRom::Send(const Bytes& packet) { return port_.Write(packet, kWriteTimeoutMs); }
+bool SaharaRom::Send(const Bytes& packet) {
+    return port_.Write(packet, kWriteTimeoutMs);
+}
 
 bool SaharaRom::SendHello() {
     Bytes hello = Words({kSaharaHello, kSaharaHelloLength, options_.saharaVersion, 1,
@@ -49,9 +51,9 @@ SaharaSession SaharaRom::Run() {
     have_.clear();
     end_ = options_.saharaImageSize;
     auto fail = [&](Outcome fallback) {
-        session.outcome = wake_.Raised()           ? Outcome::kStopped
-                          : !port_.HostPresent()   ? Outcome::kHostLeft
-                                                   : fallback;
+        session.outcome = wake_.Raised()         ? Outcome::kStopped
+                          : !port_.HostPresent() ? Outcome::kHostLeft
+                                                 : fallback;
         return session;
     };
     if (wake_.WaitFor(options_.helloDelayMs) || !port_.HostPresent()) {

@@ -1,7 +1,6 @@
 #include "sim/sim_command_line.h"
 
 #include <CLI/CLI.hpp>
-
 #include <charconv>
 
 namespace veltrix::sim {
@@ -39,15 +38,19 @@ void AddOptions(CLI::App& app, BoardOptions& o, RawArguments& raw) {
     app.add_option("--loader-family", o.loaderFamily,
                    "loader family: 0 boots through Sahara (SDRAM test partitions sbl1/sbl1), 1 "
                    "DLOAD (sbl2/PrimaryGPT), 2 DLOAD (OEMSBL1/QCSBL)")
-        ->check(CLI::Range(0, 2))->capture_default_str();
+        ->check(CLI::Range(0, 2))
+        ->capture_default_str();
     app.add_option("--boot", raw.boot, "boot-ROM protocol: auto (by loader family), dload, sahara")
-        ->check(CLI::IsMember({"auto", "dload", "sahara"}))->capture_default_str();
+        ->check(CLI::IsMember({"auto", "dload", "sahara"}))
+        ->capture_default_str();
     app.add_option("--pmic-family", o.pmicFamily,
                    "PMIC status layout: 4 PM8941+PM8841 (35 bytes), 5 PM8110 (26), 6 PM8226 "
                    "(33), 7 PM8926 (34), 1 raw values (5)")
-        ->check(CLI::IsMember({1, 4, 5, 6, 7}))->capture_default_str();
-    app.add_option("--emmc", o.emmcPath, "eMMC image file, kept (default: a temporary sparse file "
-                                        "removed on exit)");
+        ->check(CLI::IsMember({1, 4, 5, 6, 7}))
+        ->capture_default_str();
+    app.add_option("--emmc", o.emmcPath,
+                   "eMMC image file, kept (default: a temporary sparse file "
+                   "removed on exit)");
     app.add_option("--emmc-size", raw.emmcSize, "eMMC size in bytes, K/M/G suffixes allowed")
         ->capture_default_str();
     app.add_option("--reported-sectors", raw.reportedSectors,
@@ -67,7 +70,8 @@ void AddSaharaOptions(CLI::App& app, BoardOptions& o, RawArguments& raw) {
     app.add_option("--sahara-image-size", o.saharaImageSize,
                    "image size the ROM expects (default: found by the first short answer)");
     app.add_option("--sahara-idle-ms", o.saharaDataIdleMs,
-                   "a data answer that pauses this long is complete")->capture_default_str();
+                   "a data answer that pauses this long is complete")
+        ->capture_default_str();
     app.add_option("--hello-delay-ms", o.helloDelayMs, "delay from the host's open to HELLO")
         ->capture_default_str();
     app.add_option("--hello-repeat-ms", o.helloRepeatMs,
@@ -75,7 +79,8 @@ void AddSaharaOptions(CLI::App& app, BoardOptions& o, RawArguments& raw) {
         ->capture_default_str();
     app.add_option("--sahara-target", raw.saharaTarget,
                    "what a Sahara upload runs: programmer or ddr (the DDR-debug image)")
-        ->check(CLI::IsMember({"programmer", "ddr"}))->capture_default_str();
+        ->check(CLI::IsMember({"programmer", "ddr"}))
+        ->capture_default_str();
     app.add_option("--ddr-image", o.ddrImagePath,
                    "an upload equal to this file runs as the DDR-debug image")
         ->check(CLI::ExistingFile);
@@ -87,8 +92,8 @@ void AddTestOptions(CLI::App& app, BoardOptions& o, RawArguments& raw, bool& qui
         ->capture_default_str();
     app.add_option("--ddr-delay-ms", o.ddrDelayMs, "time the DDR test takes")
         ->capture_default_str();
-    app.add_option("--reset-delay-ms", o.resetDelayMs,
-                   "time the port stays away after RESET")->capture_default_str();
+    app.add_option("--reset-delay-ms", o.resetDelayMs, "time the port stays away after RESET")
+        ->capture_default_str();
     app.add_option("--reset-grace-ms", o.resetGraceMs,
                    "longest wait for the host to close the port after RESET")
         ->capture_default_str();
@@ -113,7 +118,8 @@ std::string Finish(BoardOptions& o, const RawArguments& raw) {
     o.boot = raw.boot == "dload"    ? BootProtocol::kDload
              : raw.boot == "sahara" ? BootProtocol::kSahara
                                     : BootProtocol::kByLoaderFamily;
-    o.saharaTarget = raw.saharaTarget == "ddr" ? SaharaTarget::kDdrDebug : SaharaTarget::kProgrammer;
+    o.saharaTarget =
+        raw.saharaTarget == "ddr" ? SaharaTarget::kDdrDebug : SaharaTarget::kProgrammer;
     const auto size = ParseByteSize(raw.emmcSize);
     if (!size || *size == 0 || *size % 512 != 0) {
         return "--emmc-size: a non-zero multiple of 512 bytes is needed";
@@ -151,10 +157,20 @@ std::optional<uint64_t> ParseByteSize(const std::string& text) {
     uint64_t scale = 1;
     if (!digits.empty()) {
         switch (digits.back()) {
-            case 'K': case 'k': scale = 1ull << 10; break;
-            case 'M': case 'm': scale = 1ull << 20; break;
-            case 'G': case 'g': scale = 1ull << 30; break;
-            default: break;
+            case 'K':
+            case 'k':
+                scale = 1ull << 10;
+                break;
+            case 'M':
+            case 'm':
+                scale = 1ull << 20;
+                break;
+            case 'G':
+            case 'g':
+                scale = 1ull << 30;
+                break;
+            default:
+                break;
         }
         if (scale != 1) {
             digits.pop_back();
@@ -166,7 +182,8 @@ std::optional<uint64_t> ParseByteSize(const std::string& text) {
         base = 16;
     }
     uint64_t value = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    const auto [end, ec] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
     if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
         value > UINT64_MAX / scale) {
         return std::nullopt;
@@ -174,11 +191,12 @@ std::optional<uint64_t> ParseByteSize(const std::string& text) {
     return value * scale;
 }
 
-std::optional<SimCommandLine> ParseSimCommandLine(int argc, const char* const* argv,
-                                                  int* exitCode, std::string* message) {
-    CLI::App app{"veltrix-sim: a simulated handset board in emergency-download mode, served on "
-                 "a pseudo-terminal linked as COMn in the ports folder. Runs until interrupted.",
-                 "veltrix-sim"};
+std::optional<SimCommandLine> ParseSimCommandLine(int argc, const char* const* argv, int* exitCode,
+                                                  std::string* message) {
+    CLI::App app{
+        "veltrix-sim: a simulated handset board in emergency-download mode, served on "
+        "a pseudo-terminal linked as COMn in the ports folder. Runs until interrupted.",
+        "veltrix-sim"};
     SimCommandLine result;
     RawArguments raw;
     AddOptions(app, result.options, raw);
@@ -188,8 +206,9 @@ std::optional<SimCommandLine> ParseSimCommandLine(int argc, const char* const* a
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         *exitCode = e.get_exit_code();
-        *message = e.get_exit_code() == 0 ? app.help() : std::string(e.what()) +
-                                                             "\nRun with --help for more information.";
+        *message = e.get_exit_code() == 0
+                       ? app.help()
+                       : std::string(e.what()) + "\nRun with --help for more information.";
         return std::nullopt;
     }
     if (const std::string error = Finish(result.options, raw); !error.empty()) {

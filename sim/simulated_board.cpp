@@ -9,8 +9,8 @@
 namespace veltrix::sim {
 namespace {
 
-constexpr int kIdlePollMs = 5;         // how often an absent host is looked for
-constexpr int kPortRetryMs = 200;      // a port that cannot be re-created is retried this often
+constexpr int kIdlePollMs = 5;     // how often an absent host is looked for
+constexpr int kPortRetryMs = 200;  // a port that cannot be re-created is retried this often
 constexpr size_t kFrameStorage = 0x20000 + 16;
 
 }  // namespace
@@ -43,7 +43,9 @@ SimulatedBoard::SimulatedBoard(BoardOptions options)
     }
 }
 
-SimulatedBoard::~SimulatedBoard() { Stop(); }
+SimulatedBoard::~SimulatedBoard() {
+    Stop();
+}
 
 BoardMode SimulatedBoard::BootMode() const {
     switch (options_.boot) {
@@ -78,6 +80,7 @@ bool SimulatedBoard::Start(std::string* error) {
         }
         mode_ = BootMode();
     }
+    wake_.Clear();
     port_.SetWakeFd(wake_.fd());
     if (!port_.Open(options_.portsFolder, options_.portNumber, error)) {
         std::lock_guard lock(mutex_);

@@ -31,7 +31,15 @@ void WakeSignal::Raise() {
     }
 }
 
-bool WakeSignal::Raised() const { return WaitFor(0); }
+void WakeSignal::Clear() {
+    char sink[64];
+    while (fds_[0] >= 0 && read(fds_[0], sink, sizeof sink) > 0) {
+    }
+}
+
+bool WakeSignal::Raised() const {
+    return WaitFor(0);
+}
 
 bool WakeSignal::WaitFor(int ms) const {
     if (fds_[0] < 0) {

@@ -12,6 +12,8 @@ public:
     WakeSignal& operator=(const WakeSignal&) = delete;
 
     void Raise();
+    // Lowers a raised signal again (before the board is started anew).
+    void Clear();
     bool Raised() const;
     // Waits up to `ms` milliseconds; true when the signal is raised.
     bool WaitFor(int ms) const;

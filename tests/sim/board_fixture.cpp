@@ -2,7 +2,9 @@
 
 namespace veltrix::sim::testing {
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes HelloRequest() {
     Bytes hello{0x01};

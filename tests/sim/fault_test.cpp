@@ -54,7 +54,8 @@ TEST_F(FaultBoard, CorruptFcsWrongCodeAndLogMessage) {
     EXPECT_FALSE(fcsOk);
     EXPECT_EQ(host->Exchange({0x06}, 1000, &fcsOk), Bytes{0x03});
     EXPECT_TRUE(fcsOk);
-    EXPECT_EQ(host->Exchange({0x06}), Text("\x0E" "flash busy"));
+    EXPECT_EQ(host->Exchange({0x06}), Text("\x0E"
+                                           "flash busy"));
     EXPECT_EQ(host->Exchange({0x06}), Bytes{0x02});
 }
 
@@ -115,6 +116,11 @@ TEST_F(BoardLifecycle, ReplacesAStaleLinkAndStopsCleanlyWhileTheHostHoldsThePort
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(PortPath())));
     EXPECT_FALSE(std::filesystem::exists(emmc)) << "the temporary eMMC is removed";
     board->Stop();  // twice is harmless
+
+    std::string error;
+    ASSERT_TRUE(board->Start(&error)) << error;  // and it starts again
+    auto again = Connect();
+    EXPECT_EQ(again->Exchange({0x06}), Bytes{0x02});
 }
 
 TEST_F(BoardLifecycle, KeepsAGivenEmmcFileAndRefusesToReplaceANonLink) {
@@ -187,9 +193,9 @@ TEST(ParseFault, AcceptsEveryKindAndKey) {
 }
 
 TEST(ParseFault, RejectsBadSpecsWithAReason) {
-    for (const char* spec : {"", "explode", "silence,count=0", "silence,nth=0", "stall,ms=-1",
-                             "silence,count", "wrong-code,code=256", "silence,cmd=0x100",
-                             "silence,speed=3", "silence,count=1x"}) {
+    for (const char* spec :
+         {"", "explode", "silence,count=0", "silence,nth=0", "stall,ms=-1", "silence,count",
+          "wrong-code,code=256", "silence,cmd=0x100", "silence,speed=3", "silence,count=1x"}) {
         std::string error;
         EXPECT_FALSE(ParseFault(spec, &error)) << spec;
         EXPECT_FALSE(error.empty()) << spec;

@@ -121,8 +121,8 @@ TEST_F(HostProgrammer, CorruptFcsAndWrongCodeAreNotAnswers) {
 TEST_F(HostProgrammer, TwoPhaseSdramExchangeAcrossTheReset) {
     const auto table = WriteFile("partition.txt", [] {
         Bytes t;
-        for (const auto& [label, start] : {std::pair<std::string, uint32_t>{"PrimaryGPT", 1},
-                                           {"sbl2", 400}}) {
+        for (const auto& [label, start] :
+             {std::pair<std::string, uint32_t>{"PrimaryGPT", 1}, {"sbl2", 400}}) {
             Bytes r(80, 0);
             r[0] = static_cast<uint8_t>(start);
             r[1] = static_cast<uint8_t>(start >> 8);

@@ -2,7 +2,6 @@
 // the sparse eMMC, the PMIC layouts, RESET with the SDRAM test image.
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <fstream>
@@ -188,8 +187,11 @@ TEST_F(ProgrammerBoard, ResetAfterATestImageWritesTheVerdictAndComesBackInDownlo
     for (const FamilyCase c : {FamilyCase{1, 300, 34}, FamilyCase{2, 200, 100}}) {
         SCOPED_TRACE(c.family);
         const auto table = folder() / "partition.txt";
-        WritePartitionTxt(table, {{"PrimaryGPT", 34}, {"QCSBL", 100}, {"OEMSBL1", 200},
-                                  {"OEMSBL2", 264}, {"SBL2", 300}});
+        WritePartitionTxt(table, {{"PrimaryGPT", 34},
+                                  {"QCSBL", 100},
+                                  {"OEMSBL1", 200},
+                                  {"OEMSBL2", 264},
+                                  {"SBL2", 300}});
         options.partitionTxt = table;
         options.loaderFamily = c.family;
         options.verdictRecord = "FAIL";

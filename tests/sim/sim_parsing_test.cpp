@@ -57,10 +57,23 @@ TEST(ParseByteSize, SuffixesAndBases) {
 }
 
 TEST(SimCommandLine, OptionsReachTheBoard) {
-    const char* argv[] = {"veltrix-sim", "--port", "4", "--loader-family", "0", "--emmc-size",
-                          "8M", "--sahara-request", "0x100:0x5000", "--fault",
-                          "silence,count=2", "--ddr-verdict", "0", "--verdict", "FAIL",
-                          "--boot", "dload"};
+    const char* argv[] = {"veltrix-sim",
+                          "--port",
+                          "4",
+                          "--loader-family",
+                          "0",
+                          "--emmc-size",
+                          "8M",
+                          "--sahara-request",
+                          "0x100:0x5000",
+                          "--fault",
+                          "silence,count=2",
+                          "--ddr-verdict",
+                          "0",
+                          "--verdict",
+                          "FAIL",
+                          "--boot",
+                          "dload"};
     int code = -1;
     std::string message;
     const auto line = ParseSimCommandLine(static_cast<int>(std::size(argv)), argv, &code, &message);
