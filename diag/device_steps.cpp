@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "diag/ap_check.h"
 #include "diag/workbench.h"
 #include "layout/program_list.h"
 #include "link/serial_link.h"
@@ -17,12 +18,12 @@ int Absent(Workbench& bench, const char* operation) {
 
 }  // namespace
 
-int DeviceSteps::RunApCheck(Workbench& bench, int) {
-    return Absent(bench, "RunApCheck");
+int DeviceSteps::RunApCheck(Workbench& bench, int comPort) {
+    return veltrix::RunApCheck(bench, comPort);
 }
 
-int DeviceSteps::RunDdrApCheck(Workbench& bench, int) {
-    return Absent(bench, "RunDdrApCheck");
+int DeviceSteps::RunDdrApCheck(Workbench& bench, int comPort) {
+    return veltrix::RunDdrApCheck(bench, comPort);
 }
 
 int DeviceSteps::OpenPartition(Workbench& bench) {

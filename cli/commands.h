@@ -1,0 +1,30 @@
+#pragma once
+// What veltrix-cli does, one function per command; each returns the exit status (exit_status.h).
+
+#include <filesystem>
+#include <string>
+
+#include "cli/terminal_view.h"
+#include "diag/prepare_run.h"
+
+namespace veltrix::cli {
+
+struct RunCommand {
+    RunSelections selections;
+    std::string comPort;                // as typed: read as a decimal number, like the dialog
+    std::filesystem::path workDir;      // holds the "model" folder
+    bool summary = false;               // print a one-line JSON summary at the end
+};
+
+// A test run as START runs it: the partition index from the target directory, preparation,
+// the worker, and the wait for its end.
+int RunTests(const RunCommand& command, TerminalView& view);
+
+// Splits a total binary image into DIR.
+int ExtractImage(const std::filesystem::path& bin, const std::filesystem::path& dir,
+                 TerminalView& view);
+
+// Lists the model texts, one per line, in the order the dialog shows them (sorted).
+int ListModels();
+
+}  // namespace veltrix::cli

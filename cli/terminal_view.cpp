@@ -1,0 +1,114 @@
+#include "cli/terminal_view.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace veltrix::cli {
+namespace {
+
+constexpr int kBarWidth = 40;
+
+// Run-log lines mostly carry their own line feed; the few that do not still get a line of
+// their own on a terminal.
+void PutLine(std::FILE* f, const std::string& text) {
+    std::fputs(text.c_str(), f);
+    if (text.empty() || text.back() != '\n') {
+        std::fputc('\n', f);
+    }
+    std::fflush(f);
+}
+
+}  // namespace
+
+TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool interactive)
+    : out_(out), err_(err), interactive_(interactive) {
+    for (ResultBox box : {ResultBox::kAp, ResultBox::kEmmc, ResultBox::kSdram}) {
+        results_[box] = kResultNotTested;
+    }
+}
+
+void TerminalView::InsertLogLine(int position, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+    const size_t at = position < 0 ? 0 : std::min<size_t>(position, lines_.size());
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), text);
+    // A line that replaces a live line (the DDR wait) is printed again: a terminal cannot
+    // rewrite a line that later output has scrolled past.
+    PutLine(out_, text);
+}
+
+void TerminalView::DeleteLogLine(int position) {
+    std::lock_guard lock(mutex_);
+    if (position >= 0 && static_cast<size_t>(position) < lines_.size()) {
+        lines_.erase(lines_.begin() + position);
+    }
+}
+
+void TerminalView::ShowMessage(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+    std::fputs("\n---- message ----\n", out_);
+    PutLine(out_, text);
+    std::fputs("-----------------\n", out_);
+    std::fflush(out_);
+    if (interactive_) {
+        std::fputs("Press Enter to continue.", err_);
+        std::fflush(err_);
+        int c;
+        do {
+            c = std::fgetc(stdin);
+        } while (c != '\n' && c != EOF);
+    }
+}
+
+void TerminalView::PushStatus(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    if (text.empty()) {
+        return;
+    }
+    EndProgressLine();
+    PutLine(err_, "status: " + text);
+}
+
+void TerminalView::SetProgress(int percent) {
+    std::lock_guard lock(mutex_);
+    if (!isatty(fileno(err_))) {
+        return;
+    }
+    percent = std::clamp(percent, 0, 100);
+    const int filled = percent * kBarWidth / 100;
+    std::fprintf(err_, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                 std::string(kBarWidth - filled, ' ').c_str(), percent);
+    std::fflush(err_);
+    progressShown_ = true;
+}
+
+void TerminalView::SetResultBox(ResultBox box, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    results_[box] = text;
+}
+
+std::vector<std::string> TerminalView::Lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+std::string TerminalView::Result(ResultBox box) const {
+    std::lock_guard lock(mutex_);
+    return results_.at(box);
+}
+
+void TerminalView::ClearLog() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+}
+
+void TerminalView::EndProgressLine() {
+    if (progressShown_) {
+        std::fputc('\n', err_);
+        progressShown_ = false;
+    }
+}
+
+}  // namespace veltrix::cli

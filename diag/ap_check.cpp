@@ -1,0 +1,162 @@
+#include "diag/ap_check.h"
+
+#include "diag/model_table.h"
+#include "diag/run_log.h"
+#include "diag/workbench.h"
+#include "link/serial_link.h"
+#include "link/text_format.h"
+#include "protocol/dload.h"
+#include "protocol/sahara.h"
+#include "protocol/streaming.h"
+
+namespace veltrix {
+namespace {
+
+constexpr const char* kProgrammerFile = "2nd_loader.hex";
+constexpr const char* kDdrImageFile = "ddr_debug.mbn";
+
+constexpr std::string_view kPortOpenFailed = "Serial port open FAILED..\n";
+constexpr std::string_view kStartLine = "======== AP CHECK START\n";
+constexpr std::string_view kNotInDloadLine =
+    "Device was not found in dload trying flash programmer\n";
+constexpr std::string_view kNotInDloadMessage =
+    "Device가 DLOAD mode 상태가 아닙니다.  \n\nDevice was not found in dload trying flash "
+    "programmer.  ";
+constexpr std::string_view kUploadFailedLine = "Failed during loading flash programmer\n";
+constexpr std::string_view kWaitingLine = "Waiting for the device to connect in flash prg\n";
+constexpr std::string_view kNoResponseMessage =
+    "Device에서 응답이 없습니다. PMIC를 먼저 확인 후, 이상여부에 따라 AP를 교체해 주시기 "
+    "바랍니다.  \n\nNo response from the device. Check PMIC first and if still boot problem, "
+    "replace AP.  ";
+constexpr std::string_view kConnectFailedLine = "Failed to connect to the flash programmer\n";
+constexpr std::string_view kConnectedLine = "Connected to flash programmer\n";
+constexpr std::string_view kPassLine = "AP CHECK = pass\n";
+
+// The board is back in download mode only when its port exists again: poll every 30 s, with one
+// live log line counting the minutes. There is no limit, as the test may take long.
+void OpenPortWhenBack(Workbench& bench, int comPort) {
+    int waits = 0;
+    while (OpenPort(bench.link, comPort) != kErrorSuccess) {
+        bench.clock.Sleep(kDdrPollWaitMs);
+        ++waits;
+        ReplaceLiveLogLine(bench, Format("Elapsed time for DDR test : %dmin\n", waits / 2));
+    }
+    if (waits > 0) {
+        KeepLiveLogLine(bench);
+    }
+}
+
+void ResetSession(Workbench& bench) {
+    bench.state.session.link = &bench.link;
+    bench.state.session.sectorAddressing = false;
+}
+
+void ReportNotInDownloadMode(Workbench& bench) {
+    bench.view.ShowMessage(std::string(kNotInDloadMessage));
+    AppendLog(bench, kNotInDloadLine);
+}
+
+// Probes the boot ROM and uploads the programmer with the protocol of the model's loader
+// family. 0 uploaded; kErrorInvalidHandle when the ROM does not answer (already reported);
+// another code when the upload failed.
+int ProbeAndUpload(Workbench& bench, const std::filesystem::path& file, bool& romAnswered) {
+    romAnswered = false;
+    if (ModelClass(bench.state.model, ModelQuery::LoaderFamily) != kSaharaLoader) {
+        ResetSession(bench);
+        if (DloadNop(bench.state.session) != kErrorSuccess) {
+            return kErrorInvalidHandle;
+        }
+        romAnswered = true;
+        return UploadHexProgrammer(file, bench.state.session);
+    }
+    if (SaharaHello(bench.link) != kErrorSuccess) {
+        return kErrorInvalidHandle;
+    }
+    romAnswered = true;
+    const int result = SaharaUploadImage(file, bench.link);
+    ResetSession(bench);
+    return result;
+}
+
+void LogPassBlock(Workbench& bench) {
+    SetResult(bench, ResultBox::kAp, kResultPass);
+    AppendLog(bench, kPassLine);
+    AppendLog(bench, kSectionEndLine);
+    AppendLog(bench, kEmptyLine);
+}
+
+}  // namespace
+
+int RunApCheck(Workbench& bench, int comPort) {
+    RunState& state = bench.state;
+    if (comPort == 0) {
+        return kErrorGenFailure;
+    }
+    if (state.ddrWaiting) {
+        OpenPortWhenBack(bench, comPort);
+    } else if (OpenPort(bench.link, comPort) != kErrorSuccess) {
+        AppendLog(bench, kPortOpenFailed);
+        return kErrorGenFailure;
+    } else {
+        AppendLog(bench, kStartLine);
+    }
+
+    bool romAnswered = false;
+    const auto file = ModelFolder(state.workDir, state.model) / kProgrammerFile;
+    const int upload = ProbeAndUpload(bench, file, romAnswered);
+    if (!romAnswered) {
+        ReportNotInDownloadMode(bench);
+        return kErrorGenFailure;
+    }
+    if (upload != kErrorSuccess) {
+        if (state.ddrWaiting && !bench.apRetried) {
+            bench.apRetried = true;
+            return kErrorNotReady;
+        }
+        AppendLog(bench, kUploadFailedLine);
+        SetResult(bench, ResultBox::kAp, kResultFail);
+        return kErrorGenFailure;
+    }
+
+    AppendLog(bench, kWaitingLine);
+    bench.clock.Sleep(kProgrammerStartWaitMs);
+    if (ConnectProgrammer(state.session) != kErrorSuccess) {
+        bench.view.ShowMessage(std::string(kNoResponseMessage));
+        AppendLog(bench, kConnectFailedLine);
+        return kErrorGenFailure;
+    }
+    AppendLog(bench, kConnectedLine);
+    if (!state.ddrWaiting) {
+        LogPassBlock(bench);
+    }
+    return kErrorSuccess;
+}
+
+int RunDdrApCheck(Workbench& bench, int comPort) {
+    if (comPort == 0) {
+        return kErrorGenFailure;
+    }
+    if (OpenPort(bench.link, comPort) != kErrorSuccess) {
+        AppendLog(bench, kPortOpenFailed);
+        return kErrorGenFailure;
+    }
+    AppendLog(bench, kStartLine);
+    const auto file = ModelFolder(bench.state.workDir, bench.state.model) / kDdrImageFile;
+    if (SaharaHello(bench.link) != kErrorSuccess) {
+        ReportNotInDownloadMode(bench);
+        return kErrorGenFailure;
+    }
+    const int upload = SaharaUploadImage(file, bench.link);
+    ResetSession(bench);
+    if (upload != kErrorSuccess) {
+        AppendLog(bench, kUploadFailedLine);
+        SetResult(bench, ResultBox::kAp, kResultFail);
+        return kErrorGenFailure;
+    }
+    AppendLog(bench, kWaitingLine);
+    bench.clock.Sleep(kProgrammerStartWaitMs);
+    LogPassBlock(bench);
+    return kErrorSuccess;
+}
+
+}  // namespace veltrix

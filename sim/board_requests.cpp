@@ -1,0 +1,154 @@
+// The board thread's framed exchanges: collecting request frames, answering them in the current
+// mode, and committing the faults it was told to commit.
+
+#include "sim/reply_frame.h"
+#include "sim/simulated_board.h"
+
+namespace veltrix::sim {
+namespace {
+
+constexpr int kReadPollMs = 50;
+constexpr int kWriteTimeoutMs = 2000;
+constexpr size_t kMinFrame = 3;  // one request byte and the FCS
+
+}  // namespace
+
+void SimulatedBoard::ServeFrames() {
+    uint8_t buffer[4096];
+    size_t got = 0;
+    if (port_.Read(buffer, sizeof buffer, &got, kReadPollMs) != PtyPort::ReadStatus::kData) {
+        return;  // the main loop looks at the host and the stop signal again
+    }
+    for (size_t i = 0; i < got && hostPresent_; ++i) {
+        const FrameCollector::Step step = collector_.Push(buffer[i]);
+        if (step == FrameCollector::Step::kClosed) {
+            const auto raw = collector_.Raw();
+            const Bytes frame(raw.begin(), raw.end());
+            collector_.Reset();
+            HandleFrame(frame);
+        } else if (step == FrameCollector::Step::kFull) {
+            collector_.Reset();  // no frame this long: drop it
+        }
+    }
+}
+
+void SimulatedBoard::HandleFrame(std::span<const uint8_t> raw) {
+    Bytes unstuffed(raw.size());
+    unstuffed.resize(UnstuffFrame(raw, unstuffed.data()));
+    if (unstuffed.size() < kMinFrame) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ++requests_;
+    }
+    if (!FrameFcsMatches(unstuffed)) {
+        SendReply(BadFcsAnswer(), nullptr);
+        return;
+    }
+    const std::span<const uint8_t> request(unstuffed.data(), unstuffed.size() - kFcsLength);
+    std::optional<Fault> fault;
+    {
+        std::lock_guard lock(mutex_);
+        fault = faults_.Next(request[0]);
+    }
+    if (fault && AnswerFault(*fault)) {
+        return;
+    }
+    bool reset = false;
+    int delayMs = 0;
+    const Bytes reply = Answer(request, &reset, &delayMs);
+    if (delayMs > 0 && wake_.WaitFor(delayMs)) {
+        return;
+    }
+    SendReply(reply, fault ? &*fault : nullptr);
+    if (reset) {
+        Reset();
+    }
+}
+
+bool SimulatedBoard::AnswerFault(const Fault& fault) {
+    switch (fault.kind) {
+        case FaultKind::kSilence:
+            Event("fault: request left unanswered");
+            return true;
+        case FaultKind::kVanish:
+            Vanish(fault.ms);
+            return true;
+        case FaultKind::kRefuseWrite:
+            Event("fault: request refused");
+            SendReply(mode() == BoardMode::kDloadRom
+                          ? DloadRom::Nak(kNakFailed)
+                          : FlashProgrammer::ErrorReply(kErrRefused, "write refused"),
+                      nullptr);
+            return true;
+        case FaultKind::kLogMessage:
+            SendReply(FlashProgrammer::LogReply(fault.text), nullptr);
+            return true;
+        default:
+            return false;  // the real answer goes out, altered by SendReply
+    }
+}
+
+Bytes SimulatedBoard::Answer(std::span<const uint8_t> request, bool* reset, int* delayMs) {
+    std::string event;
+    Bytes body;
+    {
+        std::lock_guard lock(mutex_);
+        if (mode_ == BoardMode::kDloadRom) {
+            DloadReply r = dload_.Handle(request);
+            if (r.startProgram) {
+                programmer_ = std::make_unique<FlashProgrammer>(options_, emmc_, sdram_);
+                mode_ = BoardMode::kProgrammer;
+                event = "GO: the flash programmer runs";
+            }
+            body = std::move(r.body);
+        } else if (mode_ == BoardMode::kProgrammer) {
+            ProgrammerReply r = programmer_->Handle(request);
+            *reset = r.reset;
+            body = std::move(r.body);
+        } else if (mode_ == BoardMode::kDdrDebug) {
+            DdrReply r = ddr_.Handle(request);
+            *delayMs = r.delayMs;
+            body = std::move(r.body);
+        }
+    }
+    if (!event.empty()) {
+        Event(event);
+    }
+    return body;
+}
+
+Bytes SimulatedBoard::BadFcsAnswer() const {
+    switch (mode()) {
+        case BoardMode::kDloadRom:
+            return DloadRom::Nak(kNakInvalidFcs);
+        case BoardMode::kProgrammer:
+            return FlashProgrammer::ErrorReply(kErrBadFcs, "bad FCS");
+        default:
+            return {};
+    }
+}
+
+void SimulatedBoard::SendReply(const Bytes& body, const Fault* fault) {
+    if (body.empty()) {
+        return;
+    }
+    Bytes out = body;
+    if (fault && fault->kind == FaultKind::kWrongCode) {
+        out[0] = static_cast<uint8_t>(fault->code >= 0 ? fault->code : out[0] + 1);
+    }
+    const Bytes wire = BuildReplyFrame(out, fault && fault->kind == FaultKind::kCorruptFcs);
+    if (fault && fault->kind == FaultKind::kStall) {
+        const size_t half = wire.size() / 2;
+        port_.Write(std::span(wire).first(half), kWriteTimeoutMs);
+        if (wake_.WaitFor(static_cast<int>(fault->ms))) {
+            return;
+        }
+        port_.Write(std::span(wire).subspan(half), kWriteTimeoutMs);
+        return;
+    }
+    port_.Write(wire, kWriteTimeoutMs);
+}
+
+}  // namespace veltrix::sim

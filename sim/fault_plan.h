@@ -1,0 +1,59 @@
+#pragma once
+// Faults the simulated board can be told to commit, scripted from tests or from the command
+// line: silence, a refused write, a corrupt FCS, a wrong reply code, a stall mid-frame, a port
+// that vanishes for a while, a log-message reply instead of the answer.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veltrix::sim {
+
+enum class FaultKind {
+    kSilence,      // the request is read and not answered
+    kRefuseWrite,  // the request is refused (NAK in the boot ROM, error reply in the programmer)
+    kCorruptFcs,   // the reply goes out with its FCS bytes inverted
+    kWrongCode,    // the reply's first byte is replaced by another code
+    kStall,        // half of the reply frame, a pause of `ms`, then the rest
+    kVanish,       // no answer: the port goes away for `ms` and comes back in the same state
+    kLogMessage,   // a 0x0E log-message reply carrying `text` instead of the answer
+};
+
+// Which requests a fault watches.
+inline constexpr int kAnyCommand = -1;
+inline constexpr int kWriteCommands = -2;  // STREAM WRITE (0x07) and WRITE_32BIT (0x0F)
+
+struct Fault {
+    FaultKind kind = FaultKind::kSilence;
+    int command = kAnyCommand;  // kAnyCommand, kWriteCommands or one request code
+    int skip = 0;               // matching requests answered normally before the fault strikes
+    int count = 1;              // matching requests the fault affects
+    uint32_t ms = 0;            // pause of kStall, absence of kVanish
+    int code = -1;              // kWrongCode: the code to send; -1 = the expected code + 1
+    std::string text = "simulated log message";  // kLogMessage
+};
+
+// The armed faults of one board, consumed request by request.
+class FaultPlan {
+public:
+    void Add(const Fault& fault) { faults_.push_back(fault); }
+    void Clear() { faults_.clear(); }
+    bool Empty() const { return faults_.empty(); }
+
+    // Counts one request with this command code against every armed fault; returns the first
+    // fault that strikes it, if any. Spent faults are dropped.
+    std::optional<Fault> Next(uint8_t command);
+
+private:
+    std::vector<Fault> faults_;
+};
+
+// Parses "kind[,key=value...]": kinds silence, refuse-write, corrupt-fcs, wrong-code, stall,
+// vanish, log-message; keys nth (1-based matching request, default 1), count, cmd (a request
+// code such as 0x07, "any" or "write"), ms, code, text. refuse-write watches writes unless cmd is
+// given; text (last, runs to the end). Returns nothing and sets `error` on bad input.
+std::optional<Fault> ParseFault(std::string_view spec, std::string* error);
+
+}  // namespace veltrix::sim
