@@ -1,6 +1,7 @@
 #pragma once
 // What veltrix-cli does, one function per command; each returns the exit status (exit_status.h).
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -14,6 +15,7 @@ struct RunCommand {
     std::string comPort;                // as typed: read as a decimal number, like the dialog
     std::filesystem::path workDir;      // holds the "model" folder
     bool summary = false;               // print a one-line JSON summary at the end
+    std::FILE* summaryOut = stdout;     // where the summary goes
 };
 
 // A test run as START runs it: the partition index from the target directory, preparation,

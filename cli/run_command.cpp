@@ -61,14 +61,14 @@ void PrintSummary(const RunCommand& command, Ending ending, int status,
     const char* endingText = ending == Ending::kCompleted ? "completed"
                              : ending == Ending::kAborted ? "aborted"
                                                           : "none";
-    std::printf("{\"model\":%s,\"port\":%s,\"ending\":\"%s\",\"ap\":%s,\"emmc\":%s,"
+    std::fprintf(command.summaryOut, "{\"model\":%s,\"port\":%s,\"ending\":\"%s\",\"ap\":%s,\"emmc\":%s,"
                 "\"sdram\":%s,\"exit\":%d}\n",
                 JsonString(command.selections.model).c_str(),
                 JsonString(command.comPort).c_str(), endingText,
                 JsonString(view.Result(ResultBox::kAp)).c_str(),
                 JsonString(view.Result(ResultBox::kEmmc)).c_str(),
                 JsonString(view.Result(ResultBox::kSdram)).c_str(), status);
-    std::fflush(stdout);
+    std::fflush(command.summaryOut);
 }
 
 }  // namespace
