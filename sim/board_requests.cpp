@@ -61,6 +61,11 @@ void SimulatedBoard::HandleFrame(std::span<const uint8_t> raw) {
     if (delayMs > 0 && wake_.WaitFor(delayMs)) {
         return;
     }
+    if (reset) {
+        // From the RESET answer on, no new opener may find this port: a host that closes and
+        // reopens at once must wait for the board to come back, not reach the dying line.
+        port_.Unlink();
+    }
     SendReply(reply, fault ? &*fault : nullptr);
     if (reset) {
         Reset();

@@ -90,13 +90,13 @@ std::optional<Fault> FaultPlan::Next(uint8_t command) {
     return hit;
 }
 
-std::optional<Fault> ParseFault(std::string_view spec, std::string* error) {
+std::optional<Fault> ParseFault(std::string_view script, std::string* error) {
     std::string ignored;
     if (!error) {
         error = &ignored;
     }
-    const size_t comma = spec.find(',');
-    const std::string_view kindName = spec.substr(0, comma);
+    const size_t comma = script.find(',');
+    const std::string_view kindName = script.substr(0, comma);
     Fault fault;
     bool known = false;
     for (const auto& [name, kind] : kKindNames) {
@@ -112,7 +112,7 @@ std::optional<Fault> ParseFault(std::string_view spec, std::string* error) {
     if (fault.kind == FaultKind::kRefuseWrite) {
         fault.command = kWriteCommands;
     }
-    std::string_view rest = comma == std::string_view::npos ? "" : spec.substr(comma + 1);
+    std::string_view rest = comma == std::string_view::npos ? "" : script.substr(comma + 1);
     while (!rest.empty()) {
         if (rest.starts_with("text=")) {  // the text runs to the end, commas included
             fault.text = std::string(rest.substr(5));

@@ -54,6 +54,6 @@ private:
 // vanish, log-message; keys nth (1-based matching request, default 1), count, cmd (a request
 // code such as 0x07, "any" or "write"), ms, code, text. refuse-write watches writes unless cmd is
 // given; text (last, runs to the end). Returns nothing and sets `error` on bad input.
-std::optional<Fault> ParseFault(std::string_view spec, std::string* error);
+std::optional<Fault> ParseFault(std::string_view script, std::string* error);
 
 }  // namespace veltrix::sim

@@ -28,6 +28,8 @@ void PutText(Bytes& out, std::string_view text) {
 
 }  // namespace
 
+// The texts stay short: with its code and FCS an error reply fits the 32-byte reply buffer the
+// host gives most commands.
 Bytes FlashProgrammer::ErrorReply(uint32_t code, std::string_view text) {
     Bytes out{kRspError};
     PutLe32(out, code);
@@ -163,13 +165,13 @@ Bytes FlashProgrammer::ReadCheck(std::span<const uint8_t> request) {
 
 Bytes FlashProgrammer::StreamWrite(std::span<const uint8_t> request) {
     if (request.size() < 5 || request.size() - 5 > kMaxStreamBlock) {
-        return ErrorReply(kErrBadLength, "bad STREAM WRITE length");
+        return ErrorReply(kErrBadLength, "bad write length");
     }
     const uint32_t address = GetLe32(request, 1);
     const auto data = request.subspan(5);
     const uint64_t offset = ByteOffset(address);
     if (!emmc_.Write(offset, data)) {
-        return ErrorReply(kErrOutOfRange, "STREAM WRITE out of range");
+        return ErrorReply(kErrOutOfRange, "write out of range");
     }
     sdram_.NoteWrite(offset, data.size());
     Bytes out{kRspStreamWrite};
@@ -188,7 +190,7 @@ Bytes FlashProgrammer::PartitionInfo(std::span<const uint8_t> request) {
     if (request.size() != kPartitionInfoLength ||
         GetLe16(request, kPartitionInfoMarkerAt) != kPartitionInfoMarker ||
         GetLe16(request, kPartitionInfoCrcAt) != Fcs16(request.subspan(1, 35))) {
-        return ErrorReply(kErrBadLength, "bad PHYSICAL PARTITION INFO request");
+        return ErrorReply(kErrBadLength, "bad partition info");
     }
     const uint32_t sectors =
         options_.reportedSectors.value_or(static_cast<uint32_t>(emmc_.size() / kSectorSize));

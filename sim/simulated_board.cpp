@@ -207,6 +207,7 @@ void SimulatedBoard::Reset() {
     {
         std::lock_guard lock(mutex_);
         mode_ = BoardMode::kAway;
+        linkPath_.clear();
         ++resets_;
     }
     Event("RESET: the port goes away");

@@ -201,6 +201,34 @@ TEST_F(SaharaBoard, GarbageGetsAFreshHelloAndTheDdrImageAnswersItsVerdict) {
     EXPECT_EQ(board->ddrTestsRun(), 1);
 }
 
+TEST_F(SaharaBoard, AHostThatLeavesMidTransferStartsOverWithAFreshHello) {
+    options.saharaImageSize = 9000;
+    StartBoard();
+    {
+        auto host = Connect();
+        Greet(*host);
+        const Bytes request = host->Read(20);
+        ASSERT_EQ(request.size(), 20u);
+        EXPECT_EQ(Le32At(request, 0), 3u);
+    }  // gone without serving it
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    auto host = Connect();
+    const Bytes image = Pattern(9000);
+    Greet(*host);
+    Serve(*host, image);
+    ASSERT_TRUE(WaitForMode(BoardMode::kProgrammer));
+    EXPECT_EQ(board->SaharaImage(), image);
+}
+
+TEST_F(SaharaBoard, UnansweredHelloIsRepeatedWhenAsked) {
+    options.helloRepeatMs = 40;
+    StartBoard();
+    auto host = Connect();
+    const Bytes two = host->Read(96, 500);
+    ASSERT_EQ(two.size(), 96u);
+    EXPECT_EQ(Bytes(two.begin(), two.begin() + 48), Bytes(two.begin() + 48, two.end()));
+}
+
 TEST_F(SaharaBoard, HelloIsSentAgainEachTimeTheHostOpensThePort) {
     StartBoard();
     {

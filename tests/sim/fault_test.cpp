@@ -162,7 +162,7 @@ TEST(FaultPlan, CountsOnlyMatchingRequests) {
 
 TEST(ParseFault, AcceptsEveryKindAndKey) {
     struct Case {
-        const char* spec;
+        const char* script;
         FaultKind kind;
         int command, skip, count;
         uint32_t ms;
@@ -180,25 +180,25 @@ TEST(ParseFault, AcceptsEveryKindAndKey) {
     };
     for (const auto& c : cases) {
         std::string error;
-        const auto f = ParseFault(c.spec, &error);
-        ASSERT_TRUE(f) << c.spec << ": " << error;
-        EXPECT_EQ(f->kind, c.kind) << c.spec;
-        EXPECT_EQ(f->command, c.command) << c.spec;
-        EXPECT_EQ(f->skip, c.skip) << c.spec;
-        EXPECT_EQ(f->count, c.count) << c.spec;
-        EXPECT_EQ(f->ms, c.ms) << c.spec;
-        EXPECT_EQ(f->code, c.code) << c.spec;
+        const auto f = ParseFault(c.script, &error);
+        ASSERT_TRUE(f) << c.script << ": " << error;
+        EXPECT_EQ(f->kind, c.kind) << c.script;
+        EXPECT_EQ(f->command, c.command) << c.script;
+        EXPECT_EQ(f->skip, c.skip) << c.script;
+        EXPECT_EQ(f->count, c.count) << c.script;
+        EXPECT_EQ(f->ms, c.ms) << c.script;
+        EXPECT_EQ(f->code, c.code) << c.script;
     }
     EXPECT_EQ(ParseFault("log-message,nth=2,text=a, b=c", nullptr)->text, "a, b=c");
 }
 
 TEST(ParseFault, RejectsBadSpecsWithAReason) {
-    for (const char* spec :
+    for (const char* script :
          {"", "explode", "silence,count=0", "silence,nth=0", "stall,ms=-1", "silence,count",
           "wrong-code,code=256", "silence,cmd=0x100", "silence,speed=3", "silence,count=1x"}) {
         std::string error;
-        EXPECT_FALSE(ParseFault(spec, &error)) << spec;
-        EXPECT_FALSE(error.empty()) << spec;
+        EXPECT_FALSE(ParseFault(script, &error)) << script;
+        EXPECT_FALSE(error.empty()) << script;
     }
 }
 

@@ -57,6 +57,29 @@ TEST_F(HostProgrammer, StreamWriteFileThenReadDataRoundTripsBySector) {
     EXPECT_EQ(ClosePartition(session), 0);
 }
 
+TEST_F(HostProgrammer, PmicStatusOfEveryFamilyFitsTheHostsBuffer) {
+    for (int family : {4, 5, 6, 7, 1}) {
+        SCOPED_TRACE(family);
+        options.pmicFamily = family;
+        StartAndOpen();
+        BootProgrammerThroughHost();
+        uint8_t status[kPmicReplyCapacity] = {};
+        ASSERT_EQ(GetPmicStatus(status, session), 0);
+        const Bytes off = PmicStatusReply(family, false);
+        EXPECT_EQ(Bytes(status, status + off.size()), off);
+
+        const uint8_t pmicOn[] = {0x26};
+        uint8_t reply[kPmicReplyCapacity] = {};
+        int length = kPmicReplyCapacity;
+        ASSERT_EQ(Transact(pmicOn, 1, link, reply, length), 0);
+        const Bytes on = PmicStatusReply(family, true);
+        ASSERT_EQ(length, static_cast<int>(on.size() + 2));
+        EXPECT_EQ(Bytes(reply, reply + on.size()), on);
+        ClosePort(link);
+        board.reset();
+    }
+}
+
 TEST_F(HostProgrammer, ReportedSectorCountWithBit31ComesBackSignExtended) {
     options.reportedSectors = 0x80000000u;
     StartAndOpen();

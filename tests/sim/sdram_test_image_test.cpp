@@ -1,10 +1,10 @@
 // When the simulated board runs its SDRAM test at a reset, and where the verdict lands.
 
+#include "sim/sdram_test_image.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
-
-#include "sim/sdram_test_image.h"
 
 namespace veltrix::sim {
 namespace {
