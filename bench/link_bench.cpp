@@ -1,6 +1,8 @@
 // Throughput of the frame check and the frame codec beside memcpy of the same bytes, and the
 // Transact round trip over a pseudo-terminal beside a bare write/read ping-pong of the same
 // bytes on the same pty.  Run: scripts/bench.sh link
+// The round trips depend on the scheduler: on a shared machine compare medians, e.g.
+//   build-bench/bench/link_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -28,7 +30,8 @@ constexpr int kBenchPort = 77;
 
 Bytes Pattern(size_t n) {
     Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 131 + 7);  // 7E/7D included
+    for (size_t i = 0; i < n; ++i)
+        b[i] = static_cast<uint8_t>(i * 131 + 7);  // 7E/7D included
     return b;
 }
 
@@ -51,7 +54,8 @@ void BM_Memcpy(benchmark::State& state) {
 
 void BM_Fcs16(benchmark::State& state) {
     const Bytes src = Pattern(static_cast<size_t>(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(veltrix::Fcs16(src));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(veltrix::Fcs16(src));
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
@@ -77,7 +81,8 @@ size_t DecodeFrame(const Bytes& wire, Bytes& raw, Bytes& out) {
 void BM_DecodeFrame(benchmark::State& state) {
     const Bytes wire = Frame(Pattern(static_cast<size_t>(state.range(0))));
     Bytes raw(veltrix::kFrameBufferSize), out(wire.size());
-    for (auto _ : state) benchmark::DoNotOptimize(DecodeFrame(wire, raw, out));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DecodeFrame(wire, raw, out));
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
@@ -133,14 +138,17 @@ private:
         int flags = 0;
         while (!stop_) {
             pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
+            if (poll(&p, 1, 50) <= 0)
+                continue;
             const ssize_t n = read(master_, buf, sizeof buf);
             for (ssize_t i = 0; i < n; ++i) {
                 if (buf[i] == veltrix::kFrameFlag && ++flags == 2) {
                     flags = 0;
                     for (size_t done = 0; done < reply_.size();) {
-                        const ssize_t w = write(master_, reply_.data() + done, reply_.size() - done);
-                        if (w > 0) done += static_cast<size_t>(w);
+                        const ssize_t w =
+                            write(master_, reply_.data() + done, reply_.size() - done);
+                        if (w > 0)
+                            done += static_cast<size_t>(w);
                     }
                 }
             }
@@ -193,7 +201,8 @@ void BM_BarePingPong(benchmark::State& state) {
         }
         for (size_t got = 0; got < reply.size();) {
             const ssize_t n = read(fd, reply.data() + got, reply.size() - got);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             got += static_cast<size_t>(n);
         }
     }

@@ -18,11 +18,12 @@ inline constexpr int kErrorPortBusy = 5;
 #else
 // Another process holds the port (flock or TIOCEXCL): EBUSY.
 inline constexpr int kErrorPortBusy = 16;
+// The device went away under an open port (read() of 0, or EIO): EIO. Windows passes on what
+// ReadFile or WriteFile reports.
+inline constexpr int kErrorPortHangUp = 5;
 #endif
 // A write that could not finish within the time-out (Win32 ERROR_SEM_TIMEOUT).
 inline constexpr int kErrorSemTimeout = 121;
-// The device went away under an open port (read() of 0, EIO): EIO on POSIX.
-inline constexpr int kErrorPortHangUp = 5;
 
 class SerialPort {
 public:
