@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target veltrix-cli veltrix-sim
 cli="$root/build/cli/veltrix-cli"
 sim="$root/build/sim/veltrix-sim"

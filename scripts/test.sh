@@ -12,7 +12,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 run_suite() {  # run_suite <build dir> <extra cmake args...>
     local dir="$1"
     shift
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > /dev/null
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELTRIX_WERROR=ON "$@" > /dev/null
     cmake --build "$dir" -j "$jobs"
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
