@@ -62,25 +62,6 @@ void RawHost::WriteFrame(const Bytes& body) {
     Write(wire);
 }
 
-Bytes RawHost::Read(size_t count, int timeoutMs) {
-    Bytes out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    uint8_t buf[4096];
-    while (out.size() < count) {
-        const ssize_t n = ::read(fd_, buf, std::min(sizeof buf, count - out.size()));
-        if (n > 0) {
-            out.insert(out.end(), buf, buf + n);
-            continue;
-        }
-        const int left = MsLeft(deadline);
-        pollfd p{fd_, POLLIN, 0};
-        if (left == 0 || poll(&p, 1, left) <= 0) {
-            break;
-        }
-    }
-    return out;
-}
-
 Bytes RawHost::ReadFrame(int timeoutMs) {
     Bytes out;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
