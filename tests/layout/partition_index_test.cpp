@@ -83,7 +83,7 @@ TEST_F(PartitionIndexTest, ThreeRecordsInFileOrderAndAnIncompleteFourthDropped) 
 TEST_F(PartitionIndexTest, AtMost1024EntriesAreRead) {
     std::string bytes;
     for (int i = 0; i < 1030; ++i) {
-        bytes += RawRecord(i, 1, "p" + std::to_string(i), "p.mbn");
+        bytes += RawRecord(i, 1, std::string("p").append(std::to_string(i)), "p.mbn");
     }
     ASSERT_EQ(Load(bytes), kErrorSuccess);
     EXPECT_EQ(index.imagePartitionCount, 1024u);
