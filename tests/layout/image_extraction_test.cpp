@@ -132,8 +132,7 @@ TEST_F(ExtractionTest, LayoutMarkChoosesTheNameTable) {
     for (const bool near : {true, false}) {
         TestImage image{{{1, 1, "modem"}}};
         image.nearLayoutMark = near;
-        RecordingLogView fresh;
-        view = fresh;
+        view = RecordingLogView{};
         ASSERT_EQ(Extract(image), kErrorSuccess) << near;
         EXPECT_EQ(view.lines, Lines{"modem -- 0x100200_0x0"}) << near;
         EXPECT_TRUE(std::filesystem::exists(out / "modem.mbn")) << near;
@@ -183,8 +182,7 @@ TEST_F(ExtractionTest, RefusedTablesWriteNothing) {
     WriteFileBytes(dir / "escape.mbn", "kept");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
-        RecordingLogView fresh;
-        view = fresh;
+        view = RecordingLogView{};
         EXPECT_EQ(Extract(c.image), kErrorGenFailure);
         EXPECT_EQ(view.lines, Lines{c.line});
         EXPECT_TRUE(view.messages.empty());
@@ -207,8 +205,7 @@ TEST_F(ExtractionTest, RecordTableMustEndBy0x4000) {
 
     std::filesystem::remove_all(out);
     std::filesystem::create_directory(out);
-    RecordingLogView fresh;
-    view = fresh;
+    view = RecordingLogView{};
     image.records.push_back({600, 0, "p510"});
     EXPECT_EQ(Extract(image), kErrorGenFailure);
     EXPECT_EQ(view.lines, Lines{"ERROR - MAX number of partition"});
@@ -240,8 +237,7 @@ TEST_F(ExtractionTest, ShortImageIsAReadFailureAndNothingIsPadded) {
 
 TEST_F(ExtractionTest, ImageCutInsideItsTables) {
     for (const uint64_t cut : {0x1000u, 0x2018u, 0x4002u, 0x4230u, 0x80000u}) {
-        RecordingLogView fresh;
-        view = fresh;
+        view = RecordingLogView{};
         WriteTestImage(bin, TestImage{{{1, 1, "a"}}});
         std::filesystem::resize_file(bin, cut);
         EXPECT_EQ(ExtractTotalImage(bin, out, view), kErrorReadFault);
@@ -346,8 +342,7 @@ TEST_F(ExtractionTest, RandomImagesStayInsideTheFolder) {
         if (random() % 3 == 0) {
             std::filesystem::resize_file(bin, random() % testing::TestImageSize(image));
         }
-        RecordingLogView fresh;
-        view = fresh;
+        view = RecordingLogView{};
         const int result = ExtractTotalImage(bin, out, view);
         EXPECT_EQ(result == kErrorSuccess, Completed()) << round;
         EXPECT_EQ(result == kErrorSuccess, std::filesystem::exists(out / "partition.txt"));
