@@ -128,8 +128,9 @@ TEST_F(PrepareRunTest, OptionAndLevelTextsMapExactly) {
         {"Erase", false, 4},     {"read only", false, 1},  {"Erase ", false, 1},
         {"", false, 1},          {"Erase", true, 1},       {"Read/Write", true, 1},
     };
+    const RunSelections base = Select("Corvin (MSM8974)");
     for (const Case& c : options) {
-        RunSelections s = Select("Corvin (MSM8974)");
+        RunSelections s = base;
         s.option = c.option;
         s.dump = c.dump;
         PrepareRun(bench, s, kPort);
@@ -139,7 +140,7 @@ TEST_F(PrepareRunTest, OptionAndLevelTextsMapExactly) {
     const std::pair<const char*, unsigned> levels[] = {{"1", 1}, {"0", 0},  {"01", 0},
                                                        {"2", 0}, {"1 ", 0}, {"", 0}};
     for (const auto& [level, ddrLevel] : levels) {
-        RunSelections s = Select("Corvin (MSM8974)");
+        RunSelections s = base;
         s.level = level;
         PrepareRun(bench, s, kPort);
         EXPECT_EQ(bench.state.ddrLevel, ddrLevel) << '"' << level << '"';
@@ -159,18 +160,6 @@ TEST(ParseComPortTest, ReadsTheLeadingDecimalNumber) {
 TEST_F(PrepareRunTest, NonNumericPortTextIsMissingPort) {
     EXPECT_EQ(PrepareRun(bench, Select("Corvin (MSM8974)"), ParseComPort("COM3")),
               kPrepareNoComPort);
-}
-
-TEST(PrepareRunMessageTest, EveryRefusalHasItsBoxAndOtherResultsNone) {
-    EXPECT_EQ(PrepareRunMessage(-1), "COM PORT를 선택해주세요.  \n\nPlease select COM Port.  ");
-    EXPECT_EQ(PrepareRunMessage(-4),
-              "파티션파일(rawprogram0.xml)을 찾을 수 없습니다.  \n\nThere is no partition "
-              "file(rawprogram0.xml).  ");
-    for (int code = -6; code <= -1; ++code) {
-        EXPECT_FALSE(PrepareRunMessage(code).empty()) << code;
-    }
-    EXPECT_TRUE(PrepareRunMessage(1).empty());
-    EXPECT_TRUE(PrepareRunMessage(-7).empty());
 }
 
 }  // namespace

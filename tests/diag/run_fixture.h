@@ -70,9 +70,14 @@ protected:
         };
     }
 
-    static RunSelections Select(std::string model) {
+    // The tests ticked besides the AP check.
+    enum Ticks : unsigned { kEmmc = 1, kSdram = 2, kPmic = 4 };
+    static RunSelections Select(std::string model, unsigned ticks = 0) {
         RunSelections s;
         s.apCheck = true;
+        s.emmcTest = (ticks & kEmmc) != 0;
+        s.sdramTest = (ticks & kSdram) != 0;
+        s.pmicOn = (ticks & kPmic) != 0;
         s.model = std::move(model);
         s.option = "Read/Write";
         s.targetDir = "/bench/target";

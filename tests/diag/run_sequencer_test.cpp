@@ -29,9 +29,7 @@ class SequencerTest : public RunFixture {};
 // --- eMMC test -----------------------------------------------------------------------------
 
 TEST_F(SequencerTest, PassedEmmcOnlyRunLogsEverySectionAndCompletes) {
-    RunSelections s = Select("Corvin (MSM8974)");
-    s.emmcTest = true;
-    Run(s);
+    Run(Select("Corvin (MSM8974)", kEmmc));
 
     EXPECT_EQ(view.Lines(),
               RunLog("Corvin (MSM8974)", Concat({kApSection, kEmmcSection, kCompleted})));
@@ -50,9 +48,7 @@ TEST_F(SequencerTest, PassedEmmcOnlyRunLogsEverySectionAndCompletes) {
 
 TEST_F(SequencerTest, SectorTotalLineShowsTheLow32BitsInLowerCaseHex) {
     steps.Answer("GetPhysicalPartitionInfo", int64_t{0x7'0000'00ABLL});
-    RunSelections s = Select("Corvin (MSM8974)");
-    s.emmcTest = true;
-    Run(s);
+    Run(Select("Corvin (MSM8974)", kEmmc));
     EXPECT_EQ(view.CountLines("total sector size = 0xab\n"), 1);
     EXPECT_EQ(bench.state.totalSectors, 0x7'0000'00ABLL);
 }
@@ -69,10 +65,8 @@ class EmmcFailureTest : public RunFixture, public ::testing::WithParamInterface<
 TEST_P(EmmcFailureTest, SetsEmmcFailAndAborts) {
     const EmmcFailure& f = GetParam();
     steps.Answer(f.operation, f.answer);
-    RunSelections s = Select("Corvin (MSM8974)");
-    s.emmcTest = true;
-    s.sdramTest = true;  // an eMMC failure ends the run before any SDRAM step
-    Run(s);
+    // an eMMC failure ends the run before any SDRAM step
+    Run(Select("Corvin (MSM8974)", kEmmc | kSdram));
 
     EXPECT_EQ(
         view.Lines(),
@@ -99,9 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SequencerTest, FailedApCheckAbortsWithoutAnySectionOfItsOwn) {
     steps.Answer("RunApCheck", Logging("Serial port open FAILED..\n", 31));
-    RunSelections s = Select("Corvin (MSM8974)");
-    s.emmcTest = true;
-    Run(s);
+    Run(Select("Corvin (MSM8974)", kEmmc));
     EXPECT_EQ(view.Lines(),
               RunLog("Corvin (MSM8974)", Concat({{"Serial port open FAILED..\n"}, kAborted})));
     EXPECT_EQ(view.Result(ResultBox::kEmmc), "N/T");
@@ -110,10 +102,7 @@ TEST_F(SequencerTest, FailedApCheckAbortsWithoutAnySectionOfItsOwn) {
 // --- eMMC test followed by the SDRAM test ---------------------------------------------------
 
 TEST_F(SequencerTest, DdrImageModelRunsLevelTestInTheSamePassAndCompletesOnce) {
-    RunSelections s = Select("Hadley Loxley (MSM8226)");
-    s.emmcTest = true;
-    s.sdramTest = true;
-    Run(s);
+    Run(Select("Hadley Loxley (MSM8226)", kEmmc | kSdram));
 
     EXPECT_EQ(view.Lines(), RunLog("Hadley Loxley (MSM8226)",
                                    Concat({kApSection,
@@ -132,10 +121,7 @@ TEST_F(SequencerTest, DdrImageModelRunsLevelTestInTheSamePassAndCompletesOnce) {
 }
 
 TEST_F(SequencerTest, TwoPhaseHandOverCollectsTheVerdictInPassTwoWithoutRepeatingEmmc) {
-    RunSelections s = Select("Corvin (MSM8974)");
-    s.emmcTest = true;
-    s.sdramTest = true;
-    Run(s);
+    Run(Select("Corvin (MSM8974)", kEmmc | kSdram));
 
     EXPECT_EQ(view.Lines(),
               RunLog("Corvin (MSM8974)",
@@ -155,10 +141,7 @@ TEST_F(SequencerTest, TwoPhaseHandOverCollectsTheVerdictInPassTwoWithoutRepeatin
 
 TEST_F(SequencerTest, PhaseOneFailureAfterEmmcPassKeepsEmmcPass) {
     steps.Answer("RunSdramImageTest", 29);
-    RunSelections s = Select("Corvin (MSM8974)");
-    s.emmcTest = true;
-    s.sdramTest = true;
-    Run(s);
+    Run(Select("Corvin (MSM8974)", kEmmc | kSdram));
     EXPECT_EQ(view.Lines(),
               RunLog("Corvin (MSM8974)", Concat({kApSection, kEmmcSection, kAborted})));
     EXPECT_EQ(view.Result(ResultBox::kEmmc), "PASS");
@@ -178,10 +161,7 @@ TEST_P(PhaseTwoFailureTest, AbortsAndClearsTheRunFlags) {
         return 0;
     });
     steps.Answer("RunSdramImageTest", GetParam().code);
-    RunSelections s = Select("Corvin (MSM8974)");
-    s.emmcTest = true;
-    s.sdramTest = true;
-    Run(s);
+    Run(Select("Corvin (MSM8974)", kEmmc | kSdram));
 
     const Lines lines = view.Lines();
     EXPECT_EQ(Lines(lines.end() - 4, lines.end() - 1),
@@ -203,9 +183,7 @@ INSTANTIATE_TEST_SUITE_P(Pass2, PhaseTwoFailureTest,
 
 TEST_F(SequencerTest, SdramAloneOnDdrImageModelSettlesLevelTestFailure) {
     steps.Answer("RunSdramLevelTest", 30);
-    RunSelections s = Select("Amberly (MSM8926)");
-    s.sdramTest = true;
-    Run(s);
+    Run(Select("Amberly (MSM8926)", kSdram));
     EXPECT_EQ(view.Lines(), RunLog("Amberly (MSM8926)", Concat({{"[ddr ap check]\n"}, kAborted})));
     EXPECT_EQ(view.Result(ResultBox::kEmmc), "FAIL");
     EXPECT_EQ(steps.CallCount("RunApCheck"), 0);
@@ -213,9 +191,7 @@ TEST_F(SequencerTest, SdramAloneOnDdrImageModelSettlesLevelTestFailure) {
 
 TEST_F(SequencerTest, SdramAloneFlashOpenFailureIsAnEmmcFailure) {
     steps.Answer("OpenPartition", 6);
-    RunSelections s = Select("Tamsin (APQ8064)");
-    s.sdramTest = true;
-    Run(s);
+    Run(Select("Tamsin (APQ8064)", kSdram));
     EXPECT_EQ(view.Lines(),
               RunLog("Tamsin (APQ8064)",
                      Concat({kApSection, {"Failed to open partition from EMMC\n"}, kAborted})));
@@ -236,10 +212,8 @@ TEST_F(SequencerTest, OnlyDumpTickedRunsTheApCheckAloneAndCompletes) {
 // --- PMIC and boot-image restore ---------------------------------------------------------------
 
 TEST_F(SequencerTest, PmicOnClass8ModelIsRefusedAfterTheApCheck) {
-    RunSelections s = Select("Tibbet (MSM8930)");
-    s.pmicOn = true;
-    s.emmcTest = true;  // PMIC ON takes priority over every other test
-    Run(s);
+    // PMIC ON takes priority over every other test
+    Run(Select("Tibbet (MSM8930)", kPmic | kEmmc));
     EXPECT_EQ(view.Lines(),
               RunLog("Tibbet (MSM8930)",
                      Concat({kApSection,
@@ -270,9 +244,7 @@ TEST_F(SequencerTest, PmicOnSupportedModelWithoutTargetDirCompletes) {
 
 TEST_F(SequencerTest, PmicControlResultDoesNotDecideTheEnding) {
     steps.Answer("RunPmicControl", 31);
-    RunSelections s = Select("Corvin (MSM8974)");
-    s.pmicOn = true;
-    Run(s);
+    Run(Select("Corvin (MSM8974)", kPmic));
     EXPECT_EQ(view.CountLines("Test Completed !!\n"), 1);
 }
 

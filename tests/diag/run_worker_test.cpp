@@ -98,8 +98,7 @@ TEST_F(WorkerTest, ElapsedTimeLineCountsTheRunsSecondsWithoutWholeDays) {
         clock.Advance(90061);  // one day, one hour, one minute, one second
         return 0;
     });
-    RunSelections s = Select("Corvin (MSM8974)");
-    Run(s);
+    Run(Select("Corvin (MSM8974)"));
     EXPECT_EQ(view.Lines().back(), "Elapsed Time : 1 hours 1 minutes 1 seconds\n");
 }
 

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "layout/partition_txt.h"
 #include "link/serial_link.h"
 #include "tests/layout/layout_test_support.h"
 
@@ -45,24 +44,6 @@ protected:
     PartitionIndex index;
 };
 
-TEST(PartitionTxtRecord, EncodesLittleEndianFieldsAtTheirOffsets) {
-    PartitionTxtRecord record;
-    record.startSector = 0x11223344;
-    record.sectorCount = 0xA0B0C0D0;
-    record.label = {'s', 'b', 'l', '1'};
-    record.fileName = {'s', 'b', 'l', '1', '.', 'm', 'b', 'n'};
-    std::array<uint8_t, kPartitionTxtRecordSize> bytes{};
-    bytes.fill(0xEE);
-    EncodePartitionTxtRecord(record, bytes);
-    const std::string expected = RawRecord(0x11223344, 0xA0B0C0D0, "sbl1", "sbl1.mbn");
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), expected);
-    const PartitionTxtRecord back = DecodePartitionTxtRecord(bytes);
-    EXPECT_EQ(back.startSector, record.startSector);
-    EXPECT_EQ(back.sectorCount, record.sectorCount);
-    EXPECT_EQ(back.label, record.label);
-    EXPECT_EQ(back.fileName, record.fileName);
-}
-
 TEST_F(PartitionIndexTest, ThreeRecordsInFileOrderAndAnIncompleteFourthDropped) {
     ASSERT_EQ(Load(RawRecord(0x22, 0x400, "sbl1", "sbl1.mbn") +
                    RawRecord(0x1000, 0x800, "aboot", "aboot.mbn") +
@@ -83,7 +64,7 @@ TEST_F(PartitionIndexTest, ThreeRecordsInFileOrderAndAnIncompleteFourthDropped) 
 TEST_F(PartitionIndexTest, AtMost1024EntriesAreRead) {
     std::string bytes;
     for (int i = 0; i < 1030; ++i) {
-        bytes += RawRecord(i, 1, "p" + std::to_string(i), "p.mbn");
+        bytes += RawRecord(i, 1, std::string("p").append(std::to_string(i)), "p.mbn");
     }
     ASSERT_EQ(Load(bytes), kErrorSuccess);
     EXPECT_EQ(index.imagePartitionCount, 1024u);

@@ -125,7 +125,7 @@ TEST_F(ProgramListTest, MissingOrMalformedFileLeavesTheListAlone) {
 TEST_F(ProgramListTest, HundredEntriesThenOneConsoleLine) {
     std::string xml = "<data>";
     for (int i = 0; i < 105; ++i) {
-        xml += Program("p" + std::to_string(i));
+        xml += Program(std::string("p").append(std::to_string(i)));
     }
     xml += Program("p0") + "</data>";  // a repeat is skipped, not counted as refused
     ASSERT_EQ(Load(xml), 1);

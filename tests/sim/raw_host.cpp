@@ -1,37 +1,18 @@
 #include "tests/sim/raw_host.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-
 #include "link/frame_codec.h"
+#include "tests/support/raw_fd.h"
 
 namespace veltrix::sim::testing {
-namespace {
-
-int MsLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-}  // namespace
 
 RawHost::RawHost(const std::filesystem::path& port) {
     fd_ = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) {
-        return;
+    if (fd_ >= 0) {
+        veltrix::testing::MakeRaw(fd_);
     }
-    termios t{};
-    tcgetattr(fd_, &t);
-    cfmakeraw(&t);
-    t.c_iflag &= ~(IXOFF | IXANY);
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    tcsetattr(fd_, TCSANOW, &t);
 }
 
 void RawHost::Close() {
@@ -42,18 +23,7 @@ void RawHost::Close() {
 }
 
 void RawHost::Write(const Bytes& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        pollfd p{fd_, POLLOUT, 0};
-        if (poll(&p, 1, 1000) <= 0) {
-            return;
-        }
-    }
+    veltrix::testing::WriteAll(fd_, bytes, 1000);
 }
 
 void RawHost::WriteFrame(const Bytes& body) {
@@ -62,47 +32,8 @@ void RawHost::WriteFrame(const Bytes& body) {
     Write(wire);
 }
 
-Bytes RawHost::Read(size_t count, int timeoutMs) {
-    Bytes out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    uint8_t buf[4096];
-    while (out.size() < count) {
-        const ssize_t n = ::read(fd_, buf, std::min(sizeof buf, count - out.size()));
-        if (n > 0) {
-            out.insert(out.end(), buf, buf + n);
-            continue;
-        }
-        const int left = MsLeft(deadline);
-        pollfd p{fd_, POLLIN, 0};
-        if (left == 0 || poll(&p, 1, left) <= 0) {
-            break;
-        }
-    }
-    return out;
-}
-
 Bytes RawHost::ReadFrame(int timeoutMs) {
-    Bytes out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        uint8_t b;
-        if (::read(fd_, &b, 1) == 1) {
-            if (b == kFrameFlag && out.size() <= 1) {
-                out.assign(1, b);  // an opening flag (or two in a row)
-                continue;
-            }
-            out.push_back(b);
-            if (b == kFrameFlag) {
-                return out;
-            }
-            continue;
-        }
-        const int left = MsLeft(deadline);
-        pollfd p{fd_, POLLIN, 0};
-        if (left == 0 || poll(&p, 1, left) <= 0) {
-            return out;
-        }
-    }
+    return veltrix::testing::ReadRawFrame(fd_, timeoutMs);
 }
 
 std::optional<Bytes> RawHost::Exchange(const Bytes& request, int timeoutMs, bool* fcsOk) {

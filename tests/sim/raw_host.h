@@ -23,8 +23,6 @@ public:
 
     void Write(const Bytes& bytes);
     void WriteFrame(const Bytes& body);
-    // Up to `count` bytes, waiting at most `timeoutMs` in all.
-    Bytes Read(size_t count, int timeoutMs = 1000);
     // One raw frame up to its closing flag, or what came before the time-out.
     Bytes ReadFrame(int timeoutMs = 1000);
     // Frames the request, sends it and returns the unstuffed reply without its FCS; nothing on

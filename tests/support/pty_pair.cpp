@@ -1,39 +1,16 @@
 #include "tests/support/pty_pair.h"
 
-#include <algorithm>
-
 #include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/support/raw_fd.h"
+
 namespace veltrix::testing {
 namespace fs = std::filesystem;
-
-namespace {
-
-void MakeRaw(int fd) {
-    termios t{};
-    if (tcgetattr(fd, &t) == 0) {
-        cfmakeraw(&t);
-        t.c_iflag &= ~(IXOFF | IXANY);
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
-        tcsetattr(fd, TCSANOW, &t);
-    }
-}
-
-int RemainingMs(std::chrono::steady_clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-}  // namespace
 
 PtyPair::PtyPair(int portNumber) : portNumber_(portNumber) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -69,73 +46,19 @@ PtyPair::~PtyPair() {
 }
 
 void PtyPair::Write(const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else {
-            pollfd p{master_, POLLOUT, 0};
-            poll(&p, 1, 100);
-        }
-    }
+    WriteAll(master_, bytes, -1);
 }
 
 std::vector<uint8_t> PtyPair::Read(size_t count, int timeoutMs) {
-    std::vector<uint8_t> out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    uint8_t buf[4096];
-    while (out.size() < count) {
-        ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
-        if (n > 0) {
-            out.insert(out.end(), buf, buf + n);
-            continue;
-        }
-        int left = RemainingMs(deadline);
-        if (left == 0) break;
-        pollfd p{master_, POLLIN, 0};
-        poll(&p, 1, left);
-    }
-    return out;
+    return ReadUpTo(master_, count, timeoutMs);
 }
 
 std::vector<uint8_t> PtyPair::ReadFrame(int timeoutMs) {
-    std::vector<uint8_t> out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        uint8_t b;
-        ssize_t n = ::read(master_, &b, 1);
-        if (n == 1) {
-            out.push_back(b);
-            bool onlyFlags = true;
-            for (size_t i = 0; i + 1 < out.size(); ++i) onlyFlags = onlyFlags && out[i] == 0x7E;
-            if (b == 0x7E && !onlyFlags) break;
-            continue;
-        }
-        int left = RemainingMs(deadline);
-        if (left == 0) break;
-        pollfd p{master_, POLLIN, 0};
-        poll(&p, 1, left);
-    }
-    return out;
+    return ReadRawFrame(master_, timeoutMs);
 }
 
 std::vector<uint8_t> PtyPair::Drain(int timeoutMs) {
-    std::vector<uint8_t> out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    uint8_t buf[4096];
-    for (;;) {
-        ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n > 0) {
-            out.insert(out.end(), buf, buf + n);
-            continue;
-        }
-        int left = RemainingMs(deadline);
-        if (left == 0) break;
-        pollfd p{master_, POLLIN, 0};
-        poll(&p, 1, left);
-    }
-    return out;
+    return ReadUpTo(master_, SIZE_MAX, timeoutMs);
 }
 
 }  // namespace veltrix::testing

@@ -40,16 +40,6 @@ void RecordingView::ShowMessage(const std::string& text) {
     messages_.push_back(text);
 }
 
-void RecordingView::PushStatus(const std::string& text) {
-    std::lock_guard lock(mutex_);
-    statuses_.insert(statuses_.begin(), text);
-}
-
-void RecordingView::SetProgress(int percent) {
-    std::lock_guard lock(mutex_);
-    progress_.push_back(percent);
-}
-
 void RecordingView::SetResultBox(ResultBox box, const std::string& text) {
     std::lock_guard lock(mutex_);
     results_[static_cast<int>(box)] = text;
@@ -73,16 +63,6 @@ int RecordingView::SelectedLine() const {
 std::vector<std::string> RecordingView::Messages() const {
     std::lock_guard lock(mutex_);
     return messages_;
-}
-
-std::vector<std::string> RecordingView::Statuses() const {
-    std::lock_guard lock(mutex_);
-    return statuses_;
-}
-
-std::vector<int> RecordingView::ProgressSteps() const {
-    std::lock_guard lock(mutex_);
-    return progress_;
 }
 
 std::string RecordingView::Result(ResultBox box) const {

@@ -106,8 +106,7 @@ bool ScriptedBoard::RunStep(size_t index, const Step& step) {
             pty_.Write(step.bytes);
             return true;
         case Kind::kExpectRaw: {
-            Bytes got = pty_.Read(step.bytes.size(), stepTimeoutMs_);
-            raw_.push_back(got);
+            const Bytes got = pty_.Read(step.bytes.size(), stepTimeoutMs_);
             if (got != step.bytes) {
                 faults_.push_back(where + "expected raw " + HexDump(step.bytes) + "got " +
                                   HexDump(got));

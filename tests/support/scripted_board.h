@@ -50,9 +50,8 @@ public:
     // Waits for the script to end; returns the faults seen (empty when the host did as expected).
     std::vector<std::string> Finish();
 
-    // Frame bodies and raw byte runs the board received (read them after Finish).
+    // Frame bodies the board received (read them after Finish).
     const std::vector<Bytes>& Frames() const { return frames_; }
-    const std::vector<Bytes>& RawReceived() const { return raw_; }
 
 private:
     enum class Kind { kExpect, kExpectAny, kAnswer, kServe, kSendRaw, kExpectRaw, kQuiet };
@@ -74,7 +73,6 @@ private:
     std::thread thread_;
     std::vector<std::string> faults_;
     std::vector<Bytes> frames_;
-    std::vector<Bytes> raw_;
 };
 
 // "0x01 0x02 ..." for fault messages.
