@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "layout/file_io.h"
+#include "link/byte_order.h"
 #include "link/serial_link.h"
 
 namespace veltrix {
@@ -12,18 +13,6 @@ constexpr size_t kStartSectorOffset = 0;
 constexpr size_t kSectorCountOffset = 4;
 constexpr size_t kLabelOffset = 16;
 constexpr size_t kFileNameOffset = 48;
-
-void PutLe32(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-    at[2] = static_cast<uint8_t>(value >> 16);
-    at[3] = static_cast<uint8_t>(value >> 24);
-}
-
-uint32_t GetLe32(const uint8_t* at) {
-    return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
-           (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
-}
 
 }  // namespace
 

@@ -4,15 +4,11 @@
 #include <set>
 
 #include "layout/fixed_text.h"
+#include "link/byte_order.h"
 #include "link/text_format.h"
 
 namespace veltrix {
 namespace {
-
-uint32_t GetLe32(const uint8_t* at) {
-    return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
-           (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
-}
 
 constexpr size_t kStartSectorOffset = 0;
 constexpr size_t kSectorCountOffset = 8;

@@ -8,7 +8,7 @@
 
 #include "link/serial_link.h"
 #include "link/text_format.h"
-#include "protocol/byte_order.h"
+#include "link/byte_order.h"
 #include "protocol/command_exchange.h"
 #include "protocol/hex_packet_plan.h"
 #include "protocol/intel_hex.h"

@@ -1,6 +1,6 @@
 #include "protocol/hex_packet_plan.h"
 
-#include "protocol/byte_order.h"
+#include "link/byte_order.h"
 
 namespace veltrix {
 namespace {

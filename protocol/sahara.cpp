@@ -9,7 +9,7 @@
 
 #include "link/serial_link.h"
 #include "link/text_format.h"
-#include "protocol/byte_order.h"
+#include "link/byte_order.h"
 #include "protocol/command_exchange.h"
 
 namespace veltrix {

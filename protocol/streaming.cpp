@@ -7,7 +7,7 @@
 
 #include "link/frame_codec.h"
 #include "link/serial_link.h"
-#include "protocol/byte_order.h"
+#include "link/byte_order.h"
 #include "protocol/command_exchange.h"
 #include "protocol/streaming_requests.h"
 

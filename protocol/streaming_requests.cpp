@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "link/fcs.h"
-#include "protocol/byte_order.h"
+#include "link/byte_order.h"
 
 namespace veltrix {
 namespace {

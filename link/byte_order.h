@@ -1,6 +1,7 @@
 #pragma once
-// Field encoding for the wire packets: little-endian for the streaming and Sahara protocols,
-// big-endian for the DLOAD packets. Always by shifts, never by casting structs.
+// Field encoding for wire packets and stored records: little-endian for the streaming and Sahara
+// protocols and the image tables, big-endian for the DLOAD packets. Always by shifts, never by
+// casting structs.
 
 #include <cstdint>
 
