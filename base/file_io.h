@@ -1,7 +1,8 @@
 #pragma once
 // The one place where file paths reach the system: plain file I/O for the image files (an input
 // read front to back, and an output written under a temporary name and renamed into place only
-// when it is complete, so a failed write never leaves a truncated file where a good one stood),
+// when it is complete, so a failed write never leaves a truncated file where a good one stood;
+// the temporary file is always a new one, so a link planted in the folder is never followed),
 // and C streams opened by path where paths are wide strings too. Failures return the named codes
 // of base/result_codes.h; errorText() keeps the system's words for the diagnostic line.
 
@@ -29,18 +30,25 @@ public:
     int error() const { return error_; }
     const std::string& errorText() const { return errorText_; }
     void Close();
+    // True when `path` itself (a final link is not followed: renaming over a link replaces the
+    // link) is this open file, under its name or another hard link.
+    bool SameFileAs(const std::filesystem::path& path) const;
 
 private:
     friend class OutputFile;
     int Fail(int systemError);
     int fd_ = -1;
-    std::FILE* stream_ = nullptr;  // where there are no file descriptors
+    std::FILE* stream_ = nullptr;     // where there are no file descriptors
+    std::filesystem::path openPath_;  // the same
     int error_ = 0;
     std::string errorText_;
 };
 
-// An output file written to "<path>.tmp" and renamed to `path` by Commit. Runs of zero bytes may
-// be left as holes; the content read back is the same.
+// An output file written to a new temporary file "<path>.XXXXXX.tmp" beside `path` and renamed
+// to `path` by Commit. The temporary file is created exclusively under a name of its own: an
+// existing file or link of that name is never opened or followed. Renaming replaces whatever
+// `path` names, a link included (the file the link points to is left alone). Runs of zero bytes
+// may be left as holes; the content read back is the same.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -48,7 +56,7 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // 0 or the code of the failed create. Replaces a stale temporary file of the same name.
+    // 0 or the code of the failed create.
     int Create(const std::filesystem::path& path);
     bool IsOpen() const;
     // 0 or the code of the failed write. Writes `count` bytes at the end of what was written so
@@ -67,6 +75,8 @@ public:
     // Closes and removes the temporary file; the file at `path` is left as it was.
     void Discard();
     const std::filesystem::path& path() const { return path_; }
+    // The temporary file being written (empty when none).
+    const std::filesystem::path& temporaryPath() const { return tempPath_; }
     // The system's words for the last failure ("No space left on device").
     const std::string& errorText() const { return errorText_; }
 
@@ -79,6 +89,12 @@ private:
     std::filesystem::path tempPath_;
     std::string errorText_;
 };
+
+// Removes the file (or link) `path`. 0 when it is gone or was never there (`*removed` tells which,
+// when given); otherwise the code of the failure, its words in `*reason` when given. A folder is
+// not removed (kErrorDirectory).
+int RemoveFile(const std::filesystem::path& path, bool* removed = nullptr,
+               std::string* reason = nullptr);
 
 // Opens a C stream on `path` ("rb", "wb", ...), wide paths included. Null when the file cannot be
 // opened or is a folder.

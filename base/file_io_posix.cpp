@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <random>
+#include <string>
 
 #include "base/file_io.h"
 #include "base/result_codes.h"
@@ -20,8 +22,44 @@ constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask
 // Larger single transfers are markedly slower on the page cache than several of this size.
 constexpr size_t kMaxTransfer = 256 * 1024;
 
+// Names tried for a temporary file before giving up (each try meets an existing name only when
+// someone is planting names in the folder).
+constexpr int kTemporaryNameTries = 64;
+
 bool IsAllZero(const uint8_t* bytes, size_t count) {
     return count > 0 && bytes[0] == 0 && std::memcmp(bytes, bytes + 1, count - 1) == 0;
+}
+
+// ".XXXXXX.tmp" with six characters no one can guess ahead of time.
+std::string TemporarySuffix() {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    std::string suffix = ".XXXXXX.tmp";
+    for (size_t i = 1; i <= 6; ++i) {
+        suffix[i] = kDigits[random() % (sizeof kDigits - 1)];
+    }
+    return suffix;
+}
+
+// Creates a new file beside `path` under a name of its own: an existing name, or a link, is
+// never opened (O_EXCL, O_NOFOLLOW). The descriptor, or -1 with errno set.
+int CreateTemporaryBeside(const std::filesystem::path& path, std::filesystem::path* tempPath) {
+    for (int i = 0; i < kTemporaryNameTries; ++i) {
+        std::filesystem::path candidate = path;
+        candidate += TemporarySuffix();
+        const int fd = ::open(candidate.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+        if (fd >= 0) {
+            *tempPath = std::move(candidate);
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return -1;
+        }
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 }  // namespace
@@ -91,6 +129,38 @@ void InputFile::Close() {
     }
 }
 
+bool InputFile::SameFileAs(const std::filesystem::path& path) const {
+    struct stat mine {};
+    struct stat other {};
+    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::lstat(path.c_str(), &other) == 0 &&
+           mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
+}
+
+int RemoveFile(const std::filesystem::path& path, bool* removed, std::string* reason) {
+    struct stat st {};
+    int error = 0;
+    bool gone = false;
+    if (::lstat(path.c_str(), &st) != 0) {
+        error = errno == ENOENT ? 0 : errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        error = EISDIR;
+    } else if (::unlink(path.c_str()) == 0) {
+        gone = true;
+    } else if (errno != ENOENT) {
+        error = errno;
+    }
+    if (removed != nullptr) {
+        *removed = gone;
+    }
+    if (error == 0) {
+        return 0;
+    }
+    if (reason != nullptr) {
+        *reason = SystemErrorText(error);
+    }
+    return ResultFromErrno(error);
+}
+
 OutputFile::~OutputFile() {
     Discard();
 }
@@ -107,12 +177,10 @@ bool OutputFile::IsOpen() const {
 int OutputFile::Create(const std::filesystem::path& path) {
     Discard();
     path_ = path;
-    tempPath_ = path;
-    tempPath_ += ".tmp";
     length_ = 0;
-    fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
+    fd_ = CreateTemporaryBeside(path, &tempPath_);
     if (fd_ < 0) {
-        tempPath_.clear();  // not ours to remove
+        tempPath_.clear();  // nothing of ours to remove
         return Fail(errno);
     }
     return 0;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -15,10 +17,47 @@ namespace veltrix {
 namespace {
 
 constexpr size_t kZeroChunk = 64 * 1024;
+constexpr int kTemporaryNameTries = 64;
 
 // errno as the last C library call left it; EIO when it left none.
 int LastErrno() {
     return errno != 0 ? errno : EIO;
+}
+
+// ".XXXXXX.tmp" with six characters no one can guess ahead of time.
+std::string TemporarySuffix() {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    std::string suffix = ".XXXXXX.tmp";
+    for (size_t i = 1; i <= 6; ++i) {
+        suffix[i] = kDigits[random() % (sizeof kDigits - 1)];
+    }
+    return suffix;
+}
+
+// A new file beside `path` under a name of its own, opened with the exclusive "x" mode, which
+// refuses an existing name (a link included).
+std::FILE* CreateTemporaryBeside(const std::filesystem::path& path,
+                                 std::filesystem::path* tempPath) {
+    for (int i = 0; i < kTemporaryNameTries; ++i) {
+        std::filesystem::path candidate = path;
+        candidate += TemporarySuffix();
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) {
+            continue;
+        }
+        errno = 0;
+        if (std::FILE* file = OpenCFile(candidate, "wbx")) {
+            *tempPath = std::move(candidate);
+            return file;
+        }
+        if (errno != EEXIST) {
+            return nullptr;
+        }
+    }
+    errno = EEXIST;
+    return nullptr;
 }
 
 }  // namespace
@@ -59,7 +98,11 @@ int InputFile::Open(const std::filesystem::path& path) {
     }
     errno = 0;
     stream_ = OpenCFile(path, "rb");
-    return stream_ == nullptr ? Fail(LastErrno()) : 0;
+    if (stream_ == nullptr) {
+        return Fail(LastErrno());
+    }
+    openPath_ = path;
+    return 0;
 }
 
 long long InputFile::ReadFull(void* buffer, size_t count) {
@@ -81,6 +124,41 @@ void InputFile::Close() {
         std::fclose(stream_);
         stream_ = nullptr;
     }
+    openPath_.clear();
+}
+
+bool InputFile::SameFileAs(const std::filesystem::path& path) const {
+    std::error_code ec;
+    if (stream_ == nullptr ||
+        std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
+        return false;  // renaming over a link replaces the link
+    }
+    return std::filesystem::equivalent(openPath_, path, ec) && !ec;
+}
+
+int RemoveFile(const std::filesystem::path& path, bool* removed, std::string* reason) {
+    std::error_code ec;
+    if (removed != nullptr) {
+        *removed = false;
+    }
+    const auto status = std::filesystem::symlink_status(path, ec);
+    if (!std::filesystem::exists(status)) {
+        return 0;
+    }
+    int error = std::filesystem::is_directory(status) ? EISDIR : 0;
+    if (error == 0 && !std::filesystem::remove(path, ec) && ec) {
+        error = ec.value();
+    }
+    if (error == 0 && removed != nullptr) {
+        *removed = true;
+    }
+    if (error == 0) {
+        return 0;
+    }
+    if (reason != nullptr) {
+        *reason = SystemErrorText(error);
+    }
+    return ResultFromErrno(error);
 }
 
 OutputFile::~OutputFile() {
@@ -99,13 +177,10 @@ bool OutputFile::IsOpen() const {
 int OutputFile::Create(const std::filesystem::path& path) {
     Discard();
     path_ = path;
-    tempPath_ = path;
-    tempPath_ += ".tmp";
     length_ = 0;
-    errno = 0;
-    stream_ = OpenCFile(tempPath_, "wb");
+    stream_ = CreateTemporaryBeside(path, &tempPath_);
     if (stream_ == nullptr) {
-        tempPath_.clear();  // not ours to remove
+        tempPath_.clear();  // nothing of ours to remove
         return Fail(LastErrno());
     }
     return 0;

@@ -85,6 +85,39 @@ int CopyRecords(ImageStream& stream, const std::vector<ImageRecord>& records,
     return kErrorSuccess;
 }
 
+// Refuses to extract into the image itself: an output name that is the input file (the same
+// file, not a link to it, which renaming would replace) would be replaced by a partition.
+int RefuseOutputThatIsTheInput(const InputFile& input, const std::vector<ImageRecord>& records,
+                               const std::filesystem::path& dir, ExtractionLog& log) {
+    std::vector<std::filesystem::path> outputs{dir / kPartitionTxtName};
+    for (const ImageRecord& record : records) {
+        outputs.push_back(ImagePath(dir, record));
+    }
+    for (const std::filesystem::path& output : outputs) {
+        if (input.SameFileAs(output)) {
+            log.Add(Format("ERROR - output file %s is the image itself; nothing written",
+                           output.string().c_str()));
+            return kErrorWriteFault;
+        }
+    }
+    return kErrorSuccess;
+}
+
+// The index of an earlier extraction goes before the first file is written: a folder whose
+// extraction fails then holds no index that would describe files it no longer matches.
+int RemoveOldIndex(const std::filesystem::path& dir, ExtractionLog& log) {
+    const std::filesystem::path index = dir / kPartitionTxtName;
+    bool removed = false;
+    std::string reason;
+    if (RemoveFile(index, &removed, &reason) != 0) {
+        return log.WriteFail(index, reason);
+    }
+    if (removed) {
+        log.Add("Old partition.txt removed; it is written again when the extraction completes");
+    }
+    return kErrorSuccess;
+}
+
 std::vector<PartitionTxtRecord> IndexRecords(const std::vector<ImageRecord>& records) {
     std::vector<PartitionTxtRecord> index;
     index.reserve(records.size());
@@ -129,6 +162,12 @@ int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesyste
     if (const auto fault = CheckImageTable(records)) {
         log.Add(*fault);
         return kErrorGenFailure;
+    }
+    if (const int result = RefuseOutputThatIsTheInput(input, records, dirPath, log); result != 0) {
+        return result;
+    }
+    if (const int result = RemoveOldIndex(dirPath, log); result != 0) {
+        return result;
     }
     if (const int result = CopyRecords(stream, records, dirPath, log); result != 0) {
         return result;

@@ -10,12 +10,16 @@ namespace veltrix {
 
 // Reports each step in the run log (lines inserted at positions counted from 0, the last line
 // selected after each) and shows "completed.  " when everything, partition.txt included, has
-// been written. Nothing is written when the image's tables are refused; after a read or write
-// failure partition.txt is not written (an older one stays) and the file being written is
-// removed. Returns 0; kErrorOpenFailed (110) when the image cannot be opened or no folder is
-// given; kErrorReadFault (30) when the image is shorter than its tables say or cannot be read;
-// kErrorWriteFault (29) when an output file cannot be created or written; kErrorGenFailure (31)
-// when the tables are refused (too many records, unsafe or too long names, overlapping pieces).
+// been written. Nothing is written when the image's tables are refused or when an output file
+// would be the image itself. Otherwise an older partition.txt is removed before the first file
+// is written (and the run log says so), so a failed extraction leaves no index; the file being
+// written when a read or write fails is removed, and the files written before it stay. Output
+// files are written under new temporary names and renamed into place: a link planted in the
+// folder is replaced, never written through. Returns 0; kErrorOpenFailed (110) when the image
+// cannot be opened or no folder is given; kErrorReadFault (30) when the image is shorter than
+// its tables say or cannot be read; kErrorWriteFault (29) when an output file cannot be created
+// or written, or is the image itself; kErrorGenFailure (31) when the tables are refused (too many
+// records, unsafe or too long names, overlapping pieces).
 int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
                       LogView& view);
 

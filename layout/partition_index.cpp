@@ -11,6 +11,13 @@ constexpr const char* kNoPartitionTxtMessage =
     "partition.txt does not exist. Please extract the file from the total binary image.  ";
 constexpr const char* kPartitionTxtReadMessage = "partition.txt cannot be read.  ";
 
+void EmptyIndex(PartitionIndex& index) {
+    for (auto& slot : index.imagePartitions) {
+        slot.reset();
+    }
+    index.imagePartitionCount = 0;
+}
+
 }  // namespace
 
 std::string_view LabelText(const ImagePartition& entry) {
@@ -23,6 +30,9 @@ std::string_view FileNameText(const ImagePartition& entry) {
 
 int LoadPartitionIndex(PartitionIndex& index, const std::filesystem::path& targetDir,
                        LogView& view) {
+    // Whatever happens, the index no longer describes an earlier folder: a run must not start
+    // with the partitions of another folder than the one chosen.
+    EmptyIndex(index);
     if (targetDir.empty()) {
         view.ShowMessage(kNoTargetDirMessage);
         return kErrorFileNotFound;
@@ -34,10 +44,6 @@ int LoadPartitionIndex(PartitionIndex& index, const std::filesystem::path& targe
                                                       : kPartitionTxtReadMessage);
         return result;
     }
-    for (auto& slot : index.imagePartitions) {
-        slot.reset();
-    }
-    index.imagePartitionCount = 0;
     for (const PartitionTxtRecord& record : records) {
         auto entry = std::make_unique<ImagePartition>();
         entry->startSector = record.startSector;

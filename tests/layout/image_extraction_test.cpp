@@ -32,6 +32,8 @@ using testing::WriteTestImage;
 using Lines = std::vector<std::string>;
 
 constexpr const char* kCompleted = "completed.  ";
+constexpr const char* kOldIndexRemoved =
+    "Old partition.txt removed; it is written again when the extraction completes";
 
 class ExtractionTest : public ::testing::Test {
 protected:
@@ -138,6 +140,7 @@ TEST_F(ExtractionTest, LayoutMarkChoosesTheNameTable) {
         EXPECT_TRUE(std::filesystem::exists(out / "modem.mbn")) << near;
         EXPECT_FALSE(std::filesystem::exists(out / "decoy0.mbn")) << near;
         std::filesystem::remove(out / "modem.mbn");
+        std::filesystem::remove(out / "partition.txt");
     }
 }
 
@@ -221,7 +224,9 @@ TEST_F(ExtractionTest, MissingImage) {
     EXPECT_TRUE(ListDir(out).empty());
 }
 
-TEST_F(ExtractionTest, ShortImageIsAReadFailureAndNothingIsPadded) {
+// The old index goes before the first file is written: a failed extraction leaves a folder
+// without an index rather than one whose index describes files it no longer holds.
+TEST_F(ExtractionTest, ShortImageIsAReadFailureAndLeavesNoIndex) {
     WriteFileBytes(out / "partition.txt", "old index");
     WriteFileBytes(out / "b.mbn", "old b");
     const TestImage image{{{1, 4, "a"}, {9, 4, "b"}, {20, 1, "c"}}};
@@ -229,11 +234,13 @@ TEST_F(ExtractionTest, ShortImageIsAReadFailureAndNothingIsPadded) {
     const uint64_t cut = 0x100000 + 4 * 512 + 3 * 512 + 100;  // inside b's data
     std::filesystem::resize_file(bin, cut);
     EXPECT_EQ(ExtractTotalImage(bin, out, view), kErrorReadFault);
-    EXPECT_EQ(view.lines, (Lines{"a -- 0x100800_0x0", "Read Fail 0x100e64"}));
+    EXPECT_EQ(view.lines, (Lines{kOldIndexRemoved, "a -- 0x100800_0x0", "Read Fail 0x100e64"}));
     EXPECT_TRUE(view.messages.empty());
-    EXPECT_EQ(ListDir(out), (Lines{"a.mbn", "b.mbn", "partition.txt"}));
+    EXPECT_EQ(ListDir(out), (Lines{"a.mbn", "b.mbn"}));
     EXPECT_EQ(ReadFileBytes(out / "b.mbn"), "old b");
-    EXPECT_EQ(ReadFileBytes(out / "partition.txt"), "old index");
+    PartitionIndex index;
+    RecordingLogView quiet;
+    EXPECT_EQ(LoadPartitionIndex(index, out, quiet), kErrorFileNotFound);
 }
 
 TEST_F(ExtractionTest, ImageCutInsideItsTables) {
@@ -258,15 +265,13 @@ TEST_F(ExtractionTest, UnwritableFolderIsReportedWithoutCompletion) {
     EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(ExtractionTest, PartitionTxtIsWrittenWholeOrNotAtAll) {
-    WriteFileBytes(out / "partition.txt", "old index");
-    std::filesystem::create_directory(out / "partition.txt.tmp");  // the temporary cannot be made
+TEST_F(ExtractionTest, IndexThatCannotBeRemovedStopsBeforeAnyFile) {
+    std::filesystem::create_directory(out / "partition.txt");
     EXPECT_EQ(Extract({{{1, 1, "a"}}}), kErrorWriteFault);
     EXPECT_EQ(view.lines,
-              (Lines{"a -- 0x100200_0x0",
-                     "Write Fail " + (out / "partition.txt").string() + " (Is a directory)"}));
+              Lines{"Write Fail " + (out / "partition.txt").string() + " (Is a directory)"});
     EXPECT_TRUE(view.messages.empty());
-    EXPECT_EQ(ReadFileBytes(out / "partition.txt"), "old index");
+    EXPECT_EQ(ListDir(out), Lines{"partition.txt"});
 }
 
 TEST_F(ExtractionTest, DiskFullLeavesNoPartialFile) {

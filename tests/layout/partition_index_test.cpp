@@ -101,16 +101,22 @@ TEST_F(PartitionIndexTest, Latin1LabelsMatchTheirUiText) {
     EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[0]), dir / "caf\xC3\xA9.mbn");
 }
 
-TEST_F(PartitionIndexTest, FailedLoadsKeepThePreviousIndex) {
-    ASSERT_EQ(Load(RawRecord(1, 1, "a", "a.mbn") + RawRecord(2, 1, "b", "b.mbn")), kErrorSuccess);
+// A failed load must not leave another folder's partitions behind for the next run.
+TEST_F(PartitionIndexTest, FailedLoadsEmptyTheIndex) {
+    const std::string two = RawRecord(1, 1, "a", "a.mbn") + RawRecord(2, 1, "b", "b.mbn");
+    ASSERT_EQ(Load(two), kErrorSuccess);
     TempDir other;
     EXPECT_EQ(LoadPartitionIndex(index, other.path(), view), kErrorFileNotFound);
+    EXPECT_EQ(index.imagePartitionCount, 0u);
+    EXPECT_EQ(index.imagePartitions[0], nullptr);
+    EXPECT_EQ(FindImagePartition(index, "a"), kPartitionIndexCapacity);
+    ASSERT_EQ(Load(two), kErrorSuccess);
     EXPECT_EQ(LoadPartitionIndex(index, "", view), kErrorFileNotFound);
+    EXPECT_EQ(index.imagePartitionCount, 0u);
     EXPECT_EQ(view.messages,
               (std::vector<std::string>{kNoPartitionTxt, "Please select target directory.  "}));
-    ASSERT_EQ(index.imagePartitionCount, 2u);
-    EXPECT_EQ(Label(1), "b");
     // A successful load replaces the whole index.
+    ASSERT_EQ(Load(two), kErrorSuccess);
     ASSERT_EQ(Load(RawRecord(9, 1, "c", "c.mbn")), kErrorSuccess);
     EXPECT_EQ(index.imagePartitionCount, 1u);
     EXPECT_EQ(index.imagePartitions[1], nullptr);

@@ -1,0 +1,305 @@
+// The image extraction in folders that fight back: links planted where the output goes, the
+// image itself among the outputs, a read-only folder, a full disk, names the system cannot
+// take. Whatever happens, nothing outside the output folder changes, no temporary file stays,
+// and a folder whose extraction failed holds no index.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/file_io.h"
+#include "base/result_codes.h"
+#include "layout/image_extraction.h"
+#include "layout/partition_txt.h"
+#include "tests/layout/layout_test_support.h"
+
+namespace veltrix {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ListDir;
+using testing::PatternBytes;
+using testing::ReadFileBytes;
+using testing::RecordingLogView;
+using testing::TempDir;
+using testing::TestImage;
+using testing::WriteFileBytes;
+using testing::WriteTestImage;
+using Lines = std::vector<std::string>;
+
+constexpr const char* kPrecious = "precious bytes nobody may touch";
+
+bool AnyTemporary(const fs::path& dir) {
+    for (const std::string& name : ListDir(dir)) {
+        if (name.ends_with(".tmp")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Runs `body` in a child process with a mount namespace of its own, where `mountPoint` is a fresh
+// tmpfs with `options` (and `flags`). Gone with the child, so a failing test leaves no mount.
+// The child's gtest failures print there and make it exit 1. False (with `why`) when this
+// system does not let the test have a namespace.
+bool RunOnPrivateTmpfs(const fs::path& mountPoint, unsigned long flags, const char* options,
+                       const std::function<void()>& body, std::string* why) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        *why = "no pipe";
+        return false;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        char ready = 'n';
+        if (::unshare(CLONE_NEWNS) == 0 &&
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            ::mount("tmpfs", mountPoint.c_str(), "tmpfs", flags, options) == 0) {
+            ready = 'y';
+        }
+        (void)!::write(pipeFds[1], &ready, 1);
+        ::close(pipeFds[1]);
+        if (ready != 'y') {
+            ::_exit(0);
+        }
+        body();
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    ::close(pipeFds[1]);
+    char ready = 'n';
+    (void)!::read(pipeFds[0], &ready, 1);
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (ready != 'y') {
+        *why = "this system gives no private mount namespace with a tmpfs (needs CAP_SYS_ADMIN)";
+        return false;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "see the child's failures above";
+    return true;
+}
+
+class HostileFolderTest : public ::testing::Test {
+protected:
+    HostileFolderTest() {
+        fs::create_directory(out);
+        WriteFileBytes(victim, kPrecious);
+    }
+    int Extract(const TestImage& image) {
+        WriteTestImage(bin, image);
+        return ExtractTotalImage(bin, out, view);
+    }
+    // Nothing beside the output folder changed: the image, the victim and the folder itself.
+    void ExpectOutsideUntouched(const Lines& extra = {}) {
+        Lines expected{"out", "total.bin", "victim"};
+        expected.insert(expected.end(), extra.begin(), extra.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(ListDir(dir.path()), expected);
+        EXPECT_EQ(ReadFileBytes(victim), kPrecious);
+    }
+
+    TempDir dir;
+    fs::path bin = dir / "total.bin";
+    fs::path out = dir / "out";
+    fs::path victim = dir / "victim";
+    RecordingLogView view;
+};
+
+// Links at the old fixed temporary names, at a final name and at the index: the extraction never
+// writes through them. A link at a final name is replaced by the file; the file it pointed to
+// stays as it was.
+TEST_F(HostileFolderTest, PlantedLinksAreNeverWrittenThrough) {
+    fs::create_symlink(victim, out / "a.mbn.tmp");
+    fs::create_symlink(victim, out / "partition.txt.tmp");
+    fs::create_symlink(dir / "created-through-link", out / "b.mbn.tmp");  // dangling
+    fs::create_symlink(victim, out / "b.mbn");
+    fs::create_symlink(victim, out / "partition.txt");
+    ASSERT_EQ(Extract({{{1, 2, "a"}, {3, 1, "b"}}}), kErrorSuccess);
+    ExpectOutsideUntouched();
+    EXPECT_EQ(ReadFileBytes(out / "a.mbn"), PatternBytes(0, 0, 2 * 512));
+    EXPECT_FALSE(fs::is_symlink(out / "b.mbn"));
+    EXPECT_EQ(ReadFileBytes(out / "b.mbn"), PatternBytes(1, 0, 512));
+    EXPECT_FALSE(fs::is_symlink(out / "partition.txt"));
+    EXPECT_EQ(fs::file_size(out / "partition.txt"), 2 * kPartitionTxtRecordSize);
+    // The planted links are not ours: they stay, still pointing where they pointed.
+    EXPECT_EQ(fs::read_symlink(out / "a.mbn.tmp"), victim);
+    EXPECT_EQ(fs::read_symlink(out / "b.mbn.tmp"), dir / "created-through-link");
+    EXPECT_EQ(ListDir(out), (Lines{"a.mbn", "a.mbn.tmp", "b.mbn", "b.mbn.tmp", "partition.txt",
+                                   "partition.txt.tmp"}));
+}
+
+// Every output file starts as a new file under a name of its own, never an existing one.
+TEST_F(HostileFolderTest, TemporaryFilesAreAlwaysNew) {
+    const fs::path target = out / "x.dump";
+    fs::create_symlink(victim, out / "x.dump.tmp");
+    std::vector<fs::path> seen;
+    for (int i = 0; i < 20; ++i) {
+        OutputFile file;
+        ASSERT_EQ(file.Create(target), 0);
+        const fs::path temp = file.temporaryPath();
+        EXPECT_EQ(temp.parent_path(), out);
+        EXPECT_TRUE(temp.filename().string().starts_with("x.dump."));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(temp)));
+        EXPECT_EQ(std::find(seen.begin(), seen.end(), temp), seen.end());
+        seen.push_back(temp);
+        ASSERT_EQ(file.Write("abc", 3), 0);
+        file.Discard();
+        EXPECT_FALSE(fs::exists(temp));
+    }
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(ReadFileBytes(victim), kPrecious);
+}
+
+// `extract --bin same/boot.mbn --dir same`: the image would be replaced by its own partition.
+TEST_F(HostileFolderTest, ImageAmongTheOutputsIsRefusedBeforeAnythingIsWritten) {
+    const TestImage image{{{1, 1, "a"}, {2, 2, "boot"}}};
+    const fs::path inside = out / "boot.mbn";
+    WriteTestImage(inside, image);
+    WriteFileBytes(out / "partition.txt", "old index");
+    const std::string before = ReadFileBytes(inside);
+    const std::string line =
+        "ERROR - output file " + inside.string() + " is the image itself; nothing written";
+
+    EXPECT_EQ(ExtractTotalImage(inside, out, view), kErrorWriteFault);
+    EXPECT_EQ(view.lines, Lines{line});
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(ReadFileBytes(inside), before);
+    EXPECT_EQ(ListDir(out), (Lines{"boot.mbn", "partition.txt"}));
+    EXPECT_EQ(ReadFileBytes(out / "partition.txt"), "old index");
+
+    // The same file under another name (a hard link) is the same file.
+    view = RecordingLogView{};
+    ASSERT_EQ(::link(inside.c_str(), bin.c_str()), 0);
+    EXPECT_EQ(ExtractTotalImage(bin, out, view), kErrorWriteFault);
+    EXPECT_EQ(view.lines, Lines{line});
+    EXPECT_EQ(ReadFileBytes(inside), before);
+
+    // The image as the index of the folder.
+    view = RecordingLogView{};
+    fs::remove(out / "partition.txt");
+    fs::rename(inside, out / "partition.txt");
+    EXPECT_EQ(ExtractTotalImage(out / "partition.txt", out, view), kErrorWriteFault);
+    EXPECT_EQ(ReadFileBytes(out / "partition.txt"), before);
+}
+
+// A link at an output name that points to the image is replaced; the image is not touched.
+TEST_F(HostileFolderTest, LinkToTheImageAtAnOutputNameIsReplacedNotFollowed) {
+    const TestImage image{{{2, 2, "boot"}}};
+    WriteTestImage(bin, image);
+    const std::string before = ReadFileBytes(bin);
+    fs::create_symlink(bin, out / "boot.mbn");
+    ASSERT_EQ(ExtractTotalImage(out / "boot.mbn", out, view), kErrorSuccess);
+    EXPECT_EQ(ReadFileBytes(bin), before);
+    EXPECT_FALSE(fs::is_symlink(out / "boot.mbn"));
+    EXPECT_EQ(ReadFileBytes(out / "boot.mbn"), PatternBytes(0, 0, 2 * 512));
+}
+
+// A read-only folder: permission bits do not stop root, so the folder is a read-only tmpfs in a
+// mount namespace of the test's own; without one, a non-root user gets a folder without write
+// permission instead.
+TEST_F(HostileFolderTest, ReadOnlyFolderFailsWithTheSystemsWords) {
+    WriteTestImage(bin, TestImage{{{1, 1, "a"}}});
+    const auto check = [&] {
+        RecordingLogView log;
+        EXPECT_EQ(ExtractTotalImage(bin, out, log), kErrorWriteFault);
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_TRUE(log.lines[0].starts_with("Write Fail " + (out / "a.mbn").string() + " ("))
+            << log.lines[0];
+        EXPECT_TRUE(log.messages.empty());
+        EXPECT_TRUE(ListDir(out).empty());
+        ExpectOutsideUntouched();
+    };
+    std::string why;
+    if (RunOnPrivateTmpfs(out, MS_RDONLY, "size=1m", check, &why)) {
+        return;
+    }
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes through permission bits and " << why;
+    }
+    fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
+    check();
+    fs::permissions(out, fs::perms::owner_all);
+}
+
+// A disk that fills up in the middle of a partition: the partition's file is not left half
+// written, the files before it stay, no index is written, no temporary file stays.
+TEST_F(HostileFolderTest, FullDiskLeavesNoPartialFileAndNoIndex) {
+    WriteTestImage(bin, TestImage{{{1, 1, "a"}, {2, 512, "big"}, {600, 1, "c"}}});
+    const auto check = [&] {
+        WriteFileBytes(out / "partition.txt", "old index");
+        RecordingLogView log;
+        EXPECT_EQ(ExtractTotalImage(bin, out, log), kErrorWriteFault);
+        ASSERT_EQ(log.lines.size(), 3u);
+        EXPECT_EQ(log.lines[1], "a -- 0x100200_0x0");
+        EXPECT_EQ(log.lines[2],
+                  "Write Fail " + (out / "big.mbn").string() + " (No space left on device)");
+        EXPECT_TRUE(log.messages.empty());
+        EXPECT_EQ(ListDir(out), Lines{"a.mbn"});
+        ExpectOutsideUntouched();
+    };
+    std::string why;
+    if (!RunOnPrivateTmpfs(out, 0, "size=128k", check, &why)) {
+        GTEST_SKIP() << why << "; the file-size limit case below stands in for a full disk";
+    }
+}
+
+// partition.txt is written whole or not at all: a file-size limit (in a child, so the limit
+// and its signal stay there) stops it in the middle.
+TEST_F(HostileFolderTest, IndexCutByAFileSizeLimitIsNotLeftBehind) {
+    TestImage image;
+    for (int i = 0; i < 300; ++i) {
+        image.records.push_back(
+            {static_cast<uint32_t>(i), 0, std::string("p").append(std::to_string(i))});
+    }
+    WriteTestImage(bin, image);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16 * 1024, 16 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        RecordingLogView log;
+        EXPECT_EQ(ExtractTotalImage(bin, out, log), kErrorWriteFault);
+        EXPECT_EQ(log.lines.back(),
+                  "Write Fail " + (out / "partition.txt").string() + " (File too large)");
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(fs::exists(out / "partition.txt"));
+    EXPECT_FALSE(AnyTemporary(out));
+    EXPECT_EQ(ListDir(out).size(), 300u);
+    ExpectOutsideUntouched();
+}
+
+// Names the system cannot take: a folder path longer than the system allows fails with its
+// words; Latin-1 names become UTF-8 file names while partition.txt keeps their bytes.
+TEST_F(HostileFolderTest, NamesTheSystemCannotTake) {
+    const fs::path tooLong = out / std::string(300, 'n');
+    WriteTestImage(bin, TestImage{{{1, 1, "a"}}});
+    EXPECT_EQ(ExtractTotalImage(bin, tooLong, view), kErrorWriteFault);
+    ASSERT_EQ(view.lines.size(), 1u);
+    EXPECT_TRUE(view.lines[0].ends_with("(File name too long)")) << view.lines[0];
+    EXPECT_TRUE(ListDir(out).empty());
+
+    view = RecordingLogView{};
+    ASSERT_EQ(Extract({{{1, 1, "caf\xE9"}, {2, 1, "a:b*c?"}}}), kErrorSuccess);
+    EXPECT_EQ(ListDir(out), (Lines{"a:b*c?.mbn", "caf\xC3\xA9.mbn", "partition.txt"}));
+    const std::string index = ReadFileBytes(out / "partition.txt");
+    EXPECT_EQ(index.substr(16, 5), std::string("caf\xE9\0", 5));
+    ExpectOutsideUntouched();
+}
+
+}  // namespace
+}  // namespace veltrix
