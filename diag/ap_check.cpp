@@ -51,6 +51,12 @@ bool OpenPortWhenBack(Workbench& bench, int comPort) {
     return true;
 }
 
+// "Serial port open FAILED..", then why, in the system's words, with the device.
+void LogPortOpenFailed(Workbench& bench) {
+    AppendLog(bench, kPortOpenFailed);
+    AppendLog(bench, PortFailureText(bench.link) + "\n");
+}
+
 void ResetSession(Workbench& bench) {
     bench.state.session.link = &bench.link;
     bench.state.session.sectorAddressing = false;
@@ -83,6 +89,43 @@ int ProbeAndUpload(Workbench& bench, const std::filesystem::path& file, bool& ro
     return result;
 }
 
+// Closes the lost port and opens it again once it is back, polling every kReopenPollMs for up to
+// kReconnectWindowMs on the run's clock. 0 reopened; kErrorDeviceNotConnected when it did not
+// come back (logged); kErrorOperationAborted when the run was cancelled.
+int ReopenWhenBack(Workbench& bench, int comPort) {
+    ClosePort(bench.link);
+    for (unsigned waited = 0;; waited += kReopenPollMs) {
+        if (OpenPort(bench.link, comPort) == kErrorSuccess) {
+            AppendLog(bench, Format("Serial port COM%d reopened\n", comPort));
+            return kErrorSuccess;
+        }
+        if (waited >= kReconnectWindowMs) {
+            AppendLog(bench,
+                      Format("Serial port did not come back within %u s: %s\n",
+                             kReconnectWindowMs / 1000, PortFailureText(bench.link).c_str()));
+            return kErrorDeviceNotConnected;
+        }
+        if (!RunWait(bench, kReopenPollMs)) {
+            return kErrorOperationAborted;
+        }
+    }
+}
+
+// The programmer's handshake. A board may drop off the bus after the upload and come back under
+// the same port: the hang-up is logged with the port's words, the port reopened, and the
+// handshake started again.
+int ConnectAfterUpload(Workbench& bench, int comPort) {
+    int result = ConnectProgrammer(bench.state.session);
+    for (int i = 0; i < kMaxReconnects && result == kErrorDeviceNotConnected; ++i) {
+        AppendLog(bench, Format("Serial port lost: %s\n", PortFailureText(bench.link).c_str()));
+        if (const int reopened = ReopenWhenBack(bench, comPort); reopened != kErrorSuccess) {
+            return reopened;
+        }
+        result = ConnectProgrammer(bench.state.session);
+    }
+    return result;
+}
+
 void LogPassBlock(Workbench& bench) {
     SetResult(bench, ResultBox::kAp, kResultPass);
     AppendLog(bench, kPassLine);
@@ -102,7 +145,7 @@ int RunApCheck(Workbench& bench, int comPort) {
             return kErrorOperationAborted;
         }
     } else if (OpenPort(bench.link, comPort) != kErrorSuccess) {
-        AppendLog(bench, kPortOpenFailed);
+        LogPortOpenFailed(bench);
         return kErrorGenFailure;
     } else {
         AppendLog(bench, kStartLine);
@@ -129,7 +172,11 @@ int RunApCheck(Workbench& bench, int comPort) {
     if (!RunWait(bench, kProgrammerStartWaitMs)) {
         return kErrorOperationAborted;
     }
-    if (ConnectProgrammer(state.session) != kErrorSuccess) {
+    const int connected = ConnectAfterUpload(bench, comPort);
+    if (connected == kErrorOperationAborted) {
+        return kErrorOperationAborted;
+    }
+    if (connected != kErrorSuccess) {
         ShowRunMessage(bench, std::string(kNoResponseMessage));
         AppendLog(bench, kConnectFailedLine);
         return kErrorGenFailure;
@@ -146,7 +193,7 @@ int RunDdrApCheck(Workbench& bench, int comPort) {
         return kErrorGenFailure;
     }
     if (OpenPort(bench.link, comPort) != kErrorSuccess) {
-        AppendLog(bench, kPortOpenFailed);
+        LogPortOpenFailed(bench);
         return kErrorGenFailure;
     }
     AppendLog(bench, kStartLine);

@@ -71,6 +71,24 @@ int WaitFor(int fd, short events, SteadyClock::time_point deadline, const std::a
     }
 }
 
+// What a failed open means to the operator, before the system's own words.
+const char* OpenFailureReason(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+            return "no such device";
+        case EACCES:
+        case EPERM:
+            return "no permission";
+        case EBUSY:
+        case EWOULDBLOCK:
+            return "held by another process";
+        default:
+            return nullptr;
+    }
+}
+
 // Every byte passes unchanged: no echo, no line editing, no 0x03 wiping pending input, no
 // \n to \r\n, no XON/XOFF. The speed is left as it is.
 // 0, or the errno of the failed call.
@@ -116,6 +134,15 @@ private:
     }
     // A WaitFor result: its code, with the words for a failed poll.
     int WaitFailed(int code) { return code < 0 ? Fail(-code) : Fail(code, "cancelled"); }
+    // A failed open: its code, with what it means ahead of the system's words ("held by another
+    // process (Resource temporarily unavailable)").
+    int OpenFailed(int error) {
+        const int code = error == EWOULDBLOCK ? kErrorPortBusy : ResultFromErrno(error);
+        const char* reason = OpenFailureReason(error);
+        lastError_ = reason ? std::string(reason) + " (" + SystemErrorText(error) + ")"
+                            : SystemErrorText(error);
+        return code;
+    }
 
     SteadyClock::time_point Deadline() const {
         return SteadyClock::now() + std::chrono::milliseconds(timeoutMs_);
@@ -131,23 +158,20 @@ int PosixSerialPort::Open(const std::filesystem::path& device) {
     Close();
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return Fail(errno);
+        return OpenFailed(errno);
     }
     // flock refuses a second opener, root included; TIOCEXCL also keeps out programs that do
     // not take the lock (it may fail on some drivers; the lock is what counts).
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
-        if (error == EWOULDBLOCK) {
-            return Fail(kErrorPortBusy, "another process holds the port");
-        }
-        return Fail(error);
+        return OpenFailed(error);
     }
     (void)ioctl(fd, TIOCEXCL);
     if (const int error = MakeRaw(fd); error != 0) {
         (void)ioctl(fd, TIOCNXCL);
         ::close(fd);
-        return Fail(error);
+        return OpenFailed(error);
     }
     fd_ = fd;
     return 0;

@@ -20,9 +20,9 @@ void Diagnose(SerialLink& link, const std::string& line) {
 
 // Writes the port's reason for a failed read or write on the console and passes its code on.
 int PortFailed(SerialLink& link, const char* what, int code) {
+    link.lastError = link.handle->LastErrorText();
     if (code != kErrorOperationAborted) {
-        Diagnose(link,
-                 Format("Serial %s failed: %s\n", what, link.handle->LastErrorText().c_str()));
+        Diagnose(link, Format("Serial %s failed: %s\n", what, link.lastError.c_str()));
     }
     return code;
 }
@@ -107,13 +107,22 @@ int OpenPort(SerialLink& link, int portNumber) {
     ClosePort(link);
     std::unique_ptr<SerialPort> port =
         link.portFactory ? link.portFactory() : MakeSystemSerialPort();
-    if (const int code = port->Open(PortDevicePath(portNumber)); code != 0) {
+    link.portNumber = portNumber;
+    link.device = PortDevicePath(portNumber);
+    if (const int code = port->Open(link.device); code != 0) {
+        link.lastError = port->LastErrorText();
         return code;
     }
+    link.lastError.clear();
     port->SetTimeout(link.timeoutMs);
     port->WatchCancel(&link.cancel);
     link.handle = std::move(port);
     return kErrorSuccess;
+}
+
+std::string PortFailureText(const SerialLink& link) {
+    return Format("COM%d (%s): %s", link.portNumber, link.device.string().c_str(),
+                  link.lastError.c_str());
 }
 
 int ClosePort(SerialLink& link) {

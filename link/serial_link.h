@@ -5,9 +5,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/result_codes.h"
@@ -34,6 +36,13 @@ struct SerialLink {
     std::vector<uint8_t> frameBuffer;
     // The total time-out last applied; OpenPort applies it, SetLinkTimeout changes it.
     uint32_t timeoutMs = kDefaultTimeoutMs;
+    // The port OpenPort was last asked for, and the device it tried; kept after a close, so the
+    // port can be reopened and named in a diagnostic.
+    int portNumber = 0;
+    std::filesystem::path device;
+    // The system's words for the port's last failure (a failed open, read or write): "held by
+    // another process (Resource temporarily unavailable)", "Input/output error".
+    std::string lastError;
 
     // Where the link and the protocols above it write their one-line diagnostics; the owner of
     // the link wires it (the front end shows it on standard output). Null: not shown.
@@ -54,9 +63,13 @@ struct SerialLink {
 bool PortIsOpen(const SerialLink& link);
 
 // Opens "COM n" (see port_names.h) for exclusive use and applies timeoutMs. An already open
-// port is closed first. 0, or the code of the failed open: 2 when the port does not exist,
-// kErrorPortBusy when another process holds it; the link is then closed.
+// port is closed first. 0, or the code of the failed open: kErrorFileNotFound when the port does
+// not exist, kErrorAccessDenied without permission, kErrorPortBusy when another process holds
+// it; the link is then closed, and `device` and `lastError` say which device and why.
 int OpenPort(SerialLink& link, int portNumber);
+// The port, its device and why it failed last, for the line below a failure: "COM1
+// (/dev/ttyUSB0): no such device (No such file or directory)".
+std::string PortFailureText(const SerialLink& link);
 // Closes the port if open; always 0.
 int ClosePort(SerialLink& link);
 // Applies `ms` as the total time-out of every read and write, and stores it in timeoutMs (also

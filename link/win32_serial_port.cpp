@@ -86,7 +86,14 @@ int Win32SerialPort::Open(const std::filesystem::path& device) {
     HANDLE h = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        return Fail();
+        const int code = Fail();
+        const char* reason = code == kErrorFileNotFound ? "no such device"
+                             : code == kErrorPortBusy   ? "held by another process"
+                                                        : nullptr;
+        if (reason != nullptr) {
+            lastError_ = std::string(reason) + " (" + lastError_ + ")";
+        }
+        return code;
     }
     handle_ = h;
     ApplyTimeouts(timeoutMs_);

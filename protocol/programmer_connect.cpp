@@ -15,25 +15,41 @@ constexpr int kConnectAttempts = 10;
 constexpr uint32_t kConnectRetryWaitMs = 500;
 constexpr int kHandshakeReplyCapacity = 1060;
 
-bool Answered(SerialLink& link, std::span<const uint8_t> request, uint8_t expected) {
-    std::array<uint8_t, kHandshakeReplyCapacity> reply{};
-    int replyLength = 0;
-    return ExchangeCommand(link, request, expected, reply.data(), kHandshakeReplyCapacity,
-                           replyLength);
+// A port failure that no retry on the same handle can mend.
+bool PortLost(int code) {
+    return code == kErrorDeviceNotConnected || code == kErrorOperationAborted;
 }
 
-// Repeats `request` until it is answered or the shared attempts are used up.
-bool TryWhileAttemptsLeft(SerialLink& link, std::span<const uint8_t> request, uint8_t expected,
-                          int& attempts) {
+// 0 answered; kErrorInvalidHandle not answered (worth another try); or the port's code when
+// the port hung up or the run was cancelled.
+int Exchange(SerialLink& link, std::span<const uint8_t> request, uint8_t expected) {
+    std::array<uint8_t, kHandshakeReplyCapacity> reply{};
+    int replyLength = kHandshakeReplyCapacity;
+    const int code =
+        Transact(request.data(), static_cast<int>(request.size()), link, reply.data(), replyLength);
+    if (PortLost(code)) {
+        return code;
+    }
+    return code == kErrorSuccess && replyLength > 0 && reply[0] == expected ? kErrorSuccess
+                                                                            : kErrorInvalidHandle;
+}
+
+// Repeats `request` until it is answered or the shared attempts are used up: 0, 6, or the code
+// of a lost port at once (a dead handle never answers).
+int TryWhileAttemptsLeft(SerialLink& link, std::span<const uint8_t> request, uint8_t expected,
+                         int& attempts) {
     while (attempts < kConnectAttempts) {
-        if (Answered(link, request, expected)) {
-            return true;
+        const int code = Exchange(link, request, expected);
+        if (code == kErrorSuccess || PortLost(code)) {
+            return code;
         }
         PurgePort(link);
-        link.clock->Sleep(kConnectRetryWaitMs);
+        if (!link.clock->SleepUnlessCancelled(kConnectRetryWaitMs, link.cancel)) {
+            return kErrorOperationAborted;
+        }
         ++attempts;
     }
-    return false;
+    return kErrorInvalidHandle;
 }
 
 }  // namespace
@@ -45,14 +61,15 @@ int ConnectProgrammer(ProgrammerSession& session) {
     }
     SerialLink& link = *session.link;
     int attempts = 0;
-    const bool greeted = TryWhileAttemptsLeft(link, BuildHelloRequest(), kReplyHello, attempts);
+    const int greeted = TryWhileAttemptsLeft(link, BuildHelloRequest(), kReplyHello, attempts);
+    if (PortLost(greeted)) {
+        return greeted;
+    }
     PurgePort(link);
-    if (!greeted) {
+    if (greeted != kErrorSuccess) {
         return kErrorInvalidHandle;
     }
-    return TryWhileAttemptsLeft(link, BuildSecurityModeRequest(), kReplySecurityMode, attempts)
-               ? kErrorSuccess
-               : kErrorInvalidHandle;
+    return TryWhileAttemptsLeft(link, BuildSecurityModeRequest(), kReplySecurityMode, attempts);
 }
 
 }  // namespace veltrix

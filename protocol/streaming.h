@@ -32,7 +32,9 @@ inline constexpr int kDdrOutcomeUnknown = 99;  // anything else, or a reply shor
 
 // HELLO and SECURITY MODE with one attempt counter over both phases (10 attempts in all, 500 ms
 // apart). Sets sectorAddressing to true first, whatever the outcome. 0, or 6 when the programmer
-// does not complete the handshake.
+// does not complete the handshake. A port that hangs up (the board dropped off the bus) is not
+// retried: kErrorDeviceNotConnected at once, the port's words in the link's lastError, for the
+// caller to reopen the port; kErrorOperationAborted when the run is cancelled.
 int ConnectProgrammer(ProgrammerSession& session);
 
 // READ of `length` bytes (at most 1000) at `address`. On 0 the whole reply (code 0x04, address

@@ -1,4 +1,5 @@
-// veltrix-sim: serves a simulated board on COMn until SIGINT or SIGTERM.
+// veltrix-sim: serves a simulated board on COMn until SIGINT, SIGTERM, SIGHUP or SIGQUIT; on each
+// of them it removes its port link and its temporary eMMC before it ends.
 
 #include <csignal>
 #include <cstdio>
@@ -16,12 +17,16 @@ int main(int argc, char** argv) {
         (exitCode == 0 ? std::cout : std::cerr) << message << "\n";
         return exitCode;
     }
-    // Block the stop signals before the board thread starts, then wait for them here.
+    // Block the stop signals before the board thread starts, then wait for them here, so every
+    // way of stopping that can be caught cleans up (a closed terminal sends SIGHUP). A reader
+    // that goes away from standard output must not end the board either.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        sigaddset(&stopSignals, stop);
+    }
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 
     SimulatedBoard board(commandLine->options);
     if (!commandLine->quiet) {

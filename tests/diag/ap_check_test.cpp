@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "diag/device_steps.h"
 #include "diag/workbench.h"
@@ -37,6 +40,10 @@ public:
         inner.Sleep(ms);
         if (ms == kDdrPollWaitMs && ++polls == cuePoll && cue)
             cue();
+        if (ms == kReopenPollMs && realSleepMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(realSleepMs));
+        if (onSleep)
+            onSleep(ms);
     }
     bool SleepUnlessCancelled(uint32_t ms, const std::atomic<bool>& cancel) override {
         if (cancel)
@@ -49,6 +56,8 @@ public:
     int polls = 0;
     int cuePoll = 0;
     std::function<void()> cue;
+    int realSleepMs = 0;  // real time each reopen poll takes, so a vanished board can come back
+    std::function<void(uint32_t)> onSleep;
 };
 
 std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
@@ -151,8 +160,85 @@ TEST_F(ApCheckTest, NoPortNumberAndMissingPortAreFailuresWithoutABox) {
     EXPECT_EQ(RunApCheck(bench_, 0), kErrorGenFailure);
     EXPECT_TRUE(view_.Lines().empty());
     EXPECT_EQ(RunApCheck(bench_, kPort), kErrorGenFailure);  // no board: no COM12 link
-    EXPECT_EQ(view_.Lines(), (std::vector<std::string>{"Serial port open FAILED..\n"}));
+    EXPECT_EQ(view_.Lines(),
+              (std::vector<std::string>{"Serial port open FAILED..\n",
+                                        "COM12 (/dev/ttyUSB11): no such device (No such file or "
+                                        "directory)\n"}));
     EXPECT_EQ(view_.Result(ResultBox::kAp), "");
+}
+
+// A port that another program holds is told apart from a missing one.
+TEST_F(ApCheckTest, BusyPortSaysWhoHoldsIt) {
+    UseModel(kDloadModel, false);
+    StartBoard(1);
+    SerialLink other;
+    ASSERT_EQ(OpenPort(other, kPort), 0);
+    EXPECT_EQ(RunApCheck(bench_, kPort), kErrorGenFailure);
+    EXPECT_EQ(OpenPort(bench_.link, kPort), kErrorPortBusy);
+    const fs::path device = options_.portsFolder / "COM12";
+    EXPECT_EQ(view_.Lines(),
+              (std::vector<std::string>{"Serial port open FAILED..\n",
+                                        "COM12 (" + device.string() +
+                                            "): held by another process (Resource temporarily "
+                                            "unavailable)\n"}));
+    EXPECT_EQ(RunDdrApCheck(bench_, kPort), kErrorGenFailure);
+    EXPECT_EQ(view_.Lines().size(), 4u);
+}
+
+// A board that drops off the bus after the upload and comes back (it re-enumerates): the
+// hang-up is logged with the port's words, the port reopened, and the handshake completes.
+TEST_F(ApCheckTest, BoardThatDropsOffTheBusAfterTheUploadIsReconnected) {
+    UseModel(kSaharaModel, true);
+    options_.faults.push_back({.kind = sim::FaultKind::kVanish, .ms = 300});  // the first HELLO
+    StartBoard(0);
+    clock_.realSleepMs = 20;  // each 500 ms poll lets the board get on
+    ASSERT_EQ(RunApCheck(bench_, kPort), 0);
+    const auto lines = view_.Lines();
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[1], "Waiting for the device to connect in flash prg\n");
+    EXPECT_TRUE(lines[2].starts_with("Serial port lost: COM12 (")) << lines[2];
+    EXPECT_TRUE(lines[2].ends_with("): Input/output error\n") ||
+                lines[2].ends_with("): the device hung up\n"))
+        << lines[2];
+    EXPECT_EQ(lines[3], "Serial port COM12 reopened\n");
+    EXPECT_EQ(lines[4], "Connected to flash programmer\n");
+    EXPECT_EQ(view_.Result(ResultBox::kAp), "PASS");
+    EXPECT_TRUE(view_.Messages().empty());
+    EXPECT_TRUE(InMode(sim::BoardMode::kProgrammer));
+}
+
+// A board that does not come back within the window: the second box, with the reason logged,
+// after no more than the window on the run's clock.
+TEST_F(ApCheckTest, BoardThatStaysAwayEndsWithTheSecondBox) {
+    UseModel(kSaharaModel, true);
+    options_.faults.push_back({.kind = sim::FaultKind::kVanish, .ms = 600000});
+    StartBoard(0);
+    EXPECT_EQ(RunApCheck(bench_, kPort), kErrorGenFailure);
+    const auto lines = view_.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2],
+              "Serial port did not come back within 15 s: COM12 (/dev/ttyUSB11): no such device "
+              "(No such file or directory)\n");
+    EXPECT_EQ(lines.back(), "Failed to connect to the flash programmer\n");
+    ASSERT_EQ(view_.Messages().size(), 1u);
+    const auto sleeps = clock_.inner.Sleeps();
+    // The window's polls, and the 500 ms the Sahara upload waits after DONE.
+    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), kReopenPollMs),
+              kReconnectWindowMs / kReopenPollMs + 1);
+}
+
+// The operator's cancel ends the wait for a lost port at once.
+TEST_F(ApCheckTest, CancelEndsTheWaitForALostPort) {
+    UseModel(kSaharaModel, true);
+    options_.faults.push_back({.kind = sim::FaultKind::kVanish, .ms = 600000});
+    StartBoard(0);
+    clock_.onSleep = [this](uint32_t ms) {
+        if (ms == kReopenPollMs && view_.Lines().back().starts_with("Serial port lost: "))
+            bench_.link.cancel = true;
+    };
+    EXPECT_EQ(RunApCheck(bench_, kPort), kErrorOperationAborted);
+    EXPECT_TRUE(view_.Messages().empty());
+    EXPECT_EQ(view_.Lines().back().rfind("Serial port lost: ", 0), 0u);
 }
 
 TEST_F(ApCheckTest, BoardOutOfDownloadModeShowsTheFirstBox) {

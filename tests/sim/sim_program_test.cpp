@@ -1,0 +1,111 @@
+// veltrix-sim as a program: it takes over the COMn link a killed simulator left behind, and on
+// every stop signal it can catch it removes its link and its temporary eMMC.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace veltrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SimProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char templ[] = "/tmp/veltrix-simprog-XXXXXX";
+        folder_ = ::mkdtemp(templ);
+        ports_ = folder_ / "ports";
+        temp_ = folder_ / "tmp";
+        link_ = ports_ / "COM7";
+        fs::create_directories(ports_);
+        fs::create_directories(temp_);
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+    }
+
+    // Starts the simulator on COM7 with its ports folder and temporary folder inside the test's.
+    void Start() {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setenv("TMPDIR", temp_.c_str(), 1);
+            const int devNull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devNull, STDOUT_FILENO);
+            ::execl(VELTRIX_SIM_PROGRAM, VELTRIX_SIM_PROGRAM, "--port", "7", "--ports-folder",
+                    ports_.c_str(), "--quiet", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    // The link points at a pseudo-terminal once the board serves.
+    bool Serving() {
+        for (int i = 0; i < 500; ++i) {
+            std::error_code ec;
+            const fs::path target = fs::read_symlink(link_, ec);
+            if (!ec && target.string().starts_with("/dev/pts/") && !fs::is_empty(temp_)) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    // Sends `signal` (none: 0) and waits up to 10 s for the exit status; -1 when the program
+    // did not end (it is then killed).
+    int StopWith(int signal) {
+        if (signal != 0) {
+            ::kill(pid_, signal);
+        }
+        int status = 0;
+        for (int i = 0; i < 1000 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (i == 999) {
+                return -1;  // TearDown kills it
+            }
+        }
+        pid_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    fs::path folder_;
+    fs::path ports_;
+    fs::path temp_;
+    fs::path link_;
+    pid_t pid_ = 0;
+};
+
+TEST_F(SimProgramTest, StaleLinkIsTakenOverAndEveryStopCleansUp) {
+    fs::create_symlink("/dev/pts/999999", link_);  // left by a simulator that was killed
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(signal);
+        Start();
+        ASSERT_TRUE(Serving());
+        EXPECT_EQ(StopWith(signal), 0);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link_)));
+        EXPECT_TRUE(fs::is_empty(temp_));  // the temporary eMMC is gone
+        fs::create_symlink("/dev/pts/999999", link_);
+    }
+}
+
+TEST_F(SimProgramTest, SomethingElseAtTheLinksPlaceIsLeftAlone) {
+    std::ofstream(link_) << "not a link";
+    Start();
+    EXPECT_EQ(StopWith(0), 1);
+    EXPECT_TRUE(fs::is_regular_file(link_));
+    EXPECT_TRUE(fs::is_empty(temp_));
+}
+
+}  // namespace
+}  // namespace veltrix
