@@ -38,8 +38,8 @@ private:
     friend class OutputFile;
     int Fail(int systemError);
     int fd_ = -1;
-    std::FILE* stream_ = nullptr;     // where there are no file descriptors
-    std::filesystem::path openPath_;  // the same
+    [[maybe_unused]] std::FILE* stream_ = nullptr;     // where there are no file descriptors
+    [[maybe_unused]] std::filesystem::path openPath_;  // the same
     int error_ = 0;
     std::string errorText_;
 };
@@ -83,7 +83,7 @@ public:
 private:
     int Fail(int systemError);
     int fd_ = -1;
-    std::FILE* stream_ = nullptr;  // where there are no file descriptors
+    [[maybe_unused]] std::FILE* stream_ = nullptr;  // where there are no file descriptors
     uint64_t length_ = 0;
     std::filesystem::path path_;
     std::filesystem::path tempPath_;

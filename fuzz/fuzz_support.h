@@ -1,0 +1,92 @@
+#pragma once
+// What the fuzz targets share: a reader over the fuzzer's bytes, a port that delivers chosen
+// chunks and time-outs, a clock that does not wait, a private scratch folder, and a check that
+// stops the run with a message.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "link/clock.h"
+#include "link/serial_port.h"
+
+#define FUZZ_CHECK(condition)                                                                   \
+    do {                                                                                        \
+        if (!(condition)) {                                                                     \
+            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+            std::abort();                                                                       \
+        }                                                                                       \
+    } while (0)
+
+namespace veltrix::fuzz {
+
+using Bytes = std::vector<uint8_t>;
+
+// Takes the fuzzer's bytes front to back; past the end everything reads as zero.
+class Reader {
+public:
+    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool Empty() const { return at_ >= size_; }
+    size_t Left() const { return size_ - at_; }
+    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+    uint16_t U16() { return static_cast<uint16_t>(Byte() | (Byte() << 8)); }
+    uint32_t U32() { return U16() | (static_cast<uint32_t>(U16()) << 16); }
+    // Up to `count` bytes (fewer at the end).
+    Bytes Take(size_t count) {
+        count = count < Left() ? count : Left();
+        Bytes out(data_ + at_, data_ + at_ + count);
+        at_ += count;
+        return out;
+    }
+    Bytes Rest() { return Take(Left()); }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+// A port whose reads deliver the chunks in order: an empty chunk is a read that times out, and
+// once the chunks are used up every read times out. Everything written is kept.
+class ScriptedPort final : public SerialPort {
+public:
+    int Open(const std::filesystem::path&) override { return 0; }
+    void Close() override {}
+    bool IsOpen() const override { return true; }
+    void SetTimeout(uint32_t) override {}
+    int Read(uint8_t* buffer, size_t capacity, size_t* got) override;
+    int Write(const uint8_t* bytes, size_t length) override;
+    void Purge() override {}
+    void WatchCancel(const std::atomic<bool>*) override {}
+    std::string LastErrorText() const override { return "scripted"; }
+
+    std::deque<Bytes> chunks;
+    Bytes written;
+    size_t reads = 0;
+};
+
+// A clock whose waits take no time.
+class NoWaitClock final : public Clock {
+public:
+    void Sleep(uint32_t) override {}
+    int64_t NowSeconds() override { return 0; }
+};
+
+// A folder of this process's own (on a memory file system where there is one), removed when
+// the process ends normally.
+const std::filesystem::path& ScratchFolder();
+
+// Names in `dir`, sorted; links are listed, not followed.
+std::vector<std::string> ListNames(const std::filesystem::path& dir);
+
+// The whole file, or nothing when it cannot be read.
+Bytes ReadAll(const std::filesystem::path& path);
+void WriteAll(const std::filesystem::path& path, std::span<const uint8_t> bytes);
+
+}  // namespace veltrix::fuzz

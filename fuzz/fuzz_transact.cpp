@@ -1,0 +1,129 @@
+// The frame codec and the link's reply collection. The input chooses a request, a frame buffer
+// size, reply capacities and what the port delivers (chunks, time-outs). Checks: the request on
+// the wire decodes back to itself; every exchange gives what the board link gives when it reads
+// one byte per call (the byte-at-a-time model), in the same order.
+
+#include <memory>
+#include <sstream>
+
+#include "fuzz/fuzz_support.h"
+#include "link/framing/fcs.h"
+#include "link/framing/frame_codec.h"
+#include "link/serial_link.h"
+
+namespace veltrix::fuzz {
+namespace {
+
+struct Outcome {
+    int code = 0;
+    Bytes reply;
+    bool operator==(const Outcome&) const = default;
+};
+
+// The stream as one-byte reads see it: bytes, and time-outs (-1) where a read came back empty.
+using Stream = std::vector<int>;
+
+// One exchange that reads one byte per step, at most `limit` steps.
+Outcome ModelTransact(const Stream& stream, size_t& at, size_t capacity, size_t limit) {
+    Bytes raw(limit);
+    size_t position = 0;
+    size_t rawLength = 0;
+    for (size_t step = 0; step < limit && rawLength == 0; ++step) {
+        if (at >= stream.size() || stream[at] < 0) {
+            at += at < stream.size() ? 1 : 0;
+            return {};  // time-out
+        }
+        const auto b = static_cast<uint8_t>(stream[at++]);
+        raw[position] = b;
+        if (b != kFrameFlag) {
+            ++position;
+        } else if (position >= 2) {
+            rawLength = position + 1;
+        } else {
+            position = 1;
+        }
+    }
+    if (rawLength == 0) {
+        return {};  // no closing flag within the frame buffer
+    }
+    if (rawLength > capacity) {
+        return {kErrorNotEnoughMemory, {}};
+    }
+    Bytes reply(rawLength);
+    reply.resize(UnstuffFrame({raw.data(), rawLength}, reply.data()));
+    return FrameFcsMatches(reply) ? Outcome{0, reply} : Outcome{};
+}
+
+// The request, sent through the codec, collected and unstuffed again, is itself.
+void CheckRoundTrip(const Bytes& body) {
+    Bytes wire(MaxEncodedLength(body.size()));
+    wire.resize(EncodeFrame(body, wire.data()));
+    FUZZ_CHECK(wire.size() >= body.size() + 4 && wire.front() == kFrameFlag &&
+               wire.back() == kFrameFlag);
+    Bytes storage(wire.size());
+    FrameCollector collector(storage);
+    FrameCollector::Step step = FrameCollector::Step::kMore;
+    FUZZ_CHECK(collector.Feed(wire, &step) == wire.size());
+    FUZZ_CHECK(step == FrameCollector::Step::kClosed);
+    Bytes unstuffed(wire.size());
+    unstuffed.resize(UnstuffFrame(collector.Raw(), unstuffed.data()));
+    FUZZ_CHECK(unstuffed.size() == body.size() + kFcsLength);
+    FUZZ_CHECK(std::equal(body.begin(), body.end(), unstuffed.begin()));
+    FUZZ_CHECK(FrameFcsMatches(unstuffed));
+}
+
+}  // namespace
+}  // namespace veltrix::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace veltrix;
+    using namespace veltrix::fuzz;
+    Reader in(data, size);
+    const Bytes request = in.Take(in.Byte());
+    CheckRoundTrip(request);
+    const size_t limit = 8 + in.Byte() % 120;  // a small frame buffer reaches its end often
+    Bytes capacities = in.Take(8);
+
+    // The rest: chunks, each a length byte and that many bytes; length 0 is a time-out.
+    auto port = std::make_unique<ScriptedPort>();
+    Stream stream;
+    while (!in.Empty()) {
+        const Bytes chunk = in.Take(in.Byte());
+        port->chunks.push_back(chunk);
+        if (chunk.empty()) {
+            stream.push_back(-1);
+        }
+        stream.insert(stream.end(), chunk.begin(), chunk.end());
+    }
+    ScriptedPort& wire = *port;
+    SerialLink link;
+    std::ostringstream console;
+    link.console = &console;
+    link.frameBuffer.resize(limit);
+    link.handle = std::move(port);
+
+    size_t at = 0;
+    for (size_t exchange = 0; exchange < 64 && at < stream.size(); ++exchange) {
+        const size_t capacity =
+            capacities.empty() ? limit : capacities[exchange % capacities.size()];
+        const Outcome expected = ModelTransact(stream, at, capacity, limit);
+        Bytes reply(capacity);
+        int length = static_cast<int>(capacity);
+        const size_t writtenBefore = wire.written.size();
+        const int code =
+            Transact(request.data(), static_cast<int>(request.size()), link, reply.data(), length);
+        if (MaxEncodedLength(request.size()) > limit) {
+            FUZZ_CHECK(code == kErrorInvalidParameter && wire.written.size() == writtenBefore);
+            return 0;
+        }
+        reply.resize(code == 0 ? static_cast<size_t>(length) : 0);
+        FUZZ_CHECK((Outcome{code, reply}) == expected);
+        // What went out for this exchange is the request, framed.
+        const Bytes sent(wire.written.begin() + static_cast<std::ptrdiff_t>(writtenBefore),
+                         wire.written.end());
+        Bytes encoded(MaxEncodedLength(request.size()));
+        encoded.resize(EncodeFrame(request, encoded.data()));
+        FUZZ_CHECK(sent == encoded);
+    }
+    return 0;
+}
