@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Set-up, build and the whole test suite: the plain build, then the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer.  Usage: scripts/test.sh [--plain|--sanitize]
+# Set-up, build and the whole test suite: the plain build, the same suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, each fuzz target for a short run, then the suite
+# under ThreadSanitizer.  Usage: scripts/test.sh [--plain|--sanitize|--tsan|--fuzz]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,14 +30,24 @@ run_suite() {  # run_suite <build dir> <extra cmake args...>
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
+# The fuzz targets, built with clang, about 20 s each: a failing check or a sanitizer report
+# fails the run.
+run_fuzz() {
+    scripts/fuzz.sh "${VELTRIX_FUZZ_SECONDS:-20}"
+}
+
 check_format
 
 case "$mode" in
     --plain) run_suite build ;;
     --sanitize) run_suite build-asan -DVELTRIX_SANITIZE=ON ;;
+    --tsan) run_suite build-tsan -DVELTRIX_TSAN=ON ;;
+    --fuzz) run_fuzz ;;
     all)
         run_suite build
         run_suite build-asan -DVELTRIX_SANITIZE=ON
+        run_fuzz
+        run_suite build-tsan -DVELTRIX_TSAN=ON
         ;;
-    *) echo "usage: scripts/test.sh [--plain|--sanitize]" >&2; exit 2 ;;
+    *) echo "usage: scripts/test.sh [--plain|--sanitize|--tsan|--fuzz]" >&2; exit 2 ;;
 esac
