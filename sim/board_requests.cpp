@@ -1,6 +1,8 @@
 // The board thread's framed exchanges: collecting request frames, answering them in the current
 // mode, and committing the faults it was told to commit.
 
+#include <algorithm>
+
 #include "sim/reply_frame.h"
 #include "sim/simulated_board.h"
 
@@ -11,6 +13,8 @@ constexpr int kReadPollMs = 50;
 constexpr int kWriteTimeoutMs = 2000;
 constexpr size_t kMinFrame = 3;        // one request byte and the FCS
 constexpr size_t kReplyAddressAt = 1;  // the address a READ or STREAM WRITE answer echoes
+constexpr size_t kJournalBytes = 16;
+constexpr size_t kJournalLength = 4096;
 
 // The faults that send the real answer changed.
 void AlterReply(const Fault& fault, Bytes& out) {
@@ -73,6 +77,11 @@ void SimulatedBoard::HandleFrame(std::span<const uint8_t> raw) {
     std::optional<Fault> fault;
     {
         std::lock_guard lock(mutex_);
+        journal_.emplace_back(request.begin(),
+                              request.begin() + std::min(request.size(), kJournalBytes));
+        if (journal_.size() > kJournalLength) {
+            journal_.pop_front();
+        }
         fault = faults_.Next(request[0]);
     }
     if (fault && AnswerFault(*fault)) {
