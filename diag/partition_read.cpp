@@ -108,7 +108,9 @@ int DumpPartition(Workbench& bench, PartitionSpan span, std::string_view name,
         }
         ++sector;
         remaining -= kSectorBytes;
-        progress.Update(remaining);
+        if (remaining > 0) {
+            progress.Update(remaining);
+        }
     }
     if (dump.Finish() != kErrorSuccess) {
         const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
