@@ -26,7 +26,7 @@ int ReadInt(QSettings& settings, const char* key, int fallback) {
 
 QString DefaultTargetDir() {
     return QFileInfo(QString::fromLatin1(kWindowsRoot)).isDir() ? QString::fromLatin1(kWindowsRoot)
-                                                                 : QDir::homePath();
+                                                                : QDir::homePath();
 }
 
 StoredSettings ReadStoredSettings(QSettings& settings) {

@@ -171,8 +171,10 @@ void CVeltrixDlg::ConnectControls() {
     connect(c_.targetDirPick, &QPushButton::clicked, this, &CVeltrixDlg::OnPickTargetDir);
     connect(c_.extract, &QPushButton::clicked, this, &CVeltrixDlg::OnExtract);
     const std::pair<QCheckBox*, TestBox> boxes[] = {
-        {c_.restoreBootImage, TestBox::kRestoreBootImage}, {c_.emmcTest, TestBox::kEmmcTest},
-        {c_.sdramTest, TestBox::kSdramTest},               {c_.dump, TestBox::kDump},
+        {c_.restoreBootImage, TestBox::kRestoreBootImage},
+        {c_.emmcTest, TestBox::kEmmcTest},
+        {c_.sdramTest, TestBox::kSdramTest},
+        {c_.dump, TestBox::kDump},
         {c_.pmicOn, TestBox::kPmicOn},
     };
     for (const auto& [box, which] : boxes) {
@@ -186,9 +188,9 @@ void CVeltrixDlg::ConnectControls() {
 }
 
 void CVeltrixDlg::OnTestBoxClicked(TestBox clicked) {
-    TestBoxStates states{c_.apCheck->isChecked(),          c_.emmcTest->isChecked(),
-                         c_.sdramTest->isChecked(),        c_.restoreBootImage->isChecked(),
-                         c_.dump->isChecked(),             c_.pmicOn->isChecked()};
+    TestBoxStates states{c_.apCheck->isChecked(),   c_.emmcTest->isChecked(),
+                         c_.sdramTest->isChecked(), c_.restoreBootImage->isChecked(),
+                         c_.dump->isChecked(),      c_.pmicOn->isChecked()};
     states = ApplyInterlock(clicked, states);
     c_.apCheck->setChecked(states.apCheck);
     c_.emmcTest->setChecked(states.emmcTest);

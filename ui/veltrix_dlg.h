@@ -11,8 +11,8 @@
 #include <functional>
 #include <memory>
 
-#include "diag/run_view.h"
 #include "diag/run_steps.h"
+#include "diag/run_view.h"
 #include "diag/workbench.h"
 #include "ui/check_interlock.h"
 #include "ui/dialog_controls.h"

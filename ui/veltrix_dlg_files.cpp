@@ -52,7 +52,8 @@ void CVeltrixDlg::OnExtract() {
             this, [this, position] { ShowExtractionPosition(position); }, Qt::QueuedConnection);
     };
     auto onDone = [this] {
-        QMetaObject::invokeMethod(this, [this] { OnExtractionDone(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { OnExtractionDone(); }, Qt::QueuedConnection);
     };
     if (extraction_.Start(bin, PathFromUtf8(dirPath_.toStdString()), *this, onPosition, onDone)) {
         SetRunControlsEnabled();

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "diag/prepare_run.h"
 #include "diag/model_table.h"
+#include "diag/prepare_run.h"
 #include "diag/run_log.h"
 #include "diag/run_worker.h"
 #include "layout/partition_index.h"
@@ -76,7 +76,7 @@ void CVeltrixDlg::ShowMessageNow(const QString& text) {
 void CVeltrixDlg::PushStatus(const std::string& text) {
     OnGuiThread([&] {
         c_.statusLine->insertItem(0, QString::fromStdString(text));
-        c_.statusLine->setCurrentRow(0);
+        c_.statusLine->scrollToTop();
         while (c_.statusLine->count() > kStatusLinesKept) {
             delete c_.statusLine->takeItem(c_.statusLine->count() - 1);
         }
@@ -112,7 +112,7 @@ void CVeltrixDlg::OnStart() {
         return;
     }
     c_.statusLine->insertItem(0, QString());
-    c_.statusLine->setCurrentRow(0);
+    c_.statusLine->scrollToTop();
     c_.progress->setValue(0);
     if (RunInProgress(bench_)) {
         ShowMessageNow(QString::fromUtf8(kTestInProgressMessage.data(),

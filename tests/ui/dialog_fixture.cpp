@@ -3,11 +3,11 @@
 #include <stdlib.h>
 
 #include <QApplication>
-#include <QSettings>
 #include <QEventLoop>
+#include <QSettings>
 #include <QTest>
-#include <QTimer>
 #include <QThread>
+#include <QTimer>
 #include <fstream>
 
 #include "diag/run_worker.h"
@@ -67,17 +67,39 @@ void DialogTest::OpenDialogWith(const ui::StoredSettings& stored, RunSteps* step
     };
     seams.pickFile = [this](QWidget*) {
         QString answer = fileAnswers.empty() ? QString() : fileAnswers.front();
-        if (!fileAnswers.empty()) fileAnswers.pop_front();
+        if (!fileAnswers.empty())
+            fileAnswers.pop_front();
         return answer;
     };
     seams.pickFolder = [this](QWidget*, const QString&) {
         QString answer = folderAnswers.empty() ? QString() : folderAnswers.front();
-        if (!folderAnswers.empty()) folderAnswers.pop_front();
+        if (!folderAnswers.empty())
+            folderAnswers.pop_front();
         return answer;
     };
     dialog->SetStoredSettings(stored);
     dialog->show();
     dialog->bench().state.workDir = folder;
+}
+
+std::unique_ptr<sim::SimulatedBoard> DialogTest::StartBoard(int port) {
+    const fs::path model = folder / "model" / kModel;
+    // A one-record Intel-HEX programmer (4 bytes at 0x1000) and its end record.
+    WriteFile(model / "2nd_loader.hex", ":0410000001020304E2\n:00000001FF\n");
+    WriteFile(model / "boot_partition_info" / "rawprogram0.xml",
+              "<?xml version=\"1.0\" ?><data><program label=\"sbl2\" start_sector=\"8\" "
+              "num_partition_sectors=\"2\" filename=\"sbl2.mbn\"/></data>");
+    sim::BoardOptions options;
+    options.portNumber = port;
+    options.portsFolder = folder / "ports";
+    options.emmcSize = 16ull << 20;
+    auto board = std::make_unique<sim::SimulatedBoard>(options);
+    std::string error;
+    if (!board->Start(&error)) {
+        ADD_FAILURE() << error;
+        return nullptr;
+    }
+    return board;
 }
 
 void DialogTest::CloseDialog() {
@@ -108,7 +130,8 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
+        if (done())
+            loop.quit();
     });
     poll.start(2);
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);

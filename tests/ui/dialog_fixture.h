@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "diag/run_steps.h"
+#include "sim/simulated_board.h"
 #include "ui/veltrix_dlg.h"
 
 namespace veltrix::testing {
@@ -22,6 +23,9 @@ namespace veltrix::testing {
 std::string PartitionRecord(uint32_t start, uint32_t count, const std::string& label,
                             const std::string& file);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+
+// The model the simulated board plays; the fixture writes its model folder.
+inline constexpr const char* kModel = "Tamsin (APQ8064)";
 
 // Processes events until `done` holds; false when `ms` passed first.
 bool WaitFor(const std::function<bool()>& done, int ms);
@@ -34,6 +38,9 @@ public:
     // A dialog as the program makes it (with `steps` for its runs when given), shown.
     ui::CVeltrixDlg& OpenDialog(RunSteps* steps = nullptr);
     void OpenDialogWith(const ui::StoredSettings& stored, RunSteps* steps = nullptr);
+    // Writes kModel's folder (programmer, rawprogram0.xml) and starts a simulated board on
+    // `port`; null (with a test failure) when it cannot start.
+    std::unique_ptr<sim::SimulatedBoard> StartBoard(int port);
     // Destroys the dialog (it saves its settings).
     void CloseDialog();
 

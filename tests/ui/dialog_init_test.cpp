@@ -71,17 +71,24 @@ protected:
     QCheckBox* Box(ui::TestBox which) {
         const ui::DialogControls& c = dialog->controls();
         switch (which) {
-            case ui::TestBox::kApCheck: return c.apCheck;
-            case ui::TestBox::kEmmcTest: return c.emmcTest;
-            case ui::TestBox::kSdramTest: return c.sdramTest;
-            case ui::TestBox::kRestoreBootImage: return c.restoreBootImage;
-            case ui::TestBox::kDump: return c.dump;
-            case ui::TestBox::kPmicOn: return c.pmicOn;
+            case ui::TestBox::kApCheck:
+                return c.apCheck;
+            case ui::TestBox::kEmmcTest:
+                return c.emmcTest;
+            case ui::TestBox::kSdramTest:
+                return c.sdramTest;
+            case ui::TestBox::kRestoreBootImage:
+                return c.restoreBootImage;
+            case ui::TestBox::kDump:
+                return c.dump;
+            case ui::TestBox::kPmicOn:
+                return c.pmicOn;
         }
         return nullptr;
     }
     void SetAll(bool on) {
-        for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) box->setChecked(on);
+        for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
+            box->setChecked(on);
     }
     // A click on the box itself (a check box takes clicks on its indicator and caption only).
     void Click(ui::TestBox which) {
@@ -90,25 +97,30 @@ protected:
     }
     ui::TestBoxStates States() {
         const ui::DialogControls& c = dialog->controls();
-        return {c.apCheck->isChecked(),          c.emmcTest->isChecked(),
-                c.sdramTest->isChecked(),        c.restoreBootImage->isChecked(),
-                c.dump->isChecked(),             c.pmicOn->isChecked()};
+        return {c.apCheck->isChecked(),          c.emmcTest->isChecked(), c.sdramTest->isChecked(),
+                c.restoreBootImage->isChecked(), c.dump->isChecked(),     c.pmicOn->isChecked()};
     }
 };
 
 // apCheck, emmcTest, sdramTest, restoreBootImage, dump, pmicOn
 const InterlockRow kInterlockRows[] = {
-    {ui::TestBox::kRestoreBootImage, {true, false, false, true, false, false},
+    {ui::TestBox::kRestoreBootImage,
+     {true, false, false, true, false, false},
      {true, false, false, false, false, false}},
-    {ui::TestBox::kEmmcTest, {true, true, false, false, false, false},
+    {ui::TestBox::kEmmcTest,
+     {true, true, false, false, false, false},
      {true, false, true, false, false, false}},
-    {ui::TestBox::kSdramTest, {true, false, true, false, false, false},
+    {ui::TestBox::kSdramTest,
+     {true, false, true, false, false, false},
      {true, true, false, false, false, false}},
-    {ui::TestBox::kDump, {true, true, false, false, true, false},
+    {ui::TestBox::kDump,
+     {true, true, false, false, true, false},
      {true, true, false, false, false, false}},
-    {ui::TestBox::kPmicOn, {true, false, false, false, false, true},
+    {ui::TestBox::kPmicOn,
+     {true, false, false, false, false, true},
      {true, false, false, false, false, false}},
-    {ui::TestBox::kApCheck, {true, false, false, false, false, false},
+    {ui::TestBox::kApCheck,
+     {true, false, false, false, false, false},
      {false, true, true, true, true, true}},
 };
 
@@ -141,11 +153,10 @@ TEST_F(DialogTest, ResultBoxColourFollowsItsText) {
 }
 
 TEST_F(DialogTest, PartitionCombosLoadOnFirstDropDownAndFillOnTheNext) {
-    WriteFile(target / "partition.txt",
-              PartitionRecord(8, 2, "sbl2", "sbl2.mbn") +
-                  PartitionRecord(100, 8, "system", "system.mbn") +
-                  PartitionRecord(200, 8, "system", "system.mbn") +
-                  PartitionRecord(300, 8, "Aboot", "Aboot.mbn"));
+    WriteFile(target / "partition.txt", PartitionRecord(8, 2, "sbl2", "sbl2.mbn") +
+                                            PartitionRecord(100, 8, "system", "system.mbn") +
+                                            PartitionRecord(200, 8, "system", "system.mbn") +
+                                            PartitionRecord(300, 8, "Aboot", "Aboot.mbn"));
     const ui::DialogControls& c = OpenDialog().controls();
     for (ui::DropDownCombo* combo : {c.partition, c.restorePartition}) {
         combo->showPopup();

@@ -10,7 +10,6 @@
 #include "diag/workbench.h"
 #include "layout/partition_index.h"
 #include "link/serial_link.h"
-#include "sim/simulated_board.h"
 #include "tests/layout/layout_test_support.h"
 #include "tests/support/scripted_steps.h"
 #include "tests/ui/dialog_fixture.h"
@@ -19,7 +18,6 @@
 namespace veltrix::testing {
 namespace {
 
-constexpr const char* kModel = "Tamsin (APQ8064)";
 constexpr int kPort = 13;
 constexpr const char* kInProgress = "테스트가 진행 중 입니다.  \n\nTest in progress.  ";
 
@@ -49,16 +47,20 @@ struct RefusalCase {
 
 TEST_F(DialogRunTest, StartShowsTheMessageOfEachRefusal) {
     const std::vector<RefusalCase> cases = {
-        {"no port", [](DialogRunTest& t) { t.dialog->controls().comPort->setEditText(""); },
+        {"no port",
+         [](DialogRunTest& t) { t.dialog->controls().comPort->setEditText(""); },
          {"COM PORT를 선택해주세요.  \n\nPlease select COM Port.  "}},
         {"port not a number",
          [](DialogRunTest& t) { t.dialog->controls().comPort->setEditText("COM"); },
          {"COM PORT를 선택해주세요.  \n\nPlease select COM Port.  "}},
-        {"no model", [](DialogRunTest& t) { t.dialog->controls().model->setEditText(""); },
+        {"no model",
+         [](DialogRunTest& t) { t.dialog->controls().model->setEditText(""); },
          {"모델명을 선택해주세요.  \n\nPlease select Model Name.  "}},
-        {"no test", [](DialogRunTest& t) { t.dialog->controls().apCheck->setChecked(false); },
+        {"no test",
+         [](DialogRunTest& t) { t.dialog->controls().apCheck->setChecked(false); },
          {"Test를 선택해주세요.  \n\nPlease select Test.  "}},
-        {"no rawprogram0.xml", [](DialogRunTest& t) { t.steps.Answer("LoadProgramList", -1); },
+        {"no rawprogram0.xml",
+         [](DialogRunTest& t) { t.steps.Answer("LoadProgramList", -1); },
          {"파티션파일(rawprogram0.xml)을 찾을 수 없습니다.  \n\nThere is no partition "
           "file(rawprogram0.xml).  "}},
         {"no target directory, index loaded earlier",
@@ -241,19 +243,8 @@ TEST_F(DialogRunTest, ExtractionRunsOffTheGuiThreadInOrder) {
 }
 
 TEST_F(DialogRunTest, ApCheckAgainstTheSimulatedBoardPasses) {
-    const std::filesystem::path model = folder / "model" / kModel;
-    WriteFile(model / "2nd_loader.hex", ":0410000001020304E2\n:00000001FF\n");
-    WriteFile(model / "boot_partition_info" / "rawprogram0.xml",
-              "<?xml version=\"1.0\" ?><data><program label=\"sbl2\" start_sector=\"8\" "
-              "num_partition_sectors=\"2\" filename=\"sbl2.mbn\"/></data>");
-    sim::BoardOptions options;
-    options.portNumber = kPort;
-    options.portsFolder = folder / "ports";
-    options.emmcSize = 16ull << 20;
-    sim::SimulatedBoard board(options);
-    std::string error;
-    ASSERT_TRUE(board.Start(&error)) << error;
-
+    auto board = StartBoard(kPort);
+    ASSERT_TRUE(board);
     OpenForApCheck(nullptr);
     QTest::mouseClick(dialog->controls().start, Qt::LeftButton);
     ASSERT_TRUE(WaitForRunEnd(20000));
@@ -265,7 +256,7 @@ TEST_F(DialogRunTest, ApCheckAgainstTheSimulatedBoardPasses) {
     EXPECT_TRUE(LogHas("AP CHECK = pass\n"));
     EXPECT_TRUE(LogHas("Test Completed !!\n"));
     EXPECT_TRUE(messages.empty());
-    EXPECT_TRUE(board.WaitUntil([&] { return board.resets() == 1; }, 5000));
+    EXPECT_TRUE(board->WaitUntil([&] { return board->resets() == 1; }, 5000));
 }
 
 }  // namespace
