@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "link/fcs.h"
-#include "link/frame_codec.h"
+#include "link/framing/fcs.h"
+#include "link/framing/frame_codec.h"
 #include "link/serial_link.h"
 
 namespace {

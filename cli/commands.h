@@ -3,24 +3,29 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iosfwd>
 #include <string>
 
 #include "cli/terminal_view.h"
 #include "diag/prepare_run.h"
+#include "diag/run_steps.h"
+#include "link/clock.h"
 
 namespace veltrix::cli {
 
 struct RunCommand {
     RunSelections selections;
-    std::string comPort;                // as typed: read as a decimal number, like the dialog
-    std::filesystem::path workDir;      // holds the "model" folder
-    bool summary = false;               // print a one-line JSON summary at the end
-    std::FILE* summaryOut = stdout;     // where the summary goes
+    std::string comPort;             // as typed: read as a decimal number, like the dialog
+    std::filesystem::path workDir;   // holds the "model" folder
+    bool summary = false;            // print a one-line JSON summary at the end
+    std::FILE* summaryOut = stdout;  // where the summary goes
 };
 
 // A test run as START runs it: the partition index from the target directory, preparation,
-// the worker, and the wait for its end.
-int RunTests(const RunCommand& command, TerminalView& view);
+// the worker, and the wait for its end, with the device steps, the clock the run waits on and
+// the sink of the link's diagnostics. The exit status comes from the run's record.
+int RunTests(const RunCommand& command, TerminalView& view, RunSteps& steps, Clock& clock,
+             std::ostream& console);
 
 // Splits a total binary image into DIR.
 int ExtractImage(const std::filesystem::path& bin, const std::filesystem::path& dir,

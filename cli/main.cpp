@@ -4,9 +4,11 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "diag/device_steps.h"
 
 int main(int argc, char** argv) {
     using namespace veltrix::cli;
@@ -28,8 +30,9 @@ int main(int argc, char** argv) {
     runCmd->add_flag("--emmc", s.emmcTest, "EMMC TEST");
     runCmd->add_flag("--dump", s.dump, "Read partitions into dump files");
     runCmd->add_option("--partition", s.partitionLabel, "Partition for the eMMC test");
-    runCmd->add_option("--option", s.option,
-                       "eMMC option: \"Read only\", \"Read/Write\", \"Write only\", \"Erase\"")
+    runCmd
+        ->add_option("--option", s.option,
+                     "eMMC option: \"Read only\", \"Read/Write\", \"Write only\", \"Erase\"")
         ->capture_default_str();
     runCmd->add_flag("--sdram", s.sdramTest, "SDRAM TEST");
     runCmd->add_option("--level", s.level, "SDRAM test level, 0 or 1")->capture_default_str();
@@ -55,7 +58,8 @@ int main(int argc, char** argv) {
     TerminalView view(stdout, stderr, isatty(STDIN_FILENO) != 0);
     if (*runCmd) {
         run.workDir = workDir;
-        return RunTests(run, view);
+        veltrix::DeviceSteps steps;
+        return RunTests(run, view, steps, veltrix::SystemClock::Instance(), std::cout);
     }
     if (*extractCmd) {
         return ExtractImage(bin, dir, view);

@@ -1,11 +1,10 @@
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
+#include <ostream>
 #include <string_view>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
-#include "diag/device_steps.h"
 #include "diag/model_table.h"
 #include "diag/run_log.h"
 #include "diag/run_worker.h"
@@ -15,28 +14,17 @@
 namespace veltrix::cli {
 namespace {
 
-constexpr std::string_view kCompletedLine = "Test Completed !!\n";
-constexpr std::string_view kAbortedLine = "TEST aborted!!\n";
-
-enum class Ending { kNone, kCompleted, kAborted };
-
-// The ending the run log shows: the last ending line written.
-Ending FindEnding(const std::vector<std::string>& lines) {
-    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-        if (*it == kCompletedLine) return Ending::kCompleted;
-        if (*it == kAbortedLine) return Ending::kAborted;
+// The exit status of a run, from its record.
+int ExitStatusFor(const RunRecord& record) {
+    switch (record.ending) {
+        case RunEnding::kCompleted:
+            return record.Passed() ? kExitPassed : kExitTestFailed;
+        case RunEnding::kRefused:
+        case RunEnding::kNone:
+            return kExitNotStarted;
+        default:
+            return kExitAborted;
     }
-    return Ending::kNone;
-}
-
-int ExitStatusFor(Ending ending, const TerminalView& view) {
-    if (ending != Ending::kCompleted) {
-        return kExitAborted;
-    }
-    for (ResultBox box : {ResultBox::kAp, ResultBox::kEmmc, ResultBox::kSdram}) {
-        if (view.Result(box) == kResultFail) return kExitTestFailed;
-    }
-    return kExitPassed;
 }
 
 std::string JsonString(std::string_view text) {
@@ -56,32 +44,25 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-void PrintSummary(const RunCommand& command, Ending ending, int status,
-                  const TerminalView& view) {
-    const char* endingText = ending == Ending::kCompleted ? "completed"
-                             : ending == Ending::kAborted ? "aborted"
-                                                          : "none";
-    std::fprintf(command.summaryOut, "{\"model\":%s,\"port\":%s,\"ending\":\"%s\",\"ap\":%s,\"emmc\":%s,"
-                "\"sdram\":%s,\"exit\":%d}\n",
-                JsonString(command.selections.model).c_str(),
-                JsonString(command.comPort).c_str(), endingText,
-                JsonString(view.Result(ResultBox::kAp)).c_str(),
-                JsonString(view.Result(ResultBox::kEmmc)).c_str(),
-                JsonString(view.Result(ResultBox::kSdram)).c_str(), status);
+void PrintSummary(const RunCommand& command, const RunRecord& record, int status) {
+    std::fprintf(command.summaryOut,
+                 "{\"model\":%s,\"port\":%s,\"ending\":\"%s\",\"ap\":%s,\"emmc\":%s,"
+                 "\"sdram\":%s,\"exit\":%d}\n",
+                 JsonString(command.selections.model).c_str(), JsonString(command.comPort).c_str(),
+                 RunEndingText(record.ending), JsonString(record.Box(ResultBox::kAp)).c_str(),
+                 JsonString(record.Box(ResultBox::kEmmc)).c_str(),
+                 JsonString(record.Box(ResultBox::kSdram)).c_str(), status);
     std::fflush(command.summaryOut);
 }
 
-}  // namespace
-
-int RunTests(const RunCommand& command, TerminalView& view) {
-    DeviceSteps steps;
-    Workbench bench(view, steps, SystemClock::Instance(), std::cout);
-    bench.state.workDir = command.workDir;
-
-    // START: the partition index first; no run on an empty index (the reader has said why).
+// START on the workbench: the partition index, the preparation and the worker. The record says
+// how it went; a refused run's record says "refused".
+void StartAndWait(const RunCommand& command, Workbench& bench, TerminalView& view) {
+    // The partition index first; no run on an empty index (the reader has said why).
     LoadPartitionIndex(bench.index, PathFromUtf8(command.selections.targetDir), view);
     if (bench.index.imagePartitionCount == 0) {
-        return kExitNotStarted;
+        bench.state.record.ending = RunEnding::kRefused;
+        return;
     }
     ResetRunDisplay(bench);
     view.ClearLog();
@@ -91,17 +72,23 @@ int RunTests(const RunCommand& command, TerminalView& view) {
         if (!message.empty()) {
             view.ShowMessage(std::string(message));
         }
-        return kExitNotStarted;
+        return;
     }
-    if (StartRun(bench) != 0) {
-        return kExitNotStarted;
+    if (StartRun(bench) == kErrorSuccess) {
+        JoinWorker(bench);
     }
-    JoinWorker(bench);
+}
 
-    const Ending ending = FindEnding(view.Lines());
-    const int status = ExitStatusFor(ending, view);
+}  // namespace
+
+int RunTests(const RunCommand& command, TerminalView& view, RunSteps& steps, Clock& clock,
+             std::ostream& console) {
+    Workbench bench(view, steps, clock, console);
+    bench.state.workDir = command.workDir;
+    StartAndWait(command, bench, view);
+    const int status = ExitStatusFor(bench.state.record);
     if (command.summary) {
-        PrintSummary(command, ending, status, view);
+        PrintSummary(command, bench.state.record, status);
     }
     return status;
 }

@@ -22,11 +22,7 @@ void PutLine(std::FILE* f, const std::string& text) {
 }  // namespace
 
 TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool interactive)
-    : out_(out), err_(err), interactive_(interactive) {
-    for (ResultBox box : {ResultBox::kAp, ResultBox::kEmmc, ResultBox::kSdram}) {
-        results_[box] = kResultNotTested;
-    }
-}
+    : out_(out), err_(err), interactive_(interactive) {}
 
 void TerminalView::InsertLogLine(int position, const std::string& text) {
     std::lock_guard lock(mutex_);
@@ -84,19 +80,12 @@ void TerminalView::SetProgress(int percent) {
     progressShown_ = true;
 }
 
-void TerminalView::SetResultBox(ResultBox box, const std::string& text) {
-    std::lock_guard lock(mutex_);
-    results_[box] = text;
-}
+// The boxes are printed with the summary; the run's record holds them.
+void TerminalView::SetResultBox(ResultBox, const std::string&) {}
 
 std::vector<std::string> TerminalView::Lines() const {
     std::lock_guard lock(mutex_);
     return lines_;
-}
-
-std::string TerminalView::Result(ResultBox box) const {
-    std::lock_guard lock(mutex_);
-    return results_.at(box);
 }
 
 void TerminalView::ClearLog() {

@@ -4,7 +4,6 @@
 // printed and, when standard input is a terminal, held until Enter.
 
 #include <cstdio>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,8 +26,6 @@ public:
 
     // The run log as it stands.
     std::vector<std::string> Lines() const;
-    // The text of a result box ("N/T" until a run sets it).
-    std::string Result(ResultBox box) const;
     void ClearLog();
 
 private:
@@ -40,7 +37,6 @@ private:
     bool interactive_;
     bool progressShown_ = false;
     std::vector<std::string> lines_;
-    std::map<ResultBox, std::string> results_;
 };
 
 }  // namespace veltrix::cli

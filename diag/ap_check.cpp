@@ -1,10 +1,11 @@
 #include "diag/ap_check.h"
 
+#include "base/text_format.h"
 #include "diag/model_table.h"
 #include "diag/run_log.h"
+#include "diag/run_worker.h"
 #include "diag/workbench.h"
 #include "link/serial_link.h"
-#include "link/text_format.h"
 #include "protocol/dload.h"
 #include "protocol/sahara.h"
 #include "protocol/streaming.h"
@@ -33,17 +34,21 @@ constexpr std::string_view kConnectedLine = "Connected to flash programmer\n";
 constexpr std::string_view kPassLine = "AP CHECK = pass\n";
 
 // The board is back in download mode only when its port exists again: poll every 30 s, with one
-// live log line counting the minutes. There is no limit, as the test may take long.
-void OpenPortWhenBack(Workbench& bench, int comPort) {
+// live log line counting the minutes. There is no limit, as the test may take long; only the
+// operator's cancel ends the wait (false).
+bool OpenPortWhenBack(Workbench& bench, int comPort) {
     int waits = 0;
     while (OpenPort(bench.link, comPort) != kErrorSuccess) {
-        bench.clock.Sleep(kDdrPollWaitMs);
+        if (!RunWait(bench, kDdrPollWaitMs)) {
+            return false;
+        }
         ++waits;
         ReplaceLiveLogLine(bench, Format("Elapsed time for DDR test : %dmin\n", waits / 2));
     }
     if (waits > 0) {
         KeepLiveLogLine(bench);
     }
+    return true;
 }
 
 void ResetSession(Workbench& bench) {
@@ -52,7 +57,7 @@ void ResetSession(Workbench& bench) {
 }
 
 void ReportNotInDownloadMode(Workbench& bench) {
-    bench.view.ShowMessage(std::string(kNotInDloadMessage));
+    ShowRunMessage(bench, std::string(kNotInDloadMessage));
     AppendLog(bench, kNotInDloadLine);
 }
 
@@ -93,7 +98,9 @@ int RunApCheck(Workbench& bench, int comPort) {
         return kErrorGenFailure;
     }
     if (state.ddrWaiting) {
-        OpenPortWhenBack(bench, comPort);
+        if (!OpenPortWhenBack(bench, comPort)) {
+            return kErrorOperationAborted;
+        }
     } else if (OpenPort(bench.link, comPort) != kErrorSuccess) {
         AppendLog(bench, kPortOpenFailed);
         return kErrorGenFailure;
@@ -119,9 +126,11 @@ int RunApCheck(Workbench& bench, int comPort) {
     }
 
     AppendLog(bench, kWaitingLine);
-    bench.clock.Sleep(kProgrammerStartWaitMs);
+    if (!RunWait(bench, kProgrammerStartWaitMs)) {
+        return kErrorOperationAborted;
+    }
     if (ConnectProgrammer(state.session) != kErrorSuccess) {
-        bench.view.ShowMessage(std::string(kNoResponseMessage));
+        ShowRunMessage(bench, std::string(kNoResponseMessage));
         AppendLog(bench, kConnectFailedLine);
         return kErrorGenFailure;
     }
@@ -154,7 +163,9 @@ int RunDdrApCheck(Workbench& bench, int comPort) {
         return kErrorGenFailure;
     }
     AppendLog(bench, kWaitingLine);
-    bench.clock.Sleep(kProgrammerStartWaitMs);
+    if (!RunWait(bench, kProgrammerStartWaitMs)) {
+        return kErrorOperationAborted;
+    }
     LogPassBlock(bench);
     return kErrorSuccess;
 }

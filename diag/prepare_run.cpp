@@ -55,13 +55,11 @@ unsigned DdrLevelFromText(std::string_view level) {
     return level == "1" ? 1 : 0;
 }
 
-int PrepareRun(Workbench& bench, const RunSelections& selections, int comPort) {
-    // The worker of the previous run reads these tables until its very last step.
-    if (RunInProgress(bench)) {
-        return kPrepareRunInProgress;
-    }
+namespace {
+
+// The checks of PrepareRun, in order, after the selections are stored.
+int CheckAndLoad(Workbench& bench) {
     RunState& state = bench.state;
-    StoreSelections(state, selections, comPort);
     // A list left by a run that was prepared but never started must not add to this one.
     ClearProgramList(state.programList);
 
@@ -85,6 +83,22 @@ int PrepareRun(Workbench& bench, const RunSelections& selections, int comPort) {
         return kPrepareNoProgramList;
     }
     return kPrepareReady;
+}
+
+}  // namespace
+
+int PrepareRun(Workbench& bench, const RunSelections& selections, int comPort) {
+    // The worker of the previous run reads these tables until its very last step.
+    if (RunInProgress(bench)) {
+        return kPrepareRunInProgress;
+    }
+    bench.state.record = RunRecord{};
+    StoreSelections(bench.state, selections, comPort);
+    const int result = CheckAndLoad(bench);
+    if (result != kPrepareReady) {
+        bench.state.record.ending = RunEnding::kRefused;
+    }
+    return result;
 }
 
 int ParseComPort(std::string_view text) {

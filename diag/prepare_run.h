@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/result_codes.h"
+
 namespace veltrix {
 
 struct Workbench;
@@ -25,19 +27,10 @@ struct RunSelections {
     std::string level;  // "0" or "1"
 };
 
-// Results of PrepareRun.
-inline constexpr int kPrepareReady = 1;
-inline constexpr int kPrepareNoComPort = -1;
-inline constexpr int kPrepareNoModel = -2;
-inline constexpr int kPrepareNoTest = -3;
-inline constexpr int kPrepareNoProgramList = -4;
-inline constexpr int kPrepareNoTargetDir = -5;
-// A run is still active, or its worker has not yet finished its last lines: nothing was touched.
-inline constexpr int kPrepareRunInProgress = -6;
-
 // Stores the selections (whatever the result), maps the option and level texts, checks them in
 // order and, when a target directory is given, forces the AP check on and loads the model's
-// "rawprogram0.xml" into an emptied program list. Returns 1 or one of the negative codes above.
+// "rawprogram0.xml" into an emptied program list. Returns kPrepareReady or one of the negative
+// kPrepare codes.
 int PrepareRun(Workbench& bench, const RunSelections& selections, int comPort);
 
 // The eMMC test option for the option text (exact match), 1 for any other text.

@@ -4,14 +4,13 @@
 #include <cstdint>
 
 #include "diag/run_log.h"
+#include "diag/run_worker.h"
 #include "diag/workbench.h"
+#include "protocol/streaming_requests.h"
 
 namespace veltrix {
 namespace {
 
-// One-byte streaming requests that leave the board in a clean state after a run.
-constexpr uint8_t kStreamingClose = 0x15;
-constexpr uint8_t kStreamingReset = 0x0B;
 constexpr int kEndingReplyCapacity = 32;
 
 void SendUnchecked(Workbench& bench, uint8_t command) {
@@ -25,15 +24,21 @@ void SendUnchecked(Workbench& bench, uint8_t command) {
 }  // namespace
 
 void CompleteRun(Workbench& bench) {
-    SendUnchecked(bench, kStreamingClose);
-    SendUnchecked(bench, kStreamingReset);
+    if (RunCancelled(bench)) {
+        AbortRun(bench);  // a cancelled run never reads as completed
+        return;
+    }
+    SendUnchecked(bench, kCmdClose);
+    SendUnchecked(bench, kCmdReset);
     AppendLog(bench, "Test Completed !!\n");
     bench.steps.ClosePort(bench);
+    bench.state.record.ending = RunEnding::kCompleted;
     bench.state.running = false;
 }
 
 void AbortRun(Workbench& bench) {
     bench.steps.ClosePort(bench);
+    bench.state.record.ending = RunEnding::kAborted;
     bench.state.running = false;
     bench.state.ddrWaiting = false;
     AppendLog(bench, "TEST aborted!!\n");

@@ -24,7 +24,33 @@ void KeepLiveLogLine(Workbench& bench) {
 }
 
 void SetResult(Workbench& bench, ResultBox box, std::string_view text) {
+    bench.state.record.boxes[static_cast<size_t>(box)] = text;
     bench.view.SetResultBox(box, std::string(text));
+}
+
+bool RunRecord::Passed() const {
+    if (ending != RunEnding::kCompleted) {
+        return false;
+    }
+    for (const std::string& box : boxes) {
+        if (box == kResultFail) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* RunEndingText(RunEnding ending) {
+    switch (ending) {
+        case RunEnding::kCompleted:
+            return "completed";
+        case RunEnding::kAborted:
+            return "aborted";
+        case RunEnding::kRefused:
+            return "refused";
+        default:
+            return "none";
+    }
 }
 
 void ResetRunDisplay(Workbench& bench) {

@@ -2,12 +2,12 @@
 
 #include <cstdint>
 
+#include "base/text_format.h"
 #include "diag/model_table.h"
 #include "diag/run_endings.h"
 #include "diag/run_log.h"
+#include "diag/run_worker.h"
 #include "diag/workbench.h"
-#include "link/serial_link.h"
-#include "link/text_format.h"
 
 namespace veltrix {
 namespace {
@@ -67,7 +67,7 @@ void RunPmicBranch(Workbench& bench, int comPort) {
     AppendLog(bench, "======== PMIC CONTROL START\n");
     if (ModelClass(bench.state.model, ModelQuery::PmicFamily) == kPmicNotSupported) {
         AppendLog(bench, Format("%s\n", kPmicNotSupportedText));
-        bench.view.ShowMessage(Format("%s.  ", kPmicNotSupportedText));
+        ShowRunMessage(bench, Format("%s.  ", kPmicNotSupportedText));
         AbortRun(bench);
         return;
     }
@@ -109,7 +109,7 @@ EmmcOutcome FollowPassedEmmcTest(Workbench& bench) {
         bench.steps.ClosePartition(bench);
         bench.steps.ResetTarget(bench);
         bench.steps.ClosePort(bench);
-        bench.clock.Sleep(kDdrImageResetWaitMs);
+        RunWait(bench, kDdrImageResetWaitMs);
         return EmmcOutcome::kContinueWithSdram;
     }
     // The flash programmer still runs: phase 1 of the two-phase test follows at once.

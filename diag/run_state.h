@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "diag/run_record.h"
 #include "layout/program_list.h"
 #include "protocol/programmer_session.h"
 
@@ -53,6 +54,10 @@ struct RunState {
     std::string targetDir;
     // SDRAM test level: 1 when the "Level" text is exactly "1", else 0.
     uint32_t ddrLevel = 0;
+
+    // How the run ended and what its boxes say: emptied by PrepareRun, written by SetResult and
+    // the endings, read by the front end once the worker has ended.
+    RunRecord record;
 };
 
 }  // namespace veltrix

@@ -2,12 +2,12 @@
 
 #include <system_error>
 
+#include "base/text_format.h"
 #include "diag/run_endings.h"
 #include "diag/run_log.h"
 #include "diag/run_sequencer.h"
 #include "diag/workbench.h"
 #include "link/serial_link.h"
-#include "link/text_format.h"
 
 namespace veltrix {
 namespace {
@@ -31,10 +31,14 @@ void RunPasses(Workbench& bench) {
         return;
     }
     AppendLog(bench, "Waiting for DDR test....\n");
-    bench.clock.Sleep(kDdrTestWaitMs);
+    if (!RunWait(bench, kDdrTestWaitMs)) {
+        return;
+    }
     RunSequencer(bench, state.comPort);
     if (bench.apRetried) {
-        bench.clock.Sleep(kRetryWaitMs);
+        if (!RunWait(bench, kRetryWaitMs)) {
+            return;
+        }
         bench.apRetried = false;
         RunSequencer(bench, state.comPort);
     }
@@ -48,10 +52,11 @@ bool RunInProgress(const Workbench& bench) {
 
 int StartRun(Workbench& bench) {
     if (RunInProgress(bench)) {
-        return kStartRunInProgress;
+        return kErrorBusy;
     }
     // The previous worker has finished its last step; collect its thread.
     JoinWorker(bench);
+    bench.link.cancel = false;
     bench.state.running = true;
     bench.workerActive = true;
     try {
@@ -59,6 +64,7 @@ int StartRun(Workbench& bench) {
     } catch (const std::system_error&) {
         bench.state.running = false;
         bench.workerActive = false;
+        bench.state.record.ending = RunEnding::kRefused;
         ClearProgramList(bench.state.programList);
         return kErrorNotEnoughMemory;
     }
@@ -74,8 +80,12 @@ void RunWorker(Workbench& bench) {
     AppendLog(bench, kEmptyLine);
 
     RunPasses(bench);
-    // The last pass ended with no ending (the retry pass asked for another retry): the run
-    // failed, and `running` must not stay set.
+    if (RunCancelled(bench)) {
+        state.record.cancelled = true;
+        AppendLog(bench, "Test cancelled by the operator\n");
+    }
+    // The last pass ended with no ending (the retry pass asked for another retry, or the run was
+    // cancelled during a wait): the run failed, and `running` must not stay set.
     if (state.running) {
         AbortRun(bench);
     }
@@ -84,6 +94,24 @@ void RunWorker(Workbench& bench) {
     AppendLog(bench, ElapsedTimeLine(elapsed));
     ClearProgramList(state.programList);
     bench.workerActive = false;
+}
+
+void CancelRun(Workbench& bench) {
+    bench.link.cancel = true;
+}
+
+bool RunCancelled(const Workbench& bench) {
+    return bench.link.cancel;
+}
+
+bool RunWait(Workbench& bench, uint32_t ms) {
+    return bench.clock.SleepUnlessCancelled(ms, bench.link.cancel);
+}
+
+void ShowRunMessage(Workbench& bench, const std::string& text) {
+    if (!RunCancelled(bench)) {
+        bench.view.ShowMessage(text);
+    }
 }
 
 std::string ElapsedTimeLine(int64_t seconds) {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/text_format.h"
+#include "base/text_format.h"
 
 namespace veltrix {
 namespace {

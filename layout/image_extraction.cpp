@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "base/result_codes.h"
+#include "base/text_format.h"
 #include "layout/fixed_text.h"
 #include "layout/partition_txt.h"
 #include "layout/total_image.h"
-#include "link/serial_link.h"
-#include "link/text_format.h"
 
 namespace veltrix {
 namespace {
@@ -27,8 +27,8 @@ public:
         Add(Format("Read Fail 0x%llx", static_cast<unsigned long long>(position)));
         return kErrorReadFault;
     }
-    int WriteFail(const std::filesystem::path& path, int error) {
-        Add(Format("Write Fail %s (%s)", path.string().c_str(), ErrorText(error).c_str()));
+    int WriteFail(const std::filesystem::path& path, const std::string& reason) {
+        Add(Format("Write Fail %s (%s)", path.string().c_str(), reason.c_str()));
         return kErrorWriteFault;
     }
 
@@ -47,7 +47,7 @@ int CopyRecordData(ImageStream& stream, const ImageRecord& record, OutputFile& o
     if (result == kCopyReadFail) {
         return log.ReadFail(stream.position());
     }
-    return result == 0 ? kErrorSuccess : log.WriteFail(out.path(), result);
+    return result == 0 ? kErrorSuccess : log.WriteFail(out.path(), out.errorText());
 }
 
 // Writes the records' data into their files; pieces of one partition go into one file with
@@ -58,8 +58,8 @@ int CopyRecords(ImageStream& stream, const std::vector<ImageRecord>& records,
     for (size_t i = 0; i < records.size(); ++i) {
         const ImageRecord& record = records[i];
         if (i == 0 || records[i - 1].Name() != record.Name()) {
-            if (const int error = out.Create(ImagePath(dir, record)); error != 0) {
-                return log.WriteFail(ImagePath(dir, record), error);
+            if (out.Create(ImagePath(dir, record)) != 0) {
+                return log.WriteFail(ImagePath(dir, record), out.errorText());
             }
         }
         if (const int result = CopyRecordData(stream, record, out, log); result != 0) {
@@ -72,8 +72,8 @@ int CopyRecords(ImageStream& stream, const std::vector<ImageRecord>& records,
                        static_cast<unsigned long long>(offsetSectors)));
         const bool lastPiece = i + 1 == records.size() || records[i + 1].Name() != record.Name();
         if (lastPiece) {
-            if (const int error = out.Commit(/*sync=*/false); error != 0) {
-                return log.WriteFail(ImagePath(dir, record), error);
+            if (out.Commit(/*sync=*/false) != 0) {
+                return log.WriteFail(ImagePath(dir, record), out.errorText());
             }
         } else {
             // CheckImageTable has made sure the next piece does not start inside this one.
@@ -133,8 +133,9 @@ int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesyste
     if (const int result = CopyRecords(stream, records, dirPath, log); result != 0) {
         return result;
     }
-    if (const int error = WritePartitionTxt(dirPath, IndexRecords(records)); error != 0) {
-        return log.WriteFail(dirPath / kPartitionTxtName, error);
+    std::string reason;
+    if (WritePartitionTxt(dirPath, IndexRecords(records), &reason) != 0) {
+        return log.WriteFail(dirPath / kPartitionTxtName, reason);
     }
     input.Close();
     view.ShowMessage("completed.  ");

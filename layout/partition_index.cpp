@@ -1,7 +1,7 @@
 #include "layout/partition_index.h"
 
+#include "base/result_codes.h"
 #include "layout/fixed_text.h"
-#include "link/serial_link.h"
 
 namespace veltrix {
 namespace {

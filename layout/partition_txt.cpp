@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "layout/file_io.h"
-#include "link/byte_order.h"
-#include "link/serial_link.h"
+#include "base/byte_order.h"
+#include "base/file_io.h"
+#include "base/result_codes.h"
 
 namespace veltrix {
 namespace {
@@ -34,8 +34,8 @@ PartitionTxtRecord DecodePartitionTxtRecord(std::span<const uint8_t, kPartitionT
     return record;
 }
 
-int WritePartitionTxt(const std::filesystem::path& dir,
-                      std::span<const PartitionTxtRecord> records) {
+int WritePartitionTxt(const std::filesystem::path& dir, std::span<const PartitionTxtRecord> records,
+                      std::string* reason) {
     std::vector<uint8_t> bytes(records.size() * kPartitionTxtRecordSize);
     for (size_t i = 0; i < records.size(); ++i) {
         EncodePartitionTxtRecord(
@@ -47,7 +47,13 @@ int WritePartitionTxt(const std::filesystem::path& dir,
     if (error == 0 && !bytes.empty()) {
         error = file.Write(bytes.data(), bytes.size());
     }
-    return error != 0 ? error : file.Commit(/*sync=*/true);
+    if (error == 0) {
+        error = file.Commit(/*sync=*/true);
+    }
+    if (error != 0 && reason != nullptr) {
+        *reason = file.errorText();
+    }
+    return error;
 }
 
 int ReadPartitionTxt(const std::filesystem::path& file, std::vector<PartitionTxtRecord>& records) {

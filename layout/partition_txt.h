@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace veltrix {
@@ -31,9 +32,10 @@ void EncodePartitionTxtRecord(const PartitionTxtRecord& record,
 PartitionTxtRecord DecodePartitionTxtRecord(std::span<const uint8_t, kPartitionTxtRecordSize> in);
 
 // Writes "partition.txt" in `dir` whole or not at all (a temporary file flushed to the disk, then
-// renamed over the old one). 0 or errno; on failure an existing partition.txt is unchanged.
-int WritePartitionTxt(const std::filesystem::path& dir,
-                      std::span<const PartitionTxtRecord> records);
+// renamed over the old one). 0 or the code of the failure, whose words go into `*reason` when
+// given; on failure an existing partition.txt is unchanged.
+int WritePartitionTxt(const std::filesystem::path& dir, std::span<const PartitionTxtRecord> records,
+                      std::string* reason = nullptr);
 
 // Reads the complete records of `file`, at most 1024; an incomplete last record is dropped.
 // 0; kErrorFileNotFound (2) when the file cannot be opened; kErrorReadFault (30) on a read error.

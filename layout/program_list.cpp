@@ -25,11 +25,13 @@ bool IsListed(const ProgramList& list, std::string_view label) {
 
 }  // namespace
 
-ProgramList::ProgramList() : console(&std::cout) {}
+ProgramList::ProgramList() : console(nullptr) {}
 
 const ProgramEntry* ProgramList::At(int index) const {
     if (index < 0 || index >= count) {
-        *console << "Array Index out of bound exception" << std::endl;
+        if (console != nullptr) {
+            *console << "Array Index out of bound exception" << std::endl;
+        }
         return nullptr;
     }
     return slots[index].get();

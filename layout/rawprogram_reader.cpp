@@ -4,11 +4,13 @@
 
 #include <tinyxml2.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 
+#include "base/file_io.h"
+#include "base/text_format.h"
 #include "layout/program_list.h"
-#include "link/text_format.h"
 
 namespace veltrix {
 namespace {
@@ -48,14 +50,22 @@ int WalkPrograms(ProgramList& list, const tinyxml2::XMLNode* node) {
 }  // namespace
 
 int LoadProgramList(ProgramList& list, const std::filesystem::path& path) {
+    std::FILE* file = OpenCFile(path, "rb");
+    if (file == nullptr) {
+        return -1;
+    }
     tinyxml2::XMLDocument document;
-    if (document.LoadFile(path.string().c_str()) != tinyxml2::XML_SUCCESS) {
+    const tinyxml2::XMLError loaded = document.LoadFile(file);
+    std::fclose(file);
+    if (loaded != tinyxml2::XML_SUCCESS) {
         return -1;
     }
     const int notAdded = WalkPrograms(list, document.FirstChildElement());
     if (notAdded > 0) {
-        *list.console << Format("Program list full: %d program entries not added", notAdded)
-                      << std::endl;
+        if (list.console != nullptr) {
+            *list.console << Format("Program list full: %d program entries not added", notAdded)
+                          << std::endl;
+        }
     }
     return 1;
 }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <set>
 
+#include "base/byte_order.h"
+#include "base/text_format.h"
 #include "layout/fixed_text.h"
-#include "link/byte_order.h"
-#include "link/text_format.h"
 
 namespace veltrix {
 namespace {

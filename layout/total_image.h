@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "layout/file_io.h"
+#include "base/file_io.h"
 #include "layout/partition_txt.h"
 
 namespace veltrix {

@@ -2,6 +2,7 @@
 // Every wait and every clock reading of the system goes through a Clock, so that tests can run
 // the 15 s / 30 s / 2 s waits of a run without sleeping.
 
+#include <atomic>
 #include <cstdint>
 
 namespace veltrix {
@@ -10,6 +11,9 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual void Sleep(uint32_t ms) = 0;
+    // Sleeps `ms`, or less once `cancel` is set (noticed within about 100 ms). False when
+    // cancelled.
+    virtual bool SleepUnlessCancelled(uint32_t ms, const std::atomic<bool>& cancel);
     // Wall-clock time in whole seconds.
     virtual int64_t NowSeconds() = 0;
 };

@@ -12,8 +12,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <string>
 
+#include "base/result_codes.h"
+#include "base/system_error.h"
 #include "link/serial_port.h"
 
 namespace veltrix {
@@ -21,22 +26,13 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr int kErrorFileNotFound = 2;
+// A cancelled wait notices within this time.
+constexpr int kCancelSliceMs = 100;
 
-// The code a failed call reports: errno passed through, a missing device as on Windows.
-int ErrnoCode(int error) {
-    switch (error) {
-        case 0:
-            return kErrorPortHangUp;  // never report a failure as success
-        case ENOENT:
-        case ENXIO:
-        case ENODEV:
-            return kErrorFileNotFound;
-        case EBUSY:
-            return kErrorPortBusy;
-        default:
-            return error;
-    }
+// The code of a failed port call. EIO is what a tty reports once its device has gone (a board
+// that re-enumerates), so it reads as the device being gone.
+int PortErrnoCode(int error) {
+    return error == EIO ? kErrorDeviceNotConnected : ResultFromErrno(error);
 }
 
 // Milliseconds left until `deadline`, rounded up so that poll() never wakes a hair early and
@@ -50,32 +46,38 @@ int MsLeft(SteadyClock::time_point deadline) {
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }
 
-// Waits for `events` on `fd` up to `deadline`. Returns 0 when the fd is ready or the time ran
-// out (the caller's next call tells which), else a system error code.
-int WaitFor(int fd, short events, SteadyClock::time_point deadline, bool* timedOut) {
+// Waits for `events` on `fd` up to `deadline`, in slices short enough to notice `cancel`.
+// Returns 0 when the fd is ready or the time ran out (`*timedOut`), kErrorOperationAborted once
+// `cancel` is set, else -errno of the failed poll.
+int WaitFor(int fd, short events, SteadyClock::time_point deadline, const std::atomic<bool>* cancel,
+            bool* timedOut) {
     for (;;) {
+        if (cancel && cancel->load()) {
+            return kErrorOperationAborted;
+        }
         const int left = MsLeft(deadline);
         if (left == 0) {
             *timedOut = true;
             return 0;
         }
         pollfd p{fd, events, 0};
-        const int r = poll(&p, 1, left);
+        const int r = poll(&p, 1, cancel ? std::min(left, kCancelSliceMs) : left);
         if (r > 0) {
             return 0;
         }
         if (r < 0 && errno != EINTR) {
-            return ErrnoCode(errno);
+            return -errno;
         }
     }
 }
 
 // Every byte passes unchanged: no echo, no line editing, no 0x03 wiping pending input, no
 // \n to \r\n, no XON/XOFF. The speed is left as it is.
+// 0, or the errno of the failed call.
 int MakeRaw(int fd) {
     termios t{};
     if (tcgetattr(fd, &t) != 0) {
-        return ErrnoCode(errno);
+        return errno;
     }
     cfmakeraw(&t);
     t.c_iflag &= ~(IXOFF | IXANY);  // cfmakeraw leaves these set
@@ -83,7 +85,7 @@ int MakeRaw(int fd) {
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
-        return ErrnoCode(errno);
+        return errno;
     }
     return 0;
 }
@@ -99,34 +101,53 @@ public:
     int Read(uint8_t* buffer, size_t capacity, size_t* got) override;
     int Write(const uint8_t* bytes, size_t length) override;
     void Purge() override;
+    void WatchCancel(const std::atomic<bool>* cancel) override { cancel_ = cancel; }
+    std::string LastErrorText() const override { return lastError_; }
 
 private:
+    // Records the system's words for `error` and returns its code.
+    int Fail(int error) {
+        lastError_ = SystemErrorText(error);
+        return PortErrnoCode(error);
+    }
+    int Fail(int code, std::string text) {
+        lastError_ = std::move(text);
+        return code;
+    }
+    // A WaitFor result: its code, with the words for a failed poll.
+    int WaitFailed(int code) { return code < 0 ? Fail(-code) : Fail(code, "cancelled"); }
+
     SteadyClock::time_point Deadline() const {
         return SteadyClock::now() + std::chrono::milliseconds(timeoutMs_);
     }
 
     int fd_ = -1;
     uint32_t timeoutMs_ = 1000;
+    const std::atomic<bool>* cancel_ = nullptr;
+    std::string lastError_;
 };
 
 int PosixSerialPort::Open(const std::filesystem::path& device) {
     Close();
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return ErrnoCode(errno);
+        return Fail(errno);
     }
     // flock refuses a second opener, root included; TIOCEXCL also keeps out programs that do
     // not take the lock (it may fail on some drivers; the lock is what counts).
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int code = errno == EWOULDBLOCK ? kErrorPortBusy : ErrnoCode(errno);
+        const int error = errno;
         ::close(fd);
-        return code;
+        if (error == EWOULDBLOCK) {
+            return Fail(kErrorPortBusy, "another process holds the port");
+        }
+        return Fail(error);
     }
     (void)ioctl(fd, TIOCEXCL);
-    if (const int code = MakeRaw(fd); code != 0) {
+    if (const int error = MakeRaw(fd); error != 0) {
         (void)ioctl(fd, TIOCNXCL);
         ::close(fd);
-        return code;
+        return Fail(error);
     }
     fd_ = fd;
     return 0;
@@ -146,7 +167,7 @@ void PosixSerialPort::Close() {
 int PosixSerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
     *got = 0;
     if (fd_ < 0) {
-        return EBADF;
+        return Fail(kErrorInvalidHandle, "port closed");
     }
     if (capacity == 0) {
         return 0;
@@ -159,17 +180,18 @@ int PosixSerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
             return 0;
         }
         if (n == 0) {
-            return kErrorPortHangUp;  // with VMIN=1, no data is EAGAIN; 0 means hang-up
+            // With VMIN=1, no data is EAGAIN; 0 means hang-up.
+            return Fail(kErrorDeviceNotConnected, "the device hung up");
         }
         if (errno == EINTR) {
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            return ErrnoCode(errno);
+            return Fail(errno);
         }
         bool timedOut = false;
-        if (const int code = WaitFor(fd_, POLLIN, deadline, &timedOut); code != 0) {
-            return code;
+        if (const int code = WaitFor(fd_, POLLIN, deadline, cancel_, &timedOut); code != 0) {
+            return WaitFailed(code);
         }
         if (timedOut) {
             return 0;
@@ -179,7 +201,7 @@ int PosixSerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
 
 int PosixSerialPort::Write(const uint8_t* bytes, size_t length) {
     if (fd_ < 0) {
-        return EBADF;
+        return Fail(kErrorInvalidHandle, "port closed");
     }
     const auto deadline = Deadline();
     size_t done = 0;
@@ -193,14 +215,14 @@ int PosixSerialPort::Write(const uint8_t* bytes, size_t length) {
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return ErrnoCode(errno);
+            return Fail(errno);
         }
         bool timedOut = false;
-        if (const int code = WaitFor(fd_, POLLOUT, deadline, &timedOut); code != 0) {
-            return code;
+        if (const int code = WaitFor(fd_, POLLOUT, deadline, cancel_, &timedOut); code != 0) {
+            return WaitFailed(code);
         }
         if (timedOut) {
-            return kErrorSemTimeout;
+            return Fail(kErrorSemTimeout, "write time-out");
         }
     }
     return 0;

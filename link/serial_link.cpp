@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 #include <ostream>
 
-#include "link/fcs.h"
-#include "link/frame_codec.h"
-#include "link/port_names.h"
-#include "link/text_format.h"
+#include "base/text_format.h"
+#include "link/framing/fcs.h"
+#include "link/framing/frame_codec.h"
+#include "link/framing/port_names.h"
 
 namespace veltrix {
 namespace {
@@ -17,6 +16,15 @@ void Diagnose(SerialLink& link, const std::string& line) {
     if (link.console) {
         *link.console << line << std::flush;
     }
+}
+
+// Writes the port's reason for a failed read or write on the console and passes its code on.
+int PortFailed(SerialLink& link, const char* what, int code) {
+    if (code != kErrorOperationAborted) {
+        Diagnose(link,
+                 Format("Serial %s failed: %s\n", what, link.handle->LastErrorText().c_str()));
+    }
+    return code;
 }
 
 // Collects one raw reply frame into frameBuffer from what the port delivers, reading whole
@@ -33,7 +41,7 @@ int CollectFrame(SerialLink& link, size_t* rawLength) {
             const std::span<uint8_t> space = link.received.Space();
             size_t got = 0;
             if (const int code = link.handle->Read(space.data(), space.size(), &got); code != 0) {
-                return code;
+                return PortFailed(link, "read", code);
             }
             if (got == 0) {
                 return kErrorSuccess;  // time-out: no answer
@@ -80,7 +88,7 @@ bool ReplyIntact(SerialLink& link, std::span<const uint8_t> reply) {
 
 SerialLink::SerialLink()
     : frameBuffer(kFrameBufferSize),
-      console(&std::cout),
+      console(nullptr),
       clock(&SystemClock::Instance()),
       received(kReceiveBufferSize),
       portFactory(MakeSystemSerialPort) {}
@@ -103,6 +111,7 @@ int OpenPort(SerialLink& link, int portNumber) {
         return code;
     }
     port->SetTimeout(link.timeoutMs);
+    port->WatchCancel(&link.cancel);
     link.handle = std::move(port);
     return kErrorSuccess;
 }
@@ -142,7 +151,7 @@ int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_
     const size_t encoded =
         EncodeFrame({request, static_cast<size_t>(requestLength)}, link.frameBuffer.data());
     if (const int code = link.handle->Write(link.frameBuffer.data(), encoded); code != 0) {
-        return code;
+        return PortFailed(link, "write", code);
     }
     size_t rawLength = 0;
     if (const int code = CollectFrame(link, &rawLength); code != 0) {
@@ -181,7 +190,7 @@ int ReadRaw(SerialLink& link, uint8_t* buffer, int count) {
     }
     size_t got = 0;
     if (const int code = link.handle->Read(buffer, static_cast<size_t>(count), &got); code != 0) {
-        Diagnose(link, Format("Serial read failed: error %d\n", code));
+        PortFailed(link, "read", code);
         return 0;
     }
     return static_cast<int>(got);
@@ -194,7 +203,10 @@ int WriteRaw(SerialLink& link, const uint8_t* bytes, int count) {
     if (count < 0 || (count > 0 && bytes == nullptr)) {
         return kErrorInvalidParameter;
     }
-    return link.handle->Write(bytes, static_cast<size_t>(count));
+    if (const int code = link.handle->Write(bytes, static_cast<size_t>(count)); code != 0) {
+        return PortFailed(link, "write", code);
+    }
+    return kErrorSuccess;
 }
 
 }  // namespace veltrix

@@ -1,31 +1,21 @@
 #pragma once
 // The one serial connection of the process and the framed request/reply exchange over it.
-// Results are system error codes: 0 success, 6 port closed, 8 reply larger than the caller's
-// buffer, otherwise the code of the failed system call passed through.
+// Results are the codes of base/result_codes.h: 0 success, 6 port closed, 8 reply larger than the
+// caller's buffer, or the port's code for a failed read or write (its reason on `console`).
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "link/clock.h"
 #include "link/receive_buffer.h"
 #include "link/serial_port.h"
 
 namespace veltrix {
-
-inline constexpr int kErrorSuccess = 0;
-inline constexpr int kErrorFileNotFound = 2;
-inline constexpr int kErrorInvalidHandle = 6;
-inline constexpr int kErrorNotEnoughMemory = 8;
-inline constexpr int kErrorNotReady = 21;
-inline constexpr int kErrorWriteFault = 29;
-inline constexpr int kErrorReadFault = 30;
-inline constexpr int kErrorGenFailure = 31;
-inline constexpr int kErrorHandleEof = 38;
-inline constexpr int kErrorInvalidParameter = 87;
-inline constexpr int kErrorOpenFailed = 110;
 
 inline constexpr size_t kFrameBufferSize = 0x20000;
 // What one read from the port may bring in at most.
@@ -45,7 +35,8 @@ struct SerialLink {
     // The total time-out last applied; OpenPort applies it, SetLinkTimeout changes it.
     uint32_t timeoutMs = kDefaultTimeoutMs;
 
-    // Where the link and the protocols above it write their one-line diagnostics (stdout).
+    // Where the link and the protocols above it write their one-line diagnostics; the owner of
+    // the link wires it (the front end shows it on standard output). Null: not shown.
     std::ostream* console;
     // Every protocol wait goes through this clock.
     Clock* clock;
@@ -55,6 +46,9 @@ struct SerialLink {
     ReceiveBuffer received;
     // Makes the port OpenPort opens; the operating system's port unless a test sets another.
     std::function<std::unique_ptr<SerialPort>()> portFactory;
+    // Set from another thread to cancel: a read or write that waits, now or later, returns
+    // kErrorOperationAborted within about 100 ms. The owner clears it before the next run.
+    std::atomic<bool> cancel{false};
 };
 
 bool PortIsOpen(const SerialLink& link);

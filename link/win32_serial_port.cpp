@@ -8,6 +8,10 @@
 #endif
 #include <windows.h>
 
+#include <atomic>
+#include <string>
+
+#include "base/result_codes.h"
 #include "link/serial_port.h"
 
 namespace veltrix {
@@ -15,10 +19,33 @@ namespace {
 
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
-// The code of the call that just failed; never 0, so a failure is never taken for success.
-int LastErrorCode() {
-    const DWORD error = GetLastError();
-    return error != 0 ? static_cast<int>(error) : ERROR_GEN_FAILURE;
+// A cancelled read notices within this time.
+constexpr DWORD kCancelSliceMs = 100;
+
+// The named code for the Win32 error of the call that just failed (never 0, so a failure is never
+// taken for success). A second opener of a COM port gets ERROR_ACCESS_DENIED: the port is busy.
+int CodeOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return kErrorFileNotFound;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return kErrorPortBusy;
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_OPERATION_ABORTED:
+            return kErrorDeviceNotConnected;  // what a removed USB port reports
+        default:
+            return kErrorIoDevice;
+    }
+}
+
+std::string SystemText(DWORD error) {
+    char text[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   text, sizeof text, nullptr);
+    return text;
 }
 
 class Win32SerialPort final : public SerialPort {
@@ -32,9 +59,25 @@ public:
     int Read(uint8_t* buffer, size_t capacity, size_t* got) override;
     int Write(const uint8_t* bytes, size_t length) override;
     void Purge() override;
+    void WatchCancel(const std::atomic<bool>* cancel) override { cancel_ = cancel; }
+    std::string LastErrorText() const override { return lastError_; }
 
 private:
+    int Fail() {
+        const DWORD error = GetLastError();
+        lastError_ = SystemText(error);
+        return CodeOf(error);
+    }
+    int Fail(int code, const char* text) {
+        lastError_ = text;
+        return code;
+    }
+    void ApplyTimeouts(DWORD readMs);
+
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    uint32_t timeoutMs_ = 1000;
+    const std::atomic<bool>* cancel_ = nullptr;
+    std::string lastError_;
 };
 
 int Win32SerialPort::Open(const std::filesystem::path& device) {
@@ -43,9 +86,10 @@ int Win32SerialPort::Open(const std::filesystem::path& device) {
     HANDLE h = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        return LastErrorCode();
+        return Fail();
     }
     handle_ = h;
+    ApplyTimeouts(timeoutMs_);
     return 0;
 }
 
@@ -59,44 +103,65 @@ void Win32SerialPort::Close() {
 // Interval and multiplier MAXDWORD with a constant: a read returns at once with what is
 // buffered, else waits up to `ms` for the first byte, and returns no bytes after that.
 void Win32SerialPort::SetTimeout(uint32_t ms) {
+    timeoutMs_ = ms;
+    ApplyTimeouts(ms);
+}
+
+void Win32SerialPort::ApplyTimeouts(DWORD readMs) {
     if (handle_ == INVALID_HANDLE_VALUE) {
         return;
     }
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = MAXDWORD;
     t.ReadTotalTimeoutMultiplier = MAXDWORD;
-    t.ReadTotalTimeoutConstant = ms;
+    t.ReadTotalTimeoutConstant = readMs;
     t.WriteTotalTimeoutMultiplier = MAXDWORD;
-    t.WriteTotalTimeoutConstant = ms;
+    t.WriteTotalTimeoutConstant = timeoutMs_;
     (void)SetCommTimeouts(handle_, &t);
 }
 
 int Win32SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
     *got = 0;
     if (handle_ == INVALID_HANDLE_VALUE) {
-        return ERROR_INVALID_HANDLE;
+        return Fail(kErrorInvalidHandle, "port closed");
     }
     const DWORD want = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
-    DWORD read = 0;
-    if (!ReadFile(handle_, buffer, want, &read, nullptr)) {
-        return LastErrorCode();
+    // Without a cancel flag one read waits the whole time-out; with one, slices of 100 ms.
+    const DWORD slice =
+        cancel_ ? (timeoutMs_ < kCancelSliceMs ? timeoutMs_ : kCancelSliceMs) : timeoutMs_;
+    ApplyTimeouts(slice);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs_;
+    for (;;) {
+        if (cancel_ && cancel_->load()) {
+            ApplyTimeouts(timeoutMs_);
+            return Fail(kErrorOperationAborted, "cancelled");
+        }
+        DWORD read = 0;
+        if (!ReadFile(handle_, buffer, want, &read, nullptr)) {
+            const int code = Fail();
+            ApplyTimeouts(timeoutMs_);
+            return code;
+        }
+        if (read > 0 || GetTickCount64() >= deadline) {
+            *got = read;
+            ApplyTimeouts(timeoutMs_);
+            return 0;
+        }
     }
-    *got = read;
-    return 0;
 }
 
 int Win32SerialPort::Write(const uint8_t* bytes, size_t length) {
     if (handle_ == INVALID_HANDLE_VALUE) {
-        return ERROR_INVALID_HANDLE;
+        return Fail(kErrorInvalidHandle, "port closed");
     }
     // One synchronous write, as the board expects the frame in one piece; fewer bytes written
     // means the write time-out ran out.
     const DWORD want = length > MAXDWORD ? MAXDWORD : static_cast<DWORD>(length);
     DWORD written = 0;
     if (!WriteFile(handle_, bytes, want, &written, nullptr)) {
-        return LastErrorCode();
+        return Fail();
     }
-    return written == length ? 0 : kErrorSemTimeout;
+    return written == length ? 0 : Fail(kErrorSemTimeout, "write time-out");
 }
 
 void Win32SerialPort::Purge() {

@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "link/frame_codec.h"
+#include "link/framing/frame_codec.h"
 
 namespace veltrix {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <system_error>
 
+#include "base/byte_order.h"
+#include "base/text_format.h"
 #include "link/serial_link.h"
-#include "link/text_format.h"
-#include "link/byte_order.h"
 #include "protocol/command_exchange.h"
 #include "protocol/hex_packet_plan.h"
 #include "protocol/intel_hex.h"

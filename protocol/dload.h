@@ -19,10 +19,6 @@ inline constexpr uint8_t kDloadNopCode = 0x06;
 inline constexpr uint8_t kDloadAck = 0x02;
 inline constexpr size_t kDloadWrite32HeaderLength = 7;
 
-// ERROR_INVALID_DATA: the programmer file is damaged (bad checksum, malformed record) or too
-// large; nothing was sent to the board.
-inline constexpr int kErrorInvalidData = 13;
-
 // 0x0F, address u32 BE, length u16 BE, the data (7 + n bytes).
 std::vector<uint8_t> BuildWrite32Request(uint32_t address, std::span<const uint8_t> data);
 // 0x05, start address u32 BE.

@@ -1,6 +1,6 @@
 #include "protocol/hex_packet_plan.h"
 
-#include "link/byte_order.h"
+#include "base/byte_order.h"
 
 namespace veltrix {
 namespace {

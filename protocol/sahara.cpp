@@ -7,9 +7,10 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/byte_order.h"
+#include "base/file_io.h"
+#include "base/text_format.h"
 #include "link/serial_link.h"
-#include "link/text_format.h"
-#include "link/byte_order.h"
 #include "protocol/command_exchange.h"
 
 namespace veltrix {
@@ -149,9 +150,7 @@ int SaharaHello(SerialLink& link) {
 }
 
 int SaharaUploadImage(const std::filesystem::path& path, SerialLink& link) {
-    std::error_code ec;
-    std::FILE* image =
-        std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
+    std::FILE* image = OpenCFile(path, "rb");
     if (image == nullptr) {
         WriteConsole(link, Format("Cannot open image file %s\n", path.string().c_str()));
         return kErrorOpenFailed;

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/file_io.h"
+#include "base/text_format.h"
 #include "link/serial_link.h"
-#include "link/text_format.h"
 #include "protocol/command_exchange.h"
 #include "protocol/streaming.h"
 #include "protocol/streaming_requests.h"
@@ -83,10 +84,7 @@ int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& sessio
     if (session.link == nullptr) {
         return kErrorInvalidHandle;
     }
-    // A folder opens on POSIX but is no file to write; treat it like a missing file.
-    std::error_code ec;
-    std::FILE* file =
-        std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), "rb");
+    std::FILE* file = OpenCFile(path, "rb");
     if (file == nullptr) {
         WriteConsole(*session.link, Format("Filename not found %s\n", path.string().c_str()));
         return kErrorInvalidHandle;

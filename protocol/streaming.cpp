@@ -5,9 +5,9 @@
 #include <array>
 #include <cstring>
 
-#include "link/frame_codec.h"
+#include "base/byte_order.h"
+#include "link/framing/frame_codec.h"
 #include "link/serial_link.h"
-#include "link/byte_order.h"
 #include "protocol/command_exchange.h"
 #include "protocol/streaming_requests.h"
 

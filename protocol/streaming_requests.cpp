@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "link/fcs.h"
-#include "link/byte_order.h"
+#include "base/byte_order.h"
+#include "link/framing/fcs.h"
 
 namespace veltrix {
 namespace {

@@ -10,6 +10,18 @@ scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# The tree follows its own .clang-format.
+check_format() {
+    local files
+    if git rev-parse --git-dir > /dev/null 2>&1; then
+        files=$(git ls-files '*.cpp' '*.h')
+    else
+        files=$(find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
+    fi
+    echo "$files" | xargs clang-format --dry-run -Werror
+    echo "Formatting: $(echo "$files" | wc -l) files match .clang-format"
+}
+
 run_suite() {  # run_suite <build dir> <extra cmake args...>
     local dir="$1"
     shift
@@ -17,6 +29,8 @@ run_suite() {  # run_suite <build dir> <extra cmake args...>
     cmake --build "$dir" -j "$jobs"
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
+
+check_format
 
 case "$mode" in
     --plain) run_suite build ;;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "link/fcs.h"
+#include "link/framing/fcs.h"
 #include "sim/pmic_status.h"
 
 namespace veltrix::sim {

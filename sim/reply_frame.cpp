@@ -1,7 +1,7 @@
 #include "sim/reply_frame.h"
 
-#include "link/fcs.h"
-#include "link/frame_codec.h"
+#include "link/framing/fcs.h"
+#include "link/framing/frame_codec.h"
 
 namespace veltrix::sim {
 

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/frame_codec.h"
+#include "link/framing/frame_codec.h"
 #include "sim/board_options.h"
 #include "sim/ddr_debug_image.h"
 #include "sim/dload_rom.h"

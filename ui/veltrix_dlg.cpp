@@ -14,7 +14,6 @@
 #include "diag/model_table.h"
 #include "diag/run_worker.h"
 #include "ui/about_dlg.h"
-#include "ui/cancel_run_stub.h"
 
 namespace veltrix::ui {
 namespace {

@@ -9,7 +9,6 @@
 #include "diag/run_log.h"
 #include "diag/run_worker.h"
 #include "layout/partition_index.h"
-#include "ui/cancel_run_stub.h"
 #include "ui/veltrix_dlg.h"
 
 namespace veltrix::ui {

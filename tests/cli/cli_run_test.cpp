@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "diag/device_steps.h"
 #include "sim/simulated_board.h"
+#include "tests/support/fake_clock.h"
 
 namespace veltrix::cli {
 namespace {
@@ -27,7 +30,8 @@ std::string Contents(std::FILE* f) {
     std::string text;
     char buf[4096];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
     return text;
 }
 
@@ -90,7 +94,12 @@ protected:
         ASSERT_TRUE(board_->Start(&error)) << error;
     }
 
+    int Run() { return RunTests(command_, *view_, steps_, clock_, console_); }
+
     fs::path folder_;
+    DeviceSteps steps_;
+    testing::FakeClock clock_;
+    std::ostringstream console_;
     std::FILE* out_ = nullptr;
     std::FILE* err_ = nullptr;
     std::FILE* summary_ = nullptr;
@@ -101,7 +110,7 @@ protected:
 
 TEST_F(CliRunTest, PassedApCheckExitsZeroWithSummary) {
     StartBoard();
-    EXPECT_EQ(RunTests(command_, *view_), kExitPassed);
+    EXPECT_EQ(Run(), kExitPassed);
     const std::string log = Contents(out_);
     EXPECT_EQ(log.rfind("[Tamsin (APQ8064)]\n\n======== AP CHECK START\n", 0), 0u) << log;
     EXPECT_NE(log.find("AP CHECK = pass\n======== END\n\nTest Completed !!\nElapsed Time : "),
@@ -115,28 +124,33 @@ TEST_F(CliRunTest, PassedApCheckExitsZeroWithSummary) {
 }
 
 TEST_F(CliRunTest, AbsentBoardAbortsTheRun) {
-    EXPECT_EQ(RunTests(command_, *view_), kExitAborted);
+    EXPECT_EQ(Run(), kExitAborted);
     const std::string log = Contents(out_);
     EXPECT_NE(log.find("Serial port open FAILED..\nTEST aborted!!\nElapsed Time"),
               std::string::npos)
         << log;
     EXPECT_NE(Contents(summary_).find("\"ending\":\"aborted\""), std::string::npos);
+    // The link's diagnostics reach the sink the caller gave.
+    EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(CliRunTest, RefusedSelectionsDoNotStartARun) {
     command_.selections.model.clear();
-    EXPECT_EQ(RunTests(command_, *view_), kExitNotStarted);
+    EXPECT_EQ(Run(), kExitNotStarted);
     EXPECT_NE(Contents(out_).find("Please select Model Name."), std::string::npos);
 
     command_.selections.targetDir = (folder_ / "nowhere").string();
-    EXPECT_EQ(RunTests(command_, *view_), kExitNotStarted);
+    EXPECT_EQ(Run(), kExitNotStarted);
     EXPECT_NE(Contents(out_).find("partition.txt does not exist."), std::string::npos);
-    EXPECT_EQ(Contents(summary_), "");
+    // Every outcome has its summary line, refused runs included.
+    const std::string refused =
+        "{\"model\":\"\",\"port\":\"13\",\"ending\":\"refused\",\"ap\":\"N/T\","
+        "\"emmc\":\"N/T\",\"sdram\":\"N/T\",\"exit\":3}\n";
+    EXPECT_EQ(Contents(summary_), refused + refused);
 }
 
 TEST_F(CliRunTest, ExtractionOfAMissingImageFails) {
-    EXPECT_EQ(ExtractImage(folder_ / "missing.bin", folder_ / "out", *view_),
-              kExitExtractFailed);
+    EXPECT_EQ(ExtractImage(folder_ / "missing.bin", folder_ / "out", *view_), kExitExtractFailed);
     EXPECT_NE(Contents(out_).find("Filename not found"), std::string::npos);
     EXPECT_FALSE(fs::exists(folder_ / "out" / "partition.txt"));
 }

@@ -35,7 +35,14 @@ class CueClock final : public Clock {
 public:
     void Sleep(uint32_t ms) override {
         inner.Sleep(ms);
-        if (ms == kDdrPollWaitMs && ++polls == cuePoll && cue) cue();
+        if (ms == kDdrPollWaitMs && ++polls == cuePoll && cue)
+            cue();
+    }
+    bool SleepUnlessCancelled(uint32_t ms, const std::atomic<bool>& cancel) override {
+        if (cancel)
+            return false;
+        Sleep(ms);
+        return !cancel;
     }
     int64_t NowSeconds() override { return inner.NowSeconds(); }
     FakeClock inner;
@@ -47,7 +54,8 @@ public:
 std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> out(n);
-    for (auto& b : out) b = static_cast<uint8_t>(rng());
+    for (auto& b : out)
+        b = static_cast<uint8_t>(rng());
     return out;
 }
 
@@ -118,11 +126,10 @@ TEST_F(ApCheckTest, DloadModelUploadsTheHexProgrammerAndPasses) {
     UseModel(kDloadModel, false);
     StartBoard(1);
     ASSERT_EQ(RunApCheck(bench_, kPort), 0);
-    EXPECT_EQ(view_.Lines(), (std::vector<std::string>{
-                                 "======== AP CHECK START\n",
-                                 "Waiting for the device to connect in flash prg\n",
-                                 "Connected to flash programmer\n", "AP CHECK = pass\n",
-                                 "======== END\n", "\n"}));
+    EXPECT_EQ(view_.Lines(),
+              (std::vector<std::string>{
+                  "======== AP CHECK START\n", "Waiting for the device to connect in flash prg\n",
+                  "Connected to flash programmer\n", "AP CHECK = pass\n", "======== END\n", "\n"}));
     EXPECT_EQ(view_.Result(ResultBox::kAp), "PASS");
     EXPECT_EQ(board_->ReadMemory(0x10000, programmer_.size()), programmer_);
     EXPECT_TRUE(InMode(sim::BoardMode::kProgrammer));
@@ -187,16 +194,17 @@ TEST_F(ApCheckTest, DdrWaitPollsThePortOnOneLiveLineUntilTheBoardIsBack) {
     UseModel(kDloadModel, false);
     bench_.state.ddrWaiting = true;
     bench_.state.logLineCount = 3;
-    for (int i = 0; i < 3; ++i) view_.InsertLogLine(i, "earlier\n");
+    for (int i = 0; i < 3; ++i)
+        view_.InsertLogLine(i, "earlier\n");
     clock_.cuePoll = 3;
     clock_.cue = [this] { StartBoard(1); };
     ASSERT_EQ(RunApCheck(bench_, kPort), 0);
     // 0, 1, 1 minutes on the same line; then the reconnect lines, no start line, no pass block.
-    EXPECT_EQ(view_.Lines(), (std::vector<std::string>{
-                                 "earlier\n", "earlier\n", "earlier\n",
-                                 "Elapsed time for DDR test : 1min\n",
-                                 "Waiting for the device to connect in flash prg\n",
-                                 "Connected to flash programmer\n"}));
+    EXPECT_EQ(view_.Lines(),
+              (std::vector<std::string>{"earlier\n", "earlier\n", "earlier\n",
+                                        "Elapsed time for DDR test : 1min\n",
+                                        "Waiting for the device to connect in flash prg\n",
+                                        "Connected to flash programmer\n"}));
     EXPECT_EQ(clock_.polls, 3);
     EXPECT_EQ(view_.Result(ResultBox::kAp), "");
 }
@@ -223,10 +231,10 @@ TEST_F(ApCheckTest, DdrApCheckUsesSaharaOnAnyModelWithoutHandshake) {
     ASSERT_EQ(RunDdrApCheck(bench_, kPort), 0);
     ASSERT_TRUE(InMode(sim::BoardMode::kDdrDebug));
     EXPECT_EQ(board_->SaharaImage(), programmer_);
-    EXPECT_EQ(view_.Lines(), (std::vector<std::string>{
-                                 "======== AP CHECK START\n",
-                                 "Waiting for the device to connect in flash prg\n",
-                                 "AP CHECK = pass\n", "======== END\n", "\n"}));
+    EXPECT_EQ(view_.Lines(),
+              (std::vector<std::string>{"======== AP CHECK START\n",
+                                        "Waiting for the device to connect in flash prg\n",
+                                        "AP CHECK = pass\n", "======== END\n", "\n"}));
     EXPECT_FALSE(bench_.state.session.sectorAddressing);
 }
 

@@ -93,6 +93,24 @@ protected:
         ASSERT_EQ(StartRun(bench), 0);
         JoinWorker(bench);
         EXPECT_FALSE(RunInProgress(bench));
+        ExpectRecordMatchesTheDisplay();
+    }
+
+    // The run's record tells what the operator saw: the ending the log shows last and the texts
+    // of the three boxes.
+    void ExpectRecordMatchesTheDisplay() {
+        const RunRecord& record = bench.state.record;
+        RunEnding shown = RunEnding::kNone;
+        for (const std::string& line : view.Lines()) {
+            if (line == "Test Completed !!\n")
+                shown = RunEnding::kCompleted;
+            if (line == "TEST aborted!!\n")
+                shown = RunEnding::kAborted;
+        }
+        EXPECT_EQ(record.ending, shown);
+        for (ResultBox box : {ResultBox::kAp, ResultBox::kEmmc, ResultBox::kSdram}) {
+            EXPECT_EQ(record.Box(box), view.Result(box));
+        }
     }
 
     // The model line and the empty line, then `body`, then the elapsed-time line.

@@ -128,7 +128,7 @@ TEST_F(WorkerTest, RunningIsSetBeforeTheWorkersFirstLine) {
     ASSERT_EQ(StartRun(bench), 0);
     ASSERT_TRUE(view.WaitUntilHeld(5s));
     EXPECT_TRUE(bench.state.running);
-    EXPECT_EQ(StartRun(bench), kStartRunInProgress);
+    EXPECT_EQ(StartRun(bench), kErrorBusy);
     view.Release();
     JoinWorker(bench);
     EXPECT_EQ(view.CountLines("Test Completed !!\n"), 1);
@@ -147,7 +147,7 @@ TEST_F(WorkerTest, StartDuringTheWorkersTailWaitsForItsLastStep) {
     RunSelections second = Select("Tamsin (APQ8064)");
     EXPECT_EQ(PrepareRun(bench, second, kPort), kPrepareRunInProgress);
     EXPECT_EQ(PrepareRunMessage(kPrepareRunInProgress), kTestInProgressMessage);
-    EXPECT_EQ(StartRun(bench), kStartRunInProgress);
+    EXPECT_EQ(StartRun(bench), kErrorBusy);
     EXPECT_EQ(bench.state.model, "Corvin (MSM8974)");  // nothing of the new run was stored
     EXPECT_EQ(bench.state.programList.count, 1);
 
@@ -165,6 +165,38 @@ TEST_F(WorkerTest, StartDuringTheWorkersTailWaitsForItsLastStep) {
     JoinWorker(bench);
     EXPECT_EQ(view.Lines(),
               RunLog("Tamsin (APQ8064)", Concat({kApSection, {"Test Completed !!\n"}})));
+}
+
+TEST_F(WorkerTest, CancelDuringTheDdrWaitEndsTheRunAsAborted) {
+    clock.onSleep = [this] { CancelRun(bench); };  // the operator presses Cancel meanwhile
+    Run(TwoPhase());
+    EXPECT_EQ(view.Lines(),
+              RunLog("Corvin (MSM8974)",
+                     Concat({kApSection,
+                             {"[sdram phase 1]\n", "Device Reset!!\n", "Waiting for DDR test....\n",
+                              "Test cancelled by the operator\n", "TEST aborted!!\n"}}),
+                     "0 hours 0 minutes 15 seconds"));
+    EXPECT_EQ(bench.state.record.ending, RunEnding::kAborted);
+    EXPECT_TRUE(bench.state.record.cancelled);
+    EXPECT_FALSE(bench.state.ddrWaiting);
+    EXPECT_EQ(steps.CallCount("RunApCheck"), 1);  // no second pass
+    EXPECT_TRUE(view.Messages().empty());
+
+    // The next run starts afresh: the cancel was for the last run only.
+    clock.onSleep = nullptr;
+    Run(Select("Corvin (MSM8974)"));
+    EXPECT_EQ(bench.state.record.ending, RunEnding::kCompleted);
+    EXPECT_FALSE(bench.state.record.cancelled);
+}
+
+TEST_F(WorkerTest, RefusedSelectionsAreRecordedAsRefused) {
+    Run(Select("Corvin (MSM8974)"));
+    RunSelections none = Select("Corvin (MSM8974)");
+    none.apCheck = false;
+    none.targetDir.clear();
+    EXPECT_EQ(PrepareRun(bench, none, kPort), kPrepareNoTest);
+    EXPECT_EQ(bench.state.record.ending, RunEnding::kRefused);
+    EXPECT_EQ(bench.state.record.Box(ResultBox::kAp), kResultNotTested);  // the last run's gone
 }
 
 TEST_F(WorkerTest, LiveLineIsReplacedInPlaceUntilKept) {

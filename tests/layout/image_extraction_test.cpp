@@ -161,8 +161,8 @@ TEST_F(ExtractionTest, RefusedTablesWriteNothing) {
     };
     std::vector<Case> cases;
     const std::pair<std::string, std::string> unsafe[] = {
-        {"", ""},         {".", "."},     {"..", ".."},   {"../escape", "../escape"},
-        {"/abs", "/abs"}, {"a/b", "a/b"}, {"a\\b", "a\\b"}, {"tab\tname", "tab\\x09name"},
+        {"", ""},           {".", "."},     {"..", ".."},     {"../escape", "../escape"},
+        {"/abs", "/abs"},   {"a/b", "a/b"}, {"a\\b", "a\\b"}, {"tab\tname", "tab\\x09name"},
         {"x\x7F", "x\\x7F"}};
     for (const auto& [name, shown] : unsafe) {
         cases.push_back({TestImage{{{1, 1, "good"}, {2, 1, name}}},
@@ -198,7 +198,8 @@ TEST_F(ExtractionTest, RefusedTablesWriteNothing) {
 TEST_F(ExtractionTest, RecordTableMustEndBy0x4000) {
     TestImage image;
     for (int i = 0; i < 510; ++i) {
-        image.records.push_back({static_cast<uint32_t>(i), 0, std::string("p").append(std::to_string(i))});
+        image.records.push_back(
+            {static_cast<uint32_t>(i), 0, std::string("p").append(std::to_string(i))});
     }
     ASSERT_EQ(Extract(image), kErrorSuccess);  // 510 records and the terminator fill the table
     EXPECT_EQ(LoadIndex().imagePartitionCount, 510u);

@@ -31,7 +31,8 @@ void WriteAt(int fd, uint64_t offset, const std::string& bytes) {
 std::string NameTable(const TestImage& image, bool decoy) {
     std::string table(image.records.size() * 32, '\0');
     for (size_t i = 0; i < image.records.size(); ++i) {
-        const std::string name = decoy ? std::string("decoy").append(std::to_string(i)) : image.records[i].name;
+        const std::string name =
+            decoy ? std::string("decoy").append(std::to_string(i)) : image.records[i].name;
         std::copy_n(name.begin(), std::min<size_t>(name.size(), 32), table.begin() + i * 32);
     }
     return table;

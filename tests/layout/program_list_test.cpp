@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <sstream>
 #include <string>
 
@@ -171,14 +172,22 @@ TEST_P(RealRawprogramTest, LoadsEveryCompleteProgram) {
     EXPECT_EQ(console.str(), "");
 }
 
-// Counts from testdata/rawprogram/SOURCES.md ("All 4" and the empty filenames).
+// Counts from tests/data/rawprogram/SOURCES.md ("All 4" and the empty filenames).
 INSTANTIATE_TEST_SUITE_P(Testdata, RealRawprogramTest,
                          ::testing::Values(RealFile{"msm8974-funsafe-math.xml", 31, 11},
                                            RealFile{"msm8610-aravindvnair99.xml", 36, 0},
                                            RealFile{"msm8917-tadit7.xml", 65, 39},
                                            RealFile{"msm8939-eerenyeager.xml", 31, 22},
                                            RealFile{"msm8909-philcodeex.xml", 42, 0},
-                                           RealFile{"msm89xx-kubiko.xml", 31, 11}));
+                                           RealFile{"msm89xx-kubiko.xml", 31, 11}),
+                         [](const ::testing::TestParamInfo<RealFile>& info) {
+                             // Named by file, so a test keeps its name from build to build.
+                             std::string name = info.param.name;
+                             for (char& c : name) {
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             }
+                             return name;
+                         });
 
 }  // namespace
 }  // namespace veltrix

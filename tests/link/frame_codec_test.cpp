@@ -1,11 +1,11 @@
-#include "link/frame_codec.h"
+#include "link/framing/frame_codec.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "link/fcs.h"
+#include "link/framing/fcs.h"
 
 namespace veltrix {
 namespace {
@@ -40,7 +40,8 @@ TEST(FrameCollector, ReportsFullWithoutOverrun) {
 // transact_model_test.
 uint16_t ReferenceFcs(const Bytes& body) {
     uint16_t fcs = 0xFFFF;
-    for (uint8_t b : body) fcs = static_cast<uint16_t>((fcs >> 8) ^ FcsTable()[(fcs ^ b) & 0xFF]);
+    for (uint8_t b : body)
+        fcs = static_cast<uint16_t>((fcs >> 8) ^ FcsTable()[(fcs ^ b) & 0xFF]);
     return static_cast<uint16_t>(fcs ^ 0xFFFF);
 }
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/frame_codec.h"
+#include "link/framing/frame_codec.h"
 #include "link/serial_link.h"
 #include "tests/support/pty_pair.h"
 

@@ -3,9 +3,11 @@
 #include <stdlib.h>
 #include <termios.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
-#include "link/port_names.h"
+#include "link/framing/port_names.h"
 #include "tests/link/link_test_util.h"
 
 namespace veltrix::testing {
@@ -49,7 +51,7 @@ TEST_F(ClosedLink, MissingOrUnfitPortsGiveTheFailedOpensCode) {
     } const cases[] = {
         {4242, kErrorFileNotFound},  // no link, no /dev/ttyUSB4241
         {9, kErrorFileNotFound},     // a link whose device went away
-        {8, ENOTTY},                 // not a terminal: refused, not half-opened
+        {8, kErrorIoDevice},         // not a terminal: refused, not half-opened
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port);
@@ -158,6 +160,23 @@ TEST_F(LinkOverPty, WriteIsBoundedByTheTimeout) {
     EXPECT_EQ(WriteRaw(link, lots.data(), static_cast<int>(lots.size())), kErrorSemTimeout);
 }
 
+TEST_F(LinkOverPty, CancelEndsALongWaitPromptly) {
+    // The DDR-debug image may take ten minutes to answer; the operator must not wait for it.
+    SetLinkTimeout(link, 600000);
+    std::thread canceller([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        link.cancel = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    Bytes reply(8);
+    int length = 8;
+    EXPECT_EQ(Transact(Bytes{0x06}.data(), 1, link, reply.data(), length), kErrorOperationAborted);
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    uint8_t buffer[4];
+    EXPECT_EQ(ReadRaw(link, buffer, 4), 0);  // and every later wait, until the owner clears it
+}
+
 TEST(SerialPortHangUp, ABoardThatGoesAwayIsAnError) {
     PtyPair pty(7);
     int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -173,7 +192,8 @@ TEST(SerialPortHangUp, ABoardThatGoesAwayIsAnError) {
     ::close(master);
     Bytes reply(8);
     int length = 8;
-    EXPECT_EQ(Transact(Bytes{0x06}.data(), 1, link, reply.data(), length), kErrorPortHangUp);
+    EXPECT_EQ(Transact(Bytes{0x06}.data(), 1, link, reply.data(), length),
+              kErrorDeviceNotConnected);
     uint8_t buffer[4];
     EXPECT_EQ(ReadRaw(link, buffer, 4), 0);
     EXPECT_NE(console.str().find("Serial read failed"), std::string::npos);
@@ -186,7 +206,7 @@ TEST(SerialPortHangUp, ABoardThatGoesAwayIsAnError) {
 namespace veltrix::testing {
 namespace {
 
-// A port whose calls fail with set codes: the link must pass them through untouched.
+// A port whose calls fail with set codes: the link must pass them through untouched and say why.
 class FailingPort final : public SerialPort {
 public:
     FailingPort(int writeCode, int readCode) : writeCode_(writeCode), readCode_(readCode) {}
@@ -204,13 +224,15 @@ public:
             buffer[0] = 0x7E;
             buffer[1] = 0x02;
             *got = 2;
-            readCode_ = 995;
+            readCode_ = kErrorDeviceNotConnected;
             return 0;
         }
         return readCode_;
     }
     int Write(const uint8_t*, size_t) override { return writeCode_; }
     void Purge() override {}
+    void WatchCancel(const std::atomic<bool>*) override {}
+    std::string LastErrorText() const override { return "what the system said"; }
     int reads = 0;
 
 private:
@@ -225,9 +247,15 @@ TEST(LinkErrors, SystemCodesPassThrough) {
         int readCode;
         int expected;
         int reads;
-    } const cases[] = {{29, 0, 29, 0}, {0, 5, 5, 1}, {0, 0, 995, 2}};
+        const char* line;
+    } const cases[] = {
+        {kErrorSemTimeout, 0, kErrorSemTimeout, 0, "Serial write failed: what the system said\n"},
+        {0, kErrorIoDevice, kErrorIoDevice, 1, "Serial read failed: what the system said\n"},
+        {0, 0, kErrorDeviceNotConnected, 2, "Serial read failed: what the system said\n"}};
     for (const Case& c : cases) {
         SerialLink link;
+        std::ostringstream console;
+        link.console = &console;
         FailingPort* port = nullptr;
         link.portFactory = [&] {
             auto p = std::make_unique<FailingPort>(c.writeCode, c.readCode);
@@ -240,6 +268,7 @@ TEST(LinkErrors, SystemCodesPassThrough) {
         EXPECT_EQ(Transact(Bytes{0x06}.data(), 1, link, reply.data(), length), c.expected);
         EXPECT_EQ(length, 8);
         EXPECT_EQ(port->reads, c.reads);
+        EXPECT_EQ(console.str(), c.line);
     }
 }
 

@@ -9,7 +9,7 @@
 #include <deque>
 #include <sstream>
 
-#include "link/frame_codec.h"
+#include "link/framing/frame_codec.h"
 #include "link/serial_link.h"
 
 namespace veltrix {
@@ -39,6 +39,8 @@ public:
     }
     int Write(const uint8_t*, size_t) override { return 0; }
     void Purge() override {}
+    void WatchCancel(const std::atomic<bool>*) override {}
+    std::string LastErrorText() const override { return {}; }
 
 private:
     Bytes stream_;

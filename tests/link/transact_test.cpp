@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "link/fcs.h"
+#include "link/framing/fcs.h"
 #include "tests/link/link_test_util.h"
 
 namespace veltrix::testing {

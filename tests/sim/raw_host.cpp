@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "link/frame_codec.h"
+#include "link/framing/frame_codec.h"
 #include "tests/support/raw_fd.h"
 
 namespace veltrix::sim::testing {

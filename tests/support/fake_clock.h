@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -19,6 +20,21 @@ public:
         sleeps_.push_back(ms);
         nowMs_ += ms;
     }
+    // One recorded wait; a cancel that comes while it "runs" (from OnSleep) ends it.
+    bool SleepUnlessCancelled(uint32_t ms, const std::atomic<bool>& cancel) override {
+        if (cancel) {
+            return false;
+        }
+        Sleep(ms);
+        if (onSleep) {
+            onSleep();
+        }
+        return !cancel;
+    }
+    // Called after every cancellable wait, on the waiting thread (a test's stand-in for what
+    // happens meanwhile, such as the operator pressing Cancel).
+    std::function<void()> onSleep;
+
     int64_t NowSeconds() override {
         std::lock_guard lock(mutex_);
         return nowMs_ / 1000;

@@ -41,8 +41,10 @@ PtyPair::~PtyPair() {
     }
     std::error_code ec;
     fs::remove_all(portsFolder_, ec);
-    if (slaveKeeper_ >= 0) close(slaveKeeper_);
-    if (master_ >= 0) close(master_);
+    if (slaveKeeper_ >= 0)
+        close(slaveKeeper_);
+    if (master_ >= 0)
+        close(master_);
 }
 
 void PtyPair::Write(const std::vector<uint8_t>& bytes) {

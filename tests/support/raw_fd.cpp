@@ -80,8 +80,8 @@ std::vector<uint8_t> ReadRawFrame(int fd, int timeoutMs) {
     for (;;) {
         uint8_t b;
         if (::read(fd, &b, 1) == 1) {
-            const bool onlyFlags = std::all_of(out.begin(), out.end(),
-                                               [](uint8_t x) { return x == kFlag; });
+            const bool onlyFlags =
+                std::all_of(out.begin(), out.end(), [](uint8_t x) { return x == kFlag; });
             out.push_back(b);
             if (b == kFlag && !onlyFlags) {
                 return out;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "link/frame_codec.h"
+#include "link/framing/frame_codec.h"
 
 namespace veltrix::testing {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/text_format.h"
 #include "diag/workbench.h"
-#include "link/text_format.h"
 
 namespace veltrix::testing {
 namespace {

@@ -13,7 +13,6 @@
 #include "tests/layout/layout_test_support.h"
 #include "tests/support/scripted_steps.h"
 #include "tests/ui/dialog_fixture.h"
-#include "ui/cancel_run_stub.h"
 
 namespace veltrix::testing {
 namespace {
@@ -175,12 +174,9 @@ TEST_F(DialogRunTest, WorkerOutputReachesTheWindowInOrder) {
 }
 
 TEST_F(DialogRunTest, StopCancelsARunAndTheWindowStaysUsable) {
-    if (kCancelRunIsStub) {
-        GTEST_SKIP() << "the engine's cancel has not landed yet";
-    }
+    // An AP check that waits for a board as long as the run lets it.
     steps.Answer("RunApCheck", [](Workbench& bench) -> int64_t {
-        bench.clock.Sleep(60000);
-        return 0;
+        return RunWait(bench, 60000) ? 0 : kErrorOperationAborted;
     });
     OpenForApCheck(&steps);
     dialog->OnStart();
@@ -194,12 +190,9 @@ TEST_F(DialogRunTest, StopCancelsARunAndTheWindowStaysUsable) {
 }
 
 TEST_F(DialogRunTest, ClosingDuringARunCancelsItAndSavesTheSettings) {
-    if (kCancelRunIsStub) {
-        GTEST_SKIP() << "the engine's cancel has not landed yet";
-    }
+    // An AP check that waits for a board as long as the run lets it.
     steps.Answer("RunApCheck", [](Workbench& bench) -> int64_t {
-        bench.clock.Sleep(60000);
-        return 0;
+        return RunWait(bench, 60000) ? 0 : kErrorOperationAborted;
     });
     OpenForApCheck(&steps);
     dialog->OnStart();

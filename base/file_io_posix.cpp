@@ -1,4 +1,4 @@
-#include "layout/file_io.h"
+// File I/O on POSIX systems: file descriptors, holes for runs of zero bytes, and in-kernel copies.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "base/file_io.h"
+#include "base/result_codes.h"
+#include "base/system_error.h"
 
 namespace veltrix {
 namespace {
@@ -22,20 +26,43 @@ bool IsAllZero(const uint8_t* bytes, size_t count) {
 
 }  // namespace
 
+std::FILE* OpenCFile(const std::filesystem::path& path, const char* mode) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), mode);
+}
+
 InputFile::~InputFile() {
     Close();
 }
 
+int InputFile::Fail(int systemError) {
+    error_ = ResultFromErrno(systemError);
+    errorText_ = SystemErrorText(systemError);
+    return error_;
+}
+
+bool InputFile::IsOpen() const {
+    return fd_ >= 0;
+}
+
 int InputFile::Open(const std::filesystem::path& path) {
     Close();
+    error_ = 0;
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    error_ = fd_ < 0 ? errno : 0;
-    return error_;
+    if (fd_ < 0) {
+        return Fail(errno);
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        Close();
+        return Fail(EISDIR);
+    }
+    return 0;
 }
 
 long long InputFile::ReadFull(void* buffer, size_t count) {
     if (fd_ < 0) {
-        error_ = EBADF;
+        Fail(EBADF);
         return -1;
     }
     auto* bytes = static_cast<uint8_t*>(buffer);
@@ -46,7 +73,7 @@ long long InputFile::ReadFull(void* buffer, size_t count) {
             continue;
         }
         if (got < 0) {
-            error_ = errno;
+            Fail(errno);
             return -1;
         }
         if (got == 0) {
@@ -68,6 +95,15 @@ OutputFile::~OutputFile() {
     Discard();
 }
 
+int OutputFile::Fail(int systemError) {
+    errorText_ = SystemErrorText(systemError);
+    return ResultFromErrno(systemError);
+}
+
+bool OutputFile::IsOpen() const {
+    return fd_ >= 0;
+}
+
 int OutputFile::Create(const std::filesystem::path& path) {
     Discard();
     path_ = path;
@@ -76,9 +112,8 @@ int OutputFile::Create(const std::filesystem::path& path) {
     length_ = 0;
     fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
     if (fd_ < 0) {
-        const int error = errno;
         tempPath_.clear();  // not ours to remove
-        return error;
+        return Fail(errno);
     }
     return 0;
 }
@@ -96,7 +131,7 @@ int OutputFile::Write(const void* data, size_t count) {
             continue;
         }
         if (put <= 0) {
-            return put < 0 ? errno : EIO;
+            return Fail(put < 0 ? errno : EIO);
         }
         done += static_cast<size_t>(put);
     }
@@ -106,7 +141,7 @@ int OutputFile::Write(const void* data, size_t count) {
 
 int OutputFile::AppendZeros(uint64_t count) {
     if (fd_ < 0) {
-        return EBADF;
+        return Fail(EBADF);
     }
     length_ += count;
     return 0;
@@ -131,24 +166,24 @@ size_t OutputFile::CopyFrom(InputFile& input, size_t count) {
 
 int OutputFile::Commit(bool sync) {
     if (fd_ < 0) {
-        return EBADF;
+        return Fail(EBADF);
     }
-    int error = 0;
+    int code = 0;
     if (::ftruncate(fd_, static_cast<off_t>(length_)) != 0 || (sync && ::fsync(fd_) != 0)) {
-        error = errno;
+        code = Fail(errno);
     }
-    if (::close(fd_) != 0 && error == 0) {
-        error = errno;
+    if (::close(fd_) != 0 && code == 0) {
+        code = Fail(errno);
     }
     fd_ = -1;
-    if (error == 0 && std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
-        error = errno;
+    if (code == 0 && std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+        code = Fail(errno);
     }
-    if (error != 0) {
+    if (code != 0) {
         ::unlink(tempPath_.c_str());
     }
     tempPath_.clear();
-    return error;
+    return code;
 }
 
 void OutputFile::Discard() {
@@ -160,10 +195,6 @@ void OutputFile::Discard() {
         ::unlink(tempPath_.c_str());
         tempPath_.clear();
     }
-}
-
-std::string ErrorText(int error) {
-    return std::strerror(error);
 }
 
 }  // namespace veltrix

@@ -1,9 +1,9 @@
-#include "link/frame_codec.h"
+#include "link/framing/frame_codec.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "link/fcs.h"
+#include "link/framing/fcs.h"
 
 namespace veltrix {
 namespace {
@@ -22,7 +22,9 @@ inline uint64_t Load8(const uint8_t* p) {
     return w;
 }
 
-inline void Store8(uint8_t* p, uint64_t w) { std::memcpy(p, &w, sizeof w); }
+inline void Store8(uint8_t* p, uint64_t w) {
+    std::memcpy(p, &w, sizeof w);
+}
 
 inline uint8_t* PutEscaped(uint8_t* out, uint8_t byte) {
     if (byte == kFrameFlag || byte == kFrameEscape) {

@@ -1,4 +1,4 @@
-#include "link/port_names.h"
+#include "link/framing/port_names.h"
 
 #include <cstdlib>
 #include <string>

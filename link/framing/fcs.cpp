@@ -1,4 +1,4 @@
-#include "link/fcs.h"
+#include "link/framing/fcs.h"
 
 namespace veltrix {
 namespace {
@@ -42,7 +42,9 @@ constexpr SliceTables kSlice = MakeSlices();
 
 }  // namespace
 
-const std::array<uint16_t, 256>& FcsTable() { return kTable; }
+const std::array<uint16_t, 256>& FcsTable() {
+    return kTable;
+}
 
 uint16_t FcsUpdate(uint16_t fcs, std::span<const uint8_t> bytes) {
     const uint8_t* p = bytes.data();
