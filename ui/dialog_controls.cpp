@@ -39,6 +39,10 @@ QLineEdit* MakeDisplay(QWidget* parent) {
 QLineEdit* MakeResultBox(QWidget* parent) {
     auto* box = MakeDisplay(parent);
     box->setAlignment(Qt::AlignCenter);
+    // A result box has the dialog's background; only its text colour speaks.
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    box->setPalette(palette);
     QFont font = box->font();
     font.setBold(true);
     box->setFont(font);

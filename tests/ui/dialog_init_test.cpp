@@ -148,8 +148,9 @@ TEST_F(DialogTest, ResultBoxColourFollowsItsText) {
     dialog->SetResultBox(ResultBox::kAp, "N/T");
     EXPECT_EQ(c.apResult->text(), "N/T");
     EXPECT_EQ(c.apResult->palette().color(QPalette::Text), normal);
-    EXPECT_EQ(c.apResult->palette().color(QPalette::Base),
-              c.sdramResult->palette().color(QPalette::Base));
+    for (const QLineEdit* box : {c.apResult, c.emmcResult, c.sdramResult}) {
+        EXPECT_EQ(box->palette().color(QPalette::Base), dialog->palette().color(QPalette::Window));
+    }
 }
 
 TEST_F(DialogTest, PartitionCombosLoadOnFirstDropDownAndFillOnTheNext) {
