@@ -116,6 +116,7 @@ int DumpPartition(Workbench& bench, PartitionSpan span, std::string_view name,
         const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
         return DumpFailed(bench, name, path, "write", dump.errorText(), at);
     }
+    bench.state.record.dumpFiles.push_back(path);
     return kErrorSuccess;
 }
 

@@ -61,6 +61,8 @@ TEST_F(EmmcRun, DumpReadsEverySectorIntoAFileEqualToTheFlash) {
     EXPECT_EQ(Reads(Requests(0x03)),
               (std::vector<std::pair<uint32_t, uint32_t>>{{100, 512}, {101, 512}, {102, 512}}));
     EXPECT_EQ(ReadFile(DumpFolder() / (label + ".dump")), content);
+    EXPECT_EQ(bench.state.record.dumpFiles,
+              (std::vector<fs::path>{DumpFolder() / (label + ".dump")}));
     EXPECT_EQ(ReadFlash(100, 3), content);
     EXPECT_FALSE(fs::exists(DumpFolder() / (label + ".dump.tmp")));
     EXPECT_EQ(view.Statuses(),
@@ -219,6 +221,7 @@ TEST_F(EmmcRun, DumpThatCannotBeCreatedOrWrittenFailsAndLeavesNoCompleteLookingF
     EXPECT_EQ(full[1], "boot partition 0x64 read FAIL !!\n");
     EXPECT_EQ(ReadFile(dump), Bytes(100, 1));
     EXPECT_FALSE(fs::exists(dump.string() + ".tmp"));
+    EXPECT_TRUE(bench.state.record.dumpFiles.empty());
 }
 
 // Sector counts of 4 GiB and more, sector numbers near the 32-bit end, and empty partitions.
@@ -272,7 +275,7 @@ TEST_F(EmmcRun, CancelStopsALongDumpPromptlyAsAnAbortedRun) {
     EXPECT_TRUE(bench.state.record.cancelled);
     EXPECT_EQ(bench.state.record.ending, RunEnding::kAborted);
     EXPECT_EQ(view.Result(ResultBox::kEmmc), "N/T");  // a cancel says nothing about the flash
-    EXPECT_EQ(TestLines(), (Lines{"TEST aborted!!\n", "Test cancelled by the operator\n"}));
+    EXPECT_EQ(TestLines(), (Lines{"Test cancelled by the operator\n", "TEST aborted!!\n"}));
     EXPECT_FALSE(fs::exists(DumpFolder() / "big.dump"));
     EXPECT_FALSE(fs::exists(DumpFolder() / "big.dump.tmp"));
 }
