@@ -3,6 +3,8 @@
 #include <ostream>
 
 #include "diag/ap_check.h"
+#include "diag/boot_restore.h"
+#include "diag/emmc_test.h"
 #include "diag/workbench.h"
 #include "layout/program_list.h"
 #include "link/serial_link.h"
@@ -42,12 +44,12 @@ int64_t DeviceSteps::GetPhysicalPartitionInfo(Workbench& bench) {
     return veltrix::GetPhysicalPartitionInfo(bench.state.session);
 }
 
-int DeviceSteps::RunEmmcTest(Workbench& bench, int) {
-    return Absent(bench, "RunEmmcTest");
+int DeviceSteps::RunEmmcTest(Workbench& bench, int emmcOption) {
+    return veltrix::RunEmmcTest(bench, emmcOption);
 }
 
-int DeviceSteps::WriteBootImages(Workbench& bench, const std::string&) {
-    return Absent(bench, "WriteBootImages");
+int DeviceSteps::WriteBootImages(Workbench& bench, const std::string& label) {
+    return veltrix::WriteBootImages(bench, label);
 }
 
 int DeviceSteps::RunSdramImageTest(Workbench& bench) {

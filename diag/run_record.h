@@ -3,7 +3,9 @@
 // an exit status, a summary, a stored run record), never their own log text.
 
 #include <array>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "diag/run_view.h"
 
@@ -22,9 +24,13 @@ struct RunRecord {
     bool cancelled = false;
     // The texts of the AP, EMMC and SDRAM boxes, indexed by ResultBox.
     std::array<std::string, 3> boxes{kResultNotTested, kResultNotTested, kResultNotTested};
+    // The PMIC step ran and failed (its lines stay in the log; no box shows it).
+    bool pmicFailed = false;
+    // Every dump file the run completed, in the order written.
+    std::vector<std::filesystem::path> dumpFiles;
 
     const std::string& Box(ResultBox box) const { return boxes[static_cast<size_t>(box)]; }
-    // A completed run none of whose boxes says "FAIL".
+    // A completed run none of whose boxes says "FAIL" and whose PMIC step did not fail.
     bool Passed() const;
 };
 

@@ -87,11 +87,19 @@ int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& sessio
     std::FILE* file = OpenCFile(path, "rb");
     if (file == nullptr) {
         WriteConsole(*session.link, Format("Filename not found %s\n", path.string().c_str()));
-        return kErrorInvalidHandle;
+        return kErrorFileNotFound;
     }
     const int result = StreamWriteFromHandle(address, session, file);
     std::fclose(file);
     return result;
+}
+
+int StreamWriteData(uint32_t address, ProgrammerSession& session, std::span<const uint8_t> data) {
+    if (data.size() > kStreamWriteChunk || session.link == nullptr) {
+        return kErrorWriteFault;
+    }
+    return WriteChunk(*session.link, BuildStreamWriteRequest(address, data)) ? kErrorSuccess
+                                                                             : kErrorWriteFault;
 }
 
 int StreamWriteBlock(int length, uint32_t address, ProgrammerSession& session,

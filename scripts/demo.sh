@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # A bench session against the simulated board, no hardware needed: installs what is missing,
 # builds, prepares a model folder and a total binary image, starts veltrix-sim on a private
-# port, splits the image and runs the tests the build supplies through veltrix-cli.
+# port, splits the image and runs the tests the build supplies through veltrix-cli; with --gui
+# it opens the window (veltrix) on that bench instead, and cleans up when the window closes.
+# Usage: scripts/demo.sh [--gui]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+gui=0
+[ "${1:-}" = "--gui" ] && gui=1
 
 scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target veltrix-cli veltrix-sim
+targets=(veltrix-cli veltrix-sim)
+[ "$gui" = 1 ] && targets+=(veltrix)
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@]}"
 cli="$root/build/cli/veltrix-cli"
 sim="$root/build/sim/veltrix-sim"
 
@@ -61,10 +67,41 @@ echo "== Simulated board on COM $port"
 sim_pid=$!
 for _ in $(seq 1 100); do [ -e "$VELTRIX_PORTS/COM$port" ] && break; sleep 0.05; done
 
+if [ "$gui" = 1 ]; then
+    echo
+    echo "== The window: choose AP Chipset \"$model\", Com Port $port, Target Dir (..)"
+    echo "   $bench/target, tick the tests and press START. Close the window to end the demo."
+    (cd "$bench" && "$root/build/app/veltrix")
+    exit 0
+fi
+
 echo
 echo "== AP check on \"$model\""
 status=0
 "$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
     --ap-check --summary || status=$?
+echo "veltrix-cli exit status: $status"
+[ "$status" = 0 ] || exit "$status"
+
+# After a completed run the board resets: its port is back in download mode a moment later.
+wait_board() { sleep 0.2; for _ in $(seq 1 100); do [ -e "$VELTRIX_PORTS/COM$port" ] && break; sleep 0.05; done; }
+
+echo
+echo "== Boot-image restore of the model's boot partitions"
+wait_board
+"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
+    --restore --summary || status=$?
+[ "$status" = 0 ] || exit "$status"
+
+echo
+echo "== eMMC test: dump of the restored \"sbl2\", then Read/Write of it"
+wait_board
+"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
+    --emmc --dump --option "Read only" --partition sbl2 --summary || status=$?
+[ "$status" = 0 ] || exit "$status"
+cmp "$folder/dump/sbl2.dump" "$bench/target/sbl2.mbn" && echo "sbl2.dump equals sbl2.mbn"
+wait_board
+"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
+    --emmc --option "Read/Write" --partition sbl2 --summary || status=$?
 echo "veltrix-cli exit status: $status"
 exit "$status"

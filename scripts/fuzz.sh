@@ -14,7 +14,7 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVELTRIX_FUZZ=ON -DVELTRIX_BUILD_TESTS=OFF -DVELTRIX_WERROR=ON > /dev/null
+    -DVELTRIX_FUZZ=ON -DVELTRIX_BUILD_TESTS=OFF -DVELTRIX_BUILD_GUI=OFF -DVELTRIX_WERROR=ON > /dev/null
 cmake --build build-fuzz -j "$(nproc 2>/dev/null || echo 2)" --target veltrix_fuzzers
 
 mkdir -p build-fuzz/artifacts

@@ -61,7 +61,7 @@ TEST_F(StreamWriteTest, LogMessageReplyStopsTheWriteWithItsText) {
 TEST_F(StreamWriteTest, MissingFileIsReportedAndNothingSent) {
     const auto path = tempDir / "absent.mbn";
     board.ExpectQuiet();
-    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 0); }), 6);
+    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 0); }), kErrorFileNotFound);
     EXPECT_EQ(console.str(), "Filename not found " + path.string() + "\n");
 }
 
@@ -78,6 +78,19 @@ TEST_F(StreamWriteTest, BlockIsAlwaysPaddedToOneKilobyte) {
     });
     ASSERT_EQ(board.Frames().size(), 2u);
     EXPECT_EQ(board.Frames()[0].size(), 1029u);
+}
+
+TEST_F(StreamWriteTest, DataWriteSendsExactlyItsBytes) {
+    const Bytes data = Pattern(512);
+    board.Exchange(WriteRequest(0x40, data), {0x08});
+    board.Exchange(WriteRequest(0x41, data), {0x0D, 3, 0, 0, 0});
+    board.ExpectQuiet();
+    RunWithBoard([&] {
+        EXPECT_EQ(StreamWriteData(0x40, session, data), 0);
+        EXPECT_EQ(StreamWriteData(0x41, session, data), 29);
+        EXPECT_EQ(StreamWriteData(0x42, session, Bytes(1025, 1)), 29);  // nothing sent
+        return 0;
+    });
 }
 
 }  // namespace
