@@ -47,11 +47,12 @@ std::string JsonString(std::string_view text) {
 void PrintSummary(const RunCommand& command, const RunRecord& record, int status) {
     std::fprintf(command.summaryOut,
                  "{\"model\":%s,\"port\":%s,\"ending\":\"%s\",\"ap\":%s,\"emmc\":%s,"
-                 "\"sdram\":%s,\"exit\":%d}\n",
+                 "\"sdram\":%s,\"pmic\":%s,\"exit\":%d}\n",
                  JsonString(command.selections.model).c_str(), JsonString(command.comPort).c_str(),
                  RunEndingText(record.ending), JsonString(record.Box(ResultBox::kAp)).c_str(),
                  JsonString(record.Box(ResultBox::kEmmc)).c_str(),
-                 JsonString(record.Box(ResultBox::kSdram)).c_str(), status);
+                 JsonString(record.Box(ResultBox::kSdram)).c_str(), JsonString(record.pmic).c_str(),
+                 status);
     std::fflush(command.summaryOut);
 }
 

@@ -3,6 +3,9 @@
 #include <ostream>
 
 #include "diag/ap_check.h"
+#include "diag/pmic_control.h"
+#include "diag/sdram_level_test.h"
+#include "diag/sdram_test.h"
 #include "diag/workbench.h"
 #include "layout/program_list.h"
 #include "link/serial_link.h"
@@ -51,15 +54,15 @@ int DeviceSteps::WriteBootImages(Workbench& bench, const std::string&) {
 }
 
 int DeviceSteps::RunSdramImageTest(Workbench& bench) {
-    return Absent(bench, "RunSdramImageTest");
+    return veltrix::RunSdramImageTest(bench);
 }
 
-int DeviceSteps::RunSdramLevelTest(Workbench& bench, int) {
-    return Absent(bench, "RunSdramLevelTest");
+int DeviceSteps::RunSdramLevelTest(Workbench& bench, int comPort) {
+    return veltrix::RunSdramLevelTest(bench, comPort);
 }
 
 int DeviceSteps::RunPmicControl(Workbench& bench) {
-    return Absent(bench, "RunPmicControl");
+    return veltrix::RunPmicControl(bench);
 }
 
 int DeviceSteps::LoadProgramList(Workbench& bench, const std::filesystem::path& path) {

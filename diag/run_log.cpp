@@ -29,7 +29,7 @@ void SetResult(Workbench& bench, ResultBox box, std::string_view text) {
 }
 
 bool RunRecord::Passed() const {
-    if (ending != RunEnding::kCompleted) {
+    if (ending != RunEnding::kCompleted || PmicFailed()) {
         return false;
     }
     for (const std::string& box : boxes) {

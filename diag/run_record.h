@@ -22,9 +22,13 @@ struct RunRecord {
     bool cancelled = false;
     // The texts of the AP, EMMC and SDRAM boxes, indexed by ResultBox.
     std::array<std::string, 3> boxes{kResultNotTested, kResultNotTested, kResultNotTested};
+    // PMIC control has no box of its own: "PASS" when its exchanges all succeeded, "FAIL" when
+    // one failed (the run still completes, as the log shows), "N/T" when it did not run.
+    std::string pmic = kResultNotTested;
 
     const std::string& Box(ResultBox box) const { return boxes[static_cast<size_t>(box)]; }
-    // A completed run none of whose boxes says "FAIL".
+    bool PmicFailed() const { return pmic == kResultFail; }
+    // A completed run none of whose boxes says "FAIL" and whose PMIC control did not fail.
     bool Passed() const;
 };
 

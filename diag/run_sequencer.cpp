@@ -71,7 +71,10 @@ void RunPmicBranch(Workbench& bench, int comPort) {
         AbortRun(bench);
         return;
     }
-    bench.steps.RunPmicControl(bench);
+    // The run completes whatever the result; its record keeps a failure, so that it does not
+    // read as passed.
+    const bool pmicPassed = bench.steps.RunPmicControl(bench) == kErrorSuccess;
+    bench.state.record.pmic = pmicPassed ? kResultPass : kResultFail;
     CloseSection(bench);
     CompleteRun(bench);
 }

@@ -87,7 +87,7 @@ int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& sessio
     std::FILE* file = OpenCFile(path, "rb");
     if (file == nullptr) {
         WriteConsole(*session.link, Format("Filename not found %s\n", path.string().c_str()));
-        return kErrorInvalidHandle;
+        return kErrorFileNotFound;
     }
     const int result = StreamWriteFromHandle(address, session, file);
     std::fclose(file);

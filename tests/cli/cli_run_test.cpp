@@ -118,9 +118,24 @@ TEST_F(CliRunTest, PassedApCheckExitsZeroWithSummary) {
         << log;
     EXPECT_EQ(Contents(summary_),
               "{\"model\":\"Tamsin (APQ8064)\",\"port\":\"13\",\"ending\":\"completed\","
-              "\"ap\":\"PASS\",\"emmc\":\"N/T\",\"sdram\":\"N/T\",\"exit\":0}\n");
+              "\"ap\":\"PASS\",\"emmc\":\"N/T\",\"sdram\":\"N/T\",\"pmic\":\"N/T\",\"exit\":0}\n");
     // The completed run closes and resets the board.
     EXPECT_TRUE(board_->WaitUntil([&] { return board_->resets() == 1; }, 5000));
+}
+
+TEST_F(CliRunTest, FailedPmicControlCompletesTheRunButExitsAsFailed) {
+    StartBoard();
+    board_->InjectFault({.kind = sim::FaultKind::kWrongCode, .command = 0x26, .code = 0x0D});
+    command_.selections.pmicOn = true;
+    EXPECT_EQ(Run(), kExitTestFailed);
+    const std::string log = Contents(out_);
+    EXPECT_NE(log.find("PMIC KR0="), std::string::npos) << log;
+    EXPECT_NE(log.find("FAIL to set PMIC on. 13\n======== END\n\nTest Completed !!\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(Contents(summary_).find("\"ending\":\"completed\",\"ap\":\"PASS\",\"emmc\":\"N/T\","
+                                      "\"sdram\":\"N/T\",\"pmic\":\"FAIL\",\"exit\":1}"),
+              std::string::npos);
 }
 
 TEST_F(CliRunTest, AbsentBoardAbortsTheRun) {
@@ -145,7 +160,7 @@ TEST_F(CliRunTest, RefusedSelectionsDoNotStartARun) {
     // Every outcome has its summary line, refused runs included.
     const std::string refused =
         "{\"model\":\"\",\"port\":\"13\",\"ending\":\"refused\",\"ap\":\"N/T\","
-        "\"emmc\":\"N/T\",\"sdram\":\"N/T\",\"exit\":3}\n";
+        "\"emmc\":\"N/T\",\"sdram\":\"N/T\",\"pmic\":\"N/T\",\"exit\":3}\n";
     EXPECT_EQ(Contents(summary_), refused + refused);
 }
 

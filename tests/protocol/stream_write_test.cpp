@@ -61,7 +61,7 @@ TEST_F(StreamWriteTest, LogMessageReplyStopsTheWriteWithItsText) {
 TEST_F(StreamWriteTest, MissingFileIsReportedAndNothingSent) {
     const auto path = tempDir / "absent.mbn";
     board.ExpectQuiet();
-    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 0); }), 6);
+    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 0); }), kErrorFileNotFound);
     EXPECT_EQ(console.str(), "Filename not found " + path.string() + "\n");
 }
 
