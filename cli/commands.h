@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "cli/selections.h"
 #include "cli/terminal_view.h"
 #include "diag/prepare_run.h"
 #include "diag/run_steps.h"
@@ -15,23 +16,30 @@ namespace veltrix::cli {
 
 struct RunCommand {
     RunSelections selections;
-    std::string comPort;             // as typed: read as a decimal number, like the dialog
+    GivenFlags given;                // which options the operator typed
+    std::string comPort;             // as typed
     std::filesystem::path workDir;   // holds the "model" folder
     bool summary = false;            // print a one-line JSON summary at the end
     std::FILE* summaryOut = stdout;  // where the summary goes
+    std::filesystem::path record;    // where the run record goes; empty: none
 };
 
-// A test run as START runs it: the partition index from the target directory, preparation,
-// the worker, and the wait for its end, with the device steps, the clock the run waits on and
-// the sink of the link's diagnostics. The exit status comes from the run's record.
+// A test run as START runs it, after the command line's own checks (selections as the dialog
+// allows them, the files the run needs): the partition index from the target directory,
+// preparation, the worker, and the wait for its end, with the device steps, the clock the run
+// waits on and the sink of the link's diagnostics. Ctrl-C cancels the run. The exit status comes
+// from the run's record; the summary and the run record are written for every outcome.
 int RunTests(const RunCommand& command, TerminalView& view, RunSteps& steps, Clock& clock,
              std::ostream& console);
 
-// Splits a total binary image into DIR.
+// Splits a total binary image into DIR; a failure says why on standard error.
 int ExtractImage(const std::filesystem::path& bin, const std::filesystem::path& dir,
                  TerminalView& view);
 
 // Lists the model texts, one per line, in the order the dialog shows them (sorted).
 int ListModels();
+
+// Lists the COM ports the ports folder and the serial devices provide.
+int ListPorts(std::FILE* out);
 
 }  // namespace veltrix::cli

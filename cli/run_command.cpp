@@ -1,10 +1,16 @@
+// veltrix-cli run: the command line's checks, then START as the dialog runs it, then the summary
+// and the run record from the run's record.
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ostream>
 #include <string_view>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "cli/run_report.h"
 #include "diag/model_table.h"
 #include "diag/run_log.h"
 #include "diag/run_worker.h"
@@ -27,33 +33,18 @@ int ExitStatusFor(const RunRecord& record) {
     }
 }
 
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
+// The command line's own checks: "" and 0, or the message and the exit status for it.
+std::string Refusal(const RunCommand& command, int* status) {
+    const RunSelections& s = command.selections;
+    *status = kExitUsage;
+    if (std::string problem = CheckTestFlags(s, command.given); !problem.empty()) {
+        return problem;
     }
-    return out + "\"";
-}
-
-void PrintSummary(const RunCommand& command, const RunRecord& record, int status) {
-    std::fprintf(command.summaryOut,
-                 "{\"model\":%s,\"port\":%s,\"ending\":\"%s\",\"ap\":%s,\"emmc\":%s,"
-                 "\"sdram\":%s,\"pmic\":%s,\"exit\":%d}\n",
-                 JsonString(command.selections.model).c_str(), JsonString(command.comPort).c_str(),
-                 RunEndingText(record.ending), JsonString(record.Box(ResultBox::kAp)).c_str(),
-                 JsonString(record.Box(ResultBox::kEmmc)).c_str(),
-                 JsonString(record.Box(ResultBox::kSdram)).c_str(), JsonString(record.pmic).c_str(),
-                 status);
-    std::fflush(command.summaryOut);
+    if (std::string problem = CheckListTexts(s, command.comPort); !problem.empty()) {
+        return problem;
+    }
+    *status = kExitNotStarted;
+    return CheckRunFiles(s, command.comPort, command.workDir);
 }
 
 // START on the workbench: the partition index, the preparation and the worker. The record says
@@ -75,8 +66,28 @@ void StartAndWait(const RunCommand& command, Workbench& bench, TerminalView& vie
         }
         return;
     }
+    CancelOnInterrupt interrupt(bench.link.cancel);
     if (StartRun(bench) == kErrorSuccess) {
         JoinWorker(bench);
+    }
+}
+
+// Prints the summary and writes the run record, as asked. A record that cannot be written is
+// an error of its own: the run's status stays, and the message says where it should have gone.
+void Report(const RunCommand& command, RunReport& report, TerminalView& view) {
+    if (command.summary) {
+        std::fputs(SummaryLine(report).c_str(), command.summaryOut);
+        std::fflush(command.summaryOut);
+    }
+    if (command.record.empty()) {
+        return;
+    }
+    std::string reason;
+    if (WriteWholeFile(command.record, RecordDocument(report), &reason) != 0) {
+        view.Error("the run record cannot be written to " + command.record.string() + " (" +
+                   reason + ") (--record)");
+    } else {
+        view.Note("run record: " + command.record.string());
     }
 }
 
@@ -84,14 +95,34 @@ void StartAndWait(const RunCommand& command, Workbench& bench, TerminalView& vie
 
 int RunTests(const RunCommand& command, TerminalView& view, RunSteps& steps, Clock& clock,
              std::ostream& console) {
+    RunReport report;
+    report.model = command.selections.model;
+    report.port = command.comPort;
+    report.selections = command.selections;
+    report.started = UtcNow();
+    const auto start = std::chrono::steady_clock::now();
+
+    int status = 0;
+    report.refusal = Refusal(command, &status);
+    if (!report.refusal.empty()) {
+        view.Error(report.refusal);
+        report.record.ending = RunEnding::kRefused;
+        report.exitStatus = status;
+        Report(command, report, view);
+        return status;
+    }
+
     Workbench bench(view, steps, clock, console);
     bench.state.workDir = command.workDir;
     StartAndWait(command, bench, view);
-    const int status = ExitStatusFor(bench.state.record);
-    if (command.summary) {
-        PrintSummary(command, bench.state.record, status);
-    }
-    return status;
+    report.record = bench.state.record;
+    report.log = view.Lines();
+    report.elapsedSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    report.exitStatus = ExitStatusFor(bench.state.record);
+    Report(command, report, view);
+    return report.exitStatus;
 }
 
 int ListModels() {

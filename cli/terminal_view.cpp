@@ -19,6 +19,18 @@ void PutLine(std::FILE* f, const std::string& text) {
     std::fflush(f);
 }
 
+// "  1m05s left" from the time the bar took to reach `percent`; blank until it says something.
+std::string TimeLeft(std::chrono::steady_clock::duration spent, int percent) {
+    if (percent <= 0 || percent >= 100) {
+        return std::string(14, ' ');
+    }
+    const double seconds = std::chrono::duration<double>(spent).count();
+    const long left = static_cast<long>(seconds * (100 - percent) / percent + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "  %ldm%02lds left", left / 60, left % 60);
+    return text;
+}
+
 }  // namespace
 
 TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool interactive)
@@ -44,10 +56,10 @@ void TerminalView::DeleteLogLine(int position) {
 void TerminalView::ShowMessage(const std::string& text) {
     std::lock_guard lock(mutex_);
     EndProgressLine();
-    std::fputs("\n---- message ----\n", out_);
-    PutLine(out_, text);
-    std::fputs("-----------------\n", out_);
-    std::fflush(out_);
+    std::fputs("\n---- message ----\n", err_);
+    PutLine(err_, text);
+    std::fputs("-----------------\n", err_);
+    std::fflush(err_);
     if (interactive_) {
         std::fputs("Press Enter to continue.", err_);
         std::fflush(err_);
@@ -67,15 +79,33 @@ void TerminalView::PushStatus(const std::string& text) {
     PutLine(err_, "status: " + text);
 }
 
+void TerminalView::Error(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+    PutLine(err_, "veltrix-cli: " + text);
+}
+
+void TerminalView::Note(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+    PutLine(err_, text);
+}
+
 void TerminalView::SetProgress(int percent) {
     std::lock_guard lock(mutex_);
+    percent = std::clamp(percent, 0, 100);
+    const auto now = std::chrono::steady_clock::now();
+    if (percent == 0 || percent < lastPercent_) {
+        progressStart_ = now;  // a new read begins
+    }
+    lastPercent_ = percent;
     if (!isatty(fileno(err_))) {
         return;
     }
-    percent = std::clamp(percent, 0, 100);
     const int filled = percent * kBarWidth / 100;
-    std::fprintf(err_, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                 std::string(kBarWidth - filled, ' ').c_str(), percent);
+    std::fprintf(err_, "\r[%s%s] %3d%%%s", std::string(filled, '#').c_str(),
+                 std::string(kBarWidth - filled, ' ').c_str(), percent,
+                 TimeLeft(now - progressStart_, percent).c_str());
     std::fflush(err_);
     progressShown_ = true;
 }

@@ -1,8 +1,9 @@
 #pragma once
-// The run view of the command line: run-log lines on standard output as they are written, status
-// lines and the progress bar on standard error (the bar only on a terminal), message boxes
-// printed and, when standard input is a terminal, held until Enter.
+// The run view of the command line: run-log lines on standard output as they are written; status
+// lines, the progress bar (with the time left, only on a terminal), message boxes and errors on
+// standard error. A message box is held until Enter only when standard input is a terminal.
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -24,6 +25,11 @@ public:
     void SetProgress(int percent) override;
     void SetResultBox(ResultBox box, const std::string& text) override;
 
+    // "veltrix-cli: <text>" on standard error: what went wrong, naming the flag or path.
+    void Error(const std::string& text);
+    // A line for the operator on standard error ("run record: …").
+    void Note(const std::string& text);
+
     // The run log as it stands.
     std::vector<std::string> Lines() const;
     void ClearLog();
@@ -36,6 +42,9 @@ private:
     std::FILE* err_;
     bool interactive_;
     bool progressShown_ = false;
+    // When the progress bar last left 0, for the time left.
+    std::chrono::steady_clock::time_point progressStart_;
+    int lastPercent_ = 0;
     std::vector<std::string> lines_;
 };
 

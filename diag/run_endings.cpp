@@ -37,6 +37,10 @@ void CompleteRun(Workbench& bench) {
 }
 
 void AbortRun(Workbench& bench) {
+    if (RunCancelled(bench)) {
+        bench.state.record.cancelled = true;
+        AppendLog(bench, "Test cancelled by the operator\n");
+    }
     bench.steps.ClosePort(bench);
     bench.state.record.ending = RunEnding::kAborted;
     bench.state.running = false;

@@ -10,8 +10,8 @@ struct Workbench;
 // "Test Completed !!\n", closes the port and clears `running`. `ddrWaiting` keeps its value.
 void CompleteRun(Workbench& bench);
 
-// Closes the port, clears `running` and `ddrWaiting`, logs "TEST aborted!!\n". Nothing is sent
-// to the board.
+// Closes the port, clears `running` and `ddrWaiting`, logs "TEST aborted!!\n" (after "Test
+// cancelled by the operator\n" when the run was cancelled). Nothing is sent to the board.
 void AbortRun(Workbench& bench);
 
 }  // namespace veltrix

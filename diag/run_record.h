@@ -3,7 +3,9 @@
 // an exit status, a summary, a stored run record), never their own log text.
 
 #include <array>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "diag/run_view.h"
 
@@ -22,13 +24,13 @@ struct RunRecord {
     bool cancelled = false;
     // The texts of the AP, EMMC and SDRAM boxes, indexed by ResultBox.
     std::array<std::string, 3> boxes{kResultNotTested, kResultNotTested, kResultNotTested};
-    // PMIC control has no box of its own: "PASS" when its exchanges all succeeded, "FAIL" when
-    // one failed (the run still completes, as the log shows), "N/T" when it did not run.
-    std::string pmic = kResultNotTested;
+    // The PMIC step ran and failed (its lines stay in the log; no box shows it).
+    bool pmicFailed = false;
+    // Every dump file the run completed, in the order written.
+    std::vector<std::filesystem::path> dumpFiles;
 
     const std::string& Box(ResultBox box) const { return boxes[static_cast<size_t>(box)]; }
-    bool PmicFailed() const { return pmic == kResultFail; }
-    // A completed run none of whose boxes says "FAIL" and whose PMIC control did not fail.
+    // A completed run none of whose boxes says "FAIL" and whose PMIC step did not fail.
     bool Passed() const;
 };
 

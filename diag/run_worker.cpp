@@ -80,10 +80,6 @@ void RunWorker(Workbench& bench) {
     AppendLog(bench, kEmptyLine);
 
     RunPasses(bench);
-    if (RunCancelled(bench)) {
-        state.record.cancelled = true;
-        AppendLog(bench, "Test cancelled by the operator\n");
-    }
     // The last pass ended with no ending (the retry pass asked for another retry, or the run was
     // cancelled during a wait): the run failed, and `running` must not stay set.
     if (state.running) {

@@ -58,7 +58,7 @@ TEST_F(PmicControlTest, Pm8941StatusWithElevenEscapedBytesPrintsBothTimesAndPass
     expected.insert(expected.end(), {"======== END\n", "\n", "Test Completed !!\n"});
     EXPECT_EQ(RunBody(), expected) << console_.str();
     EXPECT_EQ(view_.Messages(), (Lines{kRailsMessage}));
-    EXPECT_EQ(bench_.state.record.pmic, "PASS");
+    EXPECT_FALSE(bench_.state.record.pmicFailed);
     EXPECT_TRUE(bench_.state.record.Passed());
 }
 
@@ -120,7 +120,7 @@ TEST_F(PmicControlTest, RefusedPmicOnFailsTheRunsPmicRecordButCompletesIt) {
               (Lines{"FAIL to set PMIC on. 13", "======== END\n", "\n", "Test Completed !!\n"}));
     EXPECT_TRUE(view_.Messages().empty());
     EXPECT_EQ(bench_.state.record.ending, RunEnding::kCompleted);
-    EXPECT_EQ(bench_.state.record.pmic, "FAIL");
+    EXPECT_TRUE(bench_.state.record.pmicFailed);
     EXPECT_FALSE(bench_.state.record.Passed());
 }
 

@@ -16,6 +16,10 @@ struct CodeCase {
     void (*change)(RunSelections&, int& port);
     int code;
 };
+// Test names stay the same from build to build: the case prints as its name.
+void PrintTo(const CodeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PrepareCodeTest : public RunFixture, public ::testing::WithParamInterface<CodeCase> {};
 

@@ -59,6 +59,10 @@ struct EmmcFailure {
     int64_t answer;
     Lines linesAfterStart;  // after "======== EMMC TEST START\n"
 };
+// Test names stay the same from build to build: a case prints as its name.
+void PrintTo(const EmmcFailure& f, std::ostream* os) {
+    *os << f.name;
+}
 
 class EmmcFailureTest : public RunFixture, public ::testing::WithParamInterface<EmmcFailure> {};
 
@@ -151,6 +155,9 @@ struct PhaseTwoFailure {
     int code;
     const char* emmcBox;
 };
+void PrintTo(const PhaseTwoFailure& f, std::ostream* os) {
+    *os << "code " << f.code;
+}
 
 class PhaseTwoFailureTest : public RunFixture,
                             public ::testing::WithParamInterface<PhaseTwoFailure> {};

@@ -72,7 +72,7 @@ protected:
         const Lines lines = view_.Lines();
         ASSERT_GE(lines.size(), 3u);
         EXPECT_EQ(Lines(lines.end() - 3, lines.end() - 1),
-                  (Lines{"TEST aborted!!\n", "Test cancelled by the operator\n"}));
+                  (Lines{"Test cancelled by the operator\n", "TEST aborted!!\n"}));
         EXPECT_EQ(lines.back().rfind("Elapsed Time : ", 0), 0u);
     }
 };

@@ -153,6 +153,10 @@ struct RealFile {
     int entries;
     int emptyFilenames;
 };
+// Test names stay the same from build to build: a case prints as its file.
+void PrintTo(const RealFile& f, std::ostream* os) {
+    *os << f.name;
+}
 
 class RealRawprogramTest : public ::testing::TestWithParam<RealFile> {};
 

@@ -1,0 +1,132 @@
+#include "cli/command_line.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "diag/device_steps.h"
+#include "link/clock.h"
+
+namespace veltrix::cli {
+namespace {
+
+constexpr const char* kPortsHelp =
+    "\"COM n\": on Linux, port n is the device that the link COMn in the ports folder points to "
+    "($VELTRIX_PORTS, else $XDG_RUNTIME_DIR/veltrix/ports, else ~/.local/state/veltrix/ports), "
+    "and /dev/ttyUSB<n-1> when there is no such link. `veltrix-cli ports` lists them.";
+
+constexpr const char* kExitHelp =
+    "Exit status: 0 the run completed and no result says FAIL; 1 the run completed and a result "
+    "box or the PMIC step says FAIL; 2 the run was aborted (\"TEST aborted!!\", Ctrl-C included); "
+    "3 the run did not start (no partition.txt, no rawprogram0.xml, no such port, or the "
+    "selections were refused); 4 the image extraction did not complete; 64 bad command line "
+    "(unknown flag, a value not in its list, a combination the dialog cannot make).";
+
+constexpr const char* kRunHelp =
+    "Runs the ticked tests on the board at COM PORT, as the dialog's START does. The run log goes "
+    "to standard output; status lines, the progress bar, message boxes and errors to standard "
+    "error. Ctrl-C cancels the run (it ends as aborted within a second, port closed).\n"
+    "Selections follow the dialog: --restore and --pmic-on run on their own; --dump needs "
+    "--emmc and excludes --sdram; --emmc needs an explicit --option.";
+
+struct RunFlags {
+    RunCommand command;
+    std::string workDir;
+    CLI::Option* option = nullptr;
+    CLI::Option* level = nullptr;
+    CLI::Option* partition = nullptr;
+    CLI::Option* restoreLabel = nullptr;
+    std::string record;
+};
+
+CLI::App* AddRunCommand(CLI::App& app, RunFlags& f) {
+    auto* run = app.add_subcommand("run", kRunHelp);
+    auto& s = f.command.selections;
+    run->add_option("--model", s.model, "Model text, e.g. \"Corvin (MSM8974)\" (see `models`)");
+    run->add_option("--port", f.command.comPort, "COM port number, 1 to 99 (see `ports`)");
+    run->add_option("--target", s.targetDir, "Target directory holding partition.txt and images");
+    run->add_option("--workdir", f.workDir, "Folder holding model/<model>/ (default: here)");
+    run->add_flag("--ap-check", s.apCheck, "AP check (always done when --target is given)");
+    run->add_flag("--emmc", s.emmcTest, "EMMC TEST (needs --option)");
+    run->add_flag("--dump", s.dump, "With --emmc: read partitions into model/<model>/dump/");
+    f.partition = run->add_option("--partition", s.partitionLabel,
+                                  "Partition for the eMMC test (empty: every partition)");
+    f.option = run->add_option("--option", s.option,
+                               "eMMC option: \"Read only\", \"Read/Write\", \"Write only\" or "
+                               "\"Erase\" (the last three change the board's flash)");
+    run->add_flag("--sdram", s.sdramTest, "SDRAM TEST");
+    f.level = run->add_option("--level", s.level, "SDRAM test level, \"0\" or \"1\" (default 1)");
+    run->add_flag("--pmic-on", s.pmicOn, "PMIC status and PMIC ON");
+    run->add_flag("--restore", s.restoreBootImage, "RESTORE BOOT IMG from the target directory");
+    f.restoreLabel = run->add_option("--restore-label", s.restoreLabel,
+                                     "Partition to restore (default: every partition)");
+    run->add_flag("--summary", f.command.summary, "Print a one-line JSON summary at the end");
+    run->add_option("--record", f.record,
+                    "Write the run record (JSON: selections, times, ending, results, log, dump "
+                    "files with SHA-256) to this file, whole or not at all");
+    return run;
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv) {
+    CLI::App app{"Veltrix bench tool: test runs and image extraction from the command line"};
+    app.require_subcommand(1);
+    app.footer(std::string(kPortsHelp) + "\n\n" + kExitHelp);
+
+    RunFlags run;
+    run.command.selections.option = "Read/Write";  // what the dialog shows; --emmc asks anyway
+    run.command.selections.level = "1";
+    CLI::App* runCmd = AddRunCommand(app, run);
+    runCmd->footer(std::string(kPortsHelp) + "\n\n" + kExitHelp);
+
+    std::string bin, dir;
+    auto* extractCmd = app.add_subcommand(
+        "extract", "Split a total binary image into one .mbn per partition and partition.txt");
+    extractCmd->add_option("--bin", bin, "Total binary image")->required();
+    extractCmd
+        ->add_option("--dir", dir,
+                     "Output folder (created files: <name>.mbn, "
+                     "partition.txt)")
+        ->required();
+    extractCmd->footer(kExitHelp);
+    auto* modelsCmd = app.add_subcommand("models", "List the model texts");
+    auto* portsCmd = app.add_subcommand("ports", "List the COM ports and what is behind them");
+    portsCmd->footer(kPortsHelp);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitPassed : kExitUsage;
+    }
+
+    TerminalView view(stdout, stderr, isatty(STDIN_FILENO) != 0);
+    if (*runCmd) {
+        RunCommand& command = run.command;
+        command.workDir = run.workDir.empty() ? std::filesystem::current_path()
+                                              : std::filesystem::path(run.workDir);
+        command.record = run.record;
+        command.given = {run.option->count() > 0, run.level->count() > 0,
+                         run.partition->count() > 0, run.restoreLabel->count() > 0};
+        DeviceSteps steps;
+        return RunTests(command, view, steps, SystemClock::Instance(), std::cout);
+    }
+    if (*extractCmd) {
+        return ExtractImage(bin, dir, view);
+    }
+    if (*modelsCmd) {
+        return ListModels();
+    }
+    if (*portsCmd) {
+        return ListPorts(stdout);
+    }
+    return kExitUsage;
+}
+
+}  // namespace veltrix::cli

@@ -1,0 +1,200 @@
+#include "cli/run_report.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "base/file_io.h"
+#include "cli/sha256.h"
+
+namespace veltrix::cli {
+namespace {
+
+const char* Bool(bool value) {
+    return value ? "true" : "false";
+}
+
+// A JSON object built field by field; `indent` > 0 puts each field on a line of its own.
+class JsonObject {
+public:
+    explicit JsonObject(int indent = 0) : indent_(indent) {}
+    JsonObject& Add(std::string_view name, std::string_view jsonValue) {
+        text_ += text_.empty() ? "{" : ",";
+        if (indent_ > 0) {
+            text_ += '\n';
+            text_.append(static_cast<size_t>(indent_), ' ');
+        }
+        text_ += JsonString(name);
+        text_ += ':';
+        text_ += jsonValue;
+        return *this;
+    }
+    JsonObject& Text(std::string_view name, std::string_view text) {
+        return Add(name, JsonString(text));
+    }
+    std::string Close() {
+        if (text_.empty()) {
+            return "{}";
+        }
+        if (indent_ > 0) {
+            text_ += '\n';
+        }
+        text_ += '}';
+        return text_;
+    }
+
+private:
+    int indent_;
+    std::string text_;
+};
+
+// A JSON array of the given values, one per line at two levels of indent.
+std::string Array(const std::vector<std::string>& jsonValues) {
+    if (jsonValues.empty()) {
+        return "[]";
+    }
+    std::string out = "[";
+    for (size_t i = 0; i < jsonValues.size(); ++i) {
+        out += i == 0 ? "\n    " : ",\n    ";
+        out += jsonValues[i];
+    }
+    out += "\n  ]";
+    return out;
+}
+
+std::string Selections(const RunSelections& s) {
+    return JsonObject()
+        .Add("apCheck", Bool(s.apCheck))
+        .Add("emmc", Bool(s.emmcTest))
+        .Add("dump", Bool(s.dump))
+        .Text("partition", s.partitionLabel)
+        .Text("option", s.option)
+        .Add("sdram", Bool(s.sdramTest))
+        .Text("level", s.level)
+        .Add("pmicOn", Bool(s.pmicOn))
+        .Add("restore", Bool(s.restoreBootImage))
+        .Text("restoreLabel", s.restoreLabel)
+        .Text("target", s.targetDir)
+        .Close();
+}
+
+std::string Results(const RunReport& r) {
+    return JsonObject()
+        .Text("ap", r.record.Box(ResultBox::kAp))
+        .Text("emmc", r.record.Box(ResultBox::kEmmc))
+        .Text("sdram", r.record.Box(ResultBox::kSdram))
+        .Text("pmic", PmicResult(r))
+        .Close();
+}
+
+std::string LogLines(const std::vector<std::string>& lines) {
+    std::vector<std::string> values;
+    for (const std::string& line : lines) {
+        values.push_back(JsonString(line));
+    }
+    return Array(values);
+}
+
+std::string Dumps(const std::vector<std::filesystem::path>& files) {
+    std::vector<std::string> values;
+    for (const std::filesystem::path& file : files) {
+        JsonObject dump;
+        dump.Text("path", file.string());
+        if (const auto digest = DigestFile(file)) {
+            dump.Add("size", std::to_string(digest->size)).Text("sha256", digest->sha256);
+        } else {
+            dump.Text("error", "cannot be read");
+        }
+        values.push_back(dump.Close());
+    }
+    return Array(values);
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string PmicResult(const RunReport& report) {
+    if (report.record.pmicFailed) {
+        return kResultFail;
+    }
+    const bool ran = report.selections.pmicOn && report.record.ending == RunEnding::kCompleted;
+    return ran ? kResultPass : kResultNotTested;
+}
+
+std::string SummaryLine(const RunReport& r) {
+    return JsonObject()
+               .Text("model", r.model)
+               .Text("port", r.port)
+               .Text("ending", RunEndingText(r.record.ending))
+               .Text("ap", r.record.Box(ResultBox::kAp))
+               .Text("emmc", r.record.Box(ResultBox::kEmmc))
+               .Text("sdram", r.record.Box(ResultBox::kSdram))
+               .Text("pmic", PmicResult(r))
+               .Add("exit", std::to_string(r.exitStatus))
+               .Close() +
+           "\n";
+}
+
+std::string RecordDocument(const RunReport& r) {
+    return JsonObject(2)
+               .Text("model", r.model)
+               .Text("port", r.port)
+               .Add("selections", Selections(r.selections))
+               .Text("started", r.started)
+               .Add("elapsedSeconds", std::to_string(r.elapsedSeconds))
+               .Text("ending", RunEndingText(r.record.ending))
+               .Add("cancelled", Bool(r.record.cancelled))
+               .Text("refusal", r.refusal)
+               .Add("results", Results(r))
+               .Add("exit", std::to_string(r.exitStatus))
+               .Add("log", LogLines(r.log))
+               .Add("dumps", Dumps(r.record.dumpFiles))
+               .Close() +
+           "\n";
+}
+
+int WriteWholeFile(const std::filesystem::path& path, const std::string& text,
+                   std::string* reason) {
+    OutputFile out;
+    int code = out.Create(path);
+    if (code == 0) {
+        code = out.Write(text.data(), text.size());
+    }
+    if (code == 0) {
+        code = out.Commit(/*sync=*/true);
+    }
+    if (code != 0 && reason != nullptr) {
+        *reason = out.errorText();
+    }
+    return code;
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+}  // namespace veltrix::cli

@@ -1,0 +1,40 @@
+#pragma once
+// The checks the command line makes before a run, so that a script gets what the dialog would
+// allow and a message naming the flag at fault, never a silent other run: the dialog's check-box
+// interlocks, the lists of the model, port, option and level texts, and the files a run needs.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "diag/prepare_run.h"
+
+namespace veltrix::cli {
+
+// Which of the flags the operator gave explicitly (CLI11 knows; defaults do not count).
+struct GivenFlags {
+    bool option = false;
+    bool level = false;
+    bool partition = false;
+    bool restoreLabel = false;
+};
+
+// The combination of tests and their options as the dialog could have made it: "" when fine,
+// else what is wrong, naming the flags ("--restore cannot be combined with --emmc: ...").
+std::string CheckTestFlags(const RunSelections& selections, const GivenFlags& given);
+
+// The model, port, option and level texts against their lists: "" or a message that names the
+// flag and shows the valid values.
+std::string CheckListTexts(const RunSelections& selections, std::string_view comPort);
+
+// The files the run will need, before anything is sent to a board: the target directory's
+// partition.txt, the model's rawprogram0.xml and the device behind "COM n". "" or a message
+// naming the flag and the path.
+std::string CheckRunFiles(const RunSelections& selections, std::string_view comPort,
+                          const std::filesystem::path& workDir);
+
+// The eMMC option texts, in the order the dialog lists them.
+inline constexpr std::string_view kOptionTexts[] = {"Read only", "Read/Write", "Write only",
+                                                    "Erase"};
+
+}  // namespace veltrix::cli
