@@ -72,8 +72,8 @@ void RunPmicBranch(Workbench& bench, int comPort) {
         return;
     }
     // The run completes whatever the result; its record keeps a failure, so that it does not
-    // read as passed.
-    if (bench.steps.RunPmicControl(bench) != kErrorSuccess) {
+    // read as passed. A cancelled run ends as aborted instead: its PMIC step was not judged.
+    if (bench.steps.RunPmicControl(bench) != kErrorSuccess && !RunCancelled(bench)) {
         bench.state.record.pmicFailed = true;
     }
     CloseSection(bench);

@@ -140,5 +140,25 @@ TEST_F(PmicControlTest, UnansweredSecondStatusKeepsTheFirstPrint) {
     EXPECT_TRUE(view_.Messages().empty());
 }
 
+TEST_F(PmicControlTest, CancelDuringPmicControlEndsTheRunAsAbortedNotAsFailed) {
+    UseModel("Tamsin (APQ8064)", 1);
+    StartBoard();
+    view_.HoldAtLine("PMIC set on");
+    RunSelections s;
+    s.apCheck = s.pmicOn = true;
+    s.model = "Tamsin (APQ8064)";
+    Start(s);
+    ASSERT_TRUE(view_.WaitUntilHeld(std::chrono::seconds(5)));
+    CancelRun(bench_);
+    view_.Release();
+    JoinWorker(bench_);
+    EXPECT_EQ(bench_.state.record.ending, RunEnding::kAborted);
+    EXPECT_TRUE(bench_.state.record.cancelled);
+    EXPECT_FALSE(bench_.state.record.pmicFailed);
+    EXPECT_TRUE(view_.Messages().empty());
+    EXPECT_EQ(RunBody().back(), "TEST aborted!!\n");
+    EXPECT_FALSE(PortIsOpen(bench_.link));
+}
+
 }  // namespace
 }  // namespace veltrix::testing
