@@ -202,8 +202,10 @@ protected:
         std::string error;
         ASSERT_TRUE(board_->Start(&error)) << error;
     }
-    // The board held away after a RESET comes back; waits until its port can be opened.
+    // The board held away after its first RESET comes back; waits until its port can be opened.
+    // (The host has the RESET answer before the board has left: wait for it to be away first.)
     void BringBoardBack() {
+        ASSERT_TRUE(board_->WaitUntil([&] { return board_->resets() >= 1; }, 5000));
         board_->BringBack();
         ASSERT_TRUE(board_->WaitUntil(
             [&] { return board_->mode() != sim::BoardMode::kAway && !board_->linkPath().empty(); },
