@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # A bench session against the simulated board, no hardware needed: installs what is missing,
 # builds, prepares a model folder and a total binary image, starts veltrix-sim on a private
-# port, splits the image and runs the tests the build supplies through veltrix-cli.
+# port, splits the image and runs the tests the build supplies through veltrix-cli; with --gui
+# it opens the window (veltrix) on that bench instead, and cleans up when the window closes.
+# Usage: scripts/demo.sh [--gui]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+gui=0
+[ "${1:-}" = "--gui" ] && gui=1
 
 scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target veltrix-cli veltrix-sim
+targets=(veltrix-cli veltrix-sim)
+[ "$gui" = 1 ] && targets+=(veltrix)
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@]}"
 cli="$root/build/cli/veltrix-cli"
 sim="$root/build/sim/veltrix-sim"
 
@@ -60,6 +66,14 @@ echo "== Simulated board on COM $port"
     --partition-txt "$bench/target/partition.txt" --quiet &
 sim_pid=$!
 for _ in $(seq 1 100); do [ -e "$VELTRIX_PORTS/COM$port" ] && break; sleep 0.05; done
+
+if [ "$gui" = 1 ]; then
+    echo
+    echo "== The window: choose AP Chipset \"$model\", Com Port $port, Target Dir (..)"
+    echo "   $bench/target, tick the tests and press START. Close the window to end the demo."
+    (cd "$bench" && "$root/build/app/veltrix")
+    exit 0
+fi
 
 echo
 echo "== AP check on \"$model\""

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config binutils clang-format git
     libtinyxml2-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+    qt6-base-dev fonts-nanum xvfb xauth imagemagick
 )
 
 missing=()

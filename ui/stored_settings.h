@@ -1,0 +1,34 @@
+#pragma once
+// The seven values the program keeps between sessions, in the user's profile under
+// QSettings("Norvane", "Veltrix"): window position and size, the selected model and port
+// indexes, and the target directory.
+
+#include <QSettings>
+#include <QString>
+
+namespace veltrix::ui {
+
+inline constexpr int kDefaultWidth = 556;
+inline constexpr int kDefaultHeight = 632;
+
+struct StoredSettings {
+    int x = 0;
+    int y = 0;
+    // Recorded at every close but never applied: the window keeps its own size.
+    int cx = kDefaultWidth;
+    int cy = kDefaultHeight;
+    // Index into the model list as displayed (sorted); -1 or out of range selects nothing.
+    int apIndex = 0;
+    // Index into the port list; 0 is port 1.
+    int portIndex = 0;
+    QString targetDir;
+};
+
+// "C:\" where that folder exists, else the user's home folder.
+QString DefaultTargetDir();
+
+// Reads the values in their stored order; a missing value takes its default.
+StoredSettings ReadStoredSettings(QSettings& settings);
+void WriteStoredSettings(QSettings& settings, const StoredSettings& values);
+
+}  // namespace veltrix::ui

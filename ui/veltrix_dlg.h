@@ -1,0 +1,120 @@
+#pragma once
+// CVeltrixDlg: the program's one window. It collects the operator's choices, starts test runs
+// and the image extraction, and shows what a run writes: the run log, the status line, the
+// progress bar and the three result boxes. It is the engine's run view: the worker calls it from
+// its own thread, and each call returns once the GUI thread has carried it out, so lines appear
+// in the order written and a run's message box holds the worker until it is closed.
+
+#include <QDialog>
+#include <QPalette>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "diag/run_steps.h"
+#include "diag/run_view.h"
+#include "diag/workbench.h"
+#include "ui/check_interlock.h"
+#include "ui/dialog_controls.h"
+#include "ui/extraction_task.h"
+#include "ui/progress_rate.h"
+#include "ui/stored_settings.h"
+
+namespace veltrix::ui {
+
+inline constexpr const char* kDialogCaption = "Veltrix v2.99a";
+inline constexpr const char* kAboutMenuText = "Veltrix 정보(&A)...";
+inline constexpr const char* kFilePickCancelled = "파일지정을 취소하셨습니다.";
+inline constexpr const char* kFolderPickTitle = "Please select directory.";
+
+// The modal windows the dialog opens, behind one seam so tests can answer them.
+struct DialogSeams {
+    // A message box with an OK button; returns when it has been closed.
+    std::function<void(QWidget* parent, const QString& text)> showMessage;
+    // The open-file dialog; empty text when cancelled.
+    std::function<QString(QWidget* parent)> pickFile;
+    // The folder browser; empty text when cancelled.
+    std::function<QString(QWidget* parent, const QString& start)> pickFolder;
+};
+DialogSeams DefaultDialogSeams();
+
+class CVeltrixDlg final : public QDialog, public RunView {
+    Q_OBJECT
+public:
+    // Runs go through `steps`, or through the shipped device steps when it is null.
+    explicit CVeltrixDlg(RunSteps* steps = nullptr, QWidget* parent = nullptr);
+    // Saves the settings: position, size, list indexes and target directory.
+    ~CVeltrixDlg() override;
+
+    // The values read at start-up; the dialog applies them when it first shows.
+    void SetStoredSettings(const StoredSettings& values) { stored_ = values; }
+    // What the dialog would save now.
+    StoredSettings CurrentSettings() const;
+
+    DialogSeams& seams() { return seams_; }
+    const DialogControls& controls() const { return c_; }
+    Workbench& bench() { return bench_; }
+    bool ExtractionRunning() const { return extraction_.Running(); }
+
+    // RunView, callable from any thread.
+    void InsertLogLine(int position, const std::string& text) override;
+    void DeleteLogLine(int position) override;
+    void SelectLastLogLine() override;
+    void ShowMessage(const std::string& text) override;
+    void PushStatus(const std::string& text) override;
+    void SetProgress(int percent) override;
+    void SetResultBox(ResultBox box, const std::string& text) override;
+
+    void setVisible(bool visible) override;
+
+    // Button handlers, public so tests can press them without a pointer.
+    void OnStart();
+    void OnStop();
+    void OnPickBin();
+    void OnPickDir();
+    void OnPickTargetDir();
+    void OnExtract();
+    void OnAbout();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void OnInitDialog();
+    void ResetRunRecord();
+    void FillLists();
+    void ApplyStoredSettings();
+    void ConnectControls();
+    void OnTestBoxClicked(TestBox clicked);
+    void OnPartitionDropDown(QComboBox& combo);
+    void OnRunWatch();
+    void OnExtractionDone();
+    void ShowExtractionPosition(uint64_t position);
+    void SetRunControlsEnabled();
+    void ShowMessageNow(const QString& text);
+    // Cancels a run and waits for its end and for an extraction; false while closing must wait.
+    bool ShutDown();
+    void WaitWithEvents(const std::function<bool()>& done);
+    template <typename F>
+    void OnGuiThread(F&& call);
+
+    std::unique_ptr<RunSteps> ownSteps_;
+    Workbench bench_;
+    DialogControls c_;
+    DialogSeams seams_;
+    StoredSettings stored_;
+    QString targetDir_;
+    QString binPath_;
+    QString dirPath_;
+    QPalette resultPalette_;
+    QTimer runWatch_;
+    ProgressRate runRate_{RateUnit::kPercent};
+    ProgressRate extractRate_{RateUnit::kBytes};
+    uint64_t extractTotal_ = 0;
+    ExtractionTask extraction_;
+    bool initialised_ = false;
+    bool closing_ = false;
+};
+
+}  // namespace veltrix::ui
