@@ -1,8 +1,8 @@
 #include "diag/device_steps.h"
 
-#include <ostream>
-
 #include "diag/ap_check.h"
+#include "diag/boot_restore.h"
+#include "diag/emmc_test.h"
 #include "diag/pmic_control.h"
 #include "diag/sdram_level_test.h"
 #include "diag/sdram_test.h"
@@ -12,14 +12,6 @@
 #include "protocol/streaming.h"
 
 namespace veltrix {
-namespace {
-
-int Absent(Workbench& bench, const char* operation) {
-    bench.console << operation << " is not available in this build\n";
-    return kErrorGenFailure;
-}
-
-}  // namespace
 
 int DeviceSteps::RunApCheck(Workbench& bench, int comPort) {
     return veltrix::RunApCheck(bench, comPort);
@@ -45,12 +37,12 @@ int64_t DeviceSteps::GetPhysicalPartitionInfo(Workbench& bench) {
     return veltrix::GetPhysicalPartitionInfo(bench.state.session);
 }
 
-int DeviceSteps::RunEmmcTest(Workbench& bench, int) {
-    return Absent(bench, "RunEmmcTest");
+int DeviceSteps::RunEmmcTest(Workbench& bench, int emmcOption) {
+    return veltrix::RunEmmcTest(bench, emmcOption);
 }
 
-int DeviceSteps::WriteBootImages(Workbench& bench, const std::string&) {
-    return Absent(bench, "WriteBootImages");
+int DeviceSteps::WriteBootImages(Workbench& bench, const std::string& label) {
+    return veltrix::WriteBootImages(bench, label);
 }
 
 int DeviceSteps::RunSdramImageTest(Workbench& bench) {

@@ -1,9 +1,7 @@
 #pragma once
 // The shipped device steps: the streaming commands, the program list and the link as the
-// protocol, layout and link folders supply them, and the tests of the diag folder (AP check, SDRAM
-// test, PMIC control). The tests that later work brings (eMMC test, boot-image restore) answer as
-// absent until they land: one line "<operation> is not available in this build" on the console,
-// result 31.
+// protocol, layout and link folders supply them, and the tests of the diag folder: the AP check,
+// the eMMC test, the boot-image restore, the SDRAM test and PMIC control.
 
 #include "diag/run_steps.h"
 

@@ -150,8 +150,12 @@ EmmcOutcome RunEmmcBranch(Workbench& bench, int comPort) {
     }
     AppendLog(bench, Format("total sector size = 0x%x\n",
                             static_cast<unsigned>(static_cast<uint64_t>(state.totalSectors))));
-    if (bench.steps.RunEmmcTest(bench, state.emmcOption) != kErrorSuccess) {
-        SetResult(bench, ResultBox::kEmmc, kResultFail);
+    if (const int result = bench.steps.RunEmmcTest(bench, state.emmcOption);
+        result != kErrorSuccess) {
+        // A test the operator cancelled says nothing about the flash: its box is left alone.
+        if (result != kErrorOperationAborted) {
+            SetResult(bench, ResultBox::kEmmc, kResultFail);
+        }
         AbortRun(bench);
         return EmmcOutcome::kPassEnded;
     }

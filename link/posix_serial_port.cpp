@@ -124,6 +124,8 @@ private:
     int fd_ = -1;
     uint32_t timeoutMs_ = 1000;
     const std::atomic<bool>* cancel_ = nullptr;
+    // The last read filled the caller's buffer: the next one tries the port before waiting.
+    bool moreQueued_ = false;
     std::string lastError_;
 };
 
@@ -162,6 +164,7 @@ void PosixSerialPort::Close() {
     (void)ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
+    moreQueued_ = false;
 }
 
 int PosixSerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
@@ -173,10 +176,24 @@ int PosixSerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
         return 0;
     }
     const auto deadline = Deadline();
+    // A read right after a request finds nothing yet and would only say EAGAIN: wait first,
+    // unless the last read filled its buffer and more is likely queued already.
+    bool wait = !moreQueued_;
     for (;;) {
+        if (wait) {
+            bool timedOut = false;
+            if (const int code = WaitFor(fd_, POLLIN, deadline, cancel_, &timedOut); code != 0) {
+                return WaitFailed(code);
+            }
+            if (timedOut) {
+                moreQueued_ = false;
+                return 0;
+            }
+        }
         const ssize_t n = ::read(fd_, buffer, capacity);
         if (n > 0) {
             *got = static_cast<size_t>(n);
+            moreQueued_ = *got == capacity;
             return 0;
         }
         if (n == 0) {
@@ -184,18 +201,13 @@ int PosixSerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
             return Fail(kErrorDeviceNotConnected, "the device hung up");
         }
         if (errno == EINTR) {
+            wait = false;
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             return Fail(errno);
         }
-        bool timedOut = false;
-        if (const int code = WaitFor(fd_, POLLIN, deadline, cancel_, &timedOut); code != 0) {
-            return WaitFailed(code);
-        }
-        if (timedOut) {
-            return 0;
-        }
+        wait = true;
     }
 }
 
@@ -232,6 +244,7 @@ void PosixSerialPort::Purge() {
     if (fd_ >= 0) {
         (void)tcflush(fd_, TCIOFLUSH);
     }
+    moreQueued_ = false;
 }
 
 }  // namespace

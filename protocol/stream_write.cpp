@@ -94,6 +94,14 @@ int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& sessio
     return result;
 }
 
+int StreamWriteData(uint32_t address, ProgrammerSession& session, std::span<const uint8_t> data) {
+    if (data.size() > kStreamWriteChunk || session.link == nullptr) {
+        return kErrorWriteFault;
+    }
+    return WriteChunk(*session.link, BuildStreamWriteRequest(address, data)) ? kErrorSuccess
+                                                                             : kErrorWriteFault;
+}
+
 int StreamWriteBlock(int length, uint32_t address, ProgrammerSession& session,
                      const uint8_t* data) {
     if (length < 0 || static_cast<size_t>(length) > kStreamWriteChunk ||

@@ -23,7 +23,10 @@ constexpr int kPartitionInfoReplyCapacity = 128;
 // escaped.
 constexpr int kPmicRawCapacity = static_cast<int>(MaxEncodedLength(kPmicReplyCapacity));
 
+constexpr size_t kReadAddressOffset = 1;
 constexpr size_t kReadDataOffset = 5;
+// The raw frame of the largest READ reply the caller's buffer takes, every byte escaped.
+constexpr int kReadRawCapacity = static_cast<int>(MaxEncodedLength(kReadReplyCapacity));
 constexpr int kPartitionInfoCountOffset = 5;
 constexpr int kDdrVerdictOffset = 3;
 
@@ -77,18 +80,29 @@ int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t addr
         return kErrorInvalidHandle;
     }
     const auto request = BuildReadRequest(address, static_cast<uint16_t>(length));
-    std::array<uint8_t, kReadReplyCapacity> reply{};
+    // The reply is judged by its raw frame, flags and escapes included: a sector of 0x7E and
+    // 0x7D bytes nearly doubles on the wire, so the work area holds the worst case and the
+    // unstuffed reply must then fit the caller's kReadReplyCapacity bytes.
+    std::array<uint8_t, kReadRawCapacity> reply;
     int replyLength = 0;
     {
         TimeoutBracket bracket(*session.link, kReadTimeoutMs);
-        if (!ExchangeCommand(*session.link, request, kReplyRead, reply.data(), kReadReplyCapacity,
+        if (!ExchangeCommand(*session.link, request, kReplyRead, reply.data(), kReadRawCapacity,
                              replyLength)) {
             return kErrorInvalidHandle;
         }
     }
-    // A reply too short for the data asked for would hand the caller stale bytes as flash data.
+    // A reply too short for the data asked for, or for another address, would hand the caller
+    // stale or foreign bytes as the flash data of this address.
     const size_t needed = kReadDataOffset + static_cast<size_t>(length) + kFcsLength;
-    if (static_cast<size_t>(replyLength) < needed) {
+    if (static_cast<size_t>(replyLength) < needed || replyLength > kReadReplyCapacity) {
+        WriteConsole(*session.link, Format("READ reply of %d bytes, expected %u\n", replyLength,
+                                           static_cast<unsigned>(needed)));
+        return kErrorInvalidHandle;
+    }
+    if (const uint32_t echoed = GetLe32(&reply[kReadAddressOffset]); echoed != address) {
+        WriteConsole(*session.link,
+                     Format("READ reply for address 0x%x, asked 0x%x\n", echoed, address));
         return kErrorInvalidHandle;
     }
     std::memcpy(out, reply.data(), static_cast<size_t>(replyLength));

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <span>
 
 #include "protocol/programmer_session.h"
 
@@ -36,8 +37,10 @@ inline constexpr int kDdrOutcomeUnknown = 99;  // anything else, or a reply shor
 int ConnectProgrammer(ProgrammerSession& session);
 
 // READ of `length` bytes (at most 1000) at `address`. On 0 the whole reply (code 0x04, address
-// u32, the data from offset 5, FCS) is in `out`, which must hold kReadReplyCapacity bytes.
-// 6 for a length above 1000 (nothing sent), no answer, or a reply too short to hold the data.
+// u32, the data from offset 5, FCS) is in `out`, which must hold kReadReplyCapacity bytes; the
+// reply's escapes on the wire do not count against that. 6 for a length above 1000 (nothing
+// sent), no answer, a reply too short to hold the data or longer than kReadReplyCapacity, or a
+// reply for another address (the last three with a console line).
 int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t address);
 
 // READ CHECK: the programmer reads `byteCount` bytes from `startSector` on its own. 0 or 6.
@@ -86,6 +89,11 @@ int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& sessio
 // One STREAM WRITE whose data part is always 1024 bytes: `length` bytes of `data`, then zeros.
 // 0 when written, 29 when refused or for a length outside 0..1024 (nothing sent then).
 int StreamWriteBlock(int length, uint32_t address, ProgrammerSession& session, const uint8_t* data);
+
+// One STREAM WRITE of exactly these bytes (at most 1024, nothing added), so that a single sector
+// can be written without touching the one after it. 0 when written, 29 when refused or for more
+// than 1024 bytes (nothing sent then).
+int StreamWriteData(uint32_t address, ProgrammerSession& session, std::span<const uint8_t> data);
 
 // The device's total sector count (reply offsets 5-8), sign-extended from 32 bits; 6 when the
 // exchange fails or the reply is too short to hold the count.

@@ -81,4 +81,27 @@ status=0
 "$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
     --ap-check --summary || status=$?
 echo "veltrix-cli exit status: $status"
+[ "$status" = 0 ] || exit "$status"
+
+# After a completed run the board resets: its port is back in download mode a moment later.
+wait_board() { sleep 0.2; for _ in $(seq 1 100); do [ -e "$VELTRIX_PORTS/COM$port" ] && break; sleep 0.05; done; }
+
+echo
+echo "== Boot-image restore of the model's boot partitions"
+wait_board
+"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
+    --restore --summary || status=$?
+[ "$status" = 0 ] || exit "$status"
+
+echo
+echo "== eMMC test: dump of the restored \"sbl2\", then Read/Write of it"
+wait_board
+"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
+    --emmc --dump --option "Read only" --partition sbl2 --summary || status=$?
+[ "$status" = 0 ] || exit "$status"
+cmp "$folder/dump/sbl2.dump" "$bench/target/sbl2.mbn" && echo "sbl2.dump equals sbl2.mbn"
+wait_board
+"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
+    --emmc --option "Read/Write" --partition sbl2 --summary || status=$?
+echo "veltrix-cli exit status: $status"
 exit "$status"

@@ -99,6 +99,16 @@ int SimulatedBoard::requestsServed() const {
     return requests_;
 }
 
+std::vector<std::vector<uint8_t>> SimulatedBoard::RequestJournal() const {
+    std::lock_guard lock(mutex_);
+    return {journal_.begin(), journal_.end()};
+}
+
+void SimulatedBoard::ClearRequestJournal() {
+    std::lock_guard lock(mutex_);
+    journal_.clear();
+}
+
 int SimulatedBoard::resets() const {
     std::lock_guard lock(mutex_);
     return resets_;

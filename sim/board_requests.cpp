@@ -1,6 +1,8 @@
 // The board thread's framed exchanges: collecting request frames, answering them in the current
 // mode, and committing the faults it was told to commit.
 
+#include <algorithm>
+
 #include "sim/reply_frame.h"
 #include "sim/simulated_board.h"
 
@@ -9,15 +11,40 @@ namespace {
 
 constexpr int kReadPollMs = 50;
 constexpr int kWriteTimeoutMs = 2000;
-constexpr size_t kMinFrame = 3;  // one request byte and the FCS
+constexpr size_t kMinFrame = 3;        // one request byte and the FCS
+constexpr size_t kReplyAddressAt = 1;  // the address a READ or STREAM WRITE answer echoes
+constexpr size_t kJournalBytes = 16;
+constexpr size_t kJournalLength = 4096;
+
+// The faults that send the real answer changed.
+void AlterReply(const Fault& fault, Bytes& out) {
+    if (fault.kind == FaultKind::kWrongCode) {
+        out[0] = static_cast<uint8_t>(fault.code >= 0 ? fault.code : out[0] + 1);
+    } else if (fault.kind == FaultKind::kShortReply) {
+        out.resize(out.size() > static_cast<size_t>(fault.bytes)
+                       ? out.size() - static_cast<size_t>(fault.bytes)
+                       : 1);
+    } else if (fault.kind == FaultKind::kOtherAddress && out.size() >= kReplyAddressAt + 4) {
+        const uint32_t address = GetLe32(out, kReplyAddressAt) + 1;
+        for (size_t i = 0; i < 4; ++i) {
+            out[kReplyAddressAt + i] = static_cast<uint8_t>(address >> (8 * i));
+        }
+    }
+}
 
 }  // namespace
 
 void SimulatedBoard::ServeFrames() {
     uint8_t buffer[4096];
     size_t got = 0;
-    if (port_.Read(buffer, sizeof buffer, &got, kReadPollMs) != PtyPort::ReadStatus::kData) {
-        return;  // the main loop looks at the host and the stop signal again
+    const PtyPort::ReadStatus status = port_.Read(buffer, sizeof buffer, &got, kReadPollMs);
+    if (status == PtyPort::ReadStatus::kNoHost ||
+        (status == PtyPort::ReadStatus::kError && !port_.HostPresent())) {
+        OnHostAbsent();
+        return;
+    }
+    if (status != PtyPort::ReadStatus::kData) {
+        return;  // the main loop looks at the stop signal again
     }
     for (size_t i = 0; i < got && hostPresent_; ++i) {
         const FrameCollector::Step step = collector_.Push(buffer[i]);
@@ -50,6 +77,11 @@ void SimulatedBoard::HandleFrame(std::span<const uint8_t> raw) {
     std::optional<Fault> fault;
     {
         std::lock_guard lock(mutex_);
+        journal_.emplace_back(request.begin(),
+                              request.begin() + std::min(request.size(), kJournalBytes));
+        if (journal_.size() > kJournalLength) {
+            journal_.pop_front();
+        }
         fault = faults_.Next(request[0]);
     }
     if (fault && AnswerFault(*fault)) {
@@ -142,8 +174,8 @@ void SimulatedBoard::SendReply(const Bytes& body, const Fault* fault) {
         return;
     }
     Bytes out = body;
-    if (fault && fault->kind == FaultKind::kWrongCode) {
-        out[0] = static_cast<uint8_t>(fault->code >= 0 ? fault->code : out[0] + 1);
+    if (fault) {
+        AlterReply(*fault, out);
     }
     const Bytes wire = BuildReplyFrame(out, fault && fault->kind == FaultKind::kCorruptFcs);
     if (fault && fault->kind == FaultKind::kStall) {

@@ -1,6 +1,7 @@
 #pragma once
-// The board's eMMC: a sparse file of a given size, read and written with pread/pwrite. Only the
-// sectors ever written take room on the disk.
+// The board's eMMC: a sparse file of a given size, written with pwrite and read through a shared
+// mapping of the file (pread where it cannot be mapped). Only the sectors ever written take room
+// on the disk.
 
 #include <cstdint>
 #include <filesystem>
@@ -40,6 +41,7 @@ private:
     bool InRange(uint64_t offset, uint64_t length) const;
 
     int fd_ = -1;
+    const uint8_t* map_ = nullptr;  // the whole device, read-only view of the file
     uint64_t size_ = 0;
     bool temporary_ = false;
     std::filesystem::path path_;

@@ -20,7 +20,7 @@ bool Matches(int filter, uint8_t command) {
     return filter == command;
 }
 
-constexpr std::array<std::pair<std::string_view, FaultKind>, 7> kKindNames{{
+constexpr std::array<std::pair<std::string_view, FaultKind>, 9> kKindNames{{
     {"silence", FaultKind::kSilence},
     {"refuse-write", FaultKind::kRefuseWrite},
     {"corrupt-fcs", FaultKind::kCorruptFcs},
@@ -28,6 +28,8 @@ constexpr std::array<std::pair<std::string_view, FaultKind>, 7> kKindNames{{
     {"stall", FaultKind::kStall},
     {"vanish", FaultKind::kVanish},
     {"log-message", FaultKind::kLogMessage},
+    {"short-reply", FaultKind::kShortReply},
+    {"other-address", FaultKind::kOtherAddress},
 }};
 
 // Decimal, or hexadecimal with a 0x prefix; the whole text must be the number.
@@ -62,6 +64,8 @@ bool ApplyKey(Fault& fault, std::string_view key, std::string_view value, std::s
         fault.command = static_cast<int>(n);
     } else if (key == "code" && n <= 0xFF) {
         fault.code = static_cast<int>(n);
+    } else if (key == "bytes" && n >= 1 && n <= 0xFFFF) {
+        fault.bytes = static_cast<int>(n);
     } else if (key == "ms") {
         fault.ms = static_cast<uint32_t>(n);
     } else {

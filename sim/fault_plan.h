@@ -1,7 +1,8 @@
 #pragma once
 // Faults the simulated board can be told to commit, scripted from tests or from the command
 // line: silence, a refused write, a corrupt FCS, a wrong reply code, a stall mid-frame, a port
-// that vanishes for a while, a log-message reply instead of the answer.
+// that vanishes for a while, a log-message reply instead of the answer, a reply cut short, a
+// reply that names another address.
 
 #include <cstdint>
 #include <optional>
@@ -12,13 +13,15 @@
 namespace veltrix::sim {
 
 enum class FaultKind {
-    kSilence,      // the request is read and not answered
-    kRefuseWrite,  // the request is refused (NAK in the boot ROM, error reply in the programmer)
-    kCorruptFcs,   // the reply goes out with its FCS bytes inverted
-    kWrongCode,    // the reply's first byte is replaced by another code
-    kStall,        // half of the reply frame, a pause of `ms`, then the rest
-    kVanish,       // no answer: the port goes away for `ms` and comes back in the same state
-    kLogMessage,   // a 0x0E log-message reply carrying `text` instead of the answer
+    kSilence,       // the request is read and not answered
+    kRefuseWrite,   // the request is refused (NAK in the boot ROM, error reply in the programmer)
+    kCorruptFcs,    // the reply goes out with its FCS bytes inverted
+    kWrongCode,     // the reply's first byte is replaced by another code
+    kStall,         // half of the reply frame, a pause of `ms`, then the rest
+    kVanish,        // no answer: the port goes away for `ms` and comes back in the same state
+    kLogMessage,    // a 0x0E log-message reply carrying `text` instead of the answer
+    kShortReply,    // the reply loses its last `bytes` bytes (a correct FCS over what is left)
+    kOtherAddress,  // the address field (bytes 1-4) of the reply is one higher than asked
 };
 
 // Which requests a fault watches.
@@ -32,6 +35,7 @@ struct Fault {
     int count = 1;              // matching requests the fault affects
     uint32_t ms = 0;            // pause of kStall, absence of kVanish
     int code = -1;              // kWrongCode: the code to send; -1 = the expected code + 1
+    int bytes = 1;              // kShortReply: how many bytes the reply loses at its end
     std::string text = "simulated log message";  // kLogMessage
 };
 
@@ -51,9 +55,10 @@ private:
 };
 
 // Parses "kind[,key=value...]": kinds silence, refuse-write, corrupt-fcs, wrong-code, stall,
-// vanish, log-message; keys nth (1-based matching request, default 1), count, cmd (a request
-// code such as 0x07, "any" or "write"), ms, code, text. refuse-write watches writes unless cmd is
-// given; text (last, runs to the end). Returns nothing and sets `error` on bad input.
+// vanish, log-message, short-reply, other-address; keys nth (1-based matching request, default
+// 1), count, cmd (a request code such as 0x07, "any" or "write"), ms, code, bytes, text.
+// refuse-write watches writes unless cmd is given; text (last, runs to the end). Returns nothing
+// and sets `error` on bad input.
 std::optional<Fault> ParseFault(std::string_view script, std::string* error);
 
 }  // namespace veltrix::sim

@@ -111,8 +111,9 @@ void AddTestOptions(CLI::App& app, BoardOptions& o, RawArguments& raw, bool& qui
         ->check(CLI::ExistingFile);
     app.add_option("--fault", raw.faults,
                    "fault to commit (repeatable): KIND[,nth=N][,count=N][,cmd=CODE|any|write]"
-                   "[,ms=N][,code=N][,text=...]; kinds silence, refuse-write, corrupt-fcs, "
-                   "wrong-code, stall, vanish, log-message");
+                   "[,ms=N][,code=N][,bytes=N][,text=...]; kinds silence, refuse-write, "
+                   "corrupt-fcs, wrong-code, stall, vanish, log-message, short-reply, "
+                   "other-address");
     app.add_flag("-q,--quiet", quiet, "print only the served port, no event lines");
 }
 

@@ -159,7 +159,10 @@ void SimulatedBoard::Run() {
             wake_.WaitFor(kPortRetryMs);
             continue;
         }
-        if (!port_.HostPresent()) {
+        // While the host holds the port, the frame reads notice it leaving (a hang-up), so the
+        // port is looked at separately only when no host is there or before a Sahara session.
+        const bool sahara = mode() == BoardMode::kSaharaRom;
+        if ((!hostPresent_ || sahara) && !port_.HostPresent()) {
             OnHostAbsent();
             wake_.WaitFor(kIdlePollMs);
             continue;
@@ -168,7 +171,7 @@ void SimulatedBoard::Run() {
             hostPresent_ = true;
             Event("host opened the port");
         }
-        if (mode() == BoardMode::kSaharaRom) {
+        if (sahara) {
             RunSahara();
         } else {
             ServeFrames();

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -81,6 +82,10 @@ public:
     bool WriteEmmc(uint64_t offset, std::span<const uint8_t> bytes);  // preload for tests
     bool pmicOn() const;
     int requestsServed() const;  // framed requests taken (faulted ones included)
+    // The first bytes (up to 16) of the latest framed requests with a good FCS, oldest first: at
+    // most the last 4096 since the start or ClearRequestJournal.
+    std::vector<std::vector<uint8_t>> RequestJournal() const;
+    void ClearRequestJournal();
     int resets() const;
     int verdictsWritten() const;
     int ddrTestsRun() const;
@@ -128,6 +133,7 @@ private:
     FaultPlan faults_;
     SaharaSession lastSahara_;
     int requests_ = 0;
+    std::deque<Bytes> journal_;
     int resets_ = 0;
     int verdicts_ = 0;
     bool broughtBack_ = false;

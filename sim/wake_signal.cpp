@@ -25,6 +25,7 @@ WakeSignal::~WakeSignal() {
 }
 
 void WakeSignal::Raise() {
+    raised_ = true;
     const char byte = 1;
     if (fds_[1] >= 0) {
         [[maybe_unused]] ssize_t n = write(fds_[1], &byte, 1);
@@ -32,19 +33,16 @@ void WakeSignal::Raise() {
 }
 
 void WakeSignal::Clear() {
+    raised_ = false;
     char sink[64];
     while (fds_[0] >= 0 && read(fds_[0], sink, sizeof sink) > 0) {
     }
 }
 
-bool WakeSignal::Raised() const {
-    return WaitFor(0);
-}
-
 bool WakeSignal::WaitFor(int ms) const {
     if (fds_[0] < 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        return false;
+        return raised_;
     }
     pollfd p{fds_[0], POLLIN, 0};
     int r;

@@ -8,7 +8,7 @@
 #include <span>
 
 #include "sim/pmic_status.h"
-#include "tests/diag/board_run_fixture.h"
+#include "tests/diag/sdram_board_fixture.h"
 
 namespace veltrix::testing {
 namespace {
@@ -28,7 +28,7 @@ Bytes CycledStatus(size_t n) {
     return out;
 }
 
-class PmicControlTest : public BoardRunFixture {
+class PmicControlTest : public SdramBoardFixture {
 protected:
     // The AP check's block of a Sahara model, then `body`, the end block and the ending.
     Lines RunBody() const {

@@ -7,7 +7,7 @@
 
 #include "diag/sdram_level_test.h"
 #include "diag/sdram_test.h"
-#include "tests/diag/board_run_fixture.h"
+#include "tests/diag/sdram_board_fixture.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/scripted_board.h"
 
@@ -30,7 +30,7 @@ const Lines kApPass = {"======== AP CHECK START\n",
                        "======== END\n",
                        "\n"};
 
-class SdramRunTest : public BoardRunFixture {
+class SdramRunTest : public SdramBoardFixture {
 protected:
     std::vector<TestPartition> Without(const std::string& label) {
         std::vector<TestPartition> out;
@@ -88,12 +88,15 @@ TEST_F(SdramRunTest, TwoPhaseRunAcrossTheBoardsResetPassesEndToEnd) {
     expected.insert(expected.end(), kApPass.begin(), kApPass.end());
     const Lines rest = {"======== DDR TEST START\n",
                         "TEST LEVEL = 0 (check data/address line)\n",
+                        "sbl1 partition write done..\n",  // the model's program list
                         "Device Reset!!\n",
                         "Waiting for DDR test....\n",
                         "Elapsed time for DDR test : 1min\n",
                         "Waiting for the device to connect in flash prg\n",
                         "Connected to flash programmer\n",
                         "DDR TEST = PASS\n",
+                        "PrimaryGPT partition write done..\n",
+                        "sbl2 partition write done..\n",
                         "======== END\n",
                         "\n",
                         "Test Completed !!\n",
@@ -117,9 +120,10 @@ TEST_F(SdramRunTest, EmmcAndSdramOnASaharaModelFollowTheEmmcTestWithoutASecondAp
     StartBoard();
     clock_.CueAt(kDdrPollWaitMs, 1, [this] { BringBoardBack(); });
     Run(kEmmc | kSdram);
-    EXPECT_EQ(LinesFrom("EMMC TEST = pass\n", 6),
+    EXPECT_EQ(LinesFrom("EMMC TEST = pass\n", 7),
               (Lines{"EMMC TEST = pass\n", "======== END\n", "\n", "======== DDR TEST START\n",
-                     "TEST LEVEL = 0 (check data/address line)\n", "Device Reset!!\n"}));
+                     "TEST LEVEL = 0 (check data/address line)\n", "sbl1 partition write done..\n",
+                     "Device Reset!!\n"}));
     EXPECT_EQ(view_.CountLines("======== AP CHECK START\n"), 1);
     EXPECT_EQ(view_.CountLines("[emmc test]\n"), 1);  // not repeated in pass 2
     EXPECT_EQ(view_.CountLines("DDR TEST = PASS\n"), 1);
@@ -165,7 +169,8 @@ TEST_F(SdramRunTest, VerdictRecordIsComparedIgnoringCaseAndLoggedAsRead) {
         bench_.state.logLineCount = 0;
         bench_.state.ddrWaiting = true;
         EXPECT_EQ(RunSdramImageTest(bench_), 0);
-        EXPECT_EQ(view_.Lines(), (Lines{c.line, "======== END\n", "\n"}));
+        EXPECT_EQ(view_.Lines(), (Lines{c.line, "PrimaryGPT partition write done..\n",
+                                        "sbl2 partition write done..\n", "======== END\n", "\n"}));
         EXPECT_EQ(bench_.state.record.Box(ResultBox::kSdram), c.box);
         EXPECT_FALSE(bench_.state.ddrWaiting);
     }
@@ -209,8 +214,8 @@ TEST_F(SdramRunTest, TestImageFailuresAreNamedAndGive31) {
     UseModel(kGptModel, 1);
     StartBoard();
     ConnectAndOpen();
-    // The restore writes 17 + 5 * 4 blocks; the test image's first block is refused.
-    board_->InjectFault({.kind = sim::FaultKind::kRefuseWrite, .command = 0x07, .skip = 37});
+    // The test image's first block is refused.
+    board_->InjectFault({.kind = sim::FaultKind::kRefuseWrite, .command = 0x07});
     EXPECT_EQ(RunSdramImageTest(bench_), kErrorGenFailure);
     EXPECT_EQ(view_.Lines().back(), "sbl2 partition write FAIL.. sector 0x80");
 

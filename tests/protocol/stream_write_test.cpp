@@ -80,5 +80,18 @@ TEST_F(StreamWriteTest, BlockIsAlwaysPaddedToOneKilobyte) {
     EXPECT_EQ(board.Frames()[0].size(), 1029u);
 }
 
+TEST_F(StreamWriteTest, DataWriteSendsExactlyItsBytes) {
+    const Bytes data = Pattern(512);
+    board.Exchange(WriteRequest(0x40, data), {0x08});
+    board.Exchange(WriteRequest(0x41, data), {0x0D, 3, 0, 0, 0});
+    board.ExpectQuiet();
+    RunWithBoard([&] {
+        EXPECT_EQ(StreamWriteData(0x40, session, data), 0);
+        EXPECT_EQ(StreamWriteData(0x41, session, data), 29);
+        EXPECT_EQ(StreamWriteData(0x42, session, Bytes(1025, 1)), 29);  // nothing sent
+        return 0;
+    });
+}
+
 }  // namespace
 }  // namespace veltrix::testing

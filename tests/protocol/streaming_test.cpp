@@ -41,17 +41,38 @@ TEST_F(StreamingTest, PartitionInfoSendsTheFixedRequestAndSignExtendsTheCount) {
 
 TEST_F(StreamingTest, ReadDataCopiesTheWholeReplyAndRefusesShortOnes) {
     const Bytes reply = Concat({0x04, 0x64, 0, 0, 0}, Pattern(512));
+    // A sector of flag and escape bytes nearly doubles on the wire; it is still one good sector.
+    Bytes stuffed = {0x04, 0x66, 0, 0, 0};
+    for (int i = 0; i < 512; ++i)
+        stuffed.push_back(i % 3 == 0 ? 0x7D : 0x7E);
     board.Exchange({0x03, 0x64, 0, 0, 0, 0x00, 0x02}, reply);
     board.Exchange({0x03, 0x65, 0, 0, 0, 0x00, 0x02}, {0x04, 0x65, 0, 0, 0, 1, 2});
+    board.Exchange({0x03, 0x66, 0, 0, 0, 0x00, 0x02}, stuffed);
+    board.Exchange({0x03, 0x67, 0, 0, 0, 0x00, 0x02}, Concat({0x04, 0x68, 0, 0, 0}, Pattern(512)));
+    board.Exchange({0x03, 0x69, 0, 0, 0, 0x00, 0x02}, Concat({0x04, 0x69, 0, 0, 0}, Pattern(511)));
+    board.Exchange({0x03, 0x6A, 0, 0, 0, 0xE8, 0x03},  // 1000 bytes, longer than the buffer
+                   Concat({0x04, 0x6A, 0, 0, 0}, Bytes(1020, 0x11)));
     board.ExpectQuiet();
     uint8_t out[kReadReplyCapacity] = {};
     RunWithBoard([&] {
         EXPECT_EQ(ReadData(512, out, session, 100), 0);
         EXPECT_EQ(Bytes(out, out + 517), reply);
         EXPECT_EQ(ReadData(512, out, session, 101), 6);
+        EXPECT_EQ(ReadData(512, out, session, 102), 0);
+        EXPECT_EQ(Bytes(out, out + 517), stuffed);
+        std::fill(out, out + sizeof out, 0xCC);
+        EXPECT_EQ(ReadData(512, out, session, 103), 6);  // the reply of another address
+        EXPECT_EQ(ReadData(512, out, session, 105), 6);  // one data byte short
+        EXPECT_EQ(out[5], 0xCC);                         // nothing handed over
+        EXPECT_EQ(ReadData(1000, out, session, 106), 6);
         EXPECT_EQ(ReadData(1001, out, session, 102), 6);  // nothing sent
         return 0;
     });
+    EXPECT_EQ(console.str(),
+              "READ reply of 9 bytes, expected 519\n"
+              "READ reply for address 0x68, asked 0x67\n"
+              "READ reply of 518 bytes, expected 519\n"
+              "READ reply of 1027 bytes, expected 1007\n");
     EXPECT_EQ(link.timeoutMs, 1000u);
 }
 

@@ -51,5 +51,20 @@ TEST_F(BoardLifecycle, ReplacesAStaleLinkAndStopsCleanlyWhileTheHostHoldsThePort
     EXPECT_EQ(again->Exchange({0x06}), Bytes{0x02});
 }
 
+TEST(FaultScript, ReplyFaultsOfTheCommandLine) {
+    const auto cut = ParseFault("short-reply,bytes=3,cmd=0x03,nth=2", nullptr);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->kind, FaultKind::kShortReply);
+    EXPECT_EQ(cut->bytes, 3);
+    EXPECT_EQ(cut->command, 0x03);
+    EXPECT_EQ(cut->skip, 1);
+    const auto moved = ParseFault("other-address", nullptr);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->kind, FaultKind::kOtherAddress);
+    std::string error;
+    EXPECT_FALSE(ParseFault("short-reply,bytes=0", &error));
+    EXPECT_FALSE(error.empty());
+}
+
 }  // namespace
 }  // namespace veltrix::sim::testing

@@ -35,6 +35,26 @@ void RecordingView::SelectLastLogLine() {
     selected_ = static_cast<int>(lines_.size()) - 1;
 }
 
+void RecordingView::PushStatus(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    statuses_.push_back(text);
+}
+
+void RecordingView::SetProgress(int percent) {
+    std::lock_guard lock(mutex_);
+    progress_.push_back(percent);
+}
+
+std::vector<std::string> RecordingView::Statuses() const {
+    std::lock_guard lock(mutex_);
+    return statuses_;
+}
+
+std::vector<int> RecordingView::ProgressValues() const {
+    std::lock_guard lock(mutex_);
+    return progress_;
+}
+
 void RecordingView::ShowMessage(const std::string& text) {
     std::lock_guard lock(mutex_);
     messages_.push_back(text);
@@ -74,6 +94,8 @@ void RecordingView::ClearLog() {
     std::lock_guard lock(mutex_);
     lines_.clear();
     selected_ = -1;
+    statuses_.clear();
+    progress_.clear();
 }
 
 void RecordingView::HoldAtLine(const std::string& prefix) {

@@ -1,6 +1,6 @@
 #pragma once
 // A run view for tests: keeps the run log as a list box would (lines at explicit positions),
-// the message boxes and the result boxes (status and progress are passed over). The worker thread
+// the message boxes, the result boxes, the status lines and the progress values. The worker thread
 // writes to it while the test thread reads, so every call takes a lock.
 
 #include <chrono>
@@ -19,8 +19,8 @@ public:
     void DeleteLogLine(int position) override;
     void SelectLastLogLine() override;
     void ShowMessage(const std::string& text) override;
-    void PushStatus(const std::string&) override {}
-    void SetProgress(int) override {}
+    void PushStatus(const std::string& text) override;
+    void SetProgress(int percent) override;
     void SetResultBox(ResultBox box, const std::string& text) override;
 
     // The run log as it stands, top to bottom.
@@ -29,6 +29,9 @@ public:
     int CountLines(const std::string& text) const;
     int SelectedLine() const;  // -1 before any selection
     std::vector<std::string> Messages() const;
+    // The status lines, oldest first, and every progress value set, in order.
+    std::vector<std::string> Statuses() const;
+    std::vector<int> ProgressValues() const;
     // The box's text; empty before it was ever set.
     std::string Result(ResultBox box) const;
     // Forgets the log (what START does to its list before a run).
@@ -47,6 +50,8 @@ private:
     std::vector<std::string> lines_;
     int selected_ = -1;
     std::vector<std::string> messages_;
+    std::vector<std::string> statuses_;
+    std::vector<int> progress_;
     std::string results_[3];
     std::string holdPrefix_;
     bool holding_ = false;

@@ -1,0 +1,151 @@
+// Dumping a partition of 64 MiB from the simulated board over its pseudo-terminal, one 512-byte
+// READ per sector, beside the bare write/read ping-pong of the same frame sizes (a 7-byte
+// request, a 517-byte answer). The ping-pong runs in slices between the dump's progress steps,
+// so that both see the same load of a shared machine; its time is taken out of the dump's.
+//   Run: scripts/bench.sh emmc
+// Counters: dump_MBps and bare_MBps (data bytes per second, 10^6), rate_ratio (dump over bare;
+// the target is at least 0.9), host-thread CPU microseconds per exchange of each.
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "diag/device_steps.h"
+#include "diag/partition_read.h"
+#include "diag/workbench.h"
+#include "protocol/dload.h"
+#include "protocol/streaming.h"
+#include "pty_echo.h"
+#include "sim/simulated_board.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bench::Bytes;
+
+constexpr int kBoardPort = 78;
+constexpr uint32_t kStartSector = 2048;
+constexpr uint32_t kSectors = (64u << 20) / 512;
+constexpr int kProgressSteps = 99;  // the bar moves 1..99 during the dump
+
+// A view that ignores the run's output but lets the benchmark act at every progress step.
+class BenchView final : public veltrix::RunView {
+public:
+    void InsertLogLine(int, const std::string&) override {}
+    void DeleteLogLine(int) override {}
+    void SelectLastLogLine() override {}
+    void ShowMessage(const std::string&) override {}
+    void PushStatus(const std::string&) override {}
+    void SetProgress(int) override {
+        if (onProgress)
+            onProgress();
+    }
+    void SetResultBox(veltrix::ResultBox, const std::string&) override {}
+    std::function<void()> onProgress;
+};
+
+// One Intel-HEX record line with its checksum.
+std::string HexRecord(uint8_t type, uint16_t address, const Bytes& data) {
+    Bytes bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
+                   static_cast<uint8_t>(address), type};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    uint8_t sum = 0;
+    std::ostringstream line;
+    line << ':';
+    for (uint8_t b : bytes) {
+        sum = static_cast<uint8_t>(sum + b);
+        line << "0123456789ABCDEF"[b >> 4] << "0123456789ABCDEF"[b & 15];
+    }
+    const uint8_t check = static_cast<uint8_t>(-sum);
+    line << "0123456789ABCDEF"[check >> 4] << "0123456789ABCDEF"[check & 15] << '\n';
+    return line.str();
+}
+
+// A tiny programmer at 0x10000: the simulated boot ROM runs whatever GO names.
+void WriteProgrammer(const fs::path& path) {
+    std::ofstream(path) << HexRecord(0x04, 0, {0x00, 0x01}) << HexRecord(0x00, 0, Bytes(16, 0x5A))
+                        << HexRecord(0x05, 0, {0x00, 0x01, 0x00, 0x00}) << HexRecord(0x01, 0, {});
+}
+
+void BM_DumpOverBare(benchmark::State& state) {
+    char templ[] = "/tmp/veltrix-emmc-bench-XXXXXX";
+    const fs::path folder = mkdtemp(templ);
+    setenv("VELTRIX_PORTS", (folder / "ports").c_str(), 1);
+    veltrix::sim::BoardOptions options;
+    options.portNumber = kBoardPort;
+    options.portsFolder = folder / "ports";
+    options.emmcSize = 80ull << 20;
+    veltrix::sim::SimulatedBoard board(options);
+    std::string error;
+    if (!board.Start(&error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    for (uint32_t mib = 0; mib < 64; ++mib) {  // every byte value, flags and escapes included
+        const Bytes chunk = bench::Pattern((1u << 20) + mib);
+        board.WriteEmmc((uint64_t{kStartSector} * 512) + (uint64_t{mib} << 20),
+                        std::span(chunk).first(1u << 20));
+    }
+
+    BenchView view;
+    veltrix::DeviceSteps steps;
+    std::ostringstream console;
+    veltrix::Workbench wb(view, steps, veltrix::SystemClock::Instance(), console);
+    wb.state.workDir = folder;
+    wb.state.model = "bench";
+    wb.state.dump = true;
+    fs::create_directories(folder / "model" / "bench" / "dump");
+    WriteProgrammer(folder / "programmer.hex");
+    auto& session = wb.state.session;
+    if (veltrix::OpenPort(wb.link, kBoardPort) != 0 || veltrix::DloadNop(session) != 0 ||
+        veltrix::UploadHexProgrammer(folder / "programmer.hex", session) != 0 ||
+        veltrix::ConnectProgrammer(session) != 0 || veltrix::OpenPartition(session) != 0) {
+        state.SkipWithError(("cannot start the programmer: " + console.str()).c_str());
+        return;
+    }
+
+    bench::BarePingPong bare(bench::Pattern(7), bench::Pattern(517));
+    double bareWall = 0, bareCpu = 0, totalWall = 0, totalCpu = 0;
+    long bareExchanges = 0;
+    bool bareOk = true;
+    view.onProgress = [&] {
+        const double w0 = bench::WallSeconds(), c0 = bench::ThreadCpuSeconds();
+        for (uint32_t i = 0; i < kSectors / kProgressSteps; ++i)
+            bareOk = bare.Exchange() && bareOk;
+        bareWall += bench::WallSeconds() - w0;
+        bareCpu += bench::ThreadCpuSeconds() - c0;
+        bareExchanges += kSectors / kProgressSteps;
+    };
+    long reads = 0;
+    for (auto _ : state) {
+        const double w0 = bench::WallSeconds(), c0 = bench::ThreadCpuSeconds();
+        const int result = veltrix::ReadPartition(wb, kStartSector, kSectors, "dump64");
+        totalWall += bench::WallSeconds() - w0;
+        totalCpu += bench::ThreadCpuSeconds() - c0;
+        if (result != 0 || !bareOk) {
+            state.SkipWithError("dump or ping-pong failed");
+            break;
+        }
+        reads += kSectors;
+    }
+    const double dumpWall = totalWall - bareWall, dumpCpu = totalCpu - bareCpu;
+    state.counters["dump_MBps"] = static_cast<double>(reads) * 512 / dumpWall / 1e6;
+    state.counters["bare_MBps"] = static_cast<double>(bareExchanges) * 512 / bareWall / 1e6;
+    state.counters["rate_ratio"] = state.counters["dump_MBps"] / state.counters["bare_MBps"];
+    state.counters["dump_cpu_us"] = dumpCpu / static_cast<double>(reads) * 1e6;
+    state.counters["bare_cpu_us"] = bareCpu / static_cast<double>(bareExchanges) * 1e6;
+    veltrix::ClosePort(wb.link);
+    board.Stop();
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+}
+
+BENCHMARK(BM_DumpOverBare)->Iterations(1)->Repetitions(3)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

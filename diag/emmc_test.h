@@ -1,0 +1,37 @@
+#pragma once
+// The eMMC test, behind the flash programmer the AP check started: the chosen partition (or every
+// partition of the program list) is read, written with a test pattern and read back, or the
+// whole flash is erased.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace veltrix {
+
+struct Workbench;
+
+// 256 pairs AA 55, then 256 pairs 55 AA: the first sector of the pattern, then the second.
+inline constexpr std::array<uint8_t, 1024> emmcTestPattern = [] {
+    std::array<uint8_t, 1024> pattern{};
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const bool firstSector = i < 512;
+        pattern[i] = (i % 2 == 0) == firstSector ? 0xAA : 0x55;
+    }
+    return pattern;
+}();
+
+// The test with `emmcOption` (1 "Read only", 2 "Read/Write", 3 "Write only", 4 "Erase") on
+// RunState.partitionLabel, or on every program-list label in order when that is empty. Stops at
+// the first failure. 0 pass; 6 fail (logged); kErrorOperationAborted when the run was cancelled.
+int RunEmmcTest(Workbench& bench, int emmcOption);
+
+// Writes the pattern into the first sector of the partition `label` (UTF-8; looked up in the
+// partition index ignoring ASCII case), and into its second when the partition and the device
+// have one, then reads the sectors back and compares. 0 with "%s partition write & verify
+// done..\n"; 6 for an empty or unknown label (no line) or a failed write, read or comparison
+// (logged); kErrorOperationAborted when the run was cancelled. A partition of no sectors is
+// reported and left alone (0).
+int WriteVerifyPartition(Workbench& bench, std::string_view label);
+
+}  // namespace veltrix

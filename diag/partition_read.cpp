@@ -1,0 +1,199 @@
+#include "diag/partition_read.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "base/file_io.h"
+#include "base/text_format.h"
+#include "diag/model_table.h"
+#include "diag/run_log.h"
+#include "diag/run_worker.h"
+#include "diag/workbench.h"
+#include "layout/fixed_text.h"
+#include "protocol/streaming.h"
+
+namespace veltrix {
+namespace {
+
+constexpr size_t kReadDataOffset = 5;  // code byte and address before the data of a READ reply
+constexpr uint64_t kSectorLimit = uint64_t{1} << 32;  // READ addresses are 32-bit sector numbers
+// The dump file takes its data in pieces of this size rather than one system call per sector.
+constexpr size_t kDumpBufferBytes = 256 * 1024;
+
+// The progress bar: the percentage of the partition read, sent only when it changes (a front
+// end may take each call as a blocking update).
+class Progress {
+public:
+    Progress(RunView& view, uint64_t total) : view_(view), total_(total) {}
+    void Update(uint64_t remaining) {
+        const double done = static_cast<double>(total_ - remaining) / static_cast<double>(total_);
+        const int percent = static_cast<int>(done * 100.0);
+        if (percent != shown_) {
+            view_.SetProgress(percent);
+            shown_ = percent;
+        }
+    }
+
+private:
+    RunView& view_;
+    uint64_t total_;
+    int shown_ = -1;
+};
+
+// A dump file filled sector by sector through a buffer; only Finish puts it in place.
+class DumpFile {
+public:
+    DumpFile() { buffer_.reserve(kDumpBufferBytes); }
+    int Create(const std::filesystem::path& path) { return file_.Create(path); }
+    int Append(const uint8_t* bytes, size_t count) {
+        buffer_.insert(buffer_.end(), bytes, bytes + count);
+        return buffer_.size() >= kDumpBufferBytes ? Flush() : kErrorSuccess;
+    }
+    int Finish() {
+        const int code = Flush();
+        return code != kErrorSuccess ? code : file_.Commit(true);
+    }
+    // Bytes that reached the file so far.
+    uint64_t written() const { return written_; }
+    const std::string& errorText() const { return file_.errorText(); }
+
+private:
+    int Flush() {
+        const int code = file_.Write(buffer_.data(), buffer_.size());
+        if (code == kErrorSuccess) {
+            written_ += buffer_.size();
+            buffer_.clear();
+        }
+        return code;
+    }
+    OutputFile file_;  // an unfinished file is discarded with it
+    std::vector<uint8_t> buffer_;
+    uint64_t written_ = 0;
+};
+
+struct PartitionSpan {
+    uint32_t start;
+    uint64_t bytes;
+};
+
+int DumpFailed(Workbench& bench, std::string_view name, const std::filesystem::path& path,
+               const char* what, const std::string& reason, uint32_t sector) {
+    AppendLog(bench,
+              Format("Cannot %s dump file %s (%s)\n", what, path.string().c_str(), reason.c_str()));
+    return LogReadFailure(bench, name, sector);
+}
+
+int DumpPartition(Workbench& bench, PartitionSpan span, std::string_view name,
+                  const std::filesystem::path& path) {
+    DumpFile dump;
+    if (dump.Create(path) != kErrorSuccess) {
+        return DumpFailed(bench, name, path, "create", dump.errorText(), span.start);
+    }
+    Progress progress(bench.view, span.bytes);
+    std::array<uint8_t, kReadReplyCapacity> reply;
+    uint64_t remaining = span.bytes;
+    uint32_t sector = span.start;
+    while (remaining > 0) {
+        if (RunCancelled(bench)) {
+            return kErrorOperationAborted;
+        }
+        if (ReadData(kSectorBytes, reply.data(), bench.state.session, sector) != kErrorSuccess) {
+            const int code = FailureOrCancel(bench, kErrorInvalidHandle);
+            return code == kErrorOperationAborted ? code : LogReadFailure(bench, name, sector);
+        }
+        if (dump.Append(reply.data() + kReadDataOffset, kSectorBytes) != kErrorSuccess) {
+            const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
+            return DumpFailed(bench, name, path, "write", dump.errorText(), at);
+        }
+        ++sector;
+        remaining -= kSectorBytes;
+        if (remaining > 0) {
+            progress.Update(remaining);
+        }
+    }
+    if (dump.Finish() != kErrorSuccess) {
+        const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
+        return DumpFailed(bench, name, path, "write", dump.errorText(), at);
+    }
+    bench.state.record.dumpFiles.push_back(path);
+    return kErrorSuccess;
+}
+
+int CheckPartition(Workbench& bench, PartitionSpan span, std::string_view name) {
+    Progress progress(bench.view, span.bytes);
+    uint64_t remaining = span.bytes;
+    uint32_t sector = span.start;
+    while (remaining > 0) {
+        if (RunCancelled(bench)) {
+            return kErrorOperationAborted;
+        }
+        const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(remaining, kReadCheckBytes));
+        if (ReadCheck(chunk, sector, bench.state.session) != kErrorSuccess) {
+            const int code = FailureOrCancel(bench, kErrorInvalidHandle);
+            return code == kErrorOperationAborted ? code : LogReadFailure(bench, name, sector);
+        }
+        sector += chunk / kSectorBytes;
+        remaining -= chunk;
+        if (remaining > 0) {
+            progress.Update(remaining);
+        }
+    }
+    return kErrorSuccess;
+}
+
+}  // namespace
+
+int LogReadFailure(Workbench& bench, std::string_view name, uint32_t sector) {
+    AppendLog(bench, Format("%.*s partition 0x%x read FAIL !!\n", static_cast<int>(name.size()),
+                            name.data(), sector));
+    return kErrorInvalidHandle;
+}
+
+int FailureOrCancel(const Workbench& bench, int failure) {
+    return RunCancelled(bench) ? kErrorOperationAborted : failure;
+}
+
+std::optional<std::filesystem::path> DumpFilePath(const Workbench& bench, std::string_view label) {
+    if (!IsSafeFileName(label)) {
+        return std::nullopt;
+    }
+    return ModelFolder(bench.state.workDir, bench.state.model) / kDumpFolderName /
+           PathFromUtf8(Latin1ToUtf8(label) + kDumpFileSuffix);
+}
+
+int ReadPartition(Workbench& bench, uint32_t startSector, uint32_t sectorCount,
+                  std::string_view label) {
+    const std::string name = PrintableName(label);
+    bench.view.PushStatus(Format("Reading %s partition..", name.c_str()));
+    if (sectorCount == 0) {
+        AppendLog(bench, Format("%s partition has no sectors, read skipped\n", name.c_str()));
+        return kErrorSuccess;
+    }
+    if (uint64_t{startSector} + sectorCount > kSectorLimit) {
+        AppendLog(bench, Format("%s partition runs past sector 0xffffffff\n", name.c_str()));
+        return LogReadFailure(bench, name, startSector);
+    }
+    const PartitionSpan span{startSector, uint64_t{sectorCount} * kSectorBytes};
+    int result = kErrorSuccess;
+    if (bench.state.dump) {
+        const auto path = DumpFilePath(bench, label);
+        if (!path) {
+            AppendLog(bench, Format("%s is not a file name for a dump file\n", name.c_str()));
+            return LogReadFailure(bench, name, startSector);
+        }
+        result = DumpPartition(bench, span, name, *path);
+    } else {
+        result = CheckPartition(bench, span, name);
+    }
+    if (result != kErrorSuccess) {
+        return result;
+    }
+    const std::string done = Format("%s partition read done..", name.c_str());
+    AppendLog(bench, done + "\n");
+    bench.view.PushStatus(done);
+    bench.view.SetProgress(100);
+    return kErrorSuccess;
+}
+
+}  // namespace veltrix

@@ -1,0 +1,45 @@
+#pragma once
+// Reading one partition for the eMMC test: into a dump file on the PC, one 512-byte READ per
+// sector, or by the programmer itself with READ CHECK over 5 MiB ranges, so that the data never
+// crosses the link. Byte counts are 64-bit: a partition may hold up to 2^32 - 1 sectors.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace veltrix {
+
+struct Workbench;
+
+inline constexpr uint32_t kSectorBytes = 512;
+// One READ CHECK covers this many bytes (0x2800 sectors).
+inline constexpr uint32_t kReadCheckBytes = 0x500000;
+// The dump folder of the model folder, and the end of a dump file's name.
+inline constexpr const char* kDumpFolderName = "dump";
+inline constexpr const char* kDumpFileSuffix = ".dump";
+
+// The dump file of the partition `label` (Latin-1, as partition.txt holds it): the model
+// folder, "dump", then the label with ".dump" appended. Nothing when the label would not name a
+// plain file in that folder (empty, "..", a separator or a control character).
+std::optional<std::filesystem::path> DumpFilePath(const Workbench& bench, std::string_view label);
+
+// Reads `sectorCount` sectors from `startSector`: with `dump` set, into the partition's dump
+// file (written under a temporary name, put in place only once complete and then listed in the
+// run record), else by READ CHECK. The status line names the partition and the progress bar
+// follows the read.
+// 0 with "%s partition read done..\n"; a partition of no sectors is reported and skipped (0).
+// 6 when a request fails ("%s partition 0x%x read FAIL !!\n" with the sector it started at), or
+// when the dump file cannot be created or written (a line with the reason first).
+// kErrorOperationAborted when the run was cancelled (no failure line).
+int ReadPartition(Workbench& bench, uint32_t startSector, uint32_t sectorCount,
+                  std::string_view label);
+
+// "%s partition 0x%x read FAIL !!\n" in the run log; returns 6.
+int LogReadFailure(Workbench& bench, std::string_view name, uint32_t sector);
+
+// The failure code of a device request that did not succeed: kErrorOperationAborted when the
+// run was cancelled meanwhile (the request failed because of that), else `failure`.
+int FailureOrCancel(const Workbench& bench, int failure);
+
+}  // namespace veltrix
