@@ -40,6 +40,9 @@ bool OpenPortWhenBack(Workbench& bench, int comPort) {
     int waits = 0;
     while (OpenPort(bench.link, comPort) != kErrorSuccess) {
         if (!RunWait(bench, kDdrPollWaitMs)) {
+            if (waits > 0) {
+                KeepLiveLogLine(bench);  // the lines of the ending go below it, not above
+            }
             return false;
         }
         ++waits;

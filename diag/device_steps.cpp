@@ -1,24 +1,17 @@
 #include "diag/device_steps.h"
 
-#include <ostream>
-
 #include "diag/ap_check.h"
 #include "diag/boot_restore.h"
 #include "diag/emmc_test.h"
+#include "diag/pmic_control.h"
+#include "diag/sdram_level_test.h"
+#include "diag/sdram_test.h"
 #include "diag/workbench.h"
 #include "layout/program_list.h"
 #include "link/serial_link.h"
 #include "protocol/streaming.h"
 
 namespace veltrix {
-namespace {
-
-int Absent(Workbench& bench, const char* operation) {
-    bench.console << operation << " is not available in this build\n";
-    return kErrorGenFailure;
-}
-
-}  // namespace
 
 int DeviceSteps::RunApCheck(Workbench& bench, int comPort) {
     return veltrix::RunApCheck(bench, comPort);
@@ -53,15 +46,15 @@ int DeviceSteps::WriteBootImages(Workbench& bench, const std::string& label) {
 }
 
 int DeviceSteps::RunSdramImageTest(Workbench& bench) {
-    return Absent(bench, "RunSdramImageTest");
+    return veltrix::RunSdramImageTest(bench);
 }
 
-int DeviceSteps::RunSdramLevelTest(Workbench& bench, int) {
-    return Absent(bench, "RunSdramLevelTest");
+int DeviceSteps::RunSdramLevelTest(Workbench& bench, int comPort) {
+    return veltrix::RunSdramLevelTest(bench, comPort);
 }
 
 int DeviceSteps::RunPmicControl(Workbench& bench) {
-    return Absent(bench, "RunPmicControl");
+    return veltrix::RunPmicControl(bench);
 }
 
 int DeviceSteps::LoadProgramList(Workbench& bench, const std::filesystem::path& path) {

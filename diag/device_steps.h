@@ -1,8 +1,7 @@
 #pragma once
 // The shipped device steps: the streaming commands, the program list and the link as the
-// protocol, layout and link folders supply them, the AP check, the eMMC test and the boot-image
-// restore. The tests that later work brings (SDRAM test, PMIC control) answer as absent until
-// they land: one line "<operation> is not available in this build" on the console, result 31.
+// protocol, layout and link folders supply them, and the tests of the diag folder: the AP check,
+// the eMMC test, the boot-image restore, the SDRAM test and PMIC control.
 
 #include "diag/run_steps.h"
 

@@ -71,7 +71,11 @@ void RunPmicBranch(Workbench& bench, int comPort) {
         AbortRun(bench);
         return;
     }
-    bench.steps.RunPmicControl(bench);
+    // The run completes whatever the result; its record keeps a failure, so that it does not
+    // read as passed. A cancelled run ends as aborted instead: its PMIC step was not judged.
+    if (bench.steps.RunPmicControl(bench) != kErrorSuccess && !RunCancelled(bench)) {
+        bench.state.record.pmicFailed = true;
+    }
     CloseSection(bench);
     CompleteRun(bench);
 }

@@ -19,6 +19,9 @@ namespace {
 constexpr int kSmallReplyCapacity = 32;
 constexpr int kDdrReplyCapacity = 1000;
 constexpr int kPartitionInfoReplyCapacity = 128;
+// Raw room for a PMIC reply of kPmicReplyCapacity unstuffed bytes: two flags and every byte
+// escaped.
+constexpr int kPmicRawCapacity = static_cast<int>(MaxEncodedLength(kPmicReplyCapacity));
 
 constexpr size_t kReadAddressOffset = 1;
 constexpr size_t kReadDataOffset = 5;
@@ -38,6 +41,35 @@ int SimpleCommand(ProgrammerSession& session, std::span<const uint8_t> request, 
                            replyLength)
                ? kErrorSuccess
                : kErrorInvalidHandle;
+}
+
+// The two PMIC requests: one byte out, a reply of at most kPmicReplyCapacity unstuffed bytes
+// back. Every reply byte may arrive escaped, so the raw frame gets the worst case of room; the
+// caller's buffer holds the unstuffed reply.
+int PmicExchange(uint8_t command, uint8_t* out, ProgrammerSession& session, int* replyLength) {
+    if (replyLength != nullptr) {
+        *replyLength = 0;
+    }
+    if (session.link == nullptr || out == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    const uint8_t request[] = {command};
+    std::array<uint8_t, kPmicRawCapacity> reply{};
+    int length = kPmicRawCapacity;
+    if (Transact(request, 1, *session.link, reply.data(), length) != kErrorSuccess || length <= 0) {
+        return kErrorInvalidHandle;
+    }
+    if (length > kPmicReplyCapacity) {
+        WriteConsole(*session.link,
+                     Format("PMIC reply of %d bytes is longer than %d, reply dropped\n", length,
+                            kPmicReplyCapacity));
+        return kErrorInvalidHandle;
+    }
+    std::memcpy(out, reply.data(), static_cast<size_t>(length));
+    if (replyLength != nullptr) {
+        *replyLength = length;
+    }
+    return out[0] == kReplyPmic ? kErrorSuccess : kErrorInvalidHandle;
 }
 
 }  // namespace
@@ -85,19 +117,12 @@ int ReadCheck(uint32_t byteCount, uint32_t startSector, ProgrammerSession& sessi
     return SimpleCommand(session, BuildReadCheckRequest(startSector, byteCount), kReplyRead);
 }
 
-int GetPmicStatus(uint8_t* out, ProgrammerSession& session) {
-    if (session.link == nullptr || out == nullptr) {
-        return kErrorInvalidHandle;
-    }
-    const uint8_t request[] = {kCmdPmicStatus};
-    std::array<uint8_t, kPmicReplyCapacity> reply{};
-    int replyLength = kPmicReplyCapacity;
-    if (Transact(request, 1, *session.link, reply.data(), replyLength) != kErrorSuccess ||
-        replyLength <= 0) {
-        return kErrorInvalidHandle;
-    }
-    std::memcpy(out, reply.data(), static_cast<size_t>(replyLength));
-    return out[0] == kReplyPmic ? kErrorSuccess : kErrorInvalidHandle;
+int GetPmicStatus(uint8_t* out, ProgrammerSession& session, int* replyLength) {
+    return PmicExchange(kCmdPmicStatus, out, session, replyLength);
+}
+
+int PmicOn(uint8_t* out, ProgrammerSession& session, int* replyLength) {
+    return PmicExchange(kCmdPmicOn, out, session, replyLength);
 }
 
 int EraseFlash(ProgrammerSession& session) {

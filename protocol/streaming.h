@@ -48,9 +48,15 @@ int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t addr
 // READ CHECK: the programmer reads `byteCount` bytes from `startSector` on its own. 0 or 6.
 int ReadCheck(uint32_t byteCount, uint32_t startSector, ProgrammerSession& session);
 
-// GET PMIC STATUS. Any non-empty reply (code byte included) is copied to `out`, which must hold
-// kPmicReplyCapacity bytes; 0 when it begins with 0x24, else 6.
-int GetPmicStatus(uint8_t* out, ProgrammerSession& session);
+// GET PMIC STATUS. Any non-empty reply of at most kPmicReplyCapacity unstuffed bytes (code byte
+// and FCS included) is copied to `out`, which must hold kPmicReplyCapacity bytes; its length goes
+// to `*replyLength` when given (0 when nothing was copied). 0 when it begins with 0x24, else 6.
+// The raw frame may need twice that room once stuffed: the exchange allows for it.
+int GetPmicStatus(uint8_t* out, ProgrammerSession& session, int* replyLength = nullptr);
+
+// PMIC ON (0x26): the programmer switches the PMIC on and answers like GET PMIC STATUS; `out`
+// and `replyLength` as there. 0 when the reply begins with 0x24, else 6.
+int PmicOn(uint8_t* out, ProgrammerSession& session, int* replyLength = nullptr);
 
 // ERASE FLASH of the whole device. 0 or 6.
 int EraseFlash(ProgrammerSession& session);
@@ -76,8 +82,9 @@ int ClosePartition(ProgrammerSession& session);
 // be read. The caller opens and closes the file. An empty file sends nothing and gives 0.
 int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FILE* file);
 
-// Opens the file and runs StreamWriteFromHandle. kErrorFileNotFound (2) with "Filename not found
-// %s\n" on the console when the file cannot be opened.
+// Opens the file and runs StreamWriteFromHandle. kErrorFileNotFound (2) with
+// "Filename not found %s\n" on the console when the file cannot be opened (whatever the reason:
+// absent, unreadable, a folder), so callers can tell a missing image from a refused write.
 int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session,
                     uint32_t address);
 

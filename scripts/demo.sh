@@ -1,37 +1,70 @@
 #!/usr/bin/env bash
-# A bench session against the simulated board, no hardware needed: installs what is missing,
-# builds, prepares a model folder and a total binary image, starts veltrix-sim on a private
-# port, splits the image and runs the tests the build supplies through veltrix-cli; with --gui
-# it opens the window (veltrix) on that bench instead, and cleans up when the window closes.
+# A full bench session against the simulated board, no hardware needed. It installs what is
+# missing, builds, prepares two model folders and a target directory (a generated total binary
+# image split with veltrix-cli extract), starts veltrix-sim on free COM numbers and runs, through
+# veltrix-cli: the AP check, the eMMC "Read/Write" test with a dump, the boot-image restore,
+# PMIC ON, the two-phase SDRAM test across the board's reset, and the DDR-level test on a
+# DDR-debug model. Each run leaves a run record; the script says where they went.
+#
 # Usage: scripts/demo.sh [--gui]
+#   --gui  open the window (veltrix) on the same bench instead of running the session.
+# VELTRIX_DEMO_BUILD=DIR uses the programs already built in DIR (no set-up, no build): the test
+# suite runs the demo this way.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 gui=0
 [ "${1:-}" = "--gui" ] && gui=1
 
-scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-targets=(veltrix-cli veltrix-sim)
-[ "$gui" = 1 ] && targets+=(veltrix)
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@]}"
-cli="$root/build/cli/veltrix-cli"
-sim="$root/build/sim/veltrix-sim"
+build="${VELTRIX_DEMO_BUILD:-}"
+if [ -z "$build" ]; then
+    scripts/setup.sh
+    build="$root/build"
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+    targets=(veltrix-cli veltrix-sim)
+    [ "$gui" = 1 ] && targets+=(veltrix)
+    cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@]}"
+fi
+cli="$build/cli/veltrix-cli"
+sim="$build/sim/veltrix-sim"
 
 bench=$(mktemp -d /tmp/veltrix-demo-XXXXXX)
-sim_pid=""
+records="$build/demo-records/$(date -u +%Y%m%dT%H%M%SZ)"
+mkdir -p "$records"
+sims=()
 cleanup() {
-    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+    for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
     rm -rf "$bench"
 }
 trap cleanup EXIT
 export VELTRIX_PORTS="$bench/ports"
-port=9
-model="Tamsin (APQ8064)"   # boots through DLOAD with an Intel-HEX flash programmer
-folder="$bench/model/$model"
-mkdir -p "$folder/boot_partition_info" "$folder/dump" "$bench/target"
+mkdir -p "$VELTRIX_PORTS" "$bench/target"
 
-# The model folder: a flash programmer as Intel-HEX, and the boot partitions it restores.
+# A COM number nothing uses: no link in the ports folder, no /dev/ttyUSB<n-1>.
+free_port() {
+    local n
+    for n in $(seq "${1:-1}" 99); do
+        if [ ! -e "$VELTRIX_PORTS/COM$n" ] && [ ! -L "$VELTRIX_PORTS/COM$n" ] &&
+            [ ! -e "/dev/ttyUSB$((n - 1))" ]; then
+            echo "$n"
+            return
+        fi
+    done
+    echo "no free COM number" >&2
+    exit 1
+}
+# Waits until the board's port is there (after a start, or back from a RESET).
+wait_board() {
+    local _
+    for _ in $(seq 1 200); do [ -e "$VELTRIX_PORTS/COM$1" ] && return; sleep 0.05; done
+    echo "the simulated board on COM $1 did not come up" >&2
+    exit 1
+}
+
+# ---- The model folders
+model="Tamsin (APQ8064)"     # DLOAD with an Intel-HEX programmer; two-phase SDRAM test
+folder="$bench/model/$model"
+mkdir -p "$folder/boot_partition_info" "$folder/dump" "$folder/test_image"
 head -c 40000 /dev/urandom > "$bench/programmer.bin"
 objcopy -I binary -O ihex --change-addresses 0x2A000000 "$bench/programmer.bin" \
     "$folder/2nd_loader.hex"
@@ -43,8 +76,15 @@ cat > "$folder/boot_partition_info/rawprogram0.xml" <<'XML'
   <program label="PrimaryGPT" start_sector="0" num_partition_sectors="34" filename="gpt_main0.bin"/>
 </data>
 XML
+head -c 8192 /dev/urandom > "$folder/test_image/sbl2.mbn"  # the SDRAM test's boot image
 
-# A total binary image: record table at 0x2010, name table at 0x6230, data from 0x100000.
+ddr_model="Amberly (MSM8926)"  # SDRAM level test through the DDR-debug image (Sahara)
+ddr_folder="$bench/model/$ddr_model"
+mkdir -p "$ddr_folder/boot_partition_info"
+head -c 24576 /dev/urandom > "$ddr_folder/ddr_debug.mbn"
+cp "$folder/boot_partition_info/rawprogram0.xml" "$ddr_folder/boot_partition_info/"
+
+# ---- A total binary image: record table at 0x2010, name table at 0x6230, data from 0x100000.
 le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
 record() { printf "$(le32 "$1")$(le32 0)$(le32 "$2")$(le32 0)"; }
 name() { printf '%s' "$1"; head -c $((32 - ${#1})) /dev/zero; }
@@ -60,48 +100,61 @@ echo "== Image extraction"
 "$cli" extract --bin "$image" --dir "$bench/target"
 ls "$bench/target"
 
+# ---- The boards
+port=$(free_port)
 echo
-echo "== Simulated board on COM $port"
-"$sim" --port "$port" --loader-family 1 --emmc-size 256M \
-    --partition-txt "$bench/target/partition.txt" --quiet &
-sim_pid=$!
-for _ in $(seq 1 100); do [ -e "$VELTRIX_PORTS/COM$port" ] && break; sleep 0.05; done
+echo "== Simulated board for \"$model\" on COM $port"
+"$sim" --port "$port" --loader-family 1 --pmic-family 1 --emmc-size 64M \
+    --partition-txt "$bench/target/partition.txt" \
+    --sdram-test-image "$folder/test_image/sbl2.mbn" --verdict PASS --reset-delay-ms 500 \
+    --quiet > /dev/null &
+sims+=($!)
+wait_board "$port"
 
 if [ "$gui" = 1 ]; then
     echo
     echo "== The window: choose AP Chipset \"$model\", Com Port $port, Target Dir (..)"
     echo "   $bench/target, tick the tests and press START. Close the window to end the demo."
-    (cd "$bench" && "$root/build/app/veltrix")
+    (cd "$bench" && "$build/app/veltrix")
     exit 0
 fi
 
-echo
-echo "== AP check on \"$model\""
-status=0
-"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
-    --ap-check --summary || status=$?
-echo "veltrix-cli exit status: $status"
-[ "$status" = 0 ] || exit "$status"
+summaries=()
+run_step() {  # run_step <title> <record name> <port> <model> <flags...>
+    local title="$1" name="$2" at="$3" which="$4"
+    shift 4
+    echo
+    echo "== $title"
+    wait_board "$at"
+    local out status=0
+    out=$("$cli" run --workdir "$bench" --model "$which" --port "$at" --target "$bench/target" \
+        --summary --record "$records/$name.json" "$@" < /dev/null) || status=$?
+    printf '%s\n' "$out"
+    summaries+=("$title: $(printf '%s\n' "$out" | tail -n 1)")
+    if [ "$status" != 0 ]; then
+        echo "veltrix-cli exit status $status: the session stops here" >&2
+        exit "$status"
+    fi
+}
 
-# After a completed run the board resets: its port is back in download mode a moment later.
-wait_board() { sleep 0.2; for _ in $(seq 1 100); do [ -e "$VELTRIX_PORTS/COM$port" ] && break; sleep 0.05; done; }
+run_step "AP check" 1-ap-check "$port" "$model" --ap-check
+run_step "eMMC test, Read/Write with a dump of \"modem\"" 2-emmc "$port" "$model" \
+    --emmc --option "Read/Write" --dump --partition modem
+run_step "Boot-image restore" 3-restore "$port" "$model" --restore
+run_step "PMIC ON" 4-pmic "$port" "$model" --pmic-on
+run_step "SDRAM test, two phases across the board's reset" 5-sdram "$port" "$model" --sdram
+
+ddr_port=$(free_port $((port + 1)))
+echo
+echo "== Simulated board for \"$ddr_model\" on COM $ddr_port (DDR-debug image)"
+"$sim" --port "$ddr_port" --loader-family 0 --pmic-family 7 --emmc-size 64M \
+    --ddr-image "$ddr_folder/ddr_debug.mbn" --ddr-verdict 1 --quiet > /dev/null &
+sims+=($!)
+run_step "SDRAM level test through the DDR-debug image" 6-sdram-level "$ddr_port" "$ddr_model" \
+    --sdram --level 1
 
 echo
-echo "== Boot-image restore of the model's boot partitions"
-wait_board
-"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
-    --restore --summary || status=$?
-[ "$status" = 0 ] || exit "$status"
-
-echo
-echo "== eMMC test: dump of the restored \"sbl2\", then Read/Write of it"
-wait_board
-"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
-    --emmc --dump --option "Read only" --partition sbl2 --summary || status=$?
-[ "$status" = 0 ] || exit "$status"
-cmp "$folder/dump/sbl2.dump" "$bench/target/sbl2.mbn" && echo "sbl2.dump equals sbl2.mbn"
-wait_board
-"$cli" run --workdir "$bench" --model "$model" --port "$port" --target "$bench/target" \
-    --emmc --option "Read/Write" --partition sbl2 --summary || status=$?
-echo "veltrix-cli exit status: $status"
-exit "$status"
+echo "== Results"
+printf '%s\n' "${summaries[@]}"
+echo "dump: $folder/dump/modem.dump ($(wc -c < "$folder/dump/modem.dump") bytes)"
+echo "run records: $records"

@@ -24,6 +24,11 @@ void SimulatedBoard::SetVerdictRecord(const std::string& record) {
     sdram_.SetRecord(record);
 }
 
+void SimulatedBoard::BringBack() {
+    std::lock_guard lock(mutex_);
+    broughtBack_ = true;
+}
+
 BoardMode SimulatedBoard::mode() const {
     std::lock_guard lock(mutex_);
     return mode_;

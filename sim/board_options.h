@@ -32,6 +32,9 @@ struct BoardOptions {
     int loaderFamily = 1;
     BootProtocol boot = BootProtocol::kByLoaderFamily;
     int pmicFamily = 1;  // 1, 4, 5, 6 or 7: the layout of the PMIC status reply
+    // When not empty: the status bytes every PMIC reply carries after its code byte, in place of
+    // the family's own (a short list makes a short reply).
+    std::vector<uint8_t> pmicStatus;
 
     // DLOAD boot ROM: writes outside [ramBase, ramBase + ramSize) and writes longer than
     // `dloadMaxWrite` data bytes are refused with a NAK.
@@ -61,7 +64,8 @@ struct BoardOptions {
     char ddrVerdict = '1';
     int ddrDelayMs = 0;
 
-    // RESET: the port goes away, the board waits `resetDelayMs` and comes back in download mode.
+    // RESET: the port goes away, the board waits `resetDelayMs` and comes back in download mode;
+    // with a negative delay it stays away until BringBack().
     // It first waits up to `resetGraceMs` for the host to close the port (so the RESET answer is
     // read before the line drops).
     int resetDelayMs = 500;

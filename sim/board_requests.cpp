@@ -143,6 +143,8 @@ Bytes SimulatedBoard::Answer(std::span<const uint8_t> request, bool* reset, int*
         } else if (mode_ == BoardMode::kProgrammer) {
             ProgrammerReply r = programmer_->Handle(request);
             *reset = r.reset;
+            // A BringBack from now on ends the absence this RESET starts.
+            broughtBack_ = broughtBack_ && !r.reset;
             body = std::move(r.body);
         } else if (mode_ == BoardMode::kDdrDebug) {
             DdrReply r = ddr_.Handle(request);

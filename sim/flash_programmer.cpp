@@ -73,10 +73,10 @@ ProgrammerReply FlashProgrammer::Handle(std::span<const uint8_t> request) {
             imageOpen_ = false;
             return {Bytes{kRspClose}};
         case kCmdPmicStatus:
-            return {PmicStatusReply(options_.pmicFamily, pmicOn_)};
+            return {PmicReply()};
         case kCmdPmicOn:
             pmicOn_ = true;
-            return {PmicStatusReply(options_.pmicFamily, pmicOn_)};
+            return {PmicReply()};
         case kCmdPartitionInfo:
             return {PartitionInfo(request)};
         case kCmdReset:
@@ -185,6 +185,15 @@ Bytes FlashProgrammer::StreamWrite(std::span<const uint8_t> request) {
     sdram_.NoteWrite(offset, data.size());
     Bytes out{kRspStreamWrite};
     PutLe32(out, address);
+    return out;
+}
+
+Bytes FlashProgrammer::PmicReply() const {
+    if (options_.pmicStatus.empty()) {
+        return PmicStatusReply(options_.pmicFamily, pmicOn_);
+    }
+    Bytes out = StartReply(kPmicReplyCode, options_.pmicStatus.size());
+    out.insert(out.end(), options_.pmicStatus.begin(), options_.pmicStatus.end());
     return out;
 }
 

@@ -85,6 +85,7 @@ private:
     Bytes ReadCheck(std::span<const uint8_t> request);
     Bytes StreamWrite(std::span<const uint8_t> request);
     Bytes Erase();
+    Bytes PmicReply() const;
     Bytes PartitionInfo(std::span<const uint8_t> request);
     Bytes FlashCommand(std::span<const uint8_t> request);
     uint64_t ByteOffset(uint32_t address) const;

@@ -92,7 +92,9 @@ void AddTestOptions(CLI::App& app, BoardOptions& o, RawArguments& raw, bool& qui
         ->capture_default_str();
     app.add_option("--ddr-delay-ms", o.ddrDelayMs, "time the DDR test takes")
         ->capture_default_str();
+    // A negative delay (held away until BringBack) is for tests in-process only.
     app.add_option("--reset-delay-ms", o.resetDelayMs, "time the port stays away after RESET")
+        ->check(CLI::Range(0, 3600000))
         ->capture_default_str();
     app.add_option("--reset-grace-ms", o.resetGraceMs,
                    "longest wait for the host to close the port after RESET")

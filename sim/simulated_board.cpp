@@ -144,7 +144,9 @@ void SimulatedBoard::OnHostAbsent() {
     Event("host closed the port");
     // The host may leave replies unread and the line in exclusive mode: start its next open
     // clean, on a fresh pseudo-terminal if this one cannot be reset.
-    if (!port_.ResetAfterHost()) {
+    // A host that closes and at once reopens (the SDRAM level test does) may hold the line
+    // exclusively again before it can be reset: keep its port then.
+    if (!port_.ResetAfterHost() && !port_.HostPresent()) {
         port_.Close();
         std::lock_guard lock(mutex_);
         linkPath_.clear();
@@ -237,9 +239,23 @@ void SimulatedBoard::Reset() {
     if (ranTest) {
         Event("the SDRAM test image ran and wrote its verdict record");
     }
-    wake_.WaitFor(options_.resetDelayMs);
+    WaitToComeBack();
     std::lock_guard lock(mutex_);
     mode_ = BootMode();
+}
+
+void SimulatedBoard::WaitToComeBack() {
+    if (options_.resetDelayMs >= 0) {
+        wake_.WaitFor(options_.resetDelayMs);
+        return;
+    }
+    Event("held away until brought back");
+    while (!wake_.WaitFor(kIdlePollMs)) {
+        std::lock_guard lock(mutex_);
+        if (broughtBack_) {
+            return;
+        }
+    }
 }
 
 void SimulatedBoard::Vanish(uint32_t ms) {

@@ -62,6 +62,9 @@ public:
     // Settings that may change while the board runs.
     void SetDdrVerdict(char verdict);
     void SetVerdictRecord(const std::string& record);
+    // Ends the absence of a board that was reset with a negative reset delay: it comes back in
+    // download mode. Counts from the RESET answer on; harmless at any other time.
+    void BringBack();
 
     // Observations.
     BoardMode mode() const;
@@ -102,6 +105,7 @@ private:
     Bytes BadFcsAnswer() const;
     void SendReply(const Bytes& body, const Fault* fault);
     void Reset();
+    void WaitToComeBack();
     void Vanish(uint32_t ms);
     BoardMode BootMode() const;
     void Event(const std::string& text);
@@ -132,6 +136,7 @@ private:
     std::deque<Bytes> journal_;
     int resets_ = 0;
     int verdicts_ = 0;
+    bool broughtBack_ = false;
 };
 
 }  // namespace veltrix::sim

@@ -15,9 +15,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/run_report.h"
+#include "cli/sha256.h"
 #include "diag/device_steps.h"
 #include "link/serial_link.h"
 #include "sim/simulated_board.h"
@@ -159,6 +162,52 @@ TEST_F(CliRunTest, PassedApCheckExitsZeroWithSummaryAndRecord) {
     }
     EXPECT_EQ(record.find("\"started\":\"20"), record.find("\"started\":\"") + 0u);
     EXPECT_NE(Contents(err_).find("run record: " + command_.record.string()), std::string::npos);
+}
+
+TEST_F(CliRunTest, FailedPmicControlCompletesTheRunButExitsAsFailed) {
+    StartBoard();
+    board_->InjectFault({.kind = sim::FaultKind::kWrongCode, .command = 0x26, .code = 0x0D});
+    command_.selections.pmicOn = true;
+    EXPECT_EQ(Run(), kExitTestFailed);
+    const std::string log = Contents(out_);
+    EXPECT_NE(log.find("PMIC KR0="), std::string::npos) << log;
+    EXPECT_NE(log.find("FAIL to set PMIC on. 13\n======== END\n\nTest Completed !!\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(Contents(summary_).find("\"ending\":\"completed\",\"ap\":\"PASS\",\"emmc\":\"N/T\","
+                                      "\"sdram\":\"N/T\",\"pmic\":\"FAIL\",\"exit\":1}"),
+              std::string::npos)
+        << Contents(summary_);
+}
+
+TEST_F(CliRunTest, ADumpIsRecordedWithItsSizeAndDigest) {
+    StartBoard();
+    std::vector<uint8_t> sectors(1024);
+    for (size_t i = 0; i < sectors.size(); ++i)
+        sectors[i] = static_cast<uint8_t>(i * 7 + 3);
+    sectors[5] = 0x7E;  // an escaped byte on the wire
+    ASSERT_TRUE(board_->WriteEmmc(8 * 512, sectors));
+    const fs::path dumps = folder_ / "model" / kModel / "dump";
+    fs::create_directories(dumps);
+    command_.selections.emmcTest = true;
+    command_.selections.dump = true;
+    command_.selections.option = "Read only";
+    command_.given.option = true;
+    command_.selections.partitionLabel = "sbl2";
+    command_.record = folder_ / "board.json";
+    EXPECT_EQ(Run(), kExitPassed) << Contents(out_) << Contents(err_);
+    EXPECT_NE(Contents(summary_).find("\"emmc\":\"PASS\""), std::string::npos);
+
+    const fs::path dump = dumps / "sbl2.dump";
+    const std::string bytes = ReadFile(dump);
+    ASSERT_EQ(bytes, std::string(sectors.begin(), sectors.end()));  // what the board holds
+    Sha256 sha;
+    sha.Update(sectors.data(), sectors.size());
+    const std::string entry = "{\"path\":" + JsonString(dump.string()) +
+                              ",\"size\":1024,\"sha256\":\"" + sha.HexDigest() + "\"}";
+    const std::string record = ReadFile(command_.record);
+    EXPECT_NE(record.find("\n  \"dumps\":[\n    " + entry + "\n  ]\n}"), std::string::npos)
+        << record;
 }
 
 TEST_F(CliRunTest, ABoardThatNeverAnswersAbortsTheRun) {
