@@ -62,6 +62,7 @@ int RunSdramLevelTest(Workbench& bench, int comPort) {
     ClosePort(bench.link);
     if (OpenPort(bench.link, comPort) != kErrorSuccess) {
         AppendLog(bench, "Serial port open FAILED..\n");
+        AppendLog(bench, PortFailureText(bench.link) + "\n");  // why, with the device
         return kErrorGenFailure;
     }
     int outcome = kDdrOutcomeUnknown;
