@@ -1,12 +1,50 @@
 // veltrix-sim: serves a simulated board on COMn until SIGINT, SIGTERM, SIGHUP or SIGQUIT; on each
 // of them it removes its port link and its temporary eMMC before it ends.
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 
 #include "sim/sim_command_line.h"
 #include "sim/simulated_board.h"
+
+namespace {
+
+// The stop signals write a byte here; main waits for it. A handler, rather than blocked signals
+// and sigwait, because a thread the program does not own (a sanitizer's, a library's) would
+// take a blocked signal's default action and end the process before it cleaned up.
+int gStopPipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int) {
+    const char byte = 1;
+    (void)!write(gStopPipe[1], &byte, 1);
+}
+
+bool CatchStopSignals() {
+    if (pipe(gStopPipe) != 0) {
+        return false;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        sigaction(stop, &action, nullptr);
+    }
+    // A reader that goes away from standard output must not end the board either.
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+void WaitForStopSignal() {
+    char byte = 0;
+    while (read(gStopPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace veltrix::sim;
@@ -17,16 +55,11 @@ int main(int argc, char** argv) {
         (exitCode == 0 ? std::cout : std::cerr) << message << "\n";
         return exitCode;
     }
-    // Block the stop signals before the board thread starts, then wait for them here, so every
-    // way of stopping that can be caught cleans up (a closed terminal sends SIGHUP). A reader
-    // that goes away from standard output must not end the board either.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        sigaddset(&stopSignals, stop);
+    // Every way of stopping that can be caught cleans up (a closed terminal sends SIGHUP).
+    if (!CatchStopSignals()) {
+        std::cerr << "veltrix-sim: cannot set up its stop signals\n";
+        return 1;
     }
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 
     SimulatedBoard board(commandLine->options);
     if (!commandLine->quiet) {
@@ -41,8 +74,7 @@ int main(int argc, char** argv) {
     std::cout << "Serving COM" << board.portNumber() << " (" << board.linkPath().string()
               << "), board in " << BoardModeName(board.mode()) << "; eMMC "
               << board.emmcPath().string() << ". Ctrl+C stops." << std::endl;
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    WaitForStopSignal();
     board.Stop();
     std::cout << "Stopped." << std::endl;
     return 0;
