@@ -41,10 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QueueReply(in, port, DdrAnswer(in));
     ReferenceLink reference(port.chunks);
 
-    SerialLink link;
-    std::ostringstream console;
+    static SerialLink link;
+    static std::ostringstream console;
+    console.str("");
     link.console = &console;
-    link.handle = std::move(owned);
+    UseScriptedPort(link, std::move(owned));
     ProgrammerSession session{&link, false};
     int outcome = kUntouched;
     const int rc = RunDdrTest(outcome, session, packet.data(), static_cast<int>(packet.size()));

@@ -43,10 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QueueReply(in, port, InfoAnswer(in));
     ReferenceLink reference(port.chunks);
 
-    SerialLink link;
-    std::ostringstream console;
+    static SerialLink link;
+    static std::ostringstream console;
+    console.str("");
     link.console = &console;
-    link.handle = std::move(owned);
+    UseScriptedPort(link, std::move(owned));
     ProgrammerSession session{&link, true};
     const int64_t total = GetPhysicalPartitionInfo(session);
 

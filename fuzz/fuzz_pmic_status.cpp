@@ -174,8 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     view.lines.clear();
     view.messages = 0;
     console.str("");
-    ClosePort(bench.link);
-    bench.link.handle = std::move(owned);
+    UseScriptedPort(bench.link, std::move(owned));
     bench.state.logLineCount = 0;
     bench.state.model = family.model;
     bench.state.session = ProgrammerSession{&bench.link, true};

@@ -59,10 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QueueReply(in, port, ReadAnswer(in, address, std::min(length, 1000)));
     ReferenceLink reference(port.chunks);
 
-    SerialLink link;
-    std::ostringstream console;
+    static SerialLink link;
+    static std::ostringstream console;
+    console.str("");
     link.console = &console;
-    link.handle = std::move(owned);
+    UseScriptedPort(link, std::move(owned));
     ProgrammerSession session{&link, true};
     // Exactly the caller's 1024 bytes on the heap, so a write past them is a sanitizer report.
     auto out = std::make_unique<uint8_t[]>(kReadReplyCapacity);

@@ -69,20 +69,30 @@ void QueueReply(Reader& in, ScriptedPort& port, const Bytes& body) {
     }
 }
 
+void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port) {
+    ClosePort(link);
+    link.handle = std::move(port);
+    link.timeoutMs = kDefaultTimeoutMs;
+    link.cancel = false;
+}
+
 Bytes Framed(std::span<const uint8_t> body) {
     Bytes wire(MaxEncodedLength(body.size()));
     wire.resize(EncodeFrame(body, wire.data()));
     return wire;
 }
 
+// One link for every reference, reused: a link's buffers are large to set up for each input.
 struct ReferenceLink::Impl {
-    SerialLink link;
+    SerialLink& link;
 };
 
-ReferenceLink::ReferenceLink(const std::deque<Bytes>& chunks) : impl_(new Impl) {
+ReferenceLink::ReferenceLink(const std::deque<Bytes>& chunks) {
+    static SerialLink shared;
+    impl_ = new Impl{shared};
     auto port = std::make_unique<ScriptedPort>();
     port->chunks = chunks;
-    impl_->link.handle = std::move(port);
+    UseScriptedPort(shared, std::move(port));
 }
 
 ReferenceLink::~ReferenceLink() {

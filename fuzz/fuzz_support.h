@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@
             std::abort();                                                                       \
         }                                                                                       \
     } while (0)
+
+namespace veltrix {
+struct SerialLink;
+}
 
 namespace veltrix::fuzz {
 
@@ -95,6 +100,10 @@ private:
     struct Impl;
     Impl* impl_;
 };
+
+// Puts `port` under `link` as an open port, with whatever the link held before dropped and the
+// time-out back at 1000 ms, so one link can serve every input (its buffers are large to set up).
+void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port);
 
 // Bytes as the link frames them for sending.
 Bytes Framed(std::span<const uint8_t> body);
