@@ -180,7 +180,14 @@ void FaultMatrixFixture::StartBoard(const sim::BoardOptions& options) {
 CellOutcome FaultMatrixFixture::RunCell(const MatrixTest& test, const sim::Fault& fault) {
     StartBoard(OptionsFor(test));
     board_->InjectFault(fault);
-    return RunToEnd(SelectionsFor(test));
+    CellOutcome out = RunToEnd(SelectionsFor(test));
+    // A cell whose fault never struck would test nothing: its request must have come.
+    const auto journal = board_->RequestJournal();
+    const auto watched = std::count_if(journal.begin(), journal.end(), [&](const Bytes& r) {
+        return fault.command == sim::kAnyCommand || (!r.empty() && r[0] == fault.command);
+    });
+    out.faultReached = watched > fault.skip;
+    return out;
 }
 
 CellOutcome FaultMatrixFixture::RunToEnd(const RunSelections& selections) {
@@ -222,6 +229,7 @@ CellOutcome FaultMatrixFixture::RunToEnd(const RunSelections& selections) {
 
 void FaultMatrixFixture::ExpectCleanEnd(const CellOutcome& cell) {
     EXPECT_TRUE(cell.endedInTime) << Describe(cell);
+    EXPECT_TRUE(cell.faultReached) << Describe(cell);
     const std::vector<std::string>& lines = cell.lines;
     ASSERT_GE(lines.size(), 3u) << Describe(cell);
     EXPECT_TRUE(lines.back().starts_with("Elapsed Time : ")) << Describe(cell);

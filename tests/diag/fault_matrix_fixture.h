@@ -69,6 +69,7 @@ struct CellOutcome {
     std::array<std::string, 3> shownBoxes;  // as the view shows them
     int exitStatus = -1;
     bool endedInTime = false;
+    bool faultReached = false;  // the board took the request the fault watches
     bool portOpenAfter = true;
     bool running = true;
     bool ddrWaiting = true;
