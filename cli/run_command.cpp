@@ -18,9 +18,7 @@
 #include "layout/partition_index.h"
 
 namespace veltrix::cli {
-namespace {
 
-// The exit status of a run, from its record.
 int ExitStatusFor(const RunRecord& record) {
     switch (record.ending) {
         case RunEnding::kCompleted:
@@ -32,6 +30,8 @@ int ExitStatusFor(const RunRecord& record) {
             return kExitAborted;
     }
 }
+
+namespace {
 
 // The command line's own checks: "" and 0, or the message and the exit status for it.
 std::string Refusal(const RunCommand& command, int* status) {

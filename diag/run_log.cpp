@@ -29,7 +29,7 @@ void SetResult(Workbench& bench, ResultBox box, std::string_view text) {
 }
 
 bool RunRecord::Passed() const {
-    if (ending != RunEnding::kCompleted || pmicFailed) {
+    if (ending != RunEnding::kCompleted || pmicFailed || sdramNoVerdict) {
         return false;
     }
     for (const std::string& box : boxes) {

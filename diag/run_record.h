@@ -26,11 +26,15 @@ struct RunRecord {
     std::array<std::string, 3> boxes{kResultNotTested, kResultNotTested, kResultNotTested};
     // The PMIC step ran and failed (its lines stay in the log; no box shows it).
     bool pmicFailed = false;
+    // The DDR-level test ran to its end without a verdict from the board (its SDRAM box stays
+    // "N/T"): the run completes, but it has not passed.
+    bool sdramNoVerdict = false;
     // Every dump file the run completed, in the order written.
     std::vector<std::filesystem::path> dumpFiles;
 
     const std::string& Box(ResultBox box) const { return boxes[static_cast<size_t>(box)]; }
-    // A completed run none of whose boxes says "FAIL" and whose PMIC step did not fail.
+    // A completed run none of whose boxes says "FAIL", whose PMIC step did not fail and whose
+    // DDR-level test gave a verdict.
     bool Passed() const;
 };
 

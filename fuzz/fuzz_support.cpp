@@ -6,7 +6,11 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <system_error>
+
+#include "link/framing/frame_codec.h"
+#include "link/serial_link.h"
 
 namespace veltrix::fuzz {
 
@@ -32,6 +36,77 @@ int ScriptedPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
 int ScriptedPort::Write(const uint8_t* bytes, size_t length) {
     written.insert(written.end(), bytes, bytes + length);
     return 0;
+}
+
+void QueueReply(Reader& in, ScriptedPort& port, const Bytes& body) {
+    const uint8_t how = in.Byte();
+    if (how % 8 == 7) {
+        for (int i = 0, n = 1 + (how >> 3) % 4; i < n; ++i) {
+            port.chunks.push_back(in.Take(in.Byte()));
+        }
+        return;
+    }
+    Bytes wire = Framed(body);
+    if ((how & 0x18) == 0x18) {  // a spoiled byte before the closing flag
+        wire[wire.size() - 2] ^= static_cast<uint8_t>(1 + in.Byte() % 255);
+    }
+    if ((how & 0x60) == 0x60) {  // a time-out first: the frame comes too late for this request
+        port.chunks.emplace_back();
+    }
+    if ((how & 0x60) == 0x20) {  // junk before the frame
+        const Bytes junk = in.Take(in.Byte() % 8);
+        wire.insert(wire.begin(), junk.begin(), junk.end());
+    }
+    if ((how & 0x80) == 0) {
+        port.chunks.push_back(std::move(wire));
+        return;
+    }
+    for (size_t at = 0; at < wire.size();) {
+        const size_t n = std::min<size_t>(wire.size() - at, 1 + in.Byte() % 64);
+        port.chunks.emplace_back(wire.begin() + static_cast<std::ptrdiff_t>(at),
+                                 wire.begin() + static_cast<std::ptrdiff_t>(at + n));
+        at += n;
+    }
+}
+
+void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port) {
+    ClosePort(link);
+    link.handle = std::move(port);
+    link.timeoutMs = kDefaultTimeoutMs;
+    link.cancel = false;
+}
+
+Bytes Framed(std::span<const uint8_t> body) {
+    Bytes wire(MaxEncodedLength(body.size()));
+    wire.resize(EncodeFrame(body, wire.data()));
+    return wire;
+}
+
+// One link for every reference, reused: a link's buffers are large to set up for each input.
+struct ReferenceLink::Impl {
+    SerialLink& link;
+};
+
+ReferenceLink::ReferenceLink(const std::deque<Bytes>& chunks) {
+    static SerialLink shared;
+    impl_ = new Impl{shared};
+    auto port = std::make_unique<ScriptedPort>();
+    port->chunks = chunks;
+    UseScriptedPort(shared, std::move(port));
+}
+
+ReferenceLink::~ReferenceLink() {
+    delete impl_;
+}
+
+ReferenceLink::Exchange ReferenceLink::Next(int capacity) {
+    const uint8_t request[] = {0};
+    Exchange e;
+    e.reply.resize(static_cast<size_t>(capacity));
+    int length = capacity;
+    e.code = Transact(request, 1, impl_->link, e.reply.data(), length);
+    e.reply.resize(e.code == 0 ? static_cast<size_t>(length) : 0);
+    return e;
 }
 
 namespace {

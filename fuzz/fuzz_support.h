@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@
             std::abort();                                                                       \
         }                                                                                       \
     } while (0)
+
+namespace veltrix {
+struct SerialLink;
+}
 
 namespace veltrix::fuzz {
 
@@ -70,6 +75,38 @@ public:
     Bytes written;
     size_t reads = 0;
 };
+
+// Queues the board's answer to one request on `port`, as the input chooses: mostly `body` as one
+// well-formed frame (now and then with a spoiled frame check, junk before it, a time-out before
+// it, or split into chunks), else up to four raw chunks straight from the input.
+void QueueReply(Reader& in, ScriptedPort& port, const Bytes& body);
+
+// What Transact gives, exchange after exchange, for a port that delivers `chunks`: the reference
+// the commands above Transact are judged against (Transact itself has fuzz_transact).
+class ReferenceLink {
+public:
+    struct Exchange {
+        int code = 0;
+        Bytes reply;  // unstuffed, the two FCS bytes included; empty after a time-out
+    };
+    explicit ReferenceLink(const std::deque<Bytes>& chunks);
+    ~ReferenceLink();
+    ReferenceLink(const ReferenceLink&) = delete;
+    ReferenceLink& operator=(const ReferenceLink&) = delete;
+    // The next exchange, with a reply area of `capacity` raw bytes.
+    Exchange Next(int capacity);
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+// Puts `port` under `link` as an open port, with whatever the link held before dropped and the
+// time-out back at 1000 ms, so one link can serve every input (its buffers are large to set up).
+void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port);
+
+// Bytes as the link frames them for sending.
+Bytes Framed(std::span<const uint8_t> body);
 
 // A clock whose waits take no time.
 class NoWaitClock final : public Clock {

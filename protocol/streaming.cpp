@@ -93,9 +93,10 @@ int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t addr
         }
     }
     // A reply too short for the data asked for, or for another address, would hand the caller
-    // stale or foreign bytes as the flash data of this address.
+    // stale or foreign bytes as the flash data of this address; one longer than asked is not the
+    // answer to this request either, and the caller gets no more than it asked for.
     const size_t needed = kReadDataOffset + static_cast<size_t>(length) + kFcsLength;
-    if (static_cast<size_t>(replyLength) < needed || replyLength > kReadReplyCapacity) {
+    if (static_cast<size_t>(replyLength) != needed) {
         WriteConsole(*session.link, Format("READ reply of %d bytes, expected %u\n", replyLength,
                                            static_cast<unsigned>(needed)));
         return kErrorInvalidHandle;
@@ -144,7 +145,10 @@ int RunDdrTest(int& result, ProgrammerSession& session, const uint8_t* packet, i
     if (Transact(packet, length, *session.link, reply.data(), replyLength) != kErrorSuccess) {
         return kErrorInvalidHandle;
     }
-    const uint8_t verdict = replyLength > kDdrVerdictOffset ? reply[kDdrVerdictOffset] : 0;
+    // The verdict is a byte of the reply body: a body of fewer than four bytes has none, whatever
+    // its frame-check bytes hold.
+    const int bodyLength = replyLength - static_cast<int>(kFcsLength);
+    const uint8_t verdict = bodyLength > kDdrVerdictOffset ? reply[kDdrVerdictOffset] : 0;
     result = verdict == '0'   ? kDdrOutcomeFail
              : verdict == '1' ? kDdrOutcomePass
                               : kDdrOutcomeUnknown;

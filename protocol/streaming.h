@@ -29,7 +29,7 @@ inline constexpr int kPmicReplyCapacity = 50;    // GetPmicStatus
 // RunDdrTest outcomes: the character at reply offset 3.
 inline constexpr int kDdrOutcomeFail = 0;      // '0'
 inline constexpr int kDdrOutcomePass = 1;      // '1'
-inline constexpr int kDdrOutcomeUnknown = 99;  // anything else, or a reply shorter than 4 bytes
+inline constexpr int kDdrOutcomeUnknown = 99;  // anything else, or a body shorter than 4 bytes
 
 // HELLO and SECURITY MODE with one attempt counter over both phases (10 attempts in all, 500 ms
 // apart). Sets sectorAddressing to true first, whatever the outcome. 0, or 6 when the programmer
@@ -41,8 +41,8 @@ int ConnectProgrammer(ProgrammerSession& session);
 // READ of `length` bytes (at most 1000) at `address`. On 0 the whole reply (code 0x04, address
 // u32, the data from offset 5, FCS) is in `out`, which must hold kReadReplyCapacity bytes; the
 // reply's escapes on the wire do not count against that. 6 for a length above 1000 (nothing
-// sent), no answer, a reply too short to hold the data or longer than kReadReplyCapacity, or a
-// reply for another address (the last three with a console line).
+// sent), no answer, a reply that does not carry exactly `length` data bytes, or a reply for
+// another address (the last two with a console line); only an accepted reply is copied.
 int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t address);
 
 // READ CHECK: the programmer reads `byteCount` bytes from `startSector` on its own. 0 or 6.
@@ -62,8 +62,9 @@ int PmicOn(uint8_t* out, ProgrammerSession& session, int* replyLength = nullptr)
 int EraseFlash(ProgrammerSession& session);
 
 // Sends the caller's packet to the DDR-debug image. 6 when the link fails (`result` left as it
-// was). Otherwise 0, with `result` set to the outcome (kDdrOutcome...); neither the reply code
-// nor its length is tested, so no answer at all gives kDdrOutcomeUnknown.
+// was). Otherwise 0, with `result` set to the outcome (kDdrOutcome...) from the byte at index 3
+// of the reply body (the reply less its frame check); the reply code is not tested, and no
+// answer at all, or a body of fewer than four bytes, gives kDdrOutcomeUnknown.
 int RunDdrTest(int& result, ProgrammerSession& session, const uint8_t* packet, int length);
 
 // RESET: the programmer restarts the board. 0 or 6.

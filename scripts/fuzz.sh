@@ -10,7 +10,8 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(transact intel_hex sahara rawprogram partition_index extraction)
+    targets=(transact intel_hex sahara rawprogram partition_index extraction read_data partition_info
+        pmic_status ddr_verdict)
 fi
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -298,7 +298,20 @@ TEST_F(SdramRunTest, LevelTestVerdictsAndAnInvalidLevel) {
     EXPECT_EQ(view_.CountLines("TEST LEVEL = 0 (check data/address line)\n"), 1);
     EXPECT_EQ(view_.CountLines("DDR TEST = FAIL\n"), 1);
     EXPECT_EQ(bench_.state.record.Box(ResultBox::kSdram), "FAIL");
+    EXPECT_FALSE(bench_.state.record.sdramNoVerdict);
     EXPECT_EQ(board_->ddrTestsRun(), 1);
+
+    // A reply with neither '0' nor '1' at index 3: no verdict line, the box as it was, and a
+    // record that cannot read as passed.
+    board_->SetDdrVerdict('7');
+    EXPECT_EQ(RunSdramLevelTest(bench_, kBoardPort), 0);
+    EXPECT_EQ(view_.CountLines("DDR TEST = FAIL\n"), 1);
+    EXPECT_EQ(view_.CountLines("DDR TEST = PASS\n"), 0);
+    EXPECT_EQ(bench_.state.record.Box(ResultBox::kSdram), "FAIL");
+    EXPECT_TRUE(bench_.state.record.sdramNoVerdict);
+    bench_.state.record.ending = RunEnding::kCompleted;
+    bench_.state.record.boxes = {kResultPass, kResultNotTested, kResultNotTested};
+    EXPECT_FALSE(bench_.state.record.Passed());
 }
 
 TEST_F(SdramRunTest, CancelDuringTheDdrWaitEndsTheRunAtOnce) {

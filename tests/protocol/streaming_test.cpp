@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "link/framing/fcs.h"
 #include "tests/protocol/host_fixture.h"
 
 namespace veltrix::testing {
@@ -52,6 +53,7 @@ TEST_F(StreamingTest, ReadDataCopiesTheWholeReplyAndRefusesShortOnes) {
     board.Exchange({0x03, 0x69, 0, 0, 0, 0x00, 0x02}, Concat({0x04, 0x69, 0, 0, 0}, Pattern(511)));
     board.Exchange({0x03, 0x6A, 0, 0, 0, 0xE8, 0x03},  // 1000 bytes, longer than the buffer
                    Concat({0x04, 0x6A, 0, 0, 0}, Bytes(1020, 0x11)));
+    board.Exchange({0x03, 0x6B, 0, 0, 0, 0x00, 0x02}, Concat({0x04, 0x6B, 0, 0, 0}, Pattern(513)));
     board.ExpectQuiet();
     uint8_t out[kReadReplyCapacity] = {};
     RunWithBoard([&] {
@@ -65,6 +67,8 @@ TEST_F(StreamingTest, ReadDataCopiesTheWholeReplyAndRefusesShortOnes) {
         EXPECT_EQ(ReadData(512, out, session, 105), 6);  // one data byte short
         EXPECT_EQ(out[5], 0xCC);                         // nothing handed over
         EXPECT_EQ(ReadData(1000, out, session, 106), 6);
+        EXPECT_EQ(ReadData(512, out, session, 107), 6);  // one data byte more than asked
+        EXPECT_EQ(out[5], 0xCC);
         EXPECT_EQ(ReadData(1001, out, session, 102), 6);  // nothing sent
         return 0;
     });
@@ -72,7 +76,8 @@ TEST_F(StreamingTest, ReadDataCopiesTheWholeReplyAndRefusesShortOnes) {
               "READ reply of 9 bytes, expected 519\n"
               "READ reply for address 0x68, asked 0x67\n"
               "READ reply of 518 bytes, expected 519\n"
-              "READ reply of 1027 bytes, expected 1007\n");
+              "READ reply of 1027 bytes, expected 1007\n"
+              "READ reply of 520 bytes, expected 519\n");
     EXPECT_EQ(link.timeoutMs, 1000u);
 }
 
@@ -115,13 +120,19 @@ TEST_F(StreamingTest, PmicStatusHandsOverAnyReply) {
 }
 
 TEST_F(StreamingTest, DdrTestReadsTheVerdictCharacter) {
+    // A two-byte body whose frame check puts '1' at index 3 of the reply: that is no verdict.
+    Bytes fcsOne = {'O', 0};
+    while (Fcs16(fcsOne) >> 8 != '1') {
+        ++fcsOne[1];
+    }
     const struct {
         Bytes reply;
         int outcome;
     } cases[] = {{{'r', 'e', 's', '0'}, 0},
                  {{0x00, 0x01, 0x02, '1', 'x'}, 1},
                  {{'r', 'e', 's', '7'}, 99},
-                 {{'1'}, 99}};
+                 {{'1'}, 99},
+                 {fcsOne, 99}};
     for (const auto& c : cases)
         board.Exchange({0x31, 0x0D}, c.reply);
     const uint8_t packet[] = {0x31, 0x0D};
