@@ -69,16 +69,6 @@ std::FILE* OpenCFile(const std::filesystem::path& path, const char* mode) {
     return std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path.c_str(), mode);
 }
 
-InputFile::~InputFile() {
-    Close();
-}
-
-int InputFile::Fail(int systemError) {
-    error_ = ResultFromErrno(systemError);
-    errorText_ = SystemErrorText(systemError);
-    return error_;
-}
-
 bool InputFile::IsOpen() const {
     return fd_ >= 0;
 }
@@ -159,15 +149,6 @@ int RemoveFile(const std::filesystem::path& path, bool* removed, std::string* re
         *reason = SystemErrorText(error);
     }
     return ResultFromErrno(error);
-}
-
-OutputFile::~OutputFile() {
-    Discard();
-}
-
-int OutputFile::Fail(int systemError) {
-    errorText_ = SystemErrorText(systemError);
-    return ResultFromErrno(systemError);
 }
 
 bool OutputFile::IsOpen() const {
