@@ -6,7 +6,6 @@
 // a body shorter than 4 bytes or no reply at all, is 99; the link is back at 1000 ms afterwards.
 
 #include <memory>
-#include <sstream>
 
 #include "fuzz/fuzz_support.h"
 #include "link/framing/frame_codec.h"
@@ -41,11 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QueueReply(in, port, DdrAnswer(in));
     ReferenceLink reference(port.chunks);
 
-    static SerialLink link;
-    static std::ostringstream console;
-    console.str("");
-    link.console = &console;
-    UseScriptedPort(link, std::move(owned));
+    SerialLink& link = ScriptedLink(std::move(owned));
     ProgrammerSession session{&link, false};
     int outcome = kUntouched;
     const int rc = RunDdrTest(outcome, session, packet.data(), static_cast<int>(packet.size()));

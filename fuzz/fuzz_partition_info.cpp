@@ -5,7 +5,6 @@
 // 5-8 sign-extended exactly when the reply is answered with 0x24 and holds the count, else 6.
 
 #include <memory>
-#include <sstream>
 
 #include "base/byte_order.h"
 #include "fuzz/fuzz_support.h"
@@ -43,11 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QueueReply(in, port, InfoAnswer(in));
     ReferenceLink reference(port.chunks);
 
-    static SerialLink link;
-    static std::ostringstream console;
-    console.str("");
-    link.console = &console;
-    UseScriptedPort(link, std::move(owned));
+    SerialLink& link = ScriptedLink(std::move(owned));
     ProgrammerSession session{&link, true};
     const int64_t total = GetPhysicalPartitionInfo(session);
 

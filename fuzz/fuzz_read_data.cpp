@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <sstream>
 
 #include "base/byte_order.h"
 #include "fuzz/fuzz_support.h"
@@ -59,11 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QueueReply(in, port, ReadAnswer(in, address, std::min(length, 1000)));
     ReferenceLink reference(port.chunks);
 
-    static SerialLink link;
-    static std::ostringstream console;
-    console.str("");
-    link.console = &console;
-    UseScriptedPort(link, std::move(owned));
+    SerialLink& link = ScriptedLink(std::move(owned));
     ProgrammerSession session{&link, true};
     // Exactly the caller's 1024 bytes on the heap, so a write past them is a sanitizer report.
     auto out = std::make_unique<uint8_t[]>(kReadReplyCapacity);

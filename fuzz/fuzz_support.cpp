@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <system_error>
 
 #include "link/framing/frame_codec.h"
@@ -74,6 +75,25 @@ void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port) {
     link.handle = std::move(port);
     link.timeoutMs = kDefaultTimeoutMs;
     link.cancel = false;
+}
+
+namespace {
+std::ostringstream& TargetConsole() {
+    static std::ostringstream console;
+    return console;
+}
+}  // namespace
+
+SerialLink& ScriptedLink(std::unique_ptr<ScriptedPort> port) {
+    static SerialLink link;
+    TargetConsole().str("");
+    link.console = &TargetConsole();
+    UseScriptedPort(link, std::move(port));
+    return link;
+}
+
+std::string ConsoleText() {
+    return TargetConsole().str();
 }
 
 Bytes Framed(std::span<const uint8_t> body) {

@@ -105,6 +105,12 @@ private:
 // time-out back at 1000 ms, so one link can serve every input (its buffers are large to set up).
 void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port);
 
+// The one link of a fuzz target, reused for every input, under `port`, with its console emptied
+// and pointing at ConsoleText's stream.
+SerialLink& ScriptedLink(std::unique_ptr<ScriptedPort> port);
+// What the protocol wrote on ScriptedLink's console for this input.
+std::string ConsoleText();
+
 // Bytes as the link frames them for sending.
 Bytes Framed(std::span<const uint8_t> body);
 
