@@ -14,6 +14,14 @@
 
 namespace veltrix {
 
+// What a path names; a final symbolic link is not followed (KindOfPath) or followed (an open
+// InputFile's kind).
+enum class PathKind { kNone, kRegular, kFolder, kLink, kFifo, kDevice, kSocket, kOther };
+PathKind KindOfPath(const std::filesystem::path& path);
+// "a symbolic link", "a FIFO", "a device", "a folder", "a socket", "not a regular file";
+// "nothing" for kNone and "a regular file" for kRegular.
+const char* PathKindText(PathKind kind);
+
 class InputFile {
 public:
     InputFile() = default;
@@ -22,8 +30,16 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     // 0, or the code of the failed open (kErrorDirectory for a folder). An existing file only.
+    // A FIFO is opened without waiting for a writer.
     int Open(const std::filesystem::path& path);
+    // Open, then refuses anything but a regular file of at most `maxBytes` (the file is closed):
+    // kErrorNotRegularFile for a FIFO, a device or a socket (such an input may never end),
+    // kErrorFileTooLarge for a longer file; errorText() says which and how large.
+    int OpenBounded(const std::filesystem::path& path, uint64_t maxBytes);
     bool IsOpen() const;
+    // What the open file is (links followed) and its length in bytes (0 unless regular).
+    PathKind kind() const { return kind_; }
+    uint64_t size() const { return size_; }
     // Reads until `count` bytes have arrived or the file ends. Returns the number of bytes read,
     // or -1 on a read error (its code in error(), its words in errorText()).
     long long ReadFull(void* buffer, size_t count);
@@ -40,15 +56,18 @@ private:
     int fd_ = -1;
     [[maybe_unused]] std::FILE* stream_ = nullptr;     // where there are no file descriptors
     [[maybe_unused]] std::filesystem::path openPath_;  // the same
+    PathKind kind_ = PathKind::kNone;
+    uint64_t size_ = 0;
     int error_ = 0;
     std::string errorText_;
 };
 
 // An output file written to a new temporary file "<path>.XXXXXX.tmp" beside `path` and renamed
 // to `path` by Commit. The temporary file is created exclusively under a name of its own: an
-// existing file or link of that name is never opened or followed. Renaming replaces whatever
-// `path` names, a link included (the file the link points to is left alone). Runs of zero bytes
-// may be left as holes; the content read back is the same.
+// existing file or link of that name is never opened or followed. Only a regular file (or
+// nothing) at `path` is ever replaced: Create and Commit refuse a link, a FIFO, a device or a
+// folder there with kErrorNotRegularFile (or kErrorDirectory), and errorText() names what it
+// is. Runs of zero bytes may be left as holes; the content read back is the same.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -56,7 +75,8 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // 0 or the code of the failed create.
+    // 0 or the code of the failed create (kErrorNotRegularFile when `path` names something
+    // that must not be replaced).
     int Create(const std::filesystem::path& path);
     bool IsOpen() const;
     // 0 or the code of the failed write. Writes `count` bytes at the end of what was written so
@@ -82,6 +102,8 @@ public:
 
 private:
     int Fail(int systemError);
+    // kErrorSuccess when `path_` names a regular file or nothing; else the refusal, with words.
+    int CheckReplaceable();
     int fd_ = -1;
     [[maybe_unused]] std::FILE* stream_ = nullptr;  // where there are no file descriptors
     uint64_t length_ = 0;
@@ -95,6 +117,12 @@ private:
 // not removed (kErrorDirectory).
 int RemoveFile(const std::filesystem::path& path, bool* removed = nullptr,
                std::string* reason = nullptr);
+
+// Reads the whole of `path`, a regular file of at most `maxBytes`, into `out`. 0, or the code of
+// the failed open or read, kErrorNotRegularFile or kErrorFileTooLarge (nothing read then); the
+// words for the line in `*reason` when given.
+int ReadSmallFile(const std::filesystem::path& path, uint64_t maxBytes, std::string& out,
+                  std::string* reason = nullptr);
 
 // Opens a C stream on `path` ("rb", "wb", ...), wide paths included. Null when the file cannot be
 // opened or is a folder.

@@ -76,15 +76,31 @@ bool InputFile::IsOpen() const {
 int InputFile::Open(const std::filesystem::path& path) {
     Close();
     error_ = 0;
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    kind_ = PathKind::kNone;
+    size_ = 0;
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
         return Fail(errno);
     }
     struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0) {
+        const int error = errno;
+        Close();
+        return Fail(error);
+    }
+    if (S_ISDIR(st.st_mode)) {
         Close();
         return Fail(EISDIR);
     }
+    kind_ = S_ISREG(st.st_mode)                          ? PathKind::kRegular
+            : S_ISFIFO(st.st_mode)                       ? PathKind::kFifo
+            : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? PathKind::kDevice
+            : S_ISSOCK(st.st_mode)                       ? PathKind::kSocket
+                                                         : PathKind::kOther;
+    size_ = kind_ == PathKind::kRegular ? static_cast<uint64_t>(st.st_size) : 0;
+    // Reads of a regular file never block; anything else reads as it would without the flag.
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     return 0;
 }
 
@@ -159,6 +175,9 @@ int OutputFile::Create(const std::filesystem::path& path) {
     Discard();
     path_ = path;
     length_ = 0;
+    if (const int refused = CheckReplaceable(); refused != kErrorSuccess) {
+        return refused;
+    }
     fd_ = CreateTemporaryBeside(path, &tempPath_);
     if (fd_ < 0) {
         tempPath_.clear();  // nothing of ours to remove
@@ -225,6 +244,9 @@ int OutputFile::Commit(bool sync) {
         code = Fail(errno);
     }
     fd_ = -1;
+    if (code == 0) {
+        code = CheckReplaceable();  // something may have been put there meanwhile
+    }
     if (code == 0 && std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
         code = Fail(errno);
     }

@@ -76,15 +76,24 @@ std::FILE* OpenCFile(const std::filesystem::path& path, const char* mode) {
 }
 
 bool InputFile::IsOpen() const {
-    return stream_ != nullptr;
+    return stream_ != nullptr || kind_ == PathKind::kFifo || kind_ == PathKind::kSocket;
 }
 
 int InputFile::Open(const std::filesystem::path& path) {
     Close();
     error_ = 0;
+    kind_ = PathKind::kNone;
+    size_ = 0;
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::is_directory(status)) {
         return Fail(EISDIR);
+    }
+    if (std::filesystem::is_fifo(status) || std::filesystem::is_socket(status)) {
+        // A C stream would wait for a writer: such an input is never opened here.
+        kind_ = std::filesystem::is_fifo(status) ? PathKind::kFifo : PathKind::kSocket;
+        openPath_ = path;
+        return 0;
     }
     errno = 0;
     stream_ = OpenCFile(path, "rb");
@@ -92,12 +101,14 @@ int InputFile::Open(const std::filesystem::path& path) {
         return Fail(LastErrno());
     }
     openPath_ = path;
+    kind_ = std::filesystem::is_regular_file(status) ? PathKind::kRegular : PathKind::kDevice;
+    size_ = kind_ == PathKind::kRegular ? std::filesystem::file_size(path, ec) : 0;
     return 0;
 }
 
 long long InputFile::ReadFull(void* buffer, size_t count) {
     if (stream_ == nullptr) {
-        Fail(EBADF);
+        Fail(kind_ == PathKind::kNone ? EBADF : EINVAL);
         return -1;
     }
     errno = 0;
@@ -115,6 +126,7 @@ void InputFile::Close() {
         stream_ = nullptr;
     }
     openPath_.clear();
+    kind_ = PathKind::kNone;
 }
 
 bool InputFile::SameFileAs(const std::filesystem::path& path) const {
@@ -159,6 +171,9 @@ int OutputFile::Create(const std::filesystem::path& path) {
     Discard();
     path_ = path;
     length_ = 0;
+    if (const int refused = CheckReplaceable(); refused != kErrorSuccess) {
+        return refused;
+    }
     stream_ = CreateTemporaryBeside(path, &tempPath_);
     if (stream_ == nullptr) {
         tempPath_.clear();  // nothing of ours to remove
@@ -206,6 +221,9 @@ int OutputFile::Commit(bool /*sync*/) {
     }
     stream_ = nullptr;
     std::error_code ec;
+    if (code == 0) {
+        code = CheckReplaceable();  // something may have been put there meanwhile
+    }
     if (code == 0) {
         std::filesystem::rename(tempPath_, path_, ec);
         if (ec) {

@@ -42,6 +42,11 @@ inline constexpr int kErrorDiskFull = 112;
 inline constexpr int kErrorSemTimeout = 121;
 // START while a run is still in progress: nothing was changed.
 inline constexpr int kErrorBusy = 170;
+// A path names something other than a regular file where only a regular file may be read or
+// replaced: a symbolic link, a FIFO, a device. Nothing was read or written.
+inline constexpr int kErrorNotRegularFile = 222;  // ERROR_BAD_FILE_TYPE
+// A file larger than the place it is meant for (a partition, a loader's memory): nothing sent.
+inline constexpr int kErrorFileTooLarge = 223;  // ERROR_FILE_TOO_LARGE
 // A path too long for the system.
 inline constexpr int kErrorFilenameTooLong = 206;
 // A folder where a file was expected, or a file where a folder was expected.

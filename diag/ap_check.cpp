@@ -92,26 +92,37 @@ int ProbeAndUpload(Workbench& bench, const std::filesystem::path& file, bool& ro
     return result;
 }
 
-// Closes the lost port and opens it again once it is back, polling every kReopenPollMs for up to
-// kReconnectWindowMs on the run's clock. 0 reopened; kErrorDeviceNotConnected when it did not
-// come back (logged); kErrorOperationAborted when the run was cancelled.
-int ReopenWhenBack(Workbench& bench, int comPort) {
-    ClosePort(bench.link);
-    for (unsigned waited = 0;; waited += kReopenPollMs) {
-        if (OpenPort(bench.link, comPort) == kErrorSuccess) {
-            AppendLog(bench, Format("Serial port COM%d reopened\n", comPort));
-            return kErrorSuccess;
-        }
-        if (waited >= kReconnectWindowMs) {
-            AppendLog(bench,
-                      Format("Serial port did not come back within %u s: %s\n",
-                             kReconnectWindowMs / 1000, PortFailureText(bench.link).c_str()));
-            return kErrorDeviceNotConnected;
+// Opens the port, trying every kReopenPollMs on the run's clock for up to `windowMs` while the
+// board is away (it re-enumerates after a reset or a drop). 0; the code of the last failed open
+// (the link says why); kErrorOperationAborted when the run was cancelled.
+int OpenPortWithin(Workbench& bench, int comPort, uint32_t windowMs) {
+    for (uint32_t waited = 0;; waited += kReopenPollMs) {
+        const int code = OpenPort(bench.link, comPort);
+        if (code == kErrorSuccess || waited >= windowMs) {
+            return code;
         }
         if (!RunWait(bench, kReopenPollMs)) {
             return kErrorOperationAborted;
         }
     }
+}
+
+// Closes the lost port and opens it again once it is back within kReconnectWindowMs. 0 reopened;
+// kErrorDeviceNotConnected when it did not come back (logged); kErrorOperationAborted when the
+// run was cancelled.
+int ReopenWhenBack(Workbench& bench, int comPort) {
+    ClosePort(bench.link);
+    const int code = OpenPortWithin(bench, comPort, kReconnectWindowMs);
+    if (code == kErrorSuccess) {
+        AppendLog(bench, Format("Serial port COM%d reopened\n", comPort));
+        return kErrorSuccess;
+    }
+    if (code == kErrorOperationAborted) {
+        return code;
+    }
+    AppendLog(bench, Format("Serial port did not come back within %u s: %s\n",
+                            kReconnectWindowMs / 1000, PortFailureText(bench.link).c_str()));
+    return kErrorDeviceNotConnected;
 }
 
 // The programmer's handshake. A board may drop off the bus after the upload and come back under
@@ -127,6 +138,18 @@ int ConnectAfterUpload(Workbench& bench, int comPort) {
         result = ConnectProgrammer(bench.state.session);
     }
     return result;
+}
+
+// "Failed during loading flash programmer", after a line that says so when the file itself is
+// to blame (nothing of it was sent then); the AP box shows FAIL.
+void LogUploadFailed(Workbench& bench, const std::filesystem::path& file, int upload) {
+    if (upload == kErrorOpenFailed || upload == kErrorInvalidData) {
+        AppendLog(bench, Format("%s cannot be used (missing, damaged, too large or not a regular "
+                                "file); nothing was sent\n",
+                                file.string().c_str()));
+    }
+    AppendLog(bench, kUploadFailedLine);
+    SetResult(bench, ResultBox::kAp, kResultFail);
 }
 
 void LogPassBlock(Workbench& bench) {
@@ -166,8 +189,7 @@ int RunApCheck(Workbench& bench, int comPort) {
             bench.apRetried = true;
             return kErrorNotReady;
         }
-        AppendLog(bench, kUploadFailedLine);
-        SetResult(bench, ResultBox::kAp, kResultFail);
+        LogUploadFailed(bench, file, upload);
         return kErrorGenFailure;
     }
 
@@ -191,11 +213,14 @@ int RunApCheck(Workbench& bench, int comPort) {
     return kErrorSuccess;
 }
 
-int RunDdrApCheck(Workbench& bench, int comPort) {
+int RunDdrApCheck(Workbench& bench, int comPort, uint32_t portWaitMs) {
     if (comPort == 0) {
         return kErrorGenFailure;
     }
-    if (OpenPort(bench.link, comPort) != kErrorSuccess) {
+    if (const int opened = OpenPortWithin(bench, comPort, portWaitMs); opened != kErrorSuccess) {
+        if (opened == kErrorOperationAborted) {
+            return opened;
+        }
         LogPortOpenFailed(bench);
         return kErrorGenFailure;
     }
@@ -208,8 +233,7 @@ int RunDdrApCheck(Workbench& bench, int comPort) {
     const int upload = SaharaUploadImage(file, bench.link);
     ResetSession(bench);
     if (upload != kErrorSuccess) {
-        AppendLog(bench, kUploadFailedLine);
-        SetResult(bench, ResultBox::kAp, kResultFail);
+        LogUploadFailed(bench, file, upload);
         return kErrorGenFailure;
     }
     AppendLog(bench, kWaitingLine);

@@ -2,6 +2,8 @@
 // The AP check: the board's boot ROM answers in download mode, runs an uploaded program and, for
 // the flash programmer, answers the streaming handshake. Every device test of a run begins here.
 
+#include <cstdint>
+
 namespace veltrix {
 
 struct Workbench;
@@ -26,7 +28,9 @@ inline constexpr int kMaxReconnects = 3;
 // was cancelled during one of its waits.
 int RunApCheck(Workbench& bench, int comPort);
 
-// Uploads "ddr_debug.mbn" over Sahara, whatever the model; no handshake follows. 0 pass, 31 fail.
-int RunDdrApCheck(Workbench& bench, int comPort);
+// Uploads "ddr_debug.mbn" over Sahara, whatever the model; no handshake follows. 0 pass, 31 fail;
+// kErrorOperationAborted when the run was cancelled. After a reset the board may take a while to
+// come back: the port is tried for up to `portWaitMs` before its failure is reported.
+int RunDdrApCheck(Workbench& bench, int comPort, uint32_t portWaitMs = 0);
 
 }  // namespace veltrix

@@ -46,7 +46,12 @@ int WriteBootPartition(Workbench& bench, const ImagePartition& entry) {
                   Format("%s is not a file name in the target directory\n", fileName.c_str()));
         return writeFailed();
     }
-    const int result = StreamWriteFile(*path, bench.state.session, entry.startSector);
+    // The image must fit its partition (all of its pieces): a longer file would overwrite the
+    // partition after it.
+    const uint64_t room =
+        PartitionSpanSectors(bench.index, Latin1ToUtf8(LabelText(entry))) * kSectorBytes;
+    StreamFileFacts facts;
+    const int result = StreamWriteFile(*path, bench.state.session, entry.startSector, room, &facts);
     if (result == kErrorSuccess) {
         const std::string done = Format("%s partition write done..", name.c_str());
         AppendLog(bench, done + "\n");
@@ -56,11 +61,30 @@ int WriteBootPartition(Workbench& bench, const ImagePartition& entry) {
     if (RunCancelled(bench)) {
         return kErrorOperationAborted;
     }
-    if (result == kErrorFileNotFound) {
-        AppendLog(bench,
-                  Format("Filename not found. Please check if %s exist\n", fileName.c_str()));
+    if (const std::string reason = ImageRefusal(result, fileName, facts, name, room);
+        !reason.empty()) {
+        AppendLog(bench, reason);
     }
     return writeFailed();
+}
+
+std::string ImageRefusal(int result, const std::string& file, const StreamFileFacts& facts,
+                         const std::string& partition, uint64_t roomBytes) {
+    switch (result) {
+        case kErrorFileNotFound:
+            return Format("Filename not found. Please check if %s exist\n", file.c_str());
+        case kErrorNotRegularFile:
+            return Format("%s is %s, not a regular file; nothing written\n", file.c_str(),
+                          PathKindText(facts.kind));
+        case kErrorFileTooLarge:
+            return Format(
+                "%s is %llu bytes, larger than the %s partition (%llu bytes); nothing "
+                "written past it\n",
+                file.c_str(), static_cast<unsigned long long>(facts.size), partition.c_str(),
+                static_cast<unsigned long long>(roomBytes));
+        default:
+            return {};
+    }
 }
 
 int WriteBootImages(Workbench& bench, const std::string& label) {

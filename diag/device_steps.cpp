@@ -17,8 +17,8 @@ int DeviceSteps::RunApCheck(Workbench& bench, int comPort) {
     return veltrix::RunApCheck(bench, comPort);
 }
 
-int DeviceSteps::RunDdrApCheck(Workbench& bench, int comPort) {
-    return veltrix::RunDdrApCheck(bench, comPort);
+int DeviceSteps::RunDdrApCheck(Workbench& bench, int comPort, uint32_t portWaitMs) {
+    return veltrix::RunDdrApCheck(bench, comPort, portWaitMs);
 }
 
 int DeviceSteps::OpenPartition(Workbench& bench) {

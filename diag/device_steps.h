@@ -10,7 +10,7 @@ namespace veltrix {
 class DeviceSteps final : public RunSteps {
 public:
     int RunApCheck(Workbench& bench, int comPort) override;
-    int RunDdrApCheck(Workbench& bench, int comPort) override;
+    int RunDdrApCheck(Workbench& bench, int comPort, uint32_t portWaitMs) override;
     int OpenPartition(Workbench& bench) override;
     int ClosePartition(Workbench& bench) override;
     int ResetTarget(Workbench& bench) override;

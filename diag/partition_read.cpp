@@ -84,8 +84,36 @@ int DumpFailed(Workbench& bench, std::string_view name, const std::filesystem::p
     return LogReadFailure(bench, name, sector);
 }
 
+// The dump folder of the model folder is made when it is missing: its absence is a matter of
+// the PC, not of the board.
+void MakeDumpFolder(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::create_directory(path.parent_path(), ec);
+}
+
+// A dump that did not complete leaves no file of its name: an older dump (another board's,
+// perhaps) must never pass for this board's. Only a regular file is removed.
+void RemoveOlderDump(const std::filesystem::path& path) {
+    if (KindOfPath(path) == PathKind::kRegular) {
+        RemoveFile(path);
+    }
+}
+
+int WriteDump(Workbench& bench, PartitionSpan span, std::string_view name,
+              const std::filesystem::path& path);
+
 int DumpPartition(Workbench& bench, PartitionSpan span, std::string_view name,
                   const std::filesystem::path& path) {
+    MakeDumpFolder(path);
+    const int result = WriteDump(bench, span, name, path);
+    if (result != kErrorSuccess) {
+        RemoveOlderDump(path);
+    }
+    return result;
+}
+
+int WriteDump(Workbench& bench, PartitionSpan span, std::string_view name,
+              const std::filesystem::path& path) {
     DumpFile dump;
     if (dump.Create(path) != kErrorSuccess) {
         return DumpFailed(bench, name, path, "create", dump.errorText(), span.start);

@@ -25,8 +25,9 @@ inline constexpr const char* kDumpFileSuffix = ".dump";
 std::optional<std::filesystem::path> DumpFilePath(const Workbench& bench, std::string_view label);
 
 // Reads `sectorCount` sectors from `startSector`: with `dump` set, into the partition's dump
-// file (written under a temporary name, put in place only once complete and then listed in the
-// run record), else by READ CHECK. The status line names the partition and the progress bar
+// file (the dump folder made when missing; written under a temporary name, put in place only
+// once complete and then listed in the run record; a dump that fails removes an older file of
+// its name), else by READ CHECK. The status line names the partition and the progress bar
 // follows the read.
 // 0 with "%s partition read done..\n"; a partition of no sectors is reported and skipped (0).
 // 6 when a request fails ("%s partition 0x%x read FAIL !!\n" with the sector it started at), or

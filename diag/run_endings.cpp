@@ -41,6 +41,11 @@ void AbortRun(Workbench& bench) {
         bench.state.record.cancelled = true;
         AppendLog(bench, "Test cancelled by the operator\n");
     }
+    if (bench.state.testImagesOnBoard) {
+        bench.state.testImagesOnBoard = false;
+        bench.state.record.bootImagesNotRestored = true;
+        AppendLog(bench, kBootImagesNotRestoredLine);
+    }
     bench.steps.ClosePort(bench);
     bench.state.record.ending = RunEnding::kAborted;
     bench.state.running = false;

@@ -29,6 +29,9 @@ struct RunRecord {
     // The DDR-level test ran to its end without a verdict from the board (its SDRAM box stays
     // "N/T"): the run completes, but it has not passed.
     bool sdramNoVerdict = false;
+    // The run ended with the SDRAM test's boot images on the board: RESTORE BOOT IMG must be run
+    // before the board leaves the bench.
+    bool bootImagesNotRestored = false;
     // Every dump file the run completed, in the order written.
     std::vector<std::filesystem::path> dumpFiles;
 

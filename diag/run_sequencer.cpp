@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "base/text_format.h"
+#include "diag/ap_check.h"
 #include "diag/model_table.h"
 #include "diag/run_endings.h"
 #include "diag/run_log.h"
@@ -167,9 +168,9 @@ EmmcOutcome RunEmmcBranch(Workbench& bench, int comPort) {
 
 // Branch 4, SDRAM test selected: the level test through the DDR-debug image, or a phase of the
 // two-phase test behind the flash programmer.
-void RunSdramSection(Workbench& bench, int comPort) {
+void RunSdramSection(Workbench& bench, int comPort, uint32_t portWaitMs) {
     if (IsDdrImageModel(bench) && !bench.state.ddrWaiting) {
-        if (bench.steps.RunDdrApCheck(bench, comPort) != kErrorSuccess) {
+        if (bench.steps.RunDdrApCheck(bench, comPort, portWaitMs) != kErrorSuccess) {
             AbortRun(bench);
             return;
         }
@@ -191,10 +192,11 @@ void RunSdramSection(Workbench& bench, int comPort) {
     SettleSdramResult(bench, bench.steps.RunSdramImageTest(bench));
 }
 
-// Branch 4: the SDRAM section, or the AP check alone.
-void RunSdramBranch(Workbench& bench, int comPort) {
+// Branch 4: the SDRAM section, or the AP check alone. After the board's reset of branch 3 its
+// port is given `portWaitMs` to come back.
+void RunSdramBranch(Workbench& bench, int comPort, uint32_t portWaitMs = 0) {
     if (bench.state.sdramTest) {
-        RunSdramSection(bench, comPort);
+        RunSdramSection(bench, comPort, portWaitMs);
         return;
     }
     if (bench.state.apCheck) {
@@ -219,7 +221,7 @@ void RunSequencer(Workbench& bench, int comPort) {
         RunRestoreBranch(bench, comPort);
     } else if (state.emmcTest && !state.ddrWaiting) {  // branch 3, which may go on to branch 4
         if (RunEmmcBranch(bench, comPort) == EmmcOutcome::kContinueWithSdram) {
-            RunSdramBranch(bench, comPort);
+            RunSdramBranch(bench, comPort, kReconnectWindowMs);
         }
     } else {  // branch 4
         RunSdramBranch(bench, comPort);

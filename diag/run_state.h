@@ -43,6 +43,9 @@ struct RunState {
     // Phase 1 of the two-phase SDRAM test has started a DDR test on the board and its verdict is
     // still to be collected.
     bool ddrWaiting = false;
+    // The SDRAM test has written (some of) its test boot images and the board's own boot images
+    // are not back yet: a run that ends now leaves a board that does not boot.
+    bool testImagesOnBoard = false;
     std::string partitionLabel;
     // Empty unless "RESTORE BOOT IMG" was selected.
     std::string restoreLabel;

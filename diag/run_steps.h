@@ -19,7 +19,7 @@ public:
     // upload failed during a DDR wait and one retry pass is wanted; else failure (logged).
     virtual int RunApCheck(Workbench& bench, int comPort) = 0;
     // AP check with the DDR-debug image: 0 the image runs on the board; else failure.
-    virtual int RunDdrApCheck(Workbench& bench, int comPort) = 0;
+    virtual int RunDdrApCheck(Workbench& bench, int comPort, uint32_t portWaitMs) = 0;
     // Streaming commands on the run's session: 0 for success.
     virtual int OpenPartition(Workbench& bench) = 0;
     virtual int ClosePartition(Workbench& bench) = 0;

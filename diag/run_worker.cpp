@@ -40,6 +40,7 @@ void RunPasses(Workbench& bench) {
             return;
         }
         bench.apRetried = false;
+        state.testImagesOnBoard = false;
         RunSequencer(bench, state.comPort);
     }
 }
@@ -75,6 +76,7 @@ void RunWorker(Workbench& bench) {
     RunState& state = bench.state;
     // A retry asked for in an earlier run must not use up this run's one retry.
     bench.apRetried = false;
+    state.testImagesOnBoard = false;
     const int64_t start = bench.clock.NowSeconds();
     AppendLog(bench, Format("[%s]\n", state.model.c_str()));
     AppendLog(bench, kEmptyLine);

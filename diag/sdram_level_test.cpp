@@ -54,6 +54,7 @@ void ShowVerdict(Workbench& bench, int outcome) {
         AppendLog(bench, "DDR TEST = PASS\n");
     } else {
         bench.state.record.sdramNoVerdict = true;
+        AppendLog(bench, "No DDR test verdict came from the board\n");
     }
 }
 

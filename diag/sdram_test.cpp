@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "base/text_format.h"
+#include "diag/boot_restore.h"
 #include "diag/model_table.h"
+#include "diag/partition_read.h"
 #include "diag/run_log.h"
 #include "diag/run_worker.h"
 #include "diag/workbench.h"
@@ -44,11 +46,21 @@ const ImagePartition* FindEntry(Workbench& bench, std::string_view label) {
     return nullptr;
 }
 
-// Writes one test image from the model's test-image folder into the start of `entry`.
-int WriteTestImage(Workbench& bench, std::string_view file, const ImagePartition& entry) {
+// Writes one test image from the model's test-image folder into the start of `entry`; the image
+// must fit the partition. 0, kErrorOperationAborted, or 31 (logged). `*sent` tells whether any
+// of it may have reached the flash.
+int WriteTestImage(Workbench& bench, std::string_view file, const ImagePartition& entry,
+                   bool* sent) {
     const std::filesystem::path path =
         ModelFolder(bench.state.workDir, bench.state.model) / kTestImageFolder / file;
-    const int result = StreamWriteFile(path, bench.state.session, entry.startSector);
+    const std::string label = PrintableName(LabelText(entry));
+    const uint64_t room =
+        PartitionSpanSectors(bench.index, Latin1ToUtf8(LabelText(entry))) * kSectorBytes;
+    StreamFileFacts facts;
+    const int result = StreamWriteFile(path, bench.state.session, entry.startSector, room, &facts);
+    const bool refused = result == kErrorFileNotFound || result == kErrorNotRegularFile ||
+                         (result == kErrorFileTooLarge && facts.size > room);
+    *sent = !refused;
     if (result == kErrorSuccess) {
         return kErrorSuccess;
     }
@@ -59,10 +71,14 @@ int WriteTestImage(Workbench& bench, std::string_view file, const ImagePartition
         // The file that is missing is the test image, so its path is what the operator checks.
         AppendLog(bench,
                   Format("Filename not found. Please check if %s exist\n", path.string().c_str()));
-    } else {
-        AppendLog(bench, Format("%s partition write FAIL.. sector 0x%x",
-                                PrintableName(LabelText(entry)).c_str(), entry.startSector));
+        return kErrorGenFailure;
     }
+    if (const std::string reason = ImageRefusal(result, path.string(), facts, label, room);
+        !reason.empty()) {
+        AppendLog(bench, reason);
+    }
+    AppendLog(bench,
+              Format("%s partition write FAIL.. sector 0x%x", label.c_str(), entry.startSector));
     return kErrorGenFailure;
 }
 
@@ -78,12 +94,35 @@ int RestoreBootImages(Workbench& bench, const std::string& label) {
     return kErrorWriteFault;
 }
 
-int SdramPhase1(Workbench& bench, const SdramImageSet& set) {
-    AppendLog(bench, kStartLine);
-    AppendLog(bench, kLevel0Line);
-    if (const int r = RestoreBootImages(bench, ""); r != kErrorSuccess) {
-        return r;
+// What phase 2 writes back over the test images, in order: family 0 "sbl1"; family 2 every
+// partition of the program list (the empty label); family 1 its GPT, then "sbl2".
+std::vector<std::string> RestoreLabels(int loaderFamily) {
+    switch (loaderFamily) {
+        case kSaharaLoader:
+            return {"sbl1"};
+        case kOemsblLoader:
+            return {""};
+        default:
+            return {"PrimaryGPT", "sbl2"};
     }
+}
+
+// Writes the boot images of the target directory back over the test images. 0 (the board boots
+// again: the run no longer has test images on it), 29 with "WRITE FAIL During DDR Test..", or
+// kErrorOperationAborted.
+int PutBootImagesBack(Workbench& bench, int loaderFamily) {
+    for (const std::string& label : RestoreLabels(loaderFamily)) {
+        if (const int r = RestoreBootImages(bench, label); r != kErrorSuccess) {
+            return r;
+        }
+    }
+    bench.state.testImagesOnBoard = false;
+    return kErrorSuccess;
+}
+
+// Writes the test images. 0; kErrorOperationAborted; 31 (logged) when one cannot be written or
+// its partition is not in the index.
+int WriteTestImages(Workbench& bench, const SdramImageSet& set) {
     const ImagePartition* boot = FindEntry(bench, set.bootPartition);
     if (boot == nullptr) {
         return kErrorGenFailure;
@@ -91,13 +130,29 @@ int SdramPhase1(Workbench& bench, const SdramImageSet& set) {
     // Family 2 writes its second image only when the index has its partition.
     const ImagePartition* second =
         set.secondPartition.empty() ? nullptr : FindEntry(bench, set.secondPartition);
-    if (const int r = WriteTestImage(bench, set.bootFile, *boot); r != kErrorSuccess) {
+    bool sent = false;
+    int result = WriteTestImage(bench, set.bootFile, *boot, &sent);
+    bench.state.testImagesOnBoard = sent;
+    if (result == kErrorSuccess && second != nullptr) {
+        result = WriteTestImage(bench, set.secondFile, *second, &sent);
+        bench.state.testImagesOnBoard = bench.state.testImagesOnBoard || sent;
+    }
+    return result;
+}
+
+int SdramPhase1(Workbench& bench, const SdramImageSet& set, int loaderFamily) {
+    AppendLog(bench, kStartLine);
+    AppendLog(bench, kLevel0Line);
+    if (const int r = RestoreBootImages(bench, ""); r != kErrorSuccess) {
         return r;
     }
-    if (second != nullptr) {
-        if (const int r = WriteTestImage(bench, set.secondFile, *second); r != kErrorSuccess) {
-            return r;
+    if (const int r = WriteTestImages(bench, set); r != kErrorSuccess) {
+        // A test image written in part (or the first of two) would leave a board that does not
+        // boot: the boot images go back before the run ends.
+        if (r != kErrorOperationAborted && bench.state.testImagesOnBoard) {
+            PutBootImagesBack(bench, loaderFamily);
         }
+        return r;
     }
     bench.steps.ClosePartition(bench);
     bench.steps.ResetTarget(bench);
@@ -123,32 +178,21 @@ bool ReadVerdict(Workbench& bench, const SdramImageSet& set, std::string& verdic
     return true;
 }
 
-// What phase 2 writes back over the test images, in order: family 0 "sbl1"; family 2 every
-// partition of the program list (the empty label); family 1 its GPT, then "sbl2".
-std::vector<std::string> RestoreLabels(int loaderFamily) {
-    switch (loaderFamily) {
-        case kSaharaLoader:
-            return {"sbl1"};
-        case kOemsblLoader:
-            return {""};
-        default:
-            return {"PrimaryGPT", "sbl2"};
-    }
-}
-
 int SdramPhase2(Workbench& bench, const SdramImageSet& set, int loaderFamily) {
     std::string verdict;
     if (!ReadVerdict(bench, set, verdict)) {
-        return RunCancelled(bench) ? kErrorOperationAborted : kErrorReadFault;
+        if (RunCancelled(bench)) {
+            return kErrorOperationAborted;
+        }
+        // No verdict, but the board must not keep the test boot image: it would not boot.
+        PutBootImagesBack(bench, loaderFamily);
+        return kErrorReadFault;
     }
     SetResult(bench, ResultBox::kSdram, SdramVerdictPasses(verdict) ? kResultPass : kResultFail);
     // The record as read; bytes that are no characters show as \xNN.
     AppendLog(bench, Format("DDR TEST = %s\n", PrintableName(verdict).c_str()));
-
-    for (const std::string& label : RestoreLabels(loaderFamily)) {
-        if (const int r = RestoreBootImages(bench, label); r != kErrorSuccess) {
-            return r;
-        }
+    if (const int r = PutBootImagesBack(bench, loaderFamily); r != kErrorSuccess) {
+        return r;
     }
     AppendLog(bench, kSectionEndLine);
     AppendLog(bench, kEmptyLine);
@@ -176,7 +220,8 @@ bool SdramVerdictPasses(std::string_view verdict) {
 int RunSdramImageTest(Workbench& bench) {
     const int loaderFamily = ModelClass(bench.state.model, ModelQuery::LoaderFamily);
     const SdramImageSet set = SdramImageSetFor(loaderFamily);
-    return bench.state.ddrWaiting ? SdramPhase2(bench, set, loaderFamily) : SdramPhase1(bench, set);
+    return bench.state.ddrWaiting ? SdramPhase2(bench, set, loaderFamily)
+                                  : SdramPhase1(bench, set, loaderFamily);
 }
 
 }  // namespace veltrix

@@ -1,5 +1,7 @@
 #include "layout/partition_index.h"
 
+#include <algorithm>
+
 #include "base/result_codes.h"
 #include "layout/fixed_text.h"
 
@@ -65,6 +67,23 @@ int FindImagePartition(const PartitionIndex& index, std::string_view label) {
         }
     }
     return kPartitionIndexCapacity;
+}
+
+uint64_t PartitionSpanSectors(const PartitionIndex& index, std::string_view label) {
+    const int first = FindImagePartition(index, label);
+    if (first >= kPartitionIndexCapacity) {
+        return 0;
+    }
+    const uint64_t start = index.imagePartitions[first]->startSector;
+    const std::string_view wanted = LabelText(*index.imagePartitions[first]);
+    uint64_t end = start;
+    for (uint32_t i = static_cast<uint32_t>(first); i < index.imagePartitionCount; ++i) {
+        const ImagePartition* entry = index.imagePartitions[i].get();
+        if (entry != nullptr && EqualsIgnoreAsciiCase(LabelText(*entry), wanted)) {
+            end = std::max(end, uint64_t{entry->startSector} + entry->sectorCount);
+        }
+    }
+    return end - start;
 }
 
 std::vector<std::string> PartitionChoices(const PartitionIndex& index) {

@@ -45,6 +45,11 @@ int LoadPartitionIndex(PartitionIndex& index, const std::filesystem::path& targe
 // 1024 when there is none.
 int FindImagePartition(const PartitionIndex& index, std::string_view label);
 
+// The room of the partition `label` (UTF-8, ignoring ASCII case) in sectors: from the start of
+// its first entry to the furthest end of any of its pieces, so the joined image of a split
+// partition fits. 0 when the index has no such label.
+uint64_t PartitionSpanSectors(const PartitionIndex& index, std::string_view label);
+
 // The labels a partition combo offers (UTF-8), in index order: an entry is listed when its label
 // differs (letter case counts) from the label listed last, which starts as empty text. So the
 // pieces of a split partition show once and a leading empty label not at all. The combo sorts.

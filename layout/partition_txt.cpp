@@ -61,6 +61,9 @@ int ReadPartitionTxt(const std::filesystem::path& file, std::vector<PartitionTxt
     if (input.Open(file) != 0) {
         return kErrorFileNotFound;
     }
+    if (input.kind() != PathKind::kRegular) {
+        return kErrorReadFault;  // a FIFO or a device is no index
+    }
     // Records past the 1024th are never used, so they are not read.
     std::vector<uint8_t> bytes(kPartitionIndexCapacity * kPartitionTxtRecordSize);
     const long long got = input.ReadFull(bytes.data(), bytes.size());

@@ -4,6 +4,7 @@
 // are kept as the file's text and never parsed.
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
@@ -47,7 +48,10 @@ enum class AddResult {
 // emptied first), -1 when it cannot be read or parsed (the list is unchanged). Walks the
 // "program" elements before and inside the first "data" element. Elements that found the list
 // full are not added; one line on the console then says how many.
+// Files larger than kMaxProgramListBytes, and anything but a regular file, are refused (-1, a
+// console line with the reason).
 int LoadProgramList(ProgramList& list, const std::filesystem::path& path);
+inline constexpr uint64_t kMaxProgramListBytes = 16u << 20;
 
 // Adds one entry from attribute texts, each nullptr when the attribute is absent. Skipped when
 // `label` is absent or already listed (ASCII case-insensitive), or when start_sector,

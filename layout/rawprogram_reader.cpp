@@ -4,11 +4,12 @@
 
 #include <tinyxml2.h>
 
-#include <cstdio>
 #include <cstring>
 #include <ostream>
+#include <string>
 
 #include "base/file_io.h"
+#include "base/result_codes.h"
 #include "base/text_format.h"
 #include "layout/program_list.h"
 
@@ -50,14 +51,20 @@ int WalkPrograms(ProgramList& list, const tinyxml2::XMLNode* node) {
 }  // namespace
 
 int LoadProgramList(ProgramList& list, const std::filesystem::path& path) {
-    std::FILE* file = OpenCFile(path, "rb");
-    if (file == nullptr) {
+    // A partition description is a few KiB: a larger file, a FIFO or a device is refused
+    // rather than read into memory without end.
+    std::string text;
+    std::string reason;
+    const int read = ReadSmallFile(path, kMaxProgramListBytes, text, &reason);
+    if (read != kErrorSuccess) {
+        if (list.console != nullptr && read != kErrorFileNotFound) {
+            *list.console << Format("%s cannot be read: %s", path.string().c_str(), reason.c_str())
+                          << std::endl;
+        }
         return -1;
     }
     tinyxml2::XMLDocument document;
-    const tinyxml2::XMLError loaded = document.LoadFile(file);
-    std::fclose(file);
-    if (loaded != tinyxml2::XML_SUCCESS) {
+    if (document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
         return -1;
     }
     const int notAdded = WalkPrograms(list, document.FirstChildElement());

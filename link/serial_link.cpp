@@ -44,7 +44,8 @@ int CollectFrame(SerialLink& link, size_t* rawLength) {
                 return PortFailed(link, "read", code);
             }
             if (got == 0) {
-                return kErrorSuccess;  // time-out: no answer
+                link.replyOverdue = true;  // a reply that comes later is not the next one's
+                return kErrorSuccess;      // time-out: no answer
             }
             link.received.Commit(got);
         }
@@ -131,6 +132,7 @@ int ClosePort(SerialLink& link) {
         link.handle.reset();
     }
     link.received.Clear();
+    link.replyOverdue = false;
     return kErrorSuccess;
 }
 
@@ -146,6 +148,7 @@ void PurgePort(SerialLink& link) {
         link.handle->Purge();
     }
     link.received.Clear();
+    link.replyOverdue = false;
 }
 
 int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_t* reply,
@@ -156,6 +159,9 @@ int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_
     if (requestLength < 0 || (requestLength > 0 && request == nullptr) ||
         MaxEncodedLength(static_cast<size_t>(requestLength)) > link.frameBuffer.size()) {
         return kErrorInvalidParameter;
+    }
+    if (link.replyOverdue) {
+        PurgePort(link);  // clears replyOverdue
     }
     const size_t encoded =
         EncodeFrame({request, static_cast<size_t>(requestLength)}, link.frameBuffer.data());

@@ -53,6 +53,9 @@ struct SerialLink {
     // Bytes read but not yet used; what followed a reply's closing flag stays here for the next
     // Transact or ReadRaw. PurgePort and ClosePort drop it.
     ReceiveBuffer received;
+    // The last exchange gave up waiting for its reply: whatever arrives late belongs to it and is
+    // dropped before the next request, so an exchange only ever reads its own reply.
+    bool replyOverdue = false;
     // Makes the port OpenPort opens; the operating system's port unless a test sets another.
     std::function<std::unique_ptr<SerialPort>()> portFactory;
     // Set from another thread to cancel: a read or write that waits, now or later, returns
@@ -79,11 +82,13 @@ void SetLinkTimeout(SerialLink& link, uint32_t ms);
 void PurgePort(SerialLink& link);
 
 // One framed request/reply exchange. On entry `replyLength` is the capacity of `reply`; on
-// success it is the number of unstuffed reply bytes, the peer's two FCS bytes included. A reply
-// time-out, a reply whose FCS is wrong, or 0x20000 bytes without a closing flag give 0 with
-// replyLength 0 (the last two with a line on `console`). Failures: 6 port closed (nothing
-// written), 8 raw reply longer than the capacity (replyLength unchanged), 87 a negative length
-// or a request too large for the frame buffer, else the code of the failed write or read.
+// success it is the number of unstuffed reply bytes, the peer's two FCS bytes included. After an
+// exchange whose reply did not come in time, what the port holds is dropped before the request
+// is written (a late reply would otherwise be taken for this one's). A reply time-out, a reply
+// whose FCS is wrong, or 0x20000 bytes without a closing flag give 0 with replyLength 0 (the last
+// two with a line on `console`). Failures: 6 port closed (nothing written), 8 raw reply longer than
+// the capacity (replyLength unchanged), 87 a negative length or a request too large for the frame
+// buffer, else the code of the failed write or read.
 int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_t* reply,
              int& replyLength);
 

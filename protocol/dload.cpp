@@ -1,12 +1,9 @@
 #include "protocol/dload.h"
 
-#include <fstream>
-#include <iterator>
-#include <optional>
 #include <string>
-#include <system_error>
 
 #include "base/byte_order.h"
+#include "base/file_io.h"
 #include "base/text_format.h"
 #include "link/serial_link.h"
 #include "protocol/command_exchange.h"
@@ -27,38 +24,26 @@ bool Acknowledged(SerialLink& link, std::span<const uint8_t> request) {
                            replyLength);
 }
 
-// The whole file, or nothing when it cannot be opened or read.
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return text;
-}
-
 // Reads and checks the file into a packet plan; reports on the console and gives the code.
 int LoadHexPlan(const std::filesystem::path& path, SerialLink& link, HexUploadPlan& plan) {
     const std::string name = path.string();
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (!ec && size > kMaxHexFileBytes) {
-        WriteConsole(link, Format("Programmer file %s is too large\n", name.c_str()));
+    // Only a regular file of a programmer's size is read: a link to an endless device or a
+    // FIFO would otherwise be read into memory for ever.
+    std::string text;
+    std::string reason;
+    const int read = ReadSmallFile(path, kMaxHexFileBytes, text, &reason);
+    if (read == kErrorNotRegularFile || read == kErrorFileTooLarge) {
+        WriteConsole(
+            link, Format("Programmer file %s is refused: %s (at most %llu bytes)\n", name.c_str(),
+                         reason.c_str(), static_cast<unsigned long long>(kMaxHexFileBytes)));
         return kErrorInvalidData;
     }
-    const std::optional<std::string> text = ReadWholeFile(path);
-    if (!text) {
-        WriteConsole(link, Format("Cannot open programmer file %s\n", name.c_str()));
+    if (read != kErrorSuccess) {
+        WriteConsole(link,
+                     Format("Cannot open programmer file %s (%s)\n", name.c_str(), reason.c_str()));
         return kErrorOpenFailed;
     }
-    const HexParseResult parsed = ParseIntelHex(*text);
+    const HexParseResult parsed = ParseIntelHex(text);
     if (!parsed.ok()) {
         WriteConsole(link, Format("Programmer file %s, line %d: %s\n", name.c_str(),
                                   parsed.errorLine, HexErrorText(parsed.error)));

@@ -150,6 +150,17 @@ int SaharaHello(SerialLink& link) {
 }
 
 int SaharaUploadImage(const std::filesystem::path& path, SerialLink& link) {
+    {
+        // Only a regular file of a loader's size is served: the ROM would read an endless
+        // device for ever.
+        InputFile check;
+        if (const int code = check.OpenBounded(path, kMaxSaharaImageBytes);
+            code == kErrorNotRegularFile || code == kErrorFileTooLarge) {
+            WriteConsole(link, Format("Image file %s is refused: %s\n", path.string().c_str(),
+                                      check.errorText().c_str()));
+            return kErrorOpenFailed;
+        }
+    }
     std::FILE* image = OpenCFile(path, "rb");
     if (image == nullptr) {
         WriteConsole(link, Format("Cannot open image file %s\n", path.string().c_str()));

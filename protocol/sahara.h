@@ -27,13 +27,17 @@ inline constexpr size_t kSaharaDoneResponseLength = 12;
 // The most image bytes sent with one write; larger requests are served in several writes.
 inline constexpr size_t kSaharaTransferBuffer = 16384;
 
+// The largest image the host serves: a loader or a DDR-debug image is far smaller.
+inline constexpr uint64_t kMaxSaharaImageBytes = 64u << 20;
+
 // Waits for HELLO and answers HELLO RESPONSE (version 2, compatible 1, status 0, the ROM's mode
 // and the rest of its words echoed). 0; 6 when no HELLO arrives or the answer cannot be written.
 int SaharaHello(SerialLink& link);
 
 // Serves the ROM's READ DATA requests from the image, each from the offset it asks for, until END
 // OF IMAGE TRANSFER, then DONE / DONE RESPONSE and a 500 ms wait for the image to start.
-// 0; 110 when the image cannot be opened; 29 for an unexpected packet, a request that does not
+// 0; 110 when the image cannot be opened, is not a regular file or is larger than
+// kMaxSaharaImageBytes; 29 for an unexpected packet, a request that does not
 // come within the time-out, or no DONE RESPONSE; 30 when the image cannot be read; the link's
 // code when a port write fails.
 int SaharaUploadImage(const std::filesystem::path& path, SerialLink& link);

@@ -1,8 +1,9 @@
 // Writing into the flash with STREAM WRITE: a whole file chunk by chunk, or one padded block.
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <system_error>
+#include <string>
 
 #include "base/file_io.h"
 #include "base/text_format.h"
@@ -46,32 +47,33 @@ bool WriteChunk(SerialLink& link, const std::vector<uint8_t>& request) {
     return false;
 }
 
-}  // namespace
-
-int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FILE* file) {
-    if (session.link == nullptr || file == nullptr) {
-        return kErrorInvalidHandle;
-    }
+// The write loop of both entries: chunks from `read` (bytes read, 0 at the end, -1 with the
+// reason in `*readError` on failure) until the end, the first refused block or a read failure.
+template <typename ReadChunk>
+int StreamWriteChunks(uint32_t address, ProgrammerSession& session, ReadChunk read) {
     SerialLink& link = *session.link;
     std::array<uint8_t, kStreamWriteChunk> chunk{};
     int result = kErrorSuccess;
     while (result == kErrorSuccess) {
-        const size_t n = std::fread(chunk.data(), 1, chunk.size(), file);
-        if (std::ferror(file)) {
+        std::string readError;
+        const long long n = read(chunk.data(), chunk.size(), &readError);
+        if (n < 0) {
             // A chunk that could not be read is never sent: the flash would get wrong bytes.
-            WriteConsole(link, Format("File read failed: %s\n", std::strerror(errno)));
+            WriteConsole(link, Format("File read failed: %s\n", readError.c_str()));
             result = kErrorReadFault;
             break;
         }
         if (n == 0) {
             break;
         }
-        const auto request = BuildStreamWriteRequest(address, std::span(chunk.data(), n));
+        const auto size = static_cast<size_t>(n);
+        const auto request = BuildStreamWriteRequest(address, std::span(chunk.data(), size));
         if (!WriteChunk(link, request)) {
             result = kErrorWriteFault;
         }
         const bool sectors = session.sectorAddressing;
-        address += sectors ? static_cast<uint32_t>(n / kSectorSize) : static_cast<uint32_t>(n);
+        address +=
+            sectors ? static_cast<uint32_t>(size / kSectorSize) : static_cast<uint32_t>(size);
         WriteConsole(link, Format(sectors ? "Destination sector: %u\r" : "Destination offset: %u\r",
                                   address));
     }
@@ -79,18 +81,69 @@ int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FIL
     return result;  // the end of the file is the normal way out: 0
 }
 
-int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session,
-                    uint32_t address) {
+}  // namespace
+
+int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FILE* file) {
+    if (session.link == nullptr || file == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    return StreamWriteChunks(address, session,
+                             [file](uint8_t* buffer, size_t size, std::string* error) {
+                                 const size_t n = std::fread(buffer, 1, size, file);
+                                 if (std::ferror(file)) {
+                                     *error = std::strerror(errno);
+                                     return -1LL;
+                                 }
+                                 return static_cast<long long>(n);
+                             });
+}
+
+int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session, uint32_t address,
+                    uint64_t maxBytes, StreamFileFacts* facts) {
     if (session.link == nullptr) {
         return kErrorInvalidHandle;
     }
-    std::FILE* file = OpenCFile(path, "rb");
-    if (file == nullptr) {
+    InputFile file;
+    const int opened = file.OpenBounded(path, maxBytes);
+    if (facts != nullptr) {
+        facts->kind = file.kind();
+        facts->size = file.size();
+    }
+    if (opened == kErrorNotRegularFile || opened == kErrorFileTooLarge) {
+        WriteConsole(*session.link, Format("File %s is refused: %s\n", path.string().c_str(),
+                                           file.errorText().c_str()));
+        return opened;
+    }
+    if (opened != kErrorSuccess) {
         WriteConsole(*session.link, Format("Filename not found %s\n", path.string().c_str()));
         return kErrorFileNotFound;
     }
-    const int result = StreamWriteFromHandle(address, session, file);
-    std::fclose(file);
+    // A file that grows while it is sent still stops at `maxBytes`: the flash after the
+    // partition is never written.
+    uint64_t left = maxBytes;
+    bool grew = false;
+    const int result =
+        StreamWriteChunks(address, session, [&](uint8_t* buffer, size_t size, std::string* error) {
+            if (left == 0) {
+                uint8_t extra = 0;
+                grew = file.ReadFull(&extra, 1) > 0;
+                return 0LL;
+            }
+            const long long n =
+                file.ReadFull(buffer, static_cast<size_t>(std::min<uint64_t>(size, left)));
+            if (n < 0) {
+                *error = file.errorText();
+            } else {
+                left -= static_cast<uint64_t>(n);
+            }
+            return n;
+        });
+    if (result == kErrorSuccess && grew) {
+        WriteConsole(*session.link,
+                     Format("File %s grew while it was written; stopped at %llu bytes\n",
+                            path.string().c_str(), static_cast<unsigned long long>(maxBytes)));
+        return kErrorFileTooLarge;
+    }
     return result;
 }
 

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <span>
 
+#include "base/file_io.h"
 #include "protocol/programmer_session.h"
 
 namespace veltrix {
@@ -83,11 +84,22 @@ int ClosePartition(ProgrammerSession& session);
 // be read. The caller opens and closes the file. An empty file sends nothing and gives 0.
 int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FILE* file);
 
-// Opens the file and runs StreamWriteFromHandle. kErrorFileNotFound (2) with
-// "Filename not found %s\n" on the console when the file cannot be opened (whatever the reason:
-// absent, unreadable, a folder), so callers can tell a missing image from a refused write.
-int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session,
-                    uint32_t address);
+// What StreamWriteFile found the file to be.
+struct StreamFileFacts {
+    PathKind kind = PathKind::kNone;
+    uint64_t size = 0;
+};
+
+// Opens the file and writes it as StreamWriteFromHandle does, when it is a regular file of at
+// most `maxBytes` (the room its partition has): otherwise kErrorNotRegularFile (a FIFO or a
+// device may never end) or kErrorFileTooLarge, with a console line, before anything is sent.
+// Never more than `maxBytes` are sent, even from a file that grows meanwhile (then
+// kErrorFileTooLarge after the write). kErrorFileNotFound (2) with "Filename not found %s\n" on
+// the console when the file cannot be opened (whatever the reason: absent, unreadable, a
+// folder), so callers can tell a missing image from a refused write. `*facts`, when given, says
+// what the file is and its size.
+int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session, uint32_t address,
+                    uint64_t maxBytes, StreamFileFacts* facts = nullptr);
 
 // One STREAM WRITE whose data part is always 1024 bytes: `length` bytes of `data`, then zeros.
 // 0 when written, 29 when refused or for a length outside 0..1024 (nothing sent then).

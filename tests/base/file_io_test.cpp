@@ -4,7 +4,9 @@
 #include "base/file_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -59,6 +61,66 @@ TEST_F(FileIoTest, AFileAppearsWholeOnlyWhenCommitted) {
     EXPECT_EQ(in.ReadFull(back.data(), back.size()), static_cast<long long>(expected.size()));
     EXPECT_EQ(back.substr(0, expected.size()), expected);
     EXPECT_EQ(in.ReadFull(back.data(), 1), 0);  // the end, not an error
+}
+
+// Runs of one byte value are data, not holes, unless the value is zero; a file that ends in a
+// run of zeros still has its whole length.
+TEST_F(FileIoTest, RepeatedBytesAndTrailingZerosComeBackAsWritten) {
+    const fs::path path = dir_ / "sbl1.dump";
+    const std::string expected =
+        std::string(4096, '\xFF') + std::string(4096, '\x01') + std::string(9000, '\0');
+    OutputFile out;
+    ASSERT_EQ(out.Create(path), kErrorSuccess);
+    for (size_t at = 0; at < expected.size(); at += 512) {
+        const size_t n = std::min<size_t>(512, expected.size() - at);
+        ASSERT_EQ(out.Write(expected.data() + at, n), kErrorSuccess);
+    }
+    ASSERT_EQ(out.Commit(false), kErrorSuccess);
+    EXPECT_EQ(fs::file_size(path), expected.size());
+    EXPECT_EQ(ReadAll(path), expected);
+}
+
+// An output replaces a regular file or nothing: a link, a FIFO or a folder at its name stays as
+// it is, whether it was there at Create or appeared before Commit. An input that is not a regular
+// file (it may never end), or is larger than allowed, is refused without being read.
+TEST_F(FileIoTest, OnlyRegularFilesAreReplacedOrReadBounded) {
+    const fs::path victim = dir_ / "victim";
+    std::ofstream(victim) << "precious";
+    const fs::path link = dir_ / "link";
+    fs::create_symlink(victim, link);
+    const fs::path fifo = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path folder = dir_ / "folder";
+    fs::create_directory(folder);
+    const struct {
+        fs::path path;
+        int code;
+        const char* what;
+    } planted[] = {{link, kErrorNotRegularFile, "a symbolic link"},
+                   {fifo, kErrorNotRegularFile, "a FIFO"},
+                   {folder, kErrorDirectory, "a folder"}};
+    for (const auto& p : planted) {
+        SCOPED_TRACE(p.what);
+        OutputFile out;
+        EXPECT_EQ(out.Create(p.path), p.code);
+        EXPECT_NE(out.errorText().find(p.what), std::string::npos) << out.errorText();
+    }
+    OutputFile late;
+    ASSERT_EQ(late.Create(dir_ / "late"), kErrorSuccess);
+    ASSERT_EQ(late.Write("new", 3), kErrorSuccess);
+    fs::create_symlink(victim, dir_ / "late");
+    EXPECT_EQ(late.Commit(false), kErrorNotRegularFile);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "late"));
+    EXPECT_EQ(ReadAll(victim), "precious");
+
+    std::string text;
+    EXPECT_EQ(ReadSmallFile(fifo, 100, text), kErrorNotRegularFile);
+    EXPECT_EQ(ReadSmallFile("/dev/zero", 100, text), kErrorNotRegularFile);
+    EXPECT_EQ(ReadSmallFile(victim, 7, text), kErrorFileTooLarge);
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(ReadSmallFile(link, 8, text), kErrorSuccess);  // a link to a regular file is read
+    EXPECT_EQ(text, "precious");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 5);
 }
 
 TEST_F(FileIoTest, AnUncommittedFileLeavesTheOldOneAndNoLitter) {

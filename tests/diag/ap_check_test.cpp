@@ -263,6 +263,32 @@ TEST_F(ApCheckTest, RefusedPacketFailsTheUploadAndTheBox) {
     EXPECT_EQ(board_->goAddress(), 0u);
 }
 
+// A programmer file that is a link to an endless device is refused at once, on either boot
+// protocol: it is never read into memory nor served to the boot ROM.
+TEST_F(ApCheckTest, EndlessProgrammerFileIsRefusedBeforeAnythingIsSent) {
+    for (const bool sahara : {false, true}) {
+        SCOPED_TRACE(sahara);
+        UseModel(sahara ? kSaharaModel : kDloadModel, sahara);
+        const fs::path file = folder_ / "model" / bench_.state.model / "2nd_loader.hex";
+        fs::remove(file);
+        fs::create_symlink("/dev/zero", file);
+        StartBoard(sahara ? 0 : 1);
+        view_.ClearLog();
+        bench_.state.logLineCount = 0;
+        EXPECT_EQ(RunApCheck(bench_, kPort), kErrorGenFailure);
+        const auto lines = view_.Lines();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines.end()[-2], file.string() +
+                                       " cannot be used (missing, damaged, too large or not a "
+                                       "regular file); nothing was sent\n");
+        EXPECT_EQ(lines.back(), "Failed during loading flash programmer\n");
+        EXPECT_EQ(board_->goAddress(), 0u);
+        EXPECT_TRUE(board_->SaharaImage().empty());
+        ClosePort(bench_.link);
+        board_.reset();
+    }
+}
+
 TEST_F(ApCheckTest, SilentProgrammerShowsTheSecondBox) {
     UseModel(kDloadModel, false);
     StartBoard(1);

@@ -3,6 +3,9 @@
 #include "diag/boot_restore.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
 
 #include "tests/diag/board_run_fixture.h"
 
@@ -70,6 +73,55 @@ TEST_F(RestoreRunWithImages, MissingImageFileIsNamedAndEarlierImagesStayWritten)
     EXPECT_NE(console.str().find("Filename not found " + (targetDir / "tz.mbn").string()),
               std::string::npos);
     EXPECT_EQ(bench.state.record.ending, RunEnding::kAborted);
+}
+
+// An image that does not fit its partition, or a file that is not a regular file (it may never
+// end), is refused before anything is sent: the flash after the partition stays as it was.
+TEST_F(RestoreRunWithImages, ImagesThatDoNotFitTheirPartitionAreRefusedBeforeAnythingIsSent) {
+    StartBoard();
+    const Bytes neighbour = Noise(512, 9);
+    WriteFlash(0x210, neighbour);  // the sector after tz
+    const struct {
+        std::function<void(const fs::path&)> make;
+        std::string reason;
+    } cases[] = {
+        {[&](const fs::path& p) { WriteFile(p, Noise(17 * 512, 4)); },
+         "tz.mbn is 8704 bytes, larger than the tz partition (8192 bytes); nothing written past "
+         "it\n"},
+        {[](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
+         "tz.mbn is a device, not a regular file; nothing written\n"},
+        {[](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+         "tz.mbn is a FIFO, not a regular file; nothing written\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        fs::remove(targetDir / "tz.mbn");
+        c.make(targetDir / "tz.mbn");
+        ReadyBoard();
+        board->ClearRequestJournal();
+        Run(Restore("tz"));
+        EXPECT_EQ(TestLines(), (Lines{c.reason, "tz partition write FAIL.. sector 0x200\n",
+                                      "TEST aborted!!\n"}));
+        EXPECT_TRUE(Requests(0x07).empty());
+        EXPECT_EQ(ReadFlash(0x210, 1), neighbour);
+    }
+}
+
+// A partition split in pieces takes its joined image from the first piece's start up to the last
+// piece's end.
+TEST_F(RestoreRun, JoinedImageOfASplitPartitionFitsItsPieces) {
+    UsePartitions({{"tz", 0x200, 16}, {"tz", 0x220, 16}, {"rpm", 0x230, 4}});
+    const Bytes joined = Noise(48 * 512, 5);
+    WriteFile(targetDir / "tz.mbn", joined);
+    StartBoard();
+    Run(Restore("tz"));
+    EXPECT_EQ(TestLines(), Then({"tz partition write done..\n"}, kRestoreEnd));
+    EXPECT_EQ(ReadFlash(0x200, 48), joined);
+
+    WriteFile(targetDir / "tz.mbn", Noise(49 * 512, 5));
+    Run(Restore("tz"));
+    EXPECT_EQ(TestLines().at(1), "tz partition write FAIL.. sector 0x200\n");
+    EXPECT_EQ(ReadFlash(0x230, 1), Bytes(512, 0));
 }
 
 TEST_F(RestoreRunWithImages, ChosenLabelMatchesInAnyCaseAndUnknownOnesAreNamed) {

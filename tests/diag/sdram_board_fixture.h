@@ -82,7 +82,9 @@ public:
 class BoardSteps final : public RunSteps {
 public:
     int RunApCheck(Workbench& b, int port) override { return device.RunApCheck(b, port); }
-    int RunDdrApCheck(Workbench& b, int port) override { return device.RunDdrApCheck(b, port); }
+    int RunDdrApCheck(Workbench& b, int port, uint32_t waitMs) override {
+        return device.RunDdrApCheck(b, port, waitMs);
+    }
     int OpenPartition(Workbench& b) override { return device.OpenPartition(b); }
     int ClosePartition(Workbench& b) override { return device.ClosePartition(b); }
     int ResetTarget(Workbench& b) override { return device.ResetTarget(b); }

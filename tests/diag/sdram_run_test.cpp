@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "diag/run_endings.h"
 #include "diag/sdram_level_test.h"
 #include "diag/sdram_test.h"
 #include "tests/diag/sdram_board_fixture.h"
@@ -71,8 +72,8 @@ protected:
         // The log ends with the ending's lines, then the elapsed time; no live line below them.
         const Lines lines = view_.Lines();
         ASSERT_GE(lines.size(), 3u);
-        EXPECT_EQ(Lines(lines.end() - 3, lines.end() - 1),
-                  (Lines{"Test cancelled by the operator\n", "TEST aborted!!\n"}));
+        EXPECT_EQ(view_.CountLines("Test cancelled by the operator\n"), 1);
+        EXPECT_EQ(lines.end()[-2], "TEST aborted!!\n");
         EXPECT_EQ(lines.back().rfind("Elapsed Time : ", 0), 0u);
     }
 };
@@ -140,8 +141,11 @@ TEST_F(SdramRunTest, RestoreFailureInPhase2FailsTheEmmcBoxAndAborts) {
     Run(kSdram);
     // "sbl2" is not written once "PrimaryGPT" failed.
     EXPECT_EQ(steps_.restores, (Lines{"", "PrimaryGPT"}));
-    EXPECT_EQ(LinesFrom("DDR TEST = PASS\n", 3),
-              (Lines{"DDR TEST = PASS\n", "WRITE FAIL During DDR Test..", "TEST aborted!!\n"}));
+    // The board keeps the test boot image: the log and the record say what must be done.
+    EXPECT_EQ(LinesFrom("DDR TEST = PASS\n", 4),
+              (Lines{"DDR TEST = PASS\n", "WRITE FAIL During DDR Test..",
+                     std::string(kBootImagesNotRestoredLine), "TEST aborted!!\n"}));
+    EXPECT_TRUE(bench_.state.record.bootImagesNotRestored);
     EXPECT_EQ(bench_.state.record.Box(ResultBox::kEmmc), "FAIL");
     EXPECT_FALSE(bench_.state.ddrWaiting);
     EXPECT_FALSE(bench_.state.running);
@@ -214,10 +218,30 @@ TEST_F(SdramRunTest, TestImageFailuresAreNamedAndGive31) {
     UseModel(kGptModel, 1);
     StartBoard();
     ConnectAndOpen();
-    // The test image's first block is refused.
-    board_->InjectFault({.kind = sim::FaultKind::kRefuseWrite, .command = 0x07});
+    // A test image longer than its partition never reaches the flash after it.
+    WriteBytes(TestImage("sbl2.mbn"), Pattern(9 * 512, 3));
     EXPECT_EQ(RunSdramImageTest(bench_), kErrorGenFailure);
-    EXPECT_EQ(view_.Lines().back(), "sbl2 partition write FAIL.. sector 0x80");
+    const Lines tooLarge = view_.Lines();
+    ASSERT_EQ(tooLarge.size(), 4u);
+    EXPECT_EQ(tooLarge[2], TestImage("sbl2.mbn").string() +
+                               " is 4608 bytes, larger than the sbl2 partition (4096 bytes); "
+                               "nothing written past it\n");
+    EXPECT_EQ(tooLarge[3], "sbl2 partition write FAIL.. sector 0x80");
+    EXPECT_EQ(Emmc(128, 9 * 512), Bytes(9 * 512, 0));
+    EXPECT_FALSE(bench_.state.testImagesOnBoard);
+    WriteBytes(TestImage("sbl2.mbn"), Pattern(1500, 11));
+
+    // The test image's second block is refused: the half-written test image goes, the boot
+    // images are put back.
+    view_.ClearLog();
+    bench_.state.logLineCount = 0;
+    board_->InjectFault({.kind = sim::FaultKind::kRefuseWrite, .command = 0x07, .skip = 1});
+    EXPECT_EQ(RunSdramImageTest(bench_), kErrorGenFailure);
+    EXPECT_EQ(LinesFrom("sbl2 partition write FAIL.. sector 0x80", 3),
+              (Lines{"sbl2 partition write FAIL.. sector 0x80",
+                     "PrimaryGPT partition write done..\n", "sbl2 partition write done..\n"}));
+    EXPECT_EQ(Emmc(128, 8 * 512), File(target_ / "sbl2.mbn"));
+    EXPECT_FALSE(bench_.state.testImagesOnBoard);
 
     fs::remove(TestImage("sbl2.mbn"));
     view_.ClearLog();
@@ -229,13 +253,35 @@ TEST_F(SdramRunTest, TestImageFailuresAreNamedAndGive31) {
     EXPECT_EQ(board_->resets(), 0);
 }
 
+// A verdict that cannot be read is still a failure (30), but the test boot image does not stay
+// on the board: the boot images go back first.
+TEST_F(SdramRunTest, UnreadableVerdictStillPutsTheBootImagesBack) {
+    UseModel(kGptModel, 1);
+    StartBoard();
+    ConnectAndOpen();
+    ASSERT_TRUE(board_->WriteEmmc(128 * 512, Pattern(1500, 40)));  // the test image
+    bench_.state.ddrWaiting = true;
+    bench_.state.testImagesOnBoard = true;
+    board_->InjectFault({.kind = sim::FaultKind::kShortReply, .command = 0x03});
+    EXPECT_EQ(RunSdramImageTest(bench_), kErrorReadFault);
+    EXPECT_EQ(view_.Lines(),
+              (Lines{"READ FAIL During DDR Test..", "PrimaryGPT partition write done..\n",
+                     "sbl2 partition write done..\n"}));
+    EXPECT_EQ(Emmc(128, 8 * 512), File(target_ / "sbl2.mbn"));
+    EXPECT_FALSE(bench_.state.testImagesOnBoard);
+    EXPECT_EQ(bench_.state.record.Box(ResultBox::kSdram), "N/T");
+}
+
 TEST_F(SdramRunTest, MissingVerdictPartitionIsAReadFailure) {
     UseModel(kGptModel, 1, Without("PrimaryGPT"));
     StartBoard();
     ConnectAndOpen();
     bench_.state.ddrWaiting = true;
     EXPECT_EQ(RunSdramImageTest(bench_), kErrorReadFault);
-    EXPECT_EQ(view_.Lines(), (Lines{"READ FAIL During DDR Test.."}));
+    // No verdict, but the boot images still go back (here the index lacks PrimaryGPT too).
+    EXPECT_EQ(view_.Lines(), (Lines{"READ FAIL During DDR Test..",
+                                    "PrimaryGPT partition is not in partition.txt\n",
+                                    "WRITE FAIL During DDR Test.."}));
     EXPECT_TRUE(bench_.state.ddrWaiting);
     EXPECT_EQ(bench_.state.record.Box(ResultBox::kSdram), "N/T");
     EXPECT_NE(console_.str().find("PrimaryGPT is not in partition.txt"), std::string::npos);
@@ -268,9 +314,12 @@ TEST_F(SdramRunTest, LevelTestThroughTheDdrDebugImagePassesEndToEnd) {
 TEST_F(SdramRunTest, EmmcThenLevelTestOnADdrModelInOnePass) {
     UseModel(kDdrModel, 0);
     StartBoard();
-    // The board reset after the eMMC test is back when the 3-second wait ends.
-    clock_.CueAt(3000, 1, [this] { BringBoardBack(); });
+    // The board reset after the eMMC test takes 4 s to come back (USB re-enumeration often
+    // does): its port is tried until it is there.
+    clock_.CueAt(kReopenPollMs, 2, [this] { BringBoardBack(); });
     Run(kEmmc | kSdram);
+    EXPECT_EQ(clock_.Count(3000), 1);
+    EXPECT_GE(clock_.Count(kReopenPollMs), 2);
     EXPECT_EQ(LinesFrom("EMMC TEST = pass\n", 5),
               (Lines{"EMMC TEST = pass\n", "======== END\n", "\n", "======== AP CHECK START\n",
                      "Waiting for the device to connect in flash prg\n"}));
@@ -326,6 +375,9 @@ TEST_F(SdramRunTest, CancelDuringTheDdrWaitEndsTheRunAtOnce) {
     ASSERT_TRUE(board_->WaitUntil([&] { return clock_.Count(kDdrPollWaitMs) > 2; }, 5000));
     EXPECT_LT(CancelAndTime(), 1000ms);
     ExpectCancelledAndClosed();
+    // The board was left with its test boot image: the run says so.
+    EXPECT_TRUE(bench_.state.record.bootImagesNotRestored);
+    EXPECT_EQ(view_.CountLines(std::string(kBootImagesNotRestoredLine)), 1);
 }
 
 TEST_F(SdramRunTest, CancelDuringALongDdrExchangeEndsTheRunWithinASecond) {
@@ -367,7 +419,8 @@ TEST(SdramLevelExchange, FailedStartExchangeCountsAsNoVerdict) {
     EXPECT_EQ(board.Finish(), std::vector<std::string>{});
     EXPECT_EQ(view.Lines(),
               (Lines{"======== DDR TEST START\n", "TEST LEVEL = 0 (check data/address line)\n",
-                     "Waiting for DDR test..\n", "======== END\n", "\n"}));
+                     "Waiting for DDR test..\n", "No DDR test verdict came from the board\n",
+                     "======== END\n", "\n"}));
     EXPECT_EQ(view.Result(ResultBox::kSdram), "");
     ClosePort(bench.link);
 }

@@ -116,27 +116,34 @@ protected:
     RecordingLogView view;
 };
 
-// Links at the old fixed temporary names, at a final name and at the index: the extraction never
-// writes through them. A link at a final name is replaced by the file; the file it pointed to
-// stays as it was.
-TEST_F(HostileFolderTest, PlantedLinksAreNeverWrittenThrough) {
+// Links at the old fixed temporary names are never written through; a link, a FIFO or a folder
+// at a final name or at the index is never replaced: the extraction stops there, and whatever
+// was planted stays as it was.
+TEST_F(HostileFolderTest, PlantedLinksAreNeverWrittenThroughNorReplaced) {
     fs::create_symlink(victim, out / "a.mbn.tmp");
     fs::create_symlink(victim, out / "partition.txt.tmp");
     fs::create_symlink(dir / "created-through-link", out / "b.mbn.tmp");  // dangling
-    fs::create_symlink(victim, out / "b.mbn");
-    fs::create_symlink(victim, out / "partition.txt");
     ASSERT_EQ(Extract({{{1, 2, "a"}, {3, 1, "b"}}}), kErrorSuccess);
     ExpectOutsideUntouched();
     EXPECT_EQ(ReadFileBytes(out / "a.mbn"), PatternBytes(0, 0, 2 * 512));
-    EXPECT_FALSE(fs::is_symlink(out / "b.mbn"));
-    EXPECT_EQ(ReadFileBytes(out / "b.mbn"), PatternBytes(1, 0, 512));
-    EXPECT_FALSE(fs::is_symlink(out / "partition.txt"));
     EXPECT_EQ(fs::file_size(out / "partition.txt"), 2 * kPartitionTxtRecordSize);
-    // The planted links are not ours: they stay, still pointing where they pointed.
     EXPECT_EQ(fs::read_symlink(out / "a.mbn.tmp"), victim);
     EXPECT_EQ(fs::read_symlink(out / "b.mbn.tmp"), dir / "created-through-link");
-    EXPECT_EQ(ListDir(out), (Lines{"a.mbn", "a.mbn.tmp", "b.mbn", "b.mbn.tmp", "partition.txt",
-                                   "partition.txt.tmp"}));
+
+    for (const auto& plant : std::vector<std::function<void(const fs::path&)>>{
+             [&](const fs::path& at) { fs::create_symlink(victim, at); },
+             [&](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); },
+             [&](const fs::path& at) { fs::create_directory(at); }}) {
+        fs::remove(out / "b.mbn");
+        plant(out / "b.mbn");
+        const auto planted = fs::symlink_status(out / "b.mbn").type();
+        view = RecordingLogView{};
+        EXPECT_NE(Extract({{{1, 2, "a"}, {3, 1, "b"}}}), kErrorSuccess);
+        EXPECT_EQ(fs::symlink_status(out / "b.mbn").type(), planted);
+        EXPECT_FALSE(fs::exists(out / "partition.txt"));
+        ExpectOutsideUntouched();
+        fs::remove(out / "b.mbn");
+    }
 }
 
 // Every output file starts as a new file under a name of its own, never an existing one.
@@ -193,16 +200,15 @@ TEST_F(HostileFolderTest, ImageAmongTheOutputsIsRefusedBeforeAnythingIsWritten) 
     EXPECT_EQ(ReadFileBytes(out / "partition.txt"), before);
 }
 
-// A link at an output name that points to the image is replaced; the image is not touched.
-TEST_F(HostileFolderTest, LinkToTheImageAtAnOutputNameIsReplacedNotFollowed) {
+// A link at an output name that points to the image is not replaced; the image is not touched.
+TEST_F(HostileFolderTest, LinkToTheImageAtAnOutputNameIsRefused) {
     const TestImage image{{{2, 2, "boot"}}};
     WriteTestImage(bin, image);
     const std::string before = ReadFileBytes(bin);
     fs::create_symlink(bin, out / "boot.mbn");
-    ASSERT_EQ(ExtractTotalImage(out / "boot.mbn", out, view), kErrorSuccess);
+    EXPECT_NE(ExtractTotalImage(out / "boot.mbn", out, view), kErrorSuccess);
     EXPECT_EQ(ReadFileBytes(bin), before);
-    EXPECT_FALSE(fs::is_symlink(out / "boot.mbn"));
-    EXPECT_EQ(ReadFileBytes(out / "boot.mbn"), PatternBytes(0, 0, 2 * 512));
+    EXPECT_EQ(fs::read_symlink(out / "boot.mbn"), bin);
 }
 
 // A read-only folder: permission bits do not stop root, so the folder is a read-only tmpfs in a

@@ -24,6 +24,29 @@ TEST_F(TransactOverPty, WireExamplesAndReplyWithItsFcs) {
     EXPECT_EQ(console.str(), "");
 }
 
+// A reply that comes after its exchange gave up belongs to that exchange: the next exchange
+// reads only its own reply. An exchange that did not time out drops nothing that follows.
+TEST_F(TransactOverPty, LateReplyIsDroppedBeforeTheNextRequest) {
+    SetLinkTimeout(link, kShortMs);
+    int code = -1;
+    EXPECT_EQ(Exchange({0x06}, 64, &code), Bytes{});  // no answer in time
+    pty.ReadFrame();
+    pty.Write(Frame({0x02}));  // the late answer to the first request
+    ASSERT_TRUE(WaitQueued(1));
+    SetLinkTimeout(link, kGenerousMs);
+    std::thread board([&] {
+        pty.ReadFrame();
+        pty.Write(Frame({0x1C}));
+    });
+    EXPECT_EQ(Exchange({0x1B, 0x21}, 64, &code), WithFcs({0x1C}));
+    board.join();
+
+    // Bytes after a reply that came in time stay for the next exchange.
+    pty.Write(Concat(Frame({0x02}), Frame({0x04})));
+    EXPECT_EQ(Exchange({0x06}, 64, &code), WithFcs({0x02}));
+    EXPECT_EQ(Exchange({0x06}, 64, &code), WithFcs({0x04}));
+}
+
 struct ReplyCase {
     const char* name;
     Bytes wire;

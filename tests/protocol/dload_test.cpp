@@ -107,7 +107,8 @@ TEST_F(DloadTest, DamagedFileIsRefusedBeforeAnythingIsSent) {
 TEST_F(DloadTest, MissingFileGivesOpenFailure) {
     const auto path = tempDir / "none.hex";
     EXPECT_EQ(UploadHexProgrammer(path, session), 110);
-    EXPECT_EQ(console.str(), "Cannot open programmer file " + path.string() + "\n");
+    EXPECT_EQ(console.str(),
+              "Cannot open programmer file " + path.string() + " (No such file or directory)\n");
 }
 
 }  // namespace

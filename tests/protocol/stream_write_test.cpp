@@ -9,6 +9,9 @@
 namespace veltrix::testing {
 namespace {
 
+// The tests here send files of every size; the partition bound is tested with the restore.
+constexpr uint64_t kAnySize = ~uint64_t{0};
+
 using StreamWriteTest = HostTest;
 
 Bytes WriteRequest(uint32_t address, const Bytes& data) {
@@ -24,7 +27,7 @@ TEST_F(StreamWriteTest, FileGoesOutInKilobyteChunksAtSectorAddresses) {
     board.Exchange(WriteRequest(100, Bytes(data.begin(), data.begin() + 1024)), {0x08});
     board.Exchange(WriteRequest(102, Bytes(data.begin() + 1024, data.end())), {0x08});
     board.ExpectQuiet();
-    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 100); }), 0);
+    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 100, kAnySize); }), 0);
     EXPECT_EQ(console.str(), "Destination sector: 102\rDestination sector: 102\r\n");
     EXPECT_EQ(link.timeoutMs, 1000u);
 }
@@ -44,7 +47,7 @@ TEST_F(StreamWriteTest, ByteAddressingStartsAtTheHandlesPosition) {
 TEST_F(StreamWriteTest, EmptyFileSendsNothing) {
     const auto path = WriteFile("empty.bin", {});
     board.ExpectQuiet();
-    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 7); }), 0);
+    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 7, kAnySize); }), 0);
 }
 
 TEST_F(StreamWriteTest, LogMessageReplyStopsTheWriteWithItsText) {
@@ -53,7 +56,7 @@ TEST_F(StreamWriteTest, LogMessageReplyStopsTheWriteWithItsText) {
     const std::string text = "eMMC write failed\x01";
     board.ExpectAny().Answer(Concat({0x0E}, Bytes(text.begin(), text.end())));
     board.ExpectQuiet();
-    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 0); }), 29);
+    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 0, kAnySize); }), 29);
     EXPECT_EQ(console.str(),
               "Device returned error: 14\neMMC write failed?\nDestination sector: 2\r\n");
 }
@@ -61,7 +64,8 @@ TEST_F(StreamWriteTest, LogMessageReplyStopsTheWriteWithItsText) {
 TEST_F(StreamWriteTest, MissingFileIsReportedAndNothingSent) {
     const auto path = tempDir / "absent.mbn";
     board.ExpectQuiet();
-    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 0); }), kErrorFileNotFound);
+    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 0, kAnySize); }),
+              kErrorFileNotFound);
     EXPECT_EQ(console.str(), "Filename not found " + path.string() + "\n");
 }
 

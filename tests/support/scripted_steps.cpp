@@ -75,7 +75,7 @@ int ScriptedSteps::RunApCheck(Workbench& bench, int comPort) {
         Next(bench, "RunApCheck", WithArgument("RunApCheck", std::to_string(comPort))));
 }
 
-int ScriptedSteps::RunDdrApCheck(Workbench& bench, int comPort) {
+int ScriptedSteps::RunDdrApCheck(Workbench& bench, int comPort, uint32_t /*portWaitMs*/) {
     return static_cast<int>(
         Next(bench, "RunDdrApCheck", WithArgument("RunDdrApCheck", std::to_string(comPort))));
 }

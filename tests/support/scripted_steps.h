@@ -33,7 +33,7 @@ public:
     int CallCount(std::string_view operation) const;
 
     int RunApCheck(Workbench& bench, int comPort) override;
-    int RunDdrApCheck(Workbench& bench, int comPort) override;
+    int RunDdrApCheck(Workbench& bench, int comPort, uint32_t portWaitMs) override;
     int OpenPartition(Workbench& bench) override;
     int ClosePartition(Workbench& bench) override;
     int ResetTarget(Workbench& bench) override;
