@@ -38,6 +38,13 @@ DialogSeams DefaultDialogSeams() {
                         parent);
         box.exec();
     };
+    seams.askYesNo = [](QWidget* parent, const QString& text) {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Veltrix"), text,
+                        QMessageBox::Yes | QMessageBox::No, parent);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    };
     seams.pickFile = [](QWidget* parent) {
         return QFileDialog::getOpenFileName(parent, QString(), QString(),
                                             QStringLiteral("ALL Files(*.*) (*)"));
@@ -205,6 +212,13 @@ void CVeltrixDlg::OnAbout() {
 }
 
 void CVeltrixDlg::closeEvent(QCloseEvent* event) {
+    // A run is only stopped on purpose: closing asks first, once (a close already agreed to
+    // may come back here when an extraction ends).
+    if (!closing_ && RunInProgress(bench_) &&
+        !seams_.askYesNo(this, QString::fromUtf8(kStopAndCloseQuestion))) {
+        event->ignore();
+        return;
+    }
     if (!ShutDown()) {
         event->ignore();
         return;
@@ -213,6 +227,10 @@ void CVeltrixDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CVeltrixDlg::reject() {
+    // Escape must not end a run and lose its log; STOP and the close button are the ways out.
+    if (RunInProgress(bench_)) {
+        return;
+    }
     if (ShutDown()) {
         QDialog::reject();
     }

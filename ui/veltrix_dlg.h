@@ -26,11 +26,15 @@ inline constexpr const char* kDialogCaption = "Veltrix v2.99a";
 inline constexpr const char* kAboutMenuText = "Veltrix 정보(&A)...";
 inline constexpr const char* kFilePickCancelled = "파일지정을 취소하셨습니다.";
 inline constexpr const char* kFolderPickTitle = "Please select directory.";
+inline constexpr const char* kStopAndCloseQuestion =
+    "테스트를 중지하고 종료하시겠습니까?  \n\nStop the test and close?  ";
 
 // The modal windows the dialog opens, behind one seam so tests can answer them.
 struct DialogSeams {
     // A message box with an OK button; returns when it has been closed.
     std::function<void(QWidget* parent, const QString& text)> showMessage;
+    // A Yes/No question with No as the default; true when answered Yes.
+    std::function<bool(QWidget* parent, const QString& text)> askYesNo;
     // The open-file dialog; empty text when cancelled.
     std::function<QString(QWidget* parent)> pickFile;
     // The folder browser; empty text when cancelled.
@@ -93,6 +97,8 @@ private:
     void ShowExtractionPosition(uint64_t position);
     void SetRunControlsEnabled();
     void ShowMessageNow(const QString& text);
+    // True when the run just prepared may start: an Erase run asks the operator first.
+    bool ConfirmPreparedRun();
     // Cancels a run and waits for its end and for an extraction; false while closing must wait.
     bool ShutDown();
     void WaitWithEvents(const std::function<bool()>& done);

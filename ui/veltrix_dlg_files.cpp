@@ -93,9 +93,17 @@ void CVeltrixDlg::OnPartitionDropDown(QComboBox& combo) {
     if (!choices) {
         return;
     }
+    // The field says what the next run uses (empty: every partition), so a refill keeps its
+    // text: the first entry added to an empty list would otherwise become the choice.
+    const QString kept = combo.currentText();
     combo.clear();
     for (const std::string& label : *choices) {
         AddSorted(combo, QString::fromStdString(label));
+    }
+    const int match = combo.findText(kept, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    combo.setCurrentIndex(match);
+    if (match < 0) {
+        combo.setEditText(kept);
     }
 }
 

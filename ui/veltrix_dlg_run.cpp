@@ -27,6 +27,32 @@ QString Shown(const std::string& text) {
     return shown;
 }
 
+// The choices START hands to run preparation, as the controls hold them.
+RunSelections ReadSelections(const DialogControls& c, const QString& targetDir) {
+    RunSelections s;
+    s.apCheck = c.apCheck->isChecked();
+    s.emmcTest = c.emmcTest->isChecked();
+    s.restoreBootImage = c.restoreBootImage->isChecked();
+    s.sdramTest = c.sdramTest->isChecked();
+    s.dump = c.dump->isChecked();
+    s.model = c.model->currentText().toStdString();
+    s.partitionLabel = c.partition->currentText().toStdString();
+    s.restoreLabel = c.restorePartition->currentText().toStdString();
+    s.option = c.option->currentText().toStdString();
+    s.pmicOn = c.pmicOn->isChecked();
+    s.targetDir = targetDir.toStdString();
+    s.level = c.level->currentText().toStdString();
+    return s;
+}
+
+QString EraseQuestion(const std::string& model) {
+    const QString name = QString::fromStdString(model);
+    return QStringLiteral(
+               "%1: 전체 eMMC를 지웁니다. 계속하시겠습니까?  \n\nThis erases the whole "
+               "eMMC of %1, not one partition. Continue?  ")
+        .arg(name);
+}
+
 }  // namespace
 
 template <typename F>
@@ -122,24 +148,13 @@ void CVeltrixDlg::OnStart() {
     if (bench_.index.imagePartitionCount == 0) {
         return;
     }
+    const int prepared = PrepareRun(bench_, ReadSelections(c_, targetDir_),
+                                    ParseComPort(c_.comPort->currentText().toStdString()));
+    if (prepared >= 0 && !ConfirmPreparedRun()) {
+        return;  // the previous run's log and boxes stay
+    }
     ResetRunDisplay(bench_);
     c_.runLog->clear();
-
-    RunSelections s;
-    s.apCheck = c_.apCheck->isChecked();
-    s.emmcTest = c_.emmcTest->isChecked();
-    s.restoreBootImage = c_.restoreBootImage->isChecked();
-    s.sdramTest = c_.sdramTest->isChecked();
-    s.dump = c_.dump->isChecked();
-    s.model = c_.model->currentText().toStdString();
-    s.partitionLabel = c_.partition->currentText().toStdString();
-    s.restoreLabel = c_.restorePartition->currentText().toStdString();
-    s.option = c_.option->currentText().toStdString();
-    s.pmicOn = c_.pmicOn->isChecked();
-    s.targetDir = targetDir_.toStdString();
-    s.level = c_.level->currentText().toStdString();
-    const int prepared =
-        PrepareRun(bench_, s, ParseComPort(c_.comPort->currentText().toStdString()));
     if (prepared < 0) {
         const std::string_view message = PrepareRunMessage(prepared);
         if (!message.empty()) {
@@ -155,6 +170,15 @@ void CVeltrixDlg::OnStart() {
     c_.rate->clear();
     runWatch_.start();
     SetRunControlsEnabled();
+}
+
+bool CVeltrixDlg::ConfirmPreparedRun() {
+    // Erase clears the whole flash whatever partition is chosen ("dump" has made it a read).
+    const RunState& state = bench_.state;
+    if (!state.emmcTest || state.emmcOption != kEmmcErase) {
+        return true;
+    }
+    return seams_.askYesNo(this, EraseQuestion(state.model));
 }
 
 void CVeltrixDlg::OnStop() {

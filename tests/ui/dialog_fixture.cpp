@@ -65,6 +65,13 @@ void DialogTest::OpenDialogWith(const ui::StoredSettings& stored, RunSteps* step
         messages.push_back(text.toStdString());
         allMessagesOnGuiThread &= QThread::currentThread() == qApp->thread();
     };
+    seams.askYesNo = [this](QWidget*, const QString& text) {
+        questions.push_back(text.toStdString());
+        const bool yes = yesNoAnswers.empty() || yesNoAnswers.front();
+        if (!yesNoAnswers.empty())
+            yesNoAnswers.pop_front();
+        return yes;
+    };
     seams.pickFile = [this](QWidget*) {
         QString answer = fileAnswers.empty() ? QString() : fileAnswers.front();
         if (!fileAnswers.empty())

@@ -1,7 +1,7 @@
 #pragma once
 // The dialog tests' common ground: a private folder (settings, ports, model folders, target
-// directory), a CVeltrixDlg whose message boxes and pickers answer at once and are recorded,
-// and readers of what the window shows.
+// directory), a CVeltrixDlg whose message boxes, questions and pickers answer at once and are
+// recorded, and readers of what the window shows.
 
 #include <gtest/gtest.h>
 
@@ -47,8 +47,10 @@ public:
     // Message boxes shown so far, and the thread each was shown on.
     std::vector<std::string> messages;
     bool allMessagesOnGuiThread = true;
-    std::deque<QString> fileAnswers;    // next answers of the file picker ("" = cancel)
-    std::deque<QString> folderAnswers;  // next answers of the folder picker ("" = cancel)
+    std::vector<std::string> questions;  // Yes/No questions asked so far
+    std::deque<bool> yesNoAnswers;       // their next answers (true = Yes; Yes when none left)
+    std::deque<QString> fileAnswers;     // next answers of the file picker ("" = cancel)
+    std::deque<QString> folderAnswers;   // next answers of the folder picker ("" = cancel)
 
     // The run log as the worker wrote it (line feeds kept).
     std::vector<std::string> LogLines() const;

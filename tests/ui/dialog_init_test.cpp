@@ -153,22 +153,31 @@ TEST_F(DialogTest, ResultBoxColourFollowsItsText) {
     }
 }
 
-TEST_F(DialogTest, PartitionCombosLoadOnFirstDropDownAndFillOnTheNext) {
+// Dropping a list down and leaving it with Escape never changes what the next run uses: an empty
+// field (every partition) stays empty, a typed or chosen label stays.
+TEST_F(DialogTest, PartitionCombosFillOnDropDownAndKeepTheirText) {
     WriteFile(target / "partition.txt", PartitionRecord(8, 2, "sbl2", "sbl2.mbn") +
                                             PartitionRecord(100, 8, "system", "system.mbn") +
                                             PartitionRecord(200, 8, "system", "system.mbn") +
                                             PartitionRecord(300, 8, "Aboot", "Aboot.mbn"));
-    const ui::DialogControls& c = OpenDialog().controls();
-    for (ui::DropDownCombo* combo : {c.partition, c.restorePartition}) {
-        combo->showPopup();
-        combo->hidePopup();
-        EXPECT_EQ(dialog->bench().index.imagePartitionCount, 4u);
-        if (combo == c.partition) {
-            EXPECT_TRUE(Items(*combo).isEmpty()) << "the first drop-down only loads the index";
-            combo->showPopup();
-            combo->hidePopup();
+    for (const QString& kept : {QString(), QStringLiteral("sys"), QStringLiteral("system")}) {
+        SCOPED_TRACE(kept.toStdString());
+        const ui::DialogControls& c = OpenDialog().controls();
+        for (ui::DropDownCombo* combo : {c.partition, c.restorePartition}) {
+            combo->setEditText(kept);
+            for (int drop = 1; drop <= 2; ++drop) {
+                combo->showPopup();
+                QTest::keyClick(combo->view(), Qt::Key_Escape);
+                EXPECT_FALSE(combo->view()->isVisible());
+                EXPECT_EQ(combo->currentText(), kept) << "after drop-down " << drop;
+                // The first drop-down after start-up only loads the index; the next one fills.
+                EXPECT_EQ(Items(*combo).isEmpty(), drop == 1 && combo == c.partition);
+            }
+            EXPECT_EQ(dialog->bench().index.imagePartitionCount, 4u);
+            EXPECT_EQ(Items(*combo), QStringList({"Aboot", "sbl2", "system"}));
+            EXPECT_EQ(combo->currentIndex(), combo->findText(kept, Qt::MatchExactly));
         }
-        EXPECT_EQ(Items(*combo), QStringList({"Aboot", "sbl2", "system"}));
+        CloseDialog();
     }
     EXPECT_TRUE(messages.empty());
 }

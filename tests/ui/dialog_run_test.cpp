@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kPort = 13;
 constexpr const char* kInProgress = "테스트가 진행 중 입니다.  \n\nTest in progress.  ";
+constexpr const char* kStopAndClose =
+    "테스트를 중지하고 종료하시겠습니까?  \n\nStop the test and close?  ";
 
 class DialogRunTest : public DialogTest {
 public:
@@ -189,9 +191,13 @@ TEST_F(DialogRunTest, StopCancelsARunAndTheWindowStaysUsable) {
     EXPECT_FALSE(PortIsOpen(dialog->bench().link));
     dialog->OnStart();  // a new run can start
     ASSERT_TRUE(WaitForRunEnd(3000));
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible()) << "with no run, Escape closes the window";
+    EXPECT_TRUE(questions.empty());
 }
 
-TEST_F(DialogRunTest, ClosingDuringARunCancelsItAndSavesTheSettings) {
+// Only STOP or an agreed close ends a run: Escape leaves it alone, and closing asks first.
+TEST_F(DialogRunTest, ClosingDuringARunAsksThenCancelsItAndSavesTheSettings) {
     // An AP check that waits for a board as long as the run lets it.
     steps.Answer("RunApCheck", [](Workbench& bench) -> int64_t {
         return RunWait(bench, 60000) ? 0 : kErrorOperationAborted;
@@ -199,14 +205,70 @@ TEST_F(DialogRunTest, ClosingDuringARunCancelsItAndSavesTheSettings) {
     OpenForApCheck(&steps);
     dialog->OnStart();
     ASSERT_TRUE(WaitFor([&] { return steps.CallCount("RunApCheck") == 1; }, 5000));
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    yesNoAnswers = {false};
+    EXPECT_FALSE(dialog->close());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(RunInProgress(dialog->bench())) << "neither Escape nor No stops the run";
+    EXPECT_TRUE(LogHas(std::string("[") + kModel + "]\n"));
+    EXPECT_EQ(questions, std::vector<std::string>({kStopAndClose}));
+
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(dialog->close());
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
     EXPECT_FALSE(RunInProgress(dialog->bench()));
     EXPECT_FALSE(PortIsOpen(dialog->bench().link));
+    EXPECT_EQ(questions.size(), 2u);
     CloseDialog();
+    EXPECT_EQ(questions.size(), 2u) << "no run, no question";
     QSettings settings(QStringLiteral("Norvane"), QStringLiteral("Veltrix"));
     EXPECT_EQ(settings.value("COMport/port").toInt(), kPort - 1);
+}
+
+// Erase clears the whole eMMC whatever partition is chosen, so START asks first; No starts
+// nothing and keeps the last run's log. "dump" makes every option a read: no question.
+TEST_F(DialogRunTest, EraseAsksBeforeItStarts) {
+    const std::string question = std::string(kModel) +
+                                 ": 전체 eMMC를 지웁니다. 계속하시겠습니까?  \n\nThis erases the "
+                                 "whole eMMC of " +
+                                 kModel + ", not one partition. Continue?  ";
+    const struct {
+        const char* option;
+        bool dump;
+        bool yes;
+        size_t questions;
+        const char* emmcCall;  // the call the run makes, or none when nothing starts
+    } cases[] = {
+        {"Read/Write", false, false, 0, "RunEmmcTest(2)"},
+        {"Erase", false, false, 1, nullptr},
+        {"Erase", true, false, 0, "RunEmmcTest(1)"},
+        {"Erase", false, true, 1, "RunEmmcTest(4)"},
+    };
+    OpenForApCheck(&steps);
+    const ui::DialogControls& c = dialog->controls();
+    c.emmcTest->setChecked(true);
+    c.partition->setEditText("sbl2");
+    for (const auto& row : cases) {
+        SCOPED_TRACE(std::string(row.option) + (row.dump ? " dump" : ""));
+        Select(*c.option, row.option);
+        c.dump->setChecked(row.dump);
+        questions.clear();
+        yesNoAnswers = {row.yes};
+        const auto logBefore = LogLines();
+        const int emmcCalls = steps.CallCount("RunEmmcTest");
+        dialog->OnStart();
+        ASSERT_TRUE(WaitForRunEnd());
+        EXPECT_EQ(questions, std::vector<std::string>(row.questions, question));
+        if (row.emmcCall == nullptr) {
+            EXPECT_EQ(steps.CallCount("RunEmmcTest"), emmcCalls);
+            EXPECT_EQ(LogLines(), logBefore);
+            continue;
+        }
+        const auto calls = steps.Calls();
+        EXPECT_NE(std::find(calls.begin(), calls.end(), row.emmcCall), calls.end());
+        EXPECT_EQ(steps.CallCount("RunEmmcTest"), emmcCalls + 1);
+        EXPECT_TRUE(LogHas("Test Completed !!\n"));
+    }
 }
 
 TEST_F(DialogRunTest, ExtractionRunsOffTheGuiThreadInOrder) {

@@ -5,13 +5,14 @@
 
 namespace {
 
-// The offscreen platform warns that it neither resizes windows to their hints nor grabs the
-// keyboard for a combo's list; nothing else is dropped.
+// The offscreen platform warns that it neither resizes windows to their hints, nor grabs the
+// keyboard for a combo's list, nor raises that list; nothing else is dropped.
 QtMessageHandler defaultHandler = nullptr;
 
 void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (!text.contains(QLatin1String("propagateSizeHints")) &&
-        !text.contains(QLatin1String("grabbing the keyboard"))) {
+        !text.contains(QLatin1String("grabbing the keyboard")) &&
+        !text.contains(QLatin1String("does not support raise()"))) {
         defaultHandler(type, context, text);
     }
 }
