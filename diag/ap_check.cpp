@@ -2,9 +2,8 @@
 
 #include "base/text_format.h"
 #include "diag/model_table.h"
-#include "diag/run_log.h"
-#include "diag/run_worker.h"
-#include "diag/workbench.h"
+#include "diag/run_context.h"
+#include "diag/run_files.h"
 #include "link/serial_link.h"
 #include "protocol/dload.h"
 #include "protocol/sahara.h"
@@ -36,72 +35,67 @@ constexpr std::string_view kPassLine = "AP CHECK = pass\n";
 // The board is back in download mode only when its port exists again: poll every 30 s, with one
 // live log line counting the minutes. There is no limit, as the test may take long; only the
 // operator's cancel ends the wait (false).
-bool OpenPortWhenBack(Workbench& bench, int comPort) {
+bool OpenPortWhenBack(RunContext& ctx, SerialLink& link, int comPort) {
     int waits = 0;
-    while (OpenPort(bench.link, comPort) != kErrorSuccess) {
-        if (!RunWait(bench, kDdrPollWaitMs)) {
+    while (OpenPort(link, comPort) != kErrorSuccess) {
+        if (!ctx.Wait(kDdrPollWaitMs)) {
             if (waits > 0) {
-                KeepLiveLogLine(bench);  // the lines of the ending go below it, not above
+                ctx.KeepLiveLine();  // the lines of the ending go below it, not above
             }
             return false;
         }
         ++waits;
-        ReplaceLiveLogLine(bench, Format("Elapsed time for DDR test : %dmin\n", waits / 2));
+        ctx.ReplaceLiveLine(Format("Elapsed time for DDR test : %dmin\n", waits / 2));
     }
     if (waits > 0) {
-        KeepLiveLogLine(bench);
+        ctx.KeepLiveLine();
     }
     return true;
 }
 
 // "Serial port open FAILED..", then why, in the system's words, with the device.
-void LogPortOpenFailed(Workbench& bench) {
-    AppendLog(bench, kPortOpenFailed);
-    AppendLog(bench, PortFailureText(bench.link) + "\n");
+void LogPortOpenFailed(RunContext& ctx, const SerialLink& link) {
+    ctx.Log(kPortOpenFailed);
+    ctx.Log(PortFailureText(link) + "\n");
 }
 
-void ResetSession(Workbench& bench) {
-    bench.state.session.link = &bench.link;
-    bench.state.session.sectorAddressing = false;
-}
-
-void ReportNotInDownloadMode(Workbench& bench) {
-    ShowRunMessage(bench, std::string(kNotInDloadMessage));
-    AppendLog(bench, kNotInDloadLine);
+void ReportNotInDownloadMode(RunContext& ctx) {
+    ctx.ShowMessage(kNotInDloadMessage);
+    ctx.Log(kNotInDloadLine);
 }
 
 // Probes the boot ROM and uploads the programmer with the protocol of the model's loader
-// family. 0 uploaded; kErrorInvalidHandle when the ROM does not answer (already reported);
-// another code when the upload failed.
-int ProbeAndUpload(Workbench& bench, const std::filesystem::path& file, bool& romAnswered) {
+// family. 0 uploaded; kErrorInvalidHandle when the ROM does not answer; another code when the
+// upload failed. `romAnswered` tells the first case from the others.
+int ProbeAndUpload(ProgrammerSession& session, const RunFiles& files, bool& romAnswered) {
+    SerialLink& link = *session.link;
+    const std::filesystem::path file = files.modelFolder / kProgrammerFile;
     romAnswered = false;
-    if (ModelClass(bench.state.model, ModelQuery::LoaderFamily) != kSaharaLoader) {
-        ResetSession(bench);
-        if (DloadNop(bench.state.session) != kErrorSuccess) {
+    session.sectorAddressing = false;
+    if (ModelClass(files.model, ModelQuery::LoaderFamily) != kSaharaLoader) {
+        if (DloadNop(session) != kErrorSuccess) {
             return kErrorInvalidHandle;
         }
         romAnswered = true;
-        return UploadHexProgrammer(file, bench.state.session);
+        return UploadHexProgrammer(file, session);
     }
-    if (SaharaHello(bench.link) != kErrorSuccess) {
+    if (SaharaHello(link) != kErrorSuccess) {
         return kErrorInvalidHandle;
     }
     romAnswered = true;
-    const int result = SaharaUploadImage(file, bench.link);
-    ResetSession(bench);
-    return result;
+    return SaharaUploadImage(file, link);
 }
 
 // Opens the port, trying every kReopenPollMs on the run's clock for up to `windowMs` while the
 // board is away (it re-enumerates after a reset or a drop). 0; the code of the last failed open
 // (the link says why); kErrorOperationAborted when the run was cancelled.
-int OpenPortWithin(Workbench& bench, int comPort, uint32_t windowMs) {
+int OpenPortWithin(RunContext& ctx, SerialLink& link, int comPort, uint32_t windowMs) {
     for (uint32_t waited = 0;; waited += kReopenPollMs) {
-        const int code = OpenPort(bench.link, comPort);
+        const int code = OpenPort(link, comPort);
         if (code == kErrorSuccess || waited >= windowMs) {
             return code;
         }
-        if (!RunWait(bench, kReopenPollMs)) {
+        if (!ctx.Wait(kReopenPollMs)) {
             return kErrorOperationAborted;
         }
     }
@@ -110,137 +104,150 @@ int OpenPortWithin(Workbench& bench, int comPort, uint32_t windowMs) {
 // Closes the lost port and opens it again once it is back within kReconnectWindowMs. 0 reopened;
 // kErrorDeviceNotConnected when it did not come back (logged); kErrorOperationAborted when the
 // run was cancelled.
-int ReopenWhenBack(Workbench& bench, int comPort) {
-    ClosePort(bench.link);
-    const int code = OpenPortWithin(bench, comPort, kReconnectWindowMs);
+int ReopenWhenBack(RunContext& ctx, SerialLink& link, int comPort) {
+    ClosePort(link);
+    const int code = OpenPortWithin(ctx, link, comPort, kReconnectWindowMs);
     if (code == kErrorSuccess) {
-        AppendLog(bench, Format("Serial port COM%d reopened\n", comPort));
+        ctx.Log(Format("Serial port COM%d reopened\n", comPort));
         return kErrorSuccess;
     }
     if (code == kErrorOperationAborted) {
         return code;
     }
-    AppendLog(bench, Format("Serial port did not come back within %u s: %s\n",
-                            kReconnectWindowMs / 1000, PortFailureText(bench.link).c_str()));
+    ctx.Log(Format("Serial port did not come back within %u s: %s\n", kReconnectWindowMs / 1000,
+                   PortFailureText(link).c_str()));
     return kErrorDeviceNotConnected;
 }
 
 // The programmer's handshake. A board may drop off the bus after the upload and come back under
 // the same port: the hang-up is logged with the port's words, the port reopened, and the
 // handshake started again.
-int ConnectAfterUpload(Workbench& bench, int comPort) {
-    int result = ConnectProgrammer(bench.state.session);
+int ConnectAfterUpload(RunContext& ctx, ProgrammerSession& session, int comPort) {
+    SerialLink& link = *session.link;
+    int result = ConnectProgrammer(session);
     for (int i = 0; i < kMaxReconnects && result == kErrorDeviceNotConnected; ++i) {
-        AppendLog(bench, Format("Serial port lost: %s\n", PortFailureText(bench.link).c_str()));
-        if (const int reopened = ReopenWhenBack(bench, comPort); reopened != kErrorSuccess) {
+        ctx.Log(Format("Serial port lost: %s\n", PortFailureText(link).c_str()));
+        if (const int reopened = ReopenWhenBack(ctx, link, comPort); reopened != kErrorSuccess) {
             return reopened;
         }
-        result = ConnectProgrammer(bench.state.session);
+        result = ConnectProgrammer(session);
     }
     return result;
 }
 
 // "Failed during loading flash programmer", after a line that says so when the file itself is
 // to blame (nothing of it was sent then); the AP box shows FAIL.
-void LogUploadFailed(Workbench& bench, const std::filesystem::path& file, int upload) {
+void LogUploadFailed(RunContext& ctx, const std::filesystem::path& file, int upload) {
     if (upload == kErrorOpenFailed || upload == kErrorInvalidData) {
-        AppendLog(bench, Format("%s cannot be used (missing, damaged, too large or not a regular "
-                                "file); nothing was sent\n",
-                                file.string().c_str()));
+        ctx.Log(Format("%s cannot be used (missing, damaged, too large or not a regular file); "
+                       "nothing was sent\n",
+                       file.string().c_str()));
     }
-    AppendLog(bench, kUploadFailedLine);
-    SetResult(bench, ResultBox::kAp, kResultFail);
+    ctx.Log(kUploadFailedLine);
+    ctx.SetResult(ResultBox::kAp, kResultFail);
 }
 
-void LogPassBlock(Workbench& bench) {
-    SetResult(bench, ResultBox::kAp, kResultPass);
-    AppendLog(bench, kPassLine);
-    AppendLog(bench, kSectionEndLine);
-    AppendLog(bench, kEmptyLine);
+void LogPassBlock(RunContext& ctx) {
+    ctx.SetResult(ResultBox::kAp, kResultPass);
+    ctx.Log(kPassLine);
+    ctx.Log(kSectionEndLine);
+    ctx.Log(kEmptyLine);
 }
 
-}  // namespace
-
-int RunApCheck(Workbench& bench, int comPort) {
-    RunState& state = bench.state;
-    if (comPort == 0) {
-        return kErrorGenFailure;
-    }
-    if (state.ddrWaiting) {
-        if (!OpenPortWhenBack(bench, comPort)) {
-            return kErrorOperationAborted;
-        }
-    } else if (OpenPort(bench.link, comPort) != kErrorSuccess) {
-        LogPortOpenFailed(bench);
-        return kErrorGenFailure;
-    } else {
-        AppendLog(bench, kStartLine);
-    }
-
+// Upload, the programmer's start-up wait and the handshake, once the port is open. In the wait
+// mode after a DDR test (`quiet`) no pass block follows, and a failed upload gives 21 when
+// `mayRetry`.
+int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                   int comPort, bool quiet, bool mayRetry) {
     bool romAnswered = false;
-    const auto file = ModelFolder(state.workDir, state.model) / kProgrammerFile;
-    const int upload = ProbeAndUpload(bench, file, romAnswered);
+    const int upload = ProbeAndUpload(session, files, romAnswered);
     if (!romAnswered) {
-        ReportNotInDownloadMode(bench);
+        ReportNotInDownloadMode(ctx);
         return kErrorGenFailure;
     }
     if (upload != kErrorSuccess) {
-        if (state.ddrWaiting && !bench.apRetried) {
-            bench.apRetried = true;
+        if (quiet && mayRetry) {
             return kErrorNotReady;
         }
-        LogUploadFailed(bench, file, upload);
+        LogUploadFailed(ctx, files.modelFolder / kProgrammerFile, upload);
         return kErrorGenFailure;
     }
-
-    AppendLog(bench, kWaitingLine);
-    if (!RunWait(bench, kProgrammerStartWaitMs)) {
+    ctx.Log(kWaitingLine);
+    if (!ctx.Wait(kProgrammerStartWaitMs)) {
         return kErrorOperationAborted;
     }
-    const int connected = ConnectAfterUpload(bench, comPort);
+    const int connected = ConnectAfterUpload(ctx, session, comPort);
     if (connected == kErrorOperationAborted) {
         return kErrorOperationAborted;
     }
     if (connected != kErrorSuccess) {
-        ShowRunMessage(bench, std::string(kNoResponseMessage));
-        AppendLog(bench, kConnectFailedLine);
+        ctx.ShowMessage(kNoResponseMessage);
+        ctx.Log(kConnectFailedLine);
         return kErrorGenFailure;
     }
-    AppendLog(bench, kConnectedLine);
-    if (!state.ddrWaiting) {
-        LogPassBlock(bench);
+    ctx.Log(kConnectedLine);
+    if (!quiet) {
+        LogPassBlock(ctx);
     }
     return kErrorSuccess;
 }
 
-int RunDdrApCheck(Workbench& bench, int comPort, uint32_t portWaitMs) {
+}  // namespace
+
+int RunApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, int comPort) {
     if (comPort == 0) {
         return kErrorGenFailure;
     }
-    if (const int opened = OpenPortWithin(bench, comPort, portWaitMs); opened != kErrorSuccess) {
+    if (OpenPort(*session.link, comPort) != kErrorSuccess) {
+        LogPortOpenFailed(ctx, *session.link);
+        return kErrorGenFailure;
+    }
+    ctx.Log(kStartLine);
+    return LoadProgrammer(ctx, session, files, comPort, /*quiet=*/false, /*mayRetry=*/false);
+}
+
+int RunApCheckAfterDdrWait(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                           int comPort, bool mayRetry) {
+    if (comPort == 0) {
+        return kErrorGenFailure;
+    }
+    if (!OpenPortWhenBack(ctx, *session.link, comPort)) {
+        return kErrorOperationAborted;
+    }
+    return LoadProgrammer(ctx, session, files, comPort, /*quiet=*/true, mayRetry);
+}
+
+int RunDdrApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, int comPort,
+                  uint32_t portWaitMs) {
+    if (comPort == 0) {
+        return kErrorGenFailure;
+    }
+    SerialLink& link = *session.link;
+    if (const int opened = OpenPortWithin(ctx, link, comPort, portWaitMs);
+        opened != kErrorSuccess) {
         if (opened == kErrorOperationAborted) {
             return opened;
         }
-        LogPortOpenFailed(bench);
+        LogPortOpenFailed(ctx, link);
         return kErrorGenFailure;
     }
-    AppendLog(bench, kStartLine);
-    const auto file = ModelFolder(bench.state.workDir, bench.state.model) / kDdrImageFile;
-    if (SaharaHello(bench.link) != kErrorSuccess) {
-        ReportNotInDownloadMode(bench);
+    ctx.Log(kStartLine);
+    const std::filesystem::path file = files.modelFolder / kDdrImageFile;
+    if (SaharaHello(link) != kErrorSuccess) {
+        ReportNotInDownloadMode(ctx);
         return kErrorGenFailure;
     }
-    const int upload = SaharaUploadImage(file, bench.link);
-    ResetSession(bench);
+    const int upload = SaharaUploadImage(file, link);
+    session.sectorAddressing = false;
     if (upload != kErrorSuccess) {
-        LogUploadFailed(bench, file, upload);
+        LogUploadFailed(ctx, file, upload);
         return kErrorGenFailure;
     }
-    AppendLog(bench, kWaitingLine);
-    if (!RunWait(bench, kProgrammerStartWaitMs)) {
+    ctx.Log(kWaitingLine);
+    if (!ctx.Wait(kProgrammerStartWaitMs)) {
         return kErrorOperationAborted;
     }
-    LogPassBlock(bench);
+    LogPassBlock(ctx);
     return kErrorSuccess;
 }
 

@@ -6,7 +6,9 @@
 
 namespace veltrix {
 
-struct Workbench;
+class RunContext;
+struct ProgrammerSession;
+struct RunFiles;
 
 // How often the AP check tries the port while the board runs its DDR test.
 inline constexpr unsigned kDdrPollWaitMs = 30000;
@@ -19,18 +21,25 @@ inline constexpr unsigned kReopenPollMs = 500;
 inline constexpr unsigned kReconnectWindowMs = 15000;
 inline constexpr int kMaxReconnects = 3;
 
-// Uploads "2nd_loader.hex" (DLOAD or Sahara by the model's loader family) and connects to it.
-// 0 pass; 31 fail (logged, message box where the operator must act); 21 when the upload failed
-// during a DDR wait and the worker should try the pass once more. While `ddrWaiting` is set it
-// first waits for the port to come back, keeping one "Elapsed time" line up to date. When the
-// port hangs up during the handshake, the port's words go in the log and the port is reopened
-// once it is back within kReconnectWindowMs; the handshake then starts again. 995 when the run
-// was cancelled during one of its waits.
-int RunApCheck(Workbench& bench, int comPort);
+// Opens the port and uploads "2nd_loader.hex" (DLOAD or Sahara by the model's loader family),
+// then connects to it. 0 pass (the port stays open); 31 fail (logged, message box where the
+// operator must act, AP box FAIL when the upload failed); kErrorOperationAborted when the run
+// was cancelled during a wait. When the port hangs up during the handshake, the port's words go
+// in the log and the port is reopened once it is back within kReconnectWindowMs; the handshake
+// then starts again.
+int RunApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, int comPort);
+
+// The AP check after a DDR test: waits for the board's port to come back (polling every 30 s,
+// one live "Elapsed time" line, no limit but the run's cancel), then reloads the programmer
+// without a start line, pass block or result box. As RunApCheck, and 21 when the upload failed
+// and `mayRetry` (nothing logged then: the worker tries the pass once more).
+int RunApCheckAfterDdrWait(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                           int comPort, bool mayRetry);
 
 // Uploads "ddr_debug.mbn" over Sahara, whatever the model; no handshake follows. 0 pass, 31 fail;
 // kErrorOperationAborted when the run was cancelled. After a reset the board may take a while to
 // come back: the port is tried for up to `portWaitMs` before its failure is reported.
-int RunDdrApCheck(Workbench& bench, int comPort, uint32_t portWaitMs = 0);
+int RunDdrApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, int comPort,
+                  uint32_t portWaitMs);
 
 }  // namespace veltrix

@@ -9,7 +9,8 @@
 
 namespace veltrix {
 
-struct Workbench;
+class RunContext;
+struct RunFiles;
 struct ImagePartition;
 
 // Writes the image of `label` (UTF-8; looked up in the partition index ignoring ASCII case), or
@@ -17,7 +18,8 @@ struct ImagePartition;
 // 0 when every chosen image was written; 6 when a label is not in the index or an image cannot
 // be written (logged); kErrorOperationAborted when the run was cancelled. An empty program list
 // writes nothing and gives 0.
-int WriteBootImages(Workbench& bench, const std::string& label);
+int WriteBootImages(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                    const std::string& label);
 
 // Writes the entry's image file (its file name inside the target directory, nothing else) from
 // its start sector, when it is a regular file that fits the partition's span in partition.txt
@@ -25,7 +27,8 @@ int WriteBootImages(Workbench& bench, const std::string& label);
 // sector 0x%x\n", preceded by a line that says why when the file is missing ("Filename not
 // found. Please check if %s exist\n"), not a regular file or too large (nothing sent then);
 // kErrorOperationAborted when the run was cancelled.
-int WriteBootPartition(Workbench& bench, const ImagePartition& entry);
+int WriteBootPartition(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                       const ImagePartition& entry);
 
 // The line that says why an image file was not written (missing, not a regular file, larger than
 // its partition's `roomBytes`), for StreamWriteFile's result; empty for other results.

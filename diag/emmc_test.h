@@ -9,7 +9,11 @@
 
 namespace veltrix {
 
-struct Workbench;
+class RunContext;
+struct ProgrammerSession;
+struct RunFiles;
+struct EmmcChoice;
+struct ImagePartition;
 
 // 256 pairs AA 55, then 256 pairs 55 AA: the first sector of the pattern, then the second.
 inline constexpr std::array<uint8_t, 1024> emmcTestPattern = [] {
@@ -21,17 +25,26 @@ inline constexpr std::array<uint8_t, 1024> emmcTestPattern = [] {
     return pattern;
 }();
 
-// The test with `emmcOption` (1 "Read only", 2 "Read/Write", 3 "Write only", 4 "Erase") on
-// RunState.partitionLabel, or on every program-list label in order when that is empty. Stops at
-// the first failure. 0 pass; 6 fail (logged); kErrorOperationAborted when the run was cancelled.
-int RunEmmcTest(Workbench& bench, int emmcOption);
+// eMMC test options, from the "Option" text.
+inline constexpr int kEmmcReadOnly = 1;
+inline constexpr int kEmmcReadWrite = 2;
+inline constexpr int kEmmcWriteOnly = 3;
+inline constexpr int kEmmcErase = 4;
 
-// Writes the pattern into the first sector of the partition `label` (UTF-8; looked up in the
-// partition index ignoring ASCII case), and into its second when the partition and the device
-// have one, then reads the sectors back and compares. 0 with "%s partition write & verify
-// done..\n"; 6 for an empty or unknown label (no line) or a failed write, read or comparison
+// The test with the chosen option (1 "Read only", 2 "Read/Write", 3 "Write only", 4 "Erase") on
+// the chosen partition, or on every program-list label in order when none is chosen; partitions
+// are found in the partition index. Erase takes the whole flash, whatever the partition. Stops
+// at the first failure. 0 pass; 6 fail (logged); kErrorOperationAborted when the run was
+// cancelled.
+int RunEmmcTest(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                const EmmcChoice& choice);
+
+// Writes the pattern into the first sector of the partition, and into its second when the
+// partition and the device (`totalSectors`) have one, then reads the sectors back and compares.
+// 0 with "%s partition write & verify done..\n"; 6 for a failed write, read or comparison
 // (logged); kErrorOperationAborted when the run was cancelled. A partition of no sectors is
 // reported and left alone (0).
-int WriteVerifyPartition(Workbench& bench, std::string_view label);
+int WriteVerifyPartition(RunContext& ctx, ProgrammerSession& session, const ImagePartition& entry,
+                         int64_t totalSectors);
 
 }  // namespace veltrix

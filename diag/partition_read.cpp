@@ -7,9 +7,7 @@
 #include "base/file_io.h"
 #include "base/text_format.h"
 #include "diag/model_table.h"
-#include "diag/run_log.h"
-#include "diag/run_worker.h"
-#include "diag/workbench.h"
+#include "diag/run_context.h"
 #include "layout/fixed_text.h"
 #include "protocol/streaming.h"
 
@@ -25,18 +23,18 @@ constexpr size_t kDumpBufferBytes = 256 * 1024;
 // end may take each call as a blocking update).
 class Progress {
 public:
-    Progress(RunView& view, uint64_t total) : view_(view), total_(total) {}
+    Progress(RunContext& ctx, uint64_t total) : ctx_(ctx), total_(total) {}
     void Update(uint64_t remaining) {
         const double done = static_cast<double>(total_ - remaining) / static_cast<double>(total_);
         const int percent = static_cast<int>(done * 100.0);
         if (percent != shown_) {
-            view_.SetProgress(percent);
+            ctx_.Progress(percent);
             shown_ = percent;
         }
     }
 
 private:
-    RunView& view_;
+    RunContext& ctx_;
     uint64_t total_;
     int shown_ = -1;
 };
@@ -77,11 +75,10 @@ struct PartitionSpan {
     uint64_t bytes;
 };
 
-int DumpFailed(Workbench& bench, std::string_view name, const std::filesystem::path& path,
+int DumpFailed(RunContext& ctx, std::string_view name, const std::filesystem::path& path,
                const char* what, const std::string& reason, uint32_t sector) {
-    AppendLog(bench,
-              Format("Cannot %s dump file %s (%s)\n", what, path.string().c_str(), reason.c_str()));
-    return LogReadFailure(bench, name, sector);
+    ctx.Log(Format("Cannot %s dump file %s (%s)\n", what, path.string().c_str(), reason.c_str()));
+    return LogReadFailure(ctx, name, sector);
 }
 
 // The dump folder of the model folder is made when it is missing: its absence is a matter of
@@ -99,40 +96,40 @@ void RemoveOlderDump(const std::filesystem::path& path) {
     }
 }
 
-int WriteDump(Workbench& bench, PartitionSpan span, std::string_view name,
+int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span, std::string_view name,
               const std::filesystem::path& path);
 
-int DumpPartition(Workbench& bench, PartitionSpan span, std::string_view name,
+int DumpPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan span, std::string_view name,
                   const std::filesystem::path& path) {
     MakeDumpFolder(path);
-    const int result = WriteDump(bench, span, name, path);
+    const int result = WriteDump(ctx, session, span, name, path);
     if (result != kErrorSuccess) {
         RemoveOlderDump(path);
     }
     return result;
 }
 
-int WriteDump(Workbench& bench, PartitionSpan span, std::string_view name,
+int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span, std::string_view name,
               const std::filesystem::path& path) {
     DumpFile dump;
     if (dump.Create(path) != kErrorSuccess) {
-        return DumpFailed(bench, name, path, "create", dump.errorText(), span.start);
+        return DumpFailed(ctx, name, path, "create", dump.errorText(), span.start);
     }
-    Progress progress(bench.view, span.bytes);
+    Progress progress(ctx, span.bytes);
     std::array<uint8_t, kReadReplyCapacity> reply;
     uint64_t remaining = span.bytes;
     uint32_t sector = span.start;
     while (remaining > 0) {
-        if (RunCancelled(bench)) {
+        if (ctx.Cancelled()) {
             return kErrorOperationAborted;
         }
-        if (ReadData(kSectorBytes, reply.data(), bench.state.session, sector) != kErrorSuccess) {
-            const int code = FailureOrCancel(bench, kErrorInvalidHandle);
-            return code == kErrorOperationAborted ? code : LogReadFailure(bench, name, sector);
+        if (ReadData(kSectorBytes, reply.data(), session, sector) != kErrorSuccess) {
+            const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
+            return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, sector);
         }
         if (dump.Append(reply.data() + kReadDataOffset, kSectorBytes) != kErrorSuccess) {
             const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
-            return DumpFailed(bench, name, path, "write", dump.errorText(), at);
+            return DumpFailed(ctx, name, path, "write", dump.errorText(), at);
         }
         ++sector;
         remaining -= kSectorBytes;
@@ -142,24 +139,24 @@ int WriteDump(Workbench& bench, PartitionSpan span, std::string_view name,
     }
     if (dump.Finish() != kErrorSuccess) {
         const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
-        return DumpFailed(bench, name, path, "write", dump.errorText(), at);
+        return DumpFailed(ctx, name, path, "write", dump.errorText(), at);
     }
-    bench.state.record.dumpFiles.push_back(path);
+    ctx.record().dumpFiles.push_back(path);
     return kErrorSuccess;
 }
 
-int CheckPartition(Workbench& bench, PartitionSpan span, std::string_view name) {
-    Progress progress(bench.view, span.bytes);
+int CheckPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan span, std::string_view name) {
+    Progress progress(ctx, span.bytes);
     uint64_t remaining = span.bytes;
     uint32_t sector = span.start;
     while (remaining > 0) {
-        if (RunCancelled(bench)) {
+        if (ctx.Cancelled()) {
             return kErrorOperationAborted;
         }
         const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(remaining, kReadCheckBytes));
-        if (ReadCheck(chunk, sector, bench.state.session) != kErrorSuccess) {
-            const int code = FailureOrCancel(bench, kErrorInvalidHandle);
-            return code == kErrorOperationAborted ? code : LogReadFailure(bench, name, sector);
+        if (ReadCheck(chunk, sector, session) != kErrorSuccess) {
+            const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
+            return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, sector);
         }
         sector += chunk / kSectorBytes;
         remaining -= chunk;
@@ -172,55 +169,53 @@ int CheckPartition(Workbench& bench, PartitionSpan span, std::string_view name) 
 
 }  // namespace
 
-int LogReadFailure(Workbench& bench, std::string_view name, uint32_t sector) {
-    AppendLog(bench, Format("%.*s partition 0x%x read FAIL !!\n", static_cast<int>(name.size()),
+int LogReadFailure(RunContext& ctx, std::string_view name, uint32_t sector) {
+    ctx.Log(Format("%.*s partition 0x%x read FAIL !!\n", static_cast<int>(name.size()),
                             name.data(), sector));
     return kErrorInvalidHandle;
 }
 
-int FailureOrCancel(const Workbench& bench, int failure) {
-    return RunCancelled(bench) ? kErrorOperationAborted : failure;
-}
-
-std::optional<std::filesystem::path> DumpFilePath(const Workbench& bench, std::string_view label) {
+std::optional<std::filesystem::path> DumpFilePath(const std::filesystem::path& modelFolder,
+                                                  std::string_view label) {
     if (!IsSafeFileName(label)) {
         return std::nullopt;
     }
-    return ModelFolder(bench.state.workDir, bench.state.model) / kDumpFolderName /
-           PathFromUtf8(Latin1ToUtf8(label) + kDumpFileSuffix);
+    return modelFolder / kDumpFolderName / PathFromUtf8(Latin1ToUtf8(label) + kDumpFileSuffix);
 }
 
-int ReadPartition(Workbench& bench, uint32_t startSector, uint32_t sectorCount,
-                  std::string_view label) {
+int ReadPartition(RunContext& ctx, ProgrammerSession& session, const PartitionToRead& read) {
+    const uint32_t startSector = read.startSector;
+    const uint32_t sectorCount = read.sectorCount;
+    const std::string_view label = read.label;
     const std::string name = PrintableName(label);
-    bench.view.PushStatus(Format("Reading %s partition..", name.c_str()));
+    ctx.Status(Format("Reading %s partition..", name.c_str()));
     if (sectorCount == 0) {
-        AppendLog(bench, Format("%s partition has no sectors, read skipped\n", name.c_str()));
+        ctx.Log(Format("%s partition has no sectors, read skipped\n", name.c_str()));
         return kErrorSuccess;
     }
     if (uint64_t{startSector} + sectorCount > kSectorLimit) {
-        AppendLog(bench, Format("%s partition runs past sector 0xffffffff\n", name.c_str()));
-        return LogReadFailure(bench, name, startSector);
+        ctx.Log(Format("%s partition runs past sector 0xffffffff\n", name.c_str()));
+        return LogReadFailure(ctx, name, startSector);
     }
     const PartitionSpan span{startSector, uint64_t{sectorCount} * kSectorBytes};
     int result = kErrorSuccess;
-    if (bench.state.dump) {
-        const auto path = DumpFilePath(bench, label);
+    if (read.modelFolder != nullptr) {
+        const auto path = DumpFilePath(*read.modelFolder, label);
         if (!path) {
-            AppendLog(bench, Format("%s is not a file name for a dump file\n", name.c_str()));
-            return LogReadFailure(bench, name, startSector);
+            ctx.Log(Format("%s is not a file name for a dump file\n", name.c_str()));
+            return LogReadFailure(ctx, name, startSector);
         }
-        result = DumpPartition(bench, span, name, *path);
+        result = DumpPartition(ctx, session, span, name, *path);
     } else {
-        result = CheckPartition(bench, span, name);
+        result = CheckPartition(ctx, session, span, name);
     }
     if (result != kErrorSuccess) {
         return result;
     }
     const std::string done = Format("%s partition read done..", name.c_str());
-    AppendLog(bench, done + "\n");
-    bench.view.PushStatus(done);
-    bench.view.SetProgress(100);
+    ctx.Log(done + "\n");
+    ctx.Status(done);
+    ctx.Progress(100);
     return kErrorSuccess;
 }
 

@@ -10,7 +10,8 @@
 
 namespace veltrix {
 
-struct Workbench;
+class RunContext;
+struct ProgrammerSession;
 
 inline constexpr uint32_t kSectorBytes = 512;
 // One READ CHECK covers this many bytes (0x2800 sectors).
@@ -22,25 +23,28 @@ inline constexpr const char* kDumpFileSuffix = ".dump";
 // The dump file of the partition `label` (Latin-1, as partition.txt holds it): the model
 // folder, "dump", then the label with ".dump" appended. Nothing when the label would not name a
 // plain file in that folder (empty, "..", a separator or a control character).
-std::optional<std::filesystem::path> DumpFilePath(const Workbench& bench, std::string_view label);
+std::optional<std::filesystem::path> DumpFilePath(const std::filesystem::path& modelFolder,
+                                                  std::string_view label);
 
-// Reads `sectorCount` sectors from `startSector`: with `dump` set, into the partition's dump
-// file (the dump folder made when missing; written under a temporary name, put in place only
-// once complete and then listed in the run record; a dump that fails removes an older file of
-// its name), else by READ CHECK. The status line names the partition and the progress bar
-// follows the read.
+// One partition to read; with `modelFolder` set, into its dump file there.
+struct PartitionToRead {
+    uint32_t startSector = 0;
+    uint32_t sectorCount = 0;
+    std::string_view label;  // Latin-1
+    const std::filesystem::path* modelFolder = nullptr;
+};
+
+// Reads the partition: with a model folder, into the partition's dump file (the dump folder made
+// when missing; written under a temporary name, put in place only once complete and then listed
+// in the run record; a dump that fails removes an older file of its name), else by READ CHECK.
+// The status line names the partition and the progress bar follows the read.
 // 0 with "%s partition read done..\n"; a partition of no sectors is reported and skipped (0).
 // 6 when a request fails ("%s partition 0x%x read FAIL !!\n" with the sector it started at), or
 // when the dump file cannot be created or written (a line with the reason first).
 // kErrorOperationAborted when the run was cancelled (no failure line).
-int ReadPartition(Workbench& bench, uint32_t startSector, uint32_t sectorCount,
-                  std::string_view label);
+int ReadPartition(RunContext& ctx, ProgrammerSession& session, const PartitionToRead& read);
 
 // "%s partition 0x%x read FAIL !!\n" in the run log; returns 6.
-int LogReadFailure(Workbench& bench, std::string_view name, uint32_t sector);
-
-// The failure code of a device request that did not succeed: kErrorOperationAborted when the
-// run was cancelled meanwhile (the request failed because of that), else `failure`.
-int FailureOrCancel(const Workbench& bench, int failure);
+int LogReadFailure(RunContext& ctx, std::string_view name, uint32_t sector);
 
 }  // namespace veltrix

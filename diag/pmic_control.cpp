@@ -5,9 +5,7 @@
 
 #include "base/text_format.h"
 #include "diag/model_table.h"
-#include "diag/run_log.h"
-#include "diag/run_worker.h"
-#include "diag/workbench.h"
+#include "diag/run_context.h"
 #include "link/framing/frame_codec.h"
 #include "protocol/streaming.h"
 
@@ -95,24 +93,23 @@ struct PmicReply {
 // The status print of the model's family. A reply with fewer status bytes than the family has
 // is said to be short, and its missing positions show "-": its frame-check bytes are not
 // regulator values.
-void PrintStatus(Workbench& bench, const PmicReply& reply) {
-    const int family = ModelClass(bench.state.model, ModelQuery::PmicFamily);
+void PrintStatus(RunContext& ctx, int family, const PmicReply& reply) {
     const std::span<const uint8_t> status = reply.StatusBytes();
     const int expected = PmicStatusByteCount(family);
     if (static_cast<int>(status.size()) < expected) {
-        AppendLog(bench, Format("PMIC status reply is short: %d of %d status bytes\n",
+        ctx.Log(Format("PMIC status reply is short: %d of %d status bytes\n",
                                 static_cast<int>(status.size()), expected));
     }
     for (const std::string& line : PmicStatusLines(family, status)) {
-        AppendLog(bench, line);
+        ctx.Log(line);
     }
 }
 
 // One status request into a zeroed reply; false (logged) when it failed.
-bool ReadStatus(Workbench& bench, PmicReply& reply) {
+bool ReadStatus(RunContext& ctx, ProgrammerSession& session, PmicReply& reply) {
     reply = PmicReply{};
-    if (GetPmicStatus(reply.bytes.data(), bench.state.session, &reply.length) != kErrorSuccess) {
-        AppendLog(bench, kStatusFailedLine);
+    if (GetPmicStatus(reply.bytes.data(), session, &reply.length) != kErrorSuccess) {
+        ctx.Log(kStatusFailedLine);
         return false;
     }
     return true;
@@ -153,30 +150,30 @@ std::vector<std::string> PmicStatusLines(int pmicFamily, std::span<const uint8_t
     return lines;
 }
 
-int RunPmicControl(Workbench& bench) {
+int RunPmicControl(RunContext& ctx, ProgrammerSession& session, int pmicFamily) {
     PmicReply reply;
-    if (!ReadStatus(bench, reply)) {
+    if (!ReadStatus(ctx, session, reply)) {
         return kErrorInvalidHandle;
     }
-    PrintStatus(bench, reply);
-    if (!RunWait(bench, kPmicSettleWaitMs)) {
+    PrintStatus(ctx, pmicFamily, reply);
+    if (!ctx.Wait(kPmicSettleWaitMs)) {
         return kErrorOperationAborted;
     }
     reply = PmicReply{};
-    if (PmicOn(reply.bytes.data(), bench.state.session, &reply.length) != kErrorSuccess) {
-        AppendLog(bench, Format("FAIL to set PMIC on. %d", reply.bytes[0]));
+    if (PmicOn(reply.bytes.data(), session, &reply.length) != kErrorSuccess) {
+        ctx.Log(Format("FAIL to set PMIC on. %d", reply.bytes[0]));
         return kErrorInvalidHandle;
     }
-    AppendLog(bench, "PMIC set on");
-    if (!RunWait(bench, kPmicSettleWaitMs)) {
+    ctx.Log("PMIC set on");
+    if (!ctx.Wait(kPmicSettleWaitMs)) {
         return kErrorOperationAborted;
     }
-    if (!ReadStatus(bench, reply)) {
+    if (!ReadStatus(ctx, session, reply)) {
         return kErrorInvalidHandle;
     }
-    PrintStatus(bench, reply);
-    ShowRunMessage(bench, std::string(kRailsMessage));
-    return RunCancelled(bench) ? kErrorOperationAborted : kErrorSuccess;
+    PrintStatus(ctx, pmicFamily, reply);
+    ctx.ShowMessage(kRailsMessage);
+    return ctx.Cancelled() ? kErrorOperationAborted : kErrorSuccess;
 }
 
 }  // namespace veltrix

@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "diag/model_table.h"
-#include "diag/run_worker.h"
-#include "diag/workbench.h"
+#include "diag/emmc_test.h"
+#include "diag/run_state.h"
 
 namespace veltrix {
 namespace {
@@ -19,25 +19,18 @@ constexpr std::array<std::pair<std::string_view, int>, 4> kEmmcOptions{{
 }};
 
 void StoreSelections(RunState& state, const RunSelections& selections, int comPort) {
-    state.apCheck = selections.apCheck;
-    state.emmcTest = selections.emmcTest;
-    state.restoreBootImage = selections.restoreBootImage;
-    state.sdramTest = selections.sdramTest;
-    state.dump = selections.dump;
-    state.pmicOn = selections.pmicOn;
-    state.model = selections.model;
-    state.partitionLabel = selections.partitionLabel;
-    state.targetDir = selections.targetDir;
-    state.restoreLabel = selections.restoreBootImage ? selections.restoreLabel : std::string();
+    state.selections = selections;
+    if (!selections.restoreBootImage) {
+        state.selections.restoreLabel.clear();
+    }
     state.comPort = comPort;
     // Dump files are only ever read, whatever the option says.
     state.emmcOption = selections.dump ? kEmmcReadOnly : EmmcOptionFromText(selections.option);
     state.ddrLevel = DdrLevelFromText(selections.level);
 }
 
-bool AnyTestSelected(const RunState& state) {
-    return state.apCheck || state.emmcTest || state.restoreBootImage || state.sdramTest ||
-           state.dump || state.pmicOn;
+bool AnyTestSelected(const RunSelections& s) {
+    return s.apCheck || s.emmcTest || s.restoreBootImage || s.sdramTest || s.dump || s.pmicOn;
 }
 
 }  // namespace
@@ -58,28 +51,28 @@ unsigned DdrLevelFromText(std::string_view level) {
 namespace {
 
 // The checks of PrepareRun, in order, after the selections are stored.
-int CheckAndLoad(Workbench& bench) {
-    RunState& state = bench.state;
+int CheckAndLoad(RunState& state) {
+    RunSelections& s = state.selections;
     // A list left by a run that was prepared but never started must not add to this one.
     ClearProgramList(state.programList);
 
     if (state.comPort == 0) {
         return kPrepareNoComPort;
     }
-    if (state.model.empty()) {
+    if (s.model.empty()) {
         return kPrepareNoModel;
     }
-    if (!AnyTestSelected(state)) {
+    if (!AnyTestSelected(s)) {
         return kPrepareNoTest;
     }
-    if (state.targetDir.empty()) {
+    if (s.targetDir.empty()) {
         // PMIC ON needs no partition list: the AP check keeps the operator's choice.
-        return state.pmicOn ? kPrepareReady : kPrepareNoTargetDir;
+        return s.pmicOn ? kPrepareReady : kPrepareNoTargetDir;
     }
-    state.apCheck = true;
+    s.apCheck = true;
     const std::filesystem::path path =
-        ModelFolder(state.workDir, state.model) / "boot_partition_info" / "rawprogram0.xml";
-    if (bench.steps.LoadProgramList(bench, path) < 0) {
+        ModelFolder(state.workDir, s.model) / "boot_partition_info" / "rawprogram0.xml";
+    if (LoadProgramList(state.programList, path) < 0) {
         return kPrepareNoProgramList;
     }
     return kPrepareReady;
@@ -87,18 +80,9 @@ int CheckAndLoad(Workbench& bench) {
 
 }  // namespace
 
-int PrepareRun(Workbench& bench, const RunSelections& selections, int comPort) {
-    // The worker of the previous run reads these tables until its very last step.
-    if (RunInProgress(bench)) {
-        return kPrepareRunInProgress;
-    }
-    bench.state.record = RunRecord{};
-    StoreSelections(bench.state, selections, comPort);
-    const int result = CheckAndLoad(bench);
-    if (result != kPrepareReady) {
-        bench.state.record.ending = RunEnding::kRefused;
-    }
-    return result;
+int PrepareRun(RunState& state, const RunSelections& selections, int comPort) {
+    StoreSelections(state, selections, comPort);
+    return CheckAndLoad(state);
 }
 
 int ParseComPort(std::string_view text) {

@@ -6,32 +6,17 @@
 #include <string_view>
 
 #include "base/result_codes.h"
+#include "diag/run_selections.h"
 
 namespace veltrix {
 
-struct Workbench;
-
-// The selections START hands over, as the dialog holds them (UTF-8).
-struct RunSelections {
-    bool apCheck = false;
-    bool emmcTest = false;
-    bool restoreBootImage = false;
-    bool sdramTest = false;
-    bool dump = false;
-    std::string model;
-    std::string partitionLabel;
-    std::string restoreLabel;
-    std::string option;  // "Read only", "Read/Write", "Write only" or "Erase"
-    bool pmicOn = false;
-    std::string targetDir;
-    std::string level;  // "0" or "1"
-};
+struct RunState;
 
 // Stores the selections (whatever the result), maps the option and level texts, checks them in
 // order and, when a target directory is given, forces the AP check on and loads the model's
-// "rawprogram0.xml" into an emptied program list. Returns kPrepareReady or one of the negative
-// kPrepare codes.
-int PrepareRun(Workbench& bench, const RunSelections& selections, int comPort);
+// "rawprogram0.xml" (below `state.workDir`) into an emptied program list. Returns kPrepareReady
+// or one of the negative kPrepare codes.
+int PrepareRun(RunState& state, const RunSelections& selections, int comPort);
 
 // The eMMC test option for the option text (exact match), 1 for any other text.
 int EmmcOptionFromText(std::string_view option);

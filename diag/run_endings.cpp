@@ -3,9 +3,9 @@
 #include <array>
 #include <cstdint>
 
-#include "diag/run_log.h"
-#include "diag/run_worker.h"
-#include "diag/workbench.h"
+#include "diag/run_context.h"
+#include "diag/run_state.h"
+#include "link/serial_link.h"
 #include "protocol/streaming_requests.h"
 
 namespace veltrix {
@@ -13,44 +13,43 @@ namespace {
 
 constexpr int kEndingReplyCapacity = 32;
 
-void SendUnchecked(Workbench& bench, uint8_t command) {
+void SendUnchecked(SerialLink& link, uint8_t command) {
     const std::array<uint8_t, 1> request{command};
     std::array<uint8_t, kEndingReplyCapacity> reply{};
     int replyLength = kEndingReplyCapacity;
-    bench.steps.Transact(bench, request.data(), static_cast<int>(request.size()), reply.data(),
-                         replyLength);
+    Transact(request.data(), static_cast<int>(request.size()), link, reply.data(), replyLength);
 }
 
 }  // namespace
 
-void CompleteRun(Workbench& bench) {
-    if (RunCancelled(bench)) {
-        AbortRun(bench);  // a cancelled run never reads as completed
+void CompleteRun(RunContext& ctx, SerialLink& link, RunState& state) {
+    if (ctx.Cancelled()) {
+        AbortRun(ctx, link, state);  // a cancelled run never reads as completed
         return;
     }
-    SendUnchecked(bench, kCmdClose);
-    SendUnchecked(bench, kCmdReset);
-    AppendLog(bench, "Test Completed !!\n");
-    bench.steps.ClosePort(bench);
-    bench.state.record.ending = RunEnding::kCompleted;
-    bench.state.running = false;
+    SendUnchecked(link, kCmdClose);
+    SendUnchecked(link, kCmdReset);
+    ctx.Log("Test Completed !!\n");
+    ClosePort(link);
+    ctx.record().ending = RunEnding::kCompleted;
+    state.running = false;
 }
 
-void AbortRun(Workbench& bench) {
-    if (RunCancelled(bench)) {
-        bench.state.record.cancelled = true;
-        AppendLog(bench, "Test cancelled by the operator\n");
+void AbortRun(RunContext& ctx, SerialLink& link, RunState& state) {
+    if (ctx.Cancelled()) {
+        ctx.record().cancelled = true;
+        ctx.Log("Test cancelled by the operator\n");
     }
-    if (bench.state.testImagesOnBoard) {
-        bench.state.testImagesOnBoard = false;
-        bench.state.record.bootImagesNotRestored = true;
-        AppendLog(bench, kBootImagesNotRestoredLine);
+    if (state.testImagesOnBoard) {
+        state.testImagesOnBoard = false;
+        ctx.record().bootImagesNotRestored = true;
+        ctx.Log(kBootImagesNotRestoredLine);
     }
-    bench.steps.ClosePort(bench);
-    bench.state.record.ending = RunEnding::kAborted;
-    bench.state.running = false;
-    bench.state.ddrWaiting = false;
-    AppendLog(bench, "TEST aborted!!\n");
+    ClosePort(link);
+    ctx.record().ending = RunEnding::kAborted;
+    state.running = false;
+    state.ddrWaiting = false;
+    ctx.Log("TEST aborted!!\n");
 }
 
 }  // namespace veltrix

@@ -6,20 +6,23 @@
 
 namespace veltrix {
 
-struct Workbench;
+class RunContext;
+struct RunState;
+struct SerialLink;
 
 // Logged when a run ends while the SDRAM test's boot images are still on the board.
 inline constexpr std::string_view kBootImagesNotRestoredLine =
     "Boot images are NOT restored: run RESTORE BOOT IMG before the board leaves the bench\n";
 
 // Sends CLOSE (0x15) and RESET (0x0B) to the board without looking at the answers, logs
-// "Test Completed !!\n", closes the port and clears `running`. `ddrWaiting` keeps its value.
-void CompleteRun(Workbench& bench);
+// "Test Completed !!\n", closes the port and clears `running`. `ddrWaiting` keeps its value. A
+// cancelled run ends as aborted instead.
+void CompleteRun(RunContext& ctx, SerialLink& link, RunState& state);
 
 // Closes the port, clears `running` and `ddrWaiting`, logs "TEST aborted!!\n" (after "Test
 // cancelled by the operator\n" when the run was cancelled, and after
 // kBootImagesNotRestoredLine, marked in the record, when the SDRAM test's boot images are still
 // on the board). Nothing is sent to the board.
-void AbortRun(Workbench& bench);
+void AbortRun(RunContext& ctx, SerialLink& link, RunState& state);
 
 }  // namespace veltrix

@@ -4,11 +4,13 @@
 
 #include "base/text_format.h"
 #include "diag/ap_check.h"
+#include "diag/board_tests.h"
 #include "diag/model_table.h"
+#include "diag/run_context.h"
 #include "diag/run_endings.h"
-#include "diag/run_log.h"
-#include "diag/run_worker.h"
-#include "diag/workbench.h"
+#include "diag/run_state.h"
+#include "link/serial_link.h"
+#include "protocol/streaming.h"
 
 namespace veltrix {
 namespace {
@@ -22,209 +24,250 @@ constexpr uint32_t kDdrImageResetWaitMs = 3000;
 constexpr const char* kPmicNotSupportedText =
     "In the case of Fenrow,Marlo,Mossel and Tibbet, PMIC test is NOT supported";
 
-bool IsDdrImageModel(const Workbench& bench) {
-    return ModelClass(bench.state.model, ModelQuery::DdrImageFamily) == kDdrDebugImage;
+bool IsDdrImageModel(const RunPass& p) {
+    return ModelClass(p.state.selections.model, ModelQuery::DdrImageFamily) == kDdrDebugImage;
 }
 
-void CloseSection(Workbench& bench) {
-    AppendLog(bench, kSectionEndLine);
-    AppendLog(bench, kEmptyLine);
+void Complete(const RunPass& p) {
+    CompleteRun(p.ctx, *p.session.link, p.state);
+}
+
+void Abort(const RunPass& p) {
+    AbortRun(p.ctx, *p.session.link, p.state);
+}
+
+void CloseSection(const RunPass& p) {
+    p.ctx.Log(kSectionEndLine);
+    p.ctx.Log(kEmptyLine);
+}
+
+// The AP check of every branch; after a DDR wait it only waits for the board and reconnects, and
+// may ask once for a retry pass (21).
+int CheckAp(const RunPass& p) {
+    RunState& state = p.state;
+    if (!state.ddrWaiting) {
+        return p.tests.CheckAp(state.comPort);
+    }
+    const int result = p.tests.ReconnectAfterDdrTest(state.comPort, !state.apRetried);
+    if (result == kErrorNotReady) {
+        state.apRetried = true;
+    }
+    return result;
 }
 
 // Ending shared by the branches: the flash cannot be opened.
-void FailFlashOpen(Workbench& bench) {
-    AppendLog(bench, "Failed to open partition from EMMC\n");
-    SetResult(bench, ResultBox::kEmmc, kResultFail);
-    AbortRun(bench);
+void FailFlashOpen(const RunPass& p) {
+    p.ctx.Log("Failed to open partition from EMMC\n");
+    p.ctx.SetResult(ResultBox::kEmmc, kResultFail);
+    Abort(p);
 }
 
 // Ending shared by the branches: phase 1 of the SDRAM test has reset the board; the worker waits
 // for its verdict. `running` stays set.
-void HandOver(Workbench& bench) {
-    AppendLog(bench, "Device Reset!!\n");
-    bench.steps.ClosePort(bench);
+void HandOver(const RunPass& p) {
+    p.ctx.Log("Device Reset!!\n");
+    ClosePort(*p.session.link);
+}
+
+// The phase of the two-phase SDRAM test that `ddrWaiting` calls for; its success moves the flag.
+int RunSdramImageTest(const RunPass& p) {
+    RunState& state = p.state;
+    if (!state.ddrWaiting) {
+        const int result = p.tests.SdramTestPhase1(state.testImagesOnBoard);
+        state.ddrWaiting = result == kErrorSuccess;
+        return result;
+    }
+    const int result = p.tests.SdramTestPhase2(state.testImagesOnBoard);
+    if (result == kErrorSuccess) {
+        state.ddrWaiting = false;
+    }
+    return result;
 }
 
 // How a pass ends once an SDRAM test has given its result.
-void SettleSdramResult(Workbench& bench, int result) {
+void SettleSdramResult(const RunPass& p, int result) {
     if (result == kErrorWriteFault || result == kErrorReadFault) {
-        SetResult(bench, ResultBox::kEmmc, kResultFail);
-        AbortRun(bench);
+        p.ctx.SetResult(ResultBox::kEmmc, kResultFail);
+        Abort(p);
     } else if (result != kErrorSuccess) {
-        AbortRun(bench);
-    } else if (bench.state.ddrWaiting) {
-        HandOver(bench);
+        Abort(p);
+    } else if (p.state.ddrWaiting) {
+        HandOver(p);
     } else {
-        CompleteRun(bench);
+        Complete(p);
     }
 }
 
 // Branch 1: PMIC control.
-void RunPmicBranch(Workbench& bench, int comPort) {
-    if (bench.steps.RunApCheck(bench, comPort) != kErrorSuccess) {
-        AbortRun(bench);
+void RunPmicBranch(const RunPass& p) {
+    if (CheckAp(p) != kErrorSuccess) {
+        Abort(p);
         return;
     }
-    AppendLog(bench, "======== PMIC CONTROL START\n");
-    if (ModelClass(bench.state.model, ModelQuery::PmicFamily) == kPmicNotSupported) {
-        AppendLog(bench, Format("%s\n", kPmicNotSupportedText));
-        ShowRunMessage(bench, Format("%s.  ", kPmicNotSupportedText));
-        AbortRun(bench);
+    p.ctx.Log("======== PMIC CONTROL START\n");
+    const int family = ModelClass(p.state.selections.model, ModelQuery::PmicFamily);
+    if (family == kPmicNotSupported) {
+        p.ctx.Log(Format("%s\n", kPmicNotSupportedText));
+        p.ctx.ShowMessage(Format("%s.  ", kPmicNotSupportedText));
+        Abort(p);
         return;
     }
     // The run completes whatever the result; its record keeps a failure, so that it does not
     // read as passed. A cancelled run ends as aborted instead: its PMIC step was not judged.
-    if (bench.steps.RunPmicControl(bench) != kErrorSuccess && !RunCancelled(bench)) {
-        bench.state.record.pmicFailed = true;
+    if (p.tests.PmicControl() != kErrorSuccess && !p.ctx.Cancelled()) {
+        p.ctx.record().pmicFailed = true;
     }
-    CloseSection(bench);
-    CompleteRun(bench);
+    CloseSection(p);
+    Complete(p);
 }
 
 // Branch 2: boot-image restore.
-void RunRestoreBranch(Workbench& bench, int comPort) {
-    if (bench.steps.RunApCheck(bench, comPort) != kErrorSuccess) {
-        AbortRun(bench);
+void RunRestoreBranch(const RunPass& p) {
+    if (CheckAp(p) != kErrorSuccess) {
+        Abort(p);
         return;
     }
-    AppendLog(bench, "======== BOOT IMAGE WRITE START\n");
-    if (bench.steps.OpenPartition(bench) != kErrorSuccess) {
-        FailFlashOpen(bench);
+    p.ctx.Log("======== BOOT IMAGE WRITE START\n");
+    if (OpenPartition(p.session) != kErrorSuccess) {
+        FailFlashOpen(p);
         return;
     }
-    if (bench.steps.WriteBootImages(bench, bench.state.restoreLabel) != kErrorSuccess) {
-        AbortRun(bench);
+    if (p.tests.RestoreBootImages(p.state.selections.restoreLabel) != kErrorSuccess) {
+        Abort(p);
         return;
     }
-    AppendLog(bench, "Boot images download completed.\n");
-    CloseSection(bench);
-    CompleteRun(bench);
+    p.ctx.Log("Boot images download completed.\n");
+    CloseSection(p);
+    Complete(p);
 }
 
 enum class EmmcOutcome { kPassEnded, kContinueWithSdram };
 
 // Branch 3, steps 8 to 10: what follows a passed eMMC test.
-EmmcOutcome FollowPassedEmmcTest(Workbench& bench) {
-    if (!bench.state.sdramTest) {
-        CompleteRun(bench);
+EmmcOutcome FollowPassedEmmcTest(const RunPass& p) {
+    if (!p.state.selections.sdramTest) {
+        Complete(p);
         return EmmcOutcome::kPassEnded;
     }
-    if (IsDdrImageModel(bench)) {
+    if (IsDdrImageModel(p)) {
         // The level test needs the DDR-debug image: restart the board into download mode.
-        bench.steps.ClosePartition(bench);
-        bench.steps.ResetTarget(bench);
-        bench.steps.ClosePort(bench);
-        RunWait(bench, kDdrImageResetWaitMs);
+        ClosePartition(p.session);
+        ResetTarget(p.session);
+        ClosePort(*p.session.link);
+        p.ctx.Wait(kDdrImageResetWaitMs);
         return EmmcOutcome::kContinueWithSdram;
     }
     // The flash programmer still runs: phase 1 of the two-phase test follows at once.
-    const int result = bench.steps.RunSdramImageTest(bench);
+    const int result = RunSdramImageTest(p);
     if (result != kErrorSuccess) {
-        AbortRun(bench);  // the EMMC box keeps its "PASS"
-    } else if (bench.state.ddrWaiting) {
-        HandOver(bench);
+        Abort(p);  // the EMMC box keeps its "PASS"
+    } else if (p.state.ddrWaiting) {
+        HandOver(p);
     } else {
-        CompleteRun(bench);
+        Complete(p);
     }
     return EmmcOutcome::kPassEnded;
 }
 
 // Branch 3: eMMC test. Every path ends the pass except the one that goes on to the DDR-debug
 // image of branch 4.
-EmmcOutcome RunEmmcBranch(Workbench& bench, int comPort) {
-    RunState& state = bench.state;
-    if (bench.steps.RunApCheck(bench, comPort) != kErrorSuccess) {
-        AbortRun(bench);
+EmmcOutcome RunEmmcBranch(const RunPass& p) {
+    RunState& state = p.state;
+    if (CheckAp(p) != kErrorSuccess) {
+        Abort(p);
         return EmmcOutcome::kPassEnded;
     }
-    AppendLog(bench, "======== EMMC TEST START\n");
-    if (bench.steps.OpenPartition(bench) != kErrorSuccess) {
-        FailFlashOpen(bench);
+    p.ctx.Log("======== EMMC TEST START\n");
+    if (OpenPartition(p.session) != kErrorSuccess) {
+        FailFlashOpen(p);
         return EmmcOutcome::kPassEnded;
     }
-    state.totalSectors = bench.steps.GetPhysicalPartitionInfo(bench);
+    state.totalSectors = GetPhysicalPartitionInfo(p.session);
     if (state.totalSectors == kPartitionInfoFailed) {
-        AppendLog(bench, "Failed to get physical partition info\n");
-        SetResult(bench, ResultBox::kEmmc, kResultFail);
-        AbortRun(bench);
+        p.ctx.Log("Failed to get physical partition info\n");
+        p.ctx.SetResult(ResultBox::kEmmc, kResultFail);
+        Abort(p);
         return EmmcOutcome::kPassEnded;
     }
-    AppendLog(bench, Format("total sector size = 0x%x\n",
-                            static_cast<unsigned>(static_cast<uint64_t>(state.totalSectors))));
-    if (const int result = bench.steps.RunEmmcTest(bench, state.emmcOption);
-        result != kErrorSuccess) {
+    p.ctx.Log(Format("total sector size = 0x%x\n",
+                     static_cast<unsigned>(static_cast<uint64_t>(state.totalSectors))));
+    const EmmcChoice choice{state.emmcOption, state.selections.partitionLabel,
+                            state.selections.dump, state.totalSectors};
+    if (const int result = p.tests.TestEmmc(choice); result != kErrorSuccess) {
         // A test the operator cancelled says nothing about the flash: its box is left alone.
         if (result != kErrorOperationAborted) {
-            SetResult(bench, ResultBox::kEmmc, kResultFail);
+            p.ctx.SetResult(ResultBox::kEmmc, kResultFail);
         }
-        AbortRun(bench);
+        Abort(p);
         return EmmcOutcome::kPassEnded;
     }
-    SetResult(bench, ResultBox::kEmmc, kResultPass);
-    AppendLog(bench, "EMMC TEST = pass\n");
-    CloseSection(bench);
-    return FollowPassedEmmcTest(bench);
+    p.ctx.SetResult(ResultBox::kEmmc, kResultPass);
+    p.ctx.Log("EMMC TEST = pass\n");
+    CloseSection(p);
+    return FollowPassedEmmcTest(p);
 }
 
 // Branch 4, SDRAM test selected: the level test through the DDR-debug image, or a phase of the
-// two-phase test behind the flash programmer.
-void RunSdramSection(Workbench& bench, int comPort, uint32_t portWaitMs) {
-    if (IsDdrImageModel(bench) && !bench.state.ddrWaiting) {
-        if (bench.steps.RunDdrApCheck(bench, comPort, portWaitMs) != kErrorSuccess) {
-            AbortRun(bench);
+// two-phase test behind the flash programmer. After the board's reset of branch 3 its port is
+// given `portWaitMs` to come back.
+void RunSdramSection(const RunPass& p, uint32_t portWaitMs) {
+    RunState& state = p.state;
+    if (IsDdrImageModel(p) && !state.ddrWaiting) {
+        if (p.tests.CheckApWithDdrImage(state.comPort, portWaitMs) != kErrorSuccess) {
+            Abort(p);
             return;
         }
-        SettleSdramResult(bench, bench.steps.RunSdramLevelTest(bench, comPort));
+        SettleSdramResult(p, p.tests.SdramLevelTest(state.comPort, state.ddrLevel));
         return;
     }
-    const int apResult = bench.steps.RunApCheck(bench, comPort);
+    const int apResult = CheckAp(p);
     if (apResult == kErrorNotReady) {
         return;  // no ending: the worker's retry pass follows
     }
     if (apResult != kErrorSuccess) {
-        AbortRun(bench);
+        Abort(p);
         return;
     }
-    if (bench.steps.OpenPartition(bench) != kErrorSuccess) {
-        FailFlashOpen(bench);
+    if (OpenPartition(p.session) != kErrorSuccess) {
+        FailFlashOpen(p);
         return;
     }
-    SettleSdramResult(bench, bench.steps.RunSdramImageTest(bench));
+    SettleSdramResult(p, RunSdramImageTest(p));
 }
 
-// Branch 4: the SDRAM section, or the AP check alone. After the board's reset of branch 3 its
-// port is given `portWaitMs` to come back.
-void RunSdramBranch(Workbench& bench, int comPort, uint32_t portWaitMs = 0) {
-    if (bench.state.sdramTest) {
-        RunSdramSection(bench, comPort, portWaitMs);
+// Branch 4: the SDRAM section, or the AP check alone.
+void RunSdramBranch(const RunPass& p, uint32_t portWaitMs = 0) {
+    if (p.state.selections.sdramTest) {
+        RunSdramSection(p, portWaitMs);
         return;
     }
-    if (bench.state.apCheck) {
-        if (bench.steps.RunApCheck(bench, comPort) == kErrorSuccess) {
-            CompleteRun(bench);
+    if (p.state.selections.apCheck) {
+        if (CheckAp(p) == kErrorSuccess) {
+            Complete(p);
         } else {
-            AbortRun(bench);
+            Abort(p);
         }
     }
 }
 
 }  // namespace
 
-void RunSequencer(Workbench& bench, int comPort) {
-    const RunState& state = bench.state;
-    if (state.model.empty()) {  // branch 0
-        AppendLog(bench, "Please select Model Name(AP chipset).\n");
-        AbortRun(bench);
-    } else if (state.pmicOn) {  // branch 1
-        RunPmicBranch(bench, comPort);
-    } else if (state.restoreBootImage) {  // branch 2
-        RunRestoreBranch(bench, comPort);
-    } else if (state.emmcTest && !state.ddrWaiting) {  // branch 3, which may go on to branch 4
-        if (RunEmmcBranch(bench, comPort) == EmmcOutcome::kContinueWithSdram) {
-            RunSdramBranch(bench, comPort, kReconnectWindowMs);
+void RunSequencer(const RunPass& pass) {
+    const RunState& state = pass.state;
+    const RunSelections& s = state.selections;
+    if (s.model.empty()) {  // branch 0
+        pass.ctx.Log("Please select Model Name(AP chipset).\n");
+        Abort(pass);
+    } else if (s.pmicOn) {  // branch 1
+        RunPmicBranch(pass);
+    } else if (s.restoreBootImage) {  // branch 2
+        RunRestoreBranch(pass);
+    } else if (s.emmcTest && !state.ddrWaiting) {  // branch 3, which may go on to branch 4
+        if (RunEmmcBranch(pass) == EmmcOutcome::kContinueWithSdram) {
+            RunSdramBranch(pass, kReconnectWindowMs);
         }
     } else {  // branch 4
-        RunSdramBranch(bench, comPort);
+        RunSdramBranch(pass);
     }
 }
 

@@ -5,8 +5,21 @@
 
 namespace veltrix {
 
-struct Workbench;
+class BoardTests;
+class RunContext;
+struct ProgrammerSession;
+struct RunState;
 
-void RunSequencer(Workbench& bench, int comPort);
+// What a pass works with: the run's outputs, the tests on the board, the session for the flash
+// commands the sequencer sends itself (open, partition info, close, reset, the endings), and the
+// run's state.
+struct RunPass {
+    RunContext& ctx;
+    BoardTests& tests;
+    ProgrammerSession& session;
+    RunState& state;
+};
+
+void RunSequencer(const RunPass& pass);
 
 }  // namespace veltrix

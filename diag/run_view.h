@@ -1,8 +1,8 @@
 #pragma once
 // What the run engine needs of its front end: the run log (from LogView), the one-line status
 // list, the progress bar and the three result boxes. The Qt dialog, the command line and the
-// tests implement it. Every call comes from the worker thread and returns once the front end has
-// taken it, so lines appear in the order written.
+// tests implement it. Every call comes from the worker thread (START's own from the front end's
+// thread) and returns once the front end has taken it, so lines appear in the order written.
 
 #include <string>
 
@@ -25,6 +25,11 @@ public:
     virtual void SetProgress(int percent) = 0;
     // Sets the box's text ("PASS", "FAIL" or "N/T"); its colour follows the text.
     virtual void SetResultBox(ResultBox box, const std::string& text) = 0;
+    // Empties the run log (START does, before a run).
+    virtual void ClearLog() = 0;
+    // The run has ended: the worker has written its last line and made its last call. Called on
+    // the worker thread; a front end that waits for it takes it to its own thread.
+    virtual void RunEnded() {}
 };
 
 }  // namespace veltrix

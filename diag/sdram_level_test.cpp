@@ -5,9 +5,7 @@
 #include <span>
 
 #include "base/text_format.h"
-#include "diag/run_log.h"
-#include "diag/run_worker.h"
-#include "diag/workbench.h"
+#include "diag/run_context.h"
 #include "link/serial_link.h"
 #include "protocol/streaming.h"
 
@@ -35,64 +33,65 @@ std::string LevelLine(uint32_t level) {
 
 // One exchange with the image; its result is not judged, only whether the run goes on. An
 // exchange that failed leaves `outcome` without a verdict.
-bool Exchange(Workbench& bench, std::span<const uint8_t> packet, int& outcome) {
-    if (RunDdrTest(outcome, bench.state.session, packet.data(), static_cast<int>(packet.size())) !=
+bool Exchange(RunContext& ctx, ProgrammerSession& session, std::span<const uint8_t> packet,
+              int& outcome) {
+    if (RunDdrTest(outcome, session, packet.data(), static_cast<int>(packet.size())) !=
         kErrorSuccess) {
         outcome = kDdrOutcomeUnknown;
     }
-    return !RunCancelled(bench);
+    return !ctx.Cancelled();
 }
 
 // A start exchange without a verdict (no reply, or no '0' or '1' at its index 3) leaves the box
 // and the log as they are; the run record keeps it, so the run does not read as passed.
-void ShowVerdict(Workbench& bench, int outcome) {
+void ShowVerdict(RunContext& ctx, int outcome) {
     if (outcome == kDdrOutcomeFail) {
-        SetResult(bench, ResultBox::kSdram, kResultFail);
-        AppendLog(bench, "DDR TEST = FAIL\n");
+        ctx.SetResult(ResultBox::kSdram, kResultFail);
+        ctx.Log("DDR TEST = FAIL\n");
     } else if (outcome == kDdrOutcomePass) {
-        SetResult(bench, ResultBox::kSdram, kResultPass);
-        AppendLog(bench, "DDR TEST = PASS\n");
+        ctx.SetResult(ResultBox::kSdram, kResultPass);
+        ctx.Log("DDR TEST = PASS\n");
     } else {
-        bench.state.record.sdramNoVerdict = true;
-        AppendLog(bench, "No DDR test verdict came from the board\n");
+        ctx.record().sdramNoVerdict = true;
+        ctx.Log("No DDR test verdict came from the board\n");
     }
 }
 
 }  // namespace
 
-int RunSdramLevelTest(Workbench& bench, int comPort) {
-    const uint32_t level = bench.state.ddrLevel;
-    AppendLog(bench, "======== DDR TEST START\n");
-    AppendLog(bench, LevelLine(level));
-    ClosePort(bench.link);
-    if (OpenPort(bench.link, comPort) != kErrorSuccess) {
-        AppendLog(bench, "Serial port open FAILED..\n");
-        AppendLog(bench, PortFailureText(bench.link) + "\n");  // why, with the device
+int RunSdramLevelTest(RunContext& ctx, ProgrammerSession& session, int comPort, uint32_t level) {
+    SerialLink& link = *session.link;
+    ctx.Log("======== DDR TEST START\n");
+    ctx.Log(LevelLine(level));
+    ClosePort(link);
+    if (OpenPort(link, comPort) != kErrorSuccess) {
+        ctx.Log("Serial port open FAILED..\n");
+        ctx.Log(PortFailureText(link) + "\n");  // why, with the device
         return kErrorGenFailure;
     }
     int outcome = kDdrOutcomeUnknown;
-    if (!Exchange(bench, kWakePacket, outcome)) {
+    if (!Exchange(ctx, session, kWakePacket, outcome)) {
         return kErrorOperationAborted;
     }
     if (level > 1) {
-        AppendLog(bench, Format("Invalid DDR test level %d (It should be 0 or 1)\n",
+        ctx.Log(Format("Invalid DDR test level %d (It should be 0 or 1)\n",
                                 static_cast<int>(level)));
         return kErrorGenFailure;
     }
-    AppendLog(bench, "Waiting for DDR test..\n");
+    ctx.Log("Waiting for DDR test..\n");
     // Only the start exchange's own reply carries the verdict: whatever the wake reply held at
     // its byte 3 is not one.
     outcome = kDdrOutcomeUnknown;
-    if (!Exchange(bench, level == 0 ? std::span<const uint8_t>(kLevel0Packet) : kLevel1Packet,
+    if (!Exchange(ctx, session, level == 0 ? std::span<const uint8_t>(kLevel0Packet) : kLevel1Packet,
                   outcome)) {
         return kErrorOperationAborted;
     }
-    ShowVerdict(bench, outcome);
-    if (!Exchange(bench, kLeavePacket, outcome) || !Exchange(bench, kClosePacket, outcome)) {
+    ShowVerdict(ctx, outcome);
+    if (!Exchange(ctx, session, kLeavePacket, outcome) || !Exchange(ctx, session, kClosePacket, outcome)) {
         return kErrorOperationAborted;
     }
-    AppendLog(bench, kSectionEndLine);
-    AppendLog(bench, kEmptyLine);
+    ctx.Log(kSectionEndLine);
+    ctx.Log(kEmptyLine);
     return kErrorSuccess;
 }
 

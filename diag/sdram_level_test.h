@@ -3,14 +3,17 @@
 // RunDdrApCheck started takes a level choice and answers, up to ten minutes later, with a
 // one-character verdict.
 
+#include <cstdint>
+
 namespace veltrix {
 
-struct Workbench;
+class RunContext;
+struct ProgrammerSession;
 
-// Reopens the port, wakes the image, starts the level of `ddrLevel` and shows the verdict, then
+// Reopens the port, wakes the image, starts the test of `level` and shows the verdict, then
 // leaves the image's menu. 0 when the exchange ran to its end, whatever the verdict (a reply
 // without one leaves the SDRAM box alone); 31 when the port cannot be reopened or the level is
 // neither 0 nor 1; kErrorOperationAborted when the run was cancelled. Leaves the port open.
-int RunSdramLevelTest(Workbench& bench, int comPort);
+int RunSdramLevelTest(RunContext& ctx, ProgrammerSession& session, int comPort, uint32_t level);
 
 }  // namespace veltrix

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -10,13 +11,11 @@
 #include "diag/boot_restore.h"
 #include "diag/model_table.h"
 #include "diag/partition_read.h"
-#include "diag/run_log.h"
-#include "diag/run_worker.h"
-#include "diag/workbench.h"
+#include "diag/run_context.h"
+#include "diag/run_files.h"
 #include "layout/fixed_text.h"
 #include "layout/partition_index.h"
 #include "link/serial_link.h"
-#include "protocol/command_exchange.h"
 #include "protocol/streaming.h"
 
 namespace veltrix {
@@ -35,62 +34,71 @@ constexpr int kOemsblLoader = 2;
 constexpr int kVerdictLength = 4;
 constexpr size_t kReplyDataOffset = 5;
 
+// One SDRAM test's place: the context, the session, the files, and whether the board holds test
+// images instead of its boot images.
+struct SdramRun {
+    RunContext& ctx;
+    ProgrammerSession& session;
+    const RunFiles& files;
+    bool& testImagesOnBoard;
+    int loaderFamily;
+};
+
 // The index entry of `label`, or null (with a console line) when the index has none.
-const ImagePartition* FindEntry(Workbench& bench, std::string_view label) {
-    const int slot = FindImagePartition(bench.index, label);
-    if (slot >= 0 && slot < kPartitionIndexCapacity && bench.index.imagePartitions[slot]) {
-        return bench.index.imagePartitions[slot].get();
+const ImagePartition* FindEntry(const SdramRun& run, std::string_view label) {
+    if (const ImagePartition* entry = run.files.Find(label)) {
+        return entry;
     }
-    WriteConsole(bench.link, Format("Partition %.*s is not in partition.txt\n",
-                                    static_cast<int>(label.size()), label.data()));
+    if (std::ostream* console = run.session.link->console) {
+        *console << Format("Partition %.*s is not in partition.txt\n",
+                           static_cast<int>(label.size()), label.data())
+                 << std::flush;
+    }
     return nullptr;
 }
 
 // Writes one test image from the model's test-image folder into the start of `entry`; the image
 // must fit the partition. 0, kErrorOperationAborted, or 31 (logged). `*sent` tells whether any
 // of it may have reached the flash.
-int WriteTestImage(Workbench& bench, std::string_view file, const ImagePartition& entry,
+int WriteTestImage(const SdramRun& run, std::string_view file, const ImagePartition& entry,
                    bool* sent) {
-    const std::filesystem::path path =
-        ModelFolder(bench.state.workDir, bench.state.model) / kTestImageFolder / file;
+    const std::filesystem::path path = run.files.modelFolder / kTestImageFolder / file;
     const std::string label = PrintableName(LabelText(entry));
     const uint64_t room =
-        PartitionSpanSectors(bench.index, Latin1ToUtf8(LabelText(entry))) * kSectorBytes;
+        PartitionSpanSectors(run.files.index, Latin1ToUtf8(LabelText(entry))) * kSectorBytes;
     StreamFileFacts facts;
-    const int result = StreamWriteFile(path, bench.state.session, entry.startSector, room, &facts);
+    const int result = StreamWriteFile(path, run.session, entry.startSector, room, &facts);
     const bool refused = result == kErrorFileNotFound || result == kErrorNotRegularFile ||
                          (result == kErrorFileTooLarge && facts.size > room);
     *sent = !refused;
     if (result == kErrorSuccess) {
         return kErrorSuccess;
     }
-    if (RunCancelled(bench)) {
+    if (run.ctx.Cancelled()) {
         return kErrorOperationAborted;
     }
     if (result == kErrorFileNotFound) {
         // The file that is missing is the test image, so its path is what the operator checks.
-        AppendLog(bench,
-                  Format("Filename not found. Please check if %s exist\n", path.string().c_str()));
+        run.ctx.Log(Format("Filename not found. Please check if %s exist\n", path.string().c_str()));
         return kErrorGenFailure;
     }
     if (const std::string reason = ImageRefusal(result, path.string(), facts, label, room);
         !reason.empty()) {
-        AppendLog(bench, reason);
+        run.ctx.Log(reason);
     }
-    AppendLog(bench,
-              Format("%s partition write FAIL.. sector 0x%x", label.c_str(), entry.startSector));
+    run.ctx.Log(Format("%s partition write FAIL.. sector 0x%x", label.c_str(), entry.startSector));
     return kErrorGenFailure;
 }
 
 // WriteBootImages with a "WRITE FAIL" line on failure.
-int RestoreBootImages(Workbench& bench, const std::string& label) {
-    if (bench.steps.WriteBootImages(bench, label) == kErrorSuccess) {
+int RestoreBootImages(const SdramRun& run, const std::string& label) {
+    if (WriteBootImages(run.ctx, run.session, run.files, label) == kErrorSuccess) {
         return kErrorSuccess;
     }
-    if (RunCancelled(bench)) {
+    if (run.ctx.Cancelled()) {
         return kErrorOperationAborted;
     }
-    AppendLog(bench, kWriteFailLine);
+    run.ctx.Log(kWriteFailLine);
     return kErrorWriteFault;
 }
 
@@ -110,67 +118,63 @@ std::vector<std::string> RestoreLabels(int loaderFamily) {
 // Writes the boot images of the target directory back over the test images. 0 (the board boots
 // again: the run no longer has test images on it), 29 with "WRITE FAIL During DDR Test..", or
 // kErrorOperationAborted.
-int PutBootImagesBack(Workbench& bench, int loaderFamily) {
-    for (const std::string& label : RestoreLabels(loaderFamily)) {
-        if (const int r = RestoreBootImages(bench, label); r != kErrorSuccess) {
+int PutBootImagesBack(const SdramRun& run) {
+    for (const std::string& label : RestoreLabels(run.loaderFamily)) {
+        if (const int r = RestoreBootImages(run, label); r != kErrorSuccess) {
             return r;
         }
     }
-    bench.state.testImagesOnBoard = false;
+    run.testImagesOnBoard = false;
     return kErrorSuccess;
 }
 
 // Writes the test images. 0; kErrorOperationAborted; 31 (logged) when one cannot be written or
 // its partition is not in the index.
-int WriteTestImages(Workbench& bench, const SdramImageSet& set) {
-    const ImagePartition* boot = FindEntry(bench, set.bootPartition);
+int WriteTestImages(const SdramRun& run, const SdramImageSet& set) {
+    const ImagePartition* boot = FindEntry(run, set.bootPartition);
     if (boot == nullptr) {
         return kErrorGenFailure;
     }
     // Family 2 writes its second image only when the index has its partition.
     const ImagePartition* second =
-        set.secondPartition.empty() ? nullptr : FindEntry(bench, set.secondPartition);
+        set.secondPartition.empty() ? nullptr : FindEntry(run, set.secondPartition);
     bool sent = false;
-    int result = WriteTestImage(bench, set.bootFile, *boot, &sent);
-    bench.state.testImagesOnBoard = sent;
+    int result = WriteTestImage(run, set.bootFile, *boot, &sent);
+    run.testImagesOnBoard = sent;
     if (result == kErrorSuccess && second != nullptr) {
-        result = WriteTestImage(bench, set.secondFile, *second, &sent);
-        bench.state.testImagesOnBoard = bench.state.testImagesOnBoard || sent;
+        result = WriteTestImage(run, set.secondFile, *second, &sent);
+        run.testImagesOnBoard = run.testImagesOnBoard || sent;
     }
     return result;
 }
 
-int SdramPhase1(Workbench& bench, const SdramImageSet& set, int loaderFamily) {
-    AppendLog(bench, kStartLine);
-    AppendLog(bench, kLevel0Line);
-    if (const int r = RestoreBootImages(bench, ""); r != kErrorSuccess) {
+int SdramPhase1(const SdramRun& run, const SdramImageSet& set) {
+    run.ctx.Log(kStartLine);
+    run.ctx.Log(kLevel0Line);
+    if (const int r = RestoreBootImages(run, ""); r != kErrorSuccess) {
         return r;
     }
-    if (const int r = WriteTestImages(bench, set); r != kErrorSuccess) {
+    if (const int r = WriteTestImages(run, set); r != kErrorSuccess) {
         // A test image written in part (or the first of two) would leave a board that does not
         // boot: the boot images go back before the run ends.
-        if (r != kErrorOperationAborted && bench.state.testImagesOnBoard) {
-            PutBootImagesBack(bench, loaderFamily);
+        if (r != kErrorOperationAborted && run.testImagesOnBoard) {
+            PutBootImagesBack(run);
         }
         return r;
     }
-    bench.steps.ClosePartition(bench);
-    bench.steps.ResetTarget(bench);
-    if (RunCancelled(bench)) {
-        return kErrorOperationAborted;
-    }
-    bench.state.ddrWaiting = true;
-    return kErrorSuccess;
+    ClosePartition(run.session);
+    ResetTarget(run.session);
+    return run.ctx.Cancelled() ? kErrorOperationAborted : kErrorSuccess;
 }
 
 // Reads the verdict record; false (logged) when it cannot be read.
-bool ReadVerdict(Workbench& bench, const SdramImageSet& set, std::string& verdict) {
-    const ImagePartition* entry = FindEntry(bench, set.verdictPartition);
+bool ReadVerdict(const SdramRun& run, const SdramImageSet& set, std::string& verdict) {
+    const ImagePartition* entry = FindEntry(run, set.verdictPartition);
     std::array<uint8_t, kReadReplyCapacity> reply{};
-    if (entry == nullptr || ReadData(kVerdictLength, reply.data(), bench.state.session,
+    if (entry == nullptr || ReadData(kVerdictLength, reply.data(), run.session,
                                      entry->startSector) != kErrorSuccess) {
-        if (!RunCancelled(bench)) {
-            AppendLog(bench, kReadFailLine);
+        if (!run.ctx.Cancelled()) {
+            run.ctx.Log(kReadFailLine);
         }
         return false;
     }
@@ -178,25 +182,24 @@ bool ReadVerdict(Workbench& bench, const SdramImageSet& set, std::string& verdic
     return true;
 }
 
-int SdramPhase2(Workbench& bench, const SdramImageSet& set, int loaderFamily) {
+int SdramPhase2(const SdramRun& run, const SdramImageSet& set) {
     std::string verdict;
-    if (!ReadVerdict(bench, set, verdict)) {
-        if (RunCancelled(bench)) {
+    if (!ReadVerdict(run, set, verdict)) {
+        if (run.ctx.Cancelled()) {
             return kErrorOperationAborted;
         }
         // No verdict, but the board must not keep the test boot image: it would not boot.
-        PutBootImagesBack(bench, loaderFamily);
+        PutBootImagesBack(run);
         return kErrorReadFault;
     }
-    SetResult(bench, ResultBox::kSdram, SdramVerdictPasses(verdict) ? kResultPass : kResultFail);
+    run.ctx.SetResult(ResultBox::kSdram, SdramVerdictPasses(verdict) ? kResultPass : kResultFail);
     // The record as read; bytes that are no characters show as \xNN.
-    AppendLog(bench, Format("DDR TEST = %s\n", PrintableName(verdict).c_str()));
-    if (const int r = PutBootImagesBack(bench, loaderFamily); r != kErrorSuccess) {
+    run.ctx.Log(Format("DDR TEST = %s\n", PrintableName(verdict).c_str()));
+    if (const int r = PutBootImagesBack(run); r != kErrorSuccess) {
         return r;
     }
-    AppendLog(bench, kSectionEndLine);
-    AppendLog(bench, kEmptyLine);
-    bench.state.ddrWaiting = false;
+    run.ctx.Log(kSectionEndLine);
+    run.ctx.Log(kEmptyLine);
     return kErrorSuccess;
 }
 
@@ -217,11 +220,16 @@ bool SdramVerdictPasses(std::string_view verdict) {
     return EqualsIgnoreAsciiCase(verdict, "pass");
 }
 
-int RunSdramImageTest(Workbench& bench) {
-    const int loaderFamily = ModelClass(bench.state.model, ModelQuery::LoaderFamily);
-    const SdramImageSet set = SdramImageSetFor(loaderFamily);
-    return bench.state.ddrWaiting ? SdramPhase2(bench, set, loaderFamily)
-                                  : SdramPhase1(bench, set, loaderFamily);
+int RunSdramTestPhase1(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                       bool& testImagesOnBoard) {
+    const int family = ModelClass(files.model, ModelQuery::LoaderFamily);
+    return SdramPhase1({ctx, session, files, testImagesOnBoard, family}, SdramImageSetFor(family));
+}
+
+int RunSdramTestPhase2(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                       bool& testImagesOnBoard) {
+    const int family = ModelClass(files.model, ModelQuery::LoaderFamily);
+    return SdramPhase2({ctx, session, files, testImagesOnBoard, family}, SdramImageSetFor(family));
 }
 
 }  // namespace veltrix

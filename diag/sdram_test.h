@@ -9,7 +9,9 @@
 
 namespace veltrix {
 
-struct Workbench;
+class RunContext;
+struct ProgrammerSession;
+struct RunFiles;
 
 // The partitions and files of one loader family's image set.
 struct SdramImageSet {
@@ -28,11 +30,21 @@ SdramImageSet SdramImageSetFor(int loaderFamily);
 // True when the four verdict characters read "pass", ignoring case.
 bool SdramVerdictPasses(std::string_view verdict);
 
-// Phase 1 while ddrWaiting is clear, phase 2 while it is set. 0: phase 1 done (ddrWaiting now
-// set) or the verdict collected and the boot images restored (ddrWaiting now clear, whatever
-// the verdict); 29 a boot-image write failed; 30 the verdict cannot be read (also when its
-// partition is not in the index); 31 a test image could not be written or its partition is not
-// in the index; kErrorOperationAborted when the run was cancelled.
-int RunSdramImageTest(Workbench& bench);
+// Phase 1: writes the boot images of the program list, then the model's test images into their
+// partitions (each must fit its partition), then closes the flash and resets the board, which
+// boots the test image. 0 done; 29 the boot-image write failed (nothing else written); 31 a test
+// image could not be written (logged; the boot images are put back when some of it may have
+// reached the flash) or its partition is not in the index; kErrorOperationAborted when the run
+// was cancelled. `testImagesOnBoard` tells whether the board is left with test images.
+int RunSdramTestPhase1(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                       bool& testImagesOnBoard);
+
+// Phase 2, once the board is back in download mode: reads and shows the verdict, then puts the
+// boot images back. 0 (whatever the verdict); 29 the boot images could not be put back; 30 the
+// verdict cannot be read (also when its partition is not in the index; the boot images are put
+// back all the same); kErrorOperationAborted when the run was cancelled. `testImagesOnBoard` is
+// cleared once the boot images are back.
+int RunSdramTestPhase2(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
+                       bool& testImagesOnBoard);
 
 }  // namespace veltrix

@@ -116,7 +116,7 @@ int OpenPort(SerialLink& link, int portNumber) {
     }
     link.lastError.clear();
     port->SetTimeout(link.timeoutMs);
-    port->WatchCancel(&link.cancel);
+    port->WatchCancel(link.cancel);
     link.handle = std::move(port);
     return kErrorSuccess;
 }
@@ -189,6 +189,11 @@ int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_
     }
     replyLength = static_cast<int>(stored);
     return kErrorSuccess;
+}
+
+bool LinkWait(SerialLink& link, uint32_t ms) {
+    static const std::atomic<bool> kNeverCancelled{false};
+    return link.clock->SleepUnlessCancelled(ms, link.cancel ? *link.cancel : kNeverCancelled);
 }
 
 int ReadRaw(SerialLink& link, uint8_t* buffer, int count) {

@@ -58,9 +58,9 @@ struct SerialLink {
     bool replyOverdue = false;
     // Makes the port OpenPort opens; the operating system's port unless a test sets another.
     std::function<std::unique_ptr<SerialPort>()> portFactory;
-    // Set from another thread to cancel: a read or write that waits, now or later, returns
-    // kErrorOperationAborted within about 100 ms. The owner clears it before the next run.
-    std::atomic<bool> cancel{false};
+    // The run's cancel flag, owned by whoever runs the link (null: nothing cancels). Once it is
+    // set, a read, write or wait of the link returns kErrorOperationAborted within about 100 ms.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 bool PortIsOpen(const SerialLink& link);
@@ -91,6 +91,10 @@ void PurgePort(SerialLink& link);
 // buffer, else the code of the failed write or read.
 int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_t* reply,
              int& replyLength);
+
+// Waits `ms` on the link's clock; false (at once, or within about 100 ms) once the link's cancel
+// flag is set.
+bool LinkWait(SerialLink& link, uint32_t ms);
 
 // Unframed I/O for the Sahara exchange. ReadRaw returns what is buffered (bytes left over from
 // an earlier reply first), waiting up to the time-out for the first byte: the number of bytes

@@ -44,7 +44,7 @@ int TryWhileAttemptsLeft(SerialLink& link, std::span<const uint8_t> request, uin
             return code;
         }
         PurgePort(link);
-        if (!link.clock->SleepUnlessCancelled(kConnectRetryWaitMs, link.cancel)) {
+        if (!LinkWait(link, kConnectRetryWaitMs)) {
             return kErrorOperationAborted;
         }
         ++attempts;

@@ -1,0 +1,78 @@
+#pragma once
+// What every test on the board shares while a run goes: the run log, the result boxes, the status
+// line and progress bar, the message boxes, the run's record, its waits and its cancel flag. The
+// engine owns one; the tests take it, not the engine.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "diag/run_record.h"
+#include "diag/run_view.h"
+#include "link/clock.h"
+
+namespace veltrix {
+
+// Lines shared by the sequencer and the tests.
+inline constexpr std::string_view kEmptyLine = "\n";
+inline constexpr std::string_view kSectionEndLine = "======== END\n";
+
+class RunContext {
+public:
+    RunContext(RunView& view, Clock& clock) : view_(view), clock_(clock) {}
+    RunContext(const RunContext&) = delete;
+    RunContext& operator=(const RunContext&) = delete;
+
+    // Inserts the line at the next log position, advances the position and keeps the newest
+    // line in view.
+    void Log(std::string_view line);
+    // Writes `line` as the live line at the next position, replacing what that position holds,
+    // without advancing (the AP check's waiting line during a DDR wait).
+    void ReplaceLiveLine(std::string_view line);
+    // Keeps the live line in the log: the next line goes below it.
+    void KeepLiveLine() { ++logLineCount_; }
+
+    // Sets the box's text to "PASS", "FAIL" or "N/T", in the view and in the record.
+    void SetResult(ResultBox box, std::string_view text);
+    // A line at the top of the status list; the progress bar (0..100).
+    void Status(const std::string& text) { view_.PushStatus(text); }
+    void Progress(int percent) { view_.SetProgress(percent); }
+    // A message box of the run, unless the run has been cancelled.
+    void ShowMessage(std::string_view text);
+
+    // Waits `ms` on the run's clock; false once the run is cancelled (noticed within 100 ms).
+    bool Wait(uint32_t ms) { return clock_.SleepUnlessCancelled(ms, cancel_); }
+    bool Cancelled() const { return cancel_; }
+    // `failure`, or kErrorOperationAborted when the run was cancelled meanwhile (a request that
+    // failed because of the cancel says nothing about the board).
+    int FailureOrCancel(int failure) const;
+    // Asks the run to stop, from any thread.
+    void Cancel() { cancel_ = true; }
+    // The flag every wait of the run reads (the link watches it too).
+    const std::atomic<bool>& cancelFlag() const { return cancel_; }
+
+    // START's reset of the run's outputs: the three boxes "N/T", the log position 0, a fresh
+    // record, the cancel flag cleared.
+    void BeginRun();
+
+    // A fresh record of a run that did not start.
+    void RefuseRun() {
+        record_ = RunRecord{};
+        record_.ending = RunEnding::kRefused;
+    }
+
+    RunRecord& record() { return record_; }
+    const RunRecord& record() const { return record_; }
+    Clock& clock() { return clock_; }
+    RunView& view() { return view_; }
+
+private:
+    RunView& view_;
+    Clock& clock_;
+    std::atomic<bool> cancel_{false};
+    int logLineCount_ = 0;
+    RunRecord record_;
+};
+
+}  // namespace veltrix
