@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/result_codes.h"
 #include "diag/run_record.h"
 #include "diag/run_view.h"
 #include "link/clock.h"

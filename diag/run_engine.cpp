@@ -44,14 +44,25 @@ int RunEngine::Start(const RunSelections& selections, int comPort,
     // The previous worker has finished its last step; collect its thread.
     Join();
     const int prepared = Prepare(selections, comPort);
+    if (prepared == kStartNoPartitionIndex) {
+        context_.RefuseRun();
+        return prepared;
+    }
+    // Erase takes the whole eMMC, whatever partition is chosen: the front end may ask first. A
+    // run that is not wanted leaves the last run's log and boxes as they are.
     if (prepared == kPrepareReady && confirmErase && state_.selections.emmcTest &&
         state_.emmcOption == kEmmcErase && !confirmErase()) {
         ClearProgramList(state_.programList);
         context_.RefuseRun();
         return kErrorOperationAborted;
     }
+    context_.BeginRun();
+    view_.ClearLog();
     if (prepared != kPrepareReady) {
         context_.RefuseRun();
+        if (const std::string_view message = PrepareRunMessage(prepared); !message.empty()) {
+            view_.ShowMessage(std::string(message));
+        }
         return prepared;
     }
     state_.running = true;
@@ -61,15 +72,15 @@ int RunEngine::Start(const RunSelections& selections, int comPort,
     } catch (const std::system_error&) {
         state_.running = false;
         workerActive_ = false;
-        context_.record().ending = RunEnding::kRefused;
+        context_.RefuseRun();
         ClearProgramList(state_.programList);
         return kErrorNotEnoughMemory;
     }
     return kErrorSuccess;
 }
 
-// START's steps between "Test in progress" and the worker: the partition index, the display, the
-// preparation. kPrepareReady, or why not (its message shown).
+// START's partition index and preparation: kPrepareReady, kStartNoPartitionIndex (the index
+// reader has said why), or PrepareRun's refusal.
 int RunEngine::Prepare(const RunSelections& selections, int comPort) {
     // PMIC ON without a target directory needs no partitions; every other run needs the index.
     if (selections.targetDir.empty() && selections.pmicOn) {
@@ -80,16 +91,7 @@ int RunEngine::Prepare(const RunSelections& selections, int comPort) {
             return kStartNoPartitionIndex;
         }
     }
-    context_.BeginRun();
-    view_.ClearLog();
-    const int prepared = PrepareRun(state_, selections, comPort);
-    if (prepared < 0) {
-        const std::string_view message = PrepareRunMessage(prepared);
-        if (!message.empty()) {
-            view_.ShowMessage(std::string(message));
-        }
-    }
-    return prepared;
+    return PrepareRun(state_, selections, comPort);
 }
 
 void RunEngine::Cancel() {

@@ -23,6 +23,7 @@
 #include "diag/run_context.h"
 #include "diag/run_record.h"
 #include "diag/run_selections.h"
+#include "diag/run_sequencer.h"
 #include "diag/run_state.h"
 #include "diag/run_view.h"
 #include "layout/partition_index.h"
@@ -49,9 +50,9 @@ public:
 
     // START: a fresh status line and progress bar; "Test in progress" while a run is in
     // progress; the partition index from the target directory (no run without one, except PMIC
-    // ON without a target directory); the boxes to "N/T" and the log to its top; the selections
-    // prepared (their message shown when refused); `confirmErase` asked when the run would erase
-    // the whole eMMC (false: nothing starts); then the worker.
+    // ON without a target directory); the selections prepared; `confirmErase` asked when the run
+    // would erase the whole eMMC (false: nothing starts, the last run's log stays); the boxes to
+    // "N/T" and the log emptied; a refusal's message; then the worker.
     // 0 when the run started; otherwise kPrepareRunInProgress, kStartNoPartitionIndex, a
     // negative kPrepare code, kErrorOperationAborted when `confirmErase` said no, or
     // kErrorNotEnoughMemory when no thread could be made (the record says "refused").

@@ -4,30 +4,23 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
 #include <iostream>
 
-#include "diag/device_steps.h"
 #include "diag/model_table.h"
-#include "diag/run_worker.h"
 #include "ui/about_dlg.h"
 
 namespace veltrix::ui {
 namespace {
 
 constexpr int kPortCount = 99;
-constexpr int kWaitPollMs = 20;
 const char* const kOptions[] = {"Read only", "Read/Write", "Write only", "Erase"};
 constexpr int kReadWriteRow = 2;  // "Read/Write" in the sorted option list
 const char* const kLevels[] = {"0", "1"};
 constexpr int kLevelOneRow = 1;
 
-std::unique_ptr<RunSteps> OwnSteps(RunSteps* steps) {
-    return steps != nullptr ? nullptr : std::make_unique<DeviceSteps>();
-}
 
 }  // namespace
 
@@ -56,10 +49,11 @@ DialogSeams DefaultDialogSeams() {
     return seams;
 }
 
-CVeltrixDlg::CVeltrixDlg(RunSteps* steps, QWidget* parent)
+CVeltrixDlg::CVeltrixDlg(MakeBoardTests makeTests, QWidget* parent)
     : QDialog(parent),
-      ownSteps_(OwnSteps(steps)),
-      bench_(*this, steps != nullptr ? *steps : *ownSteps_, SystemClock::Instance(), std::cout),
+      // The program directory of every run: the current directory at start-up.
+      engine_(*this, std::cout, SystemClock::Instance(), QDir::currentPath().toStdString(),
+              std::move(makeTests)),
       c_(BuildDialogControls(*this)),
       seams_(DefaultDialogSeams()) {
     setWindowTitle(QString::fromUtf8(kDialogCaption));
@@ -68,20 +62,16 @@ CVeltrixDlg::CVeltrixDlg(RunSteps* steps, QWidget* parent)
     resize(kDefaultWidth, kDefaultHeight);
     resultPalette_ = c_.apResult->palette();
     stored_.targetDir = DefaultTargetDir();
-    runWatch_.setInterval(100);
     ConnectControls();
 }
 
 CVeltrixDlg::~CVeltrixDlg() {
-    // Normally the close has already waited; a dialog destroyed some other way waits here.
+    // Normally the close has waited for the run's end; a dialog destroyed some other way lets the
+    // worker go (its calls to the window return unmade from now on) and waits for it here.
     closing_ = true;
-    if (RunInProgress(bench_)) {
-        CancelRun(bench_);
-    }
-    WaitWithEvents([this] { return !RunInProgress(bench_) && !extraction_.Running(); });
+    bridge_.Detach();
+    engine_.ShutDown();
     extraction_.Join();
-    JoinWorker(bench_);
-    bench_.steps.ClosePort(bench_);
     if (initialised_) {
         QSettings settings(QStringLiteral("Norvane"), QStringLiteral("Veltrix"));
         WriteStoredSettings(settings, CurrentSettings());
@@ -103,7 +93,6 @@ void CVeltrixDlg::OnInitDialog() {
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    ResetRunRecord();
     FillLists();
     c_.progress->setRange(0, 100);
     c_.progress->setValue(0);
@@ -111,22 +100,6 @@ void CVeltrixDlg::OnInitDialog() {
         SetResultBox(box, kResultNotTested);
     }
     ApplyStoredSettings();
-}
-
-void CVeltrixDlg::ResetRunRecord() {
-    RunState& state = bench_.state;
-    state.running = false;
-    state.logLineCount = 0;
-    state.comPort = 0;
-    state.apCheck = state.emmcTest = state.restoreBootImage = false;
-    state.sdramTest = state.dump = state.pmicOn = false;
-    state.ddrWaiting = false;
-    state.totalSectors = 0;
-    for (auto& slot : bench_.index.imagePartitions) {
-        slot.reset();
-    }
-    bench_.index.imagePartitionCount = 0;
-    state.workDir = QDir::currentPath().toStdString();
 }
 
 void CVeltrixDlg::FillLists() {
@@ -190,7 +163,6 @@ void CVeltrixDlg::ConnectControls() {
             [this] { OnPartitionDropDown(*c_.partition); });
     connect(c_.restorePartition, &DropDownCombo::droppingDown, this,
             [this] { OnPartitionDropDown(*c_.restorePartition); });
-    connect(&runWatch_, &QTimer::timeout, this, &CVeltrixDlg::OnRunWatch);
 }
 
 void CVeltrixDlg::OnTestBoxClicked(TestBox clicked) {
@@ -213,13 +185,13 @@ void CVeltrixDlg::OnAbout() {
 
 void CVeltrixDlg::closeEvent(QCloseEvent* event) {
     // A run is only stopped on purpose: closing asks first, once (a close already agreed to
-    // may come back here when an extraction ends).
-    if (!closing_ && RunInProgress(bench_) &&
+    // comes back here when the run or an extraction has ended).
+    if (!closing_ && engine_.InProgress() &&
         !seams_.askYesNo(this, QString::fromUtf8(kStopAndCloseQuestion))) {
         event->ignore();
         return;
     }
-    if (!ShutDown()) {
+    if (!ReadyToClose()) {
         event->ignore();
         return;
     }
@@ -228,40 +200,31 @@ void CVeltrixDlg::closeEvent(QCloseEvent* event) {
 
 void CVeltrixDlg::reject() {
     // Escape must not end a run and lose its log; STOP and the close button are the ways out.
-    if (RunInProgress(bench_)) {
+    if (engine_.InProgress()) {
         return;
     }
-    if (ShutDown()) {
+    if (ReadyToClose()) {
         QDialog::reject();
     }
 }
 
-bool CVeltrixDlg::ShutDown() {
+bool CVeltrixDlg::ReadyToClose() {
+    closing_ = true;
+    SetRunControlsEnabled();
     if (extraction_.Running()) {
         // An image half split would leave files that do not match partition.txt: the window
         // closes when the extraction has ended.
-        closing_ = true;
-        SetRunControlsEnabled();
         c_.rate->setText(QStringLiteral("Closing when the extraction ends"));
         return false;
     }
-    closing_ = true;
-    SetRunControlsEnabled();
-    if (RunInProgress(bench_)) {
-        CancelRun(bench_);
-        WaitWithEvents([this] { return !RunInProgress(bench_); });
+    if (engine_.InProgress()) {
+        // The run ends as aborted within a second; its end closes the window.
+        engine_.Cancel();
+        c_.rate->setText(QStringLiteral("Closing when the test has stopped"));
+        return false;
     }
-    JoinWorker(bench_);
-    bench_.steps.ClosePort(bench_);
+    engine_.ShutDown();
     return true;
-}
-
-void CVeltrixDlg::WaitWithEvents(const std::function<bool()>& done) {
-    while (!done()) {
-        QEventLoop loop;
-        QTimer::singleShot(kWaitPollMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
 }
 
 }  // namespace veltrix::ui

@@ -7,16 +7,16 @@
 
 #include <QDialog>
 #include <QPalette>
-#include <QTimer>
 #include <functional>
 #include <memory>
 
-#include "diag/run_steps.h"
+#include "diag/board_tests.h"
+#include "diag/run_engine.h"
 #include "diag/run_view.h"
-#include "diag/workbench.h"
 #include "ui/check_interlock.h"
 #include "ui/dialog_controls.h"
 #include "ui/extraction_task.h"
+#include "ui/gui_bridge.h"
 #include "ui/progress_rate.h"
 #include "ui/stored_settings.h"
 
@@ -45,8 +45,8 @@ DialogSeams DefaultDialogSeams();
 class CVeltrixDlg final : public QDialog, public RunView {
     Q_OBJECT
 public:
-    // Runs go through `steps`, or through the shipped device steps when it is null.
-    explicit CVeltrixDlg(RunSteps* steps = nullptr, QWidget* parent = nullptr);
+    // Runs use the tests `makeTests` makes (the shipped ones unless a test stands in).
+    explicit CVeltrixDlg(MakeBoardTests makeTests = MakeDeviceTests, QWidget* parent = nullptr);
     // Saves the settings: position, size, list indexes and target directory.
     ~CVeltrixDlg() override;
 
@@ -57,7 +57,7 @@ public:
 
     DialogSeams& seams() { return seams_; }
     const DialogControls& controls() const { return c_; }
-    Workbench& bench() { return bench_; }
+    RunEngine& engine() { return engine_; }
     bool ExtractionRunning() const { return extraction_.Running(); }
 
     // RunView, callable from any thread.
@@ -68,6 +68,8 @@ public:
     void PushStatus(const std::string& text) override;
     void SetProgress(int percent) override;
     void SetResultBox(ResultBox box, const std::string& text) override;
+    void ClearLog() override;
+    void RunEnded() override;
 
     void setVisible(bool visible) override;
 
@@ -92,21 +94,22 @@ private:
     void ConnectControls();
     void OnTestBoxClicked(TestBox clicked);
     void OnPartitionDropDown(QComboBox& combo);
-    void OnRunWatch();
+    void OnRunEnded();
     void OnExtractionDone();
     void ShowExtractionPosition(uint64_t position);
     void SetRunControlsEnabled();
     void ShowMessageNow(const QString& text);
     // True when the run just prepared may start: an Erase run asks the operator first.
-    bool ConfirmPreparedRun();
-    // Cancels a run and waits for its end and for an extraction; false while closing must wait.
-    bool ShutDown();
-    void WaitWithEvents(const std::function<bool()>& done);
+    // Whether the window may close now: false while a run or an extraction must end first (the
+    // window closes itself when it has).
+    bool ReadyToClose();
     template <typename F>
-    void OnGuiThread(F&& call);
+    void OnGuiThread(F&& call) {
+        bridge_.Run(std::forward<F>(call));
+    }
 
-    std::unique_ptr<RunSteps> ownSteps_;
-    Workbench bench_;
+    GuiBridge bridge_{*this};
+    RunEngine engine_;
     DialogControls c_;
     DialogSeams seams_;
     StoredSettings stored_;
@@ -114,7 +117,6 @@ private:
     QString binPath_;
     QString dirPath_;
     QPalette resultPalette_;
-    QTimer runWatch_;
     ProgressRate runRate_{RateUnit::kPercent};
     ProgressRate extractRate_{RateUnit::kBytes};
     uint64_t extractTotal_ = 0;

@@ -89,7 +89,7 @@ void CVeltrixDlg::OnPartitionDropDown(QComboBox& combo) {
     // FillPartitionChoices loads the index only while it is empty, which it never is during a
     // run (a run does not start on an empty index), so a running worker's index stays put.
     const auto choices =
-        FillPartitionChoices(bench_.index, PathFromUtf8(targetDir_.toStdString()), *this);
+        engine_.PartitionChoices(PathFromUtf8(targetDir_.toStdString()));
     if (!choices) {
         return;
     }

@@ -1,13 +1,10 @@
 // The dialog's test runs: START, STOP, and the run view the worker writes to.
 #include <QMetaObject>
-#include <QThread>
 #include <algorithm>
 #include <chrono>
 
 #include "diag/model_table.h"
 #include "diag/prepare_run.h"
-#include "diag/run_log.h"
-#include "diag/run_worker.h"
 #include "layout/partition_index.h"
 #include "ui/veltrix_dlg.h"
 
@@ -54,15 +51,6 @@ QString EraseQuestion(const std::string& model) {
 }
 
 }  // namespace
-
-template <typename F>
-void CVeltrixDlg::OnGuiThread(F&& call) {
-    if (QThread::currentThread() == thread()) {
-        call();
-        return;
-    }
-    QMetaObject::invokeMethod(this, std::forward<F>(call), Qt::BlockingQueuedConnection);
-}
 
 void CVeltrixDlg::InsertLogLine(int position, const std::string& text) {
     OnGuiThread([&] {
@@ -132,75 +120,57 @@ void CVeltrixDlg::SetResultBox(ResultBox box, const std::string& text) {
     });
 }
 
+void CVeltrixDlg::ClearLog() {
+    OnGuiThread([&] { c_.runLog->clear(); });
+}
+
+void CVeltrixDlg::RunEnded() {
+    // The worker's last call: the window takes it up on its own thread, later.
+    QMetaObject::invokeMethod(this, &CVeltrixDlg::OnRunEnded, Qt::QueuedConnection);
+}
+
 void CVeltrixDlg::OnStart() {
     if (closing_) {
         return;
     }
-    c_.statusLine->insertItem(0, QString());
-    c_.statusLine->scrollToTop();
-    c_.progress->setValue(0);
-    if (RunInProgress(bench_)) {
-        ShowMessageNow(QString::fromUtf8(kTestInProgressMessage.data(),
-                                         qsizetype(kTestInProgressMessage.size())));
-        return;
-    }
-    LoadPartitionIndex(bench_.index, PathFromUtf8(targetDir_.toStdString()), *this);
-    if (bench_.index.imagePartitionCount == 0) {
-        return;
-    }
-    const int prepared = PrepareRun(bench_, ReadSelections(c_, targetDir_),
-                                    ParseComPort(c_.comPort->currentText().toStdString()));
-    if (prepared >= 0 && !ConfirmPreparedRun()) {
-        return;  // the previous run's log and boxes stay
-    }
-    ResetRunDisplay(bench_);
-    c_.runLog->clear();
-    if (prepared < 0) {
-        const std::string_view message = PrepareRunMessage(prepared);
-        if (!message.empty()) {
-            ShowMessageNow(QString::fromUtf8(message.data(), qsizetype(message.size())));
-        }
-        return;
-    }
-    if (StartRun(bench_) != 0) {
+    const RunSelections selections = ReadSelections(c_, targetDir_);
+    const int started = engine_.Start(
+        selections, ParseComPort(c_.comPort->currentText().toStdString()),
+        [&] { return seams_.askYesNo(this, EraseQuestion(selections.model)); });
+    if (started == kErrorNotEnoughMemory) {
         PushStatus("The test run could not be started.");
+    }
+    if (started != kErrorSuccess) {
         return;
     }
     runRate_.Reset();
     c_.rate->clear();
-    runWatch_.start();
     SetRunControlsEnabled();
 }
 
-bool CVeltrixDlg::ConfirmPreparedRun() {
-    // Erase clears the whole flash whatever partition is chosen ("dump" has made it a read).
-    const RunState& state = bench_.state;
-    if (!state.emmcTest || state.emmcOption != kEmmcErase) {
-        return true;
-    }
-    return seams_.askYesNo(this, EraseQuestion(state.model));
-}
-
 void CVeltrixDlg::OnStop() {
-    if (RunInProgress(bench_)) {
-        CancelRun(bench_);
+    if (engine_.InProgress()) {
+        engine_.Cancel();
         c_.stop->setEnabled(false);
     }
 }
 
-void CVeltrixDlg::OnRunWatch() {
-    if (RunInProgress(bench_)) {
+void CVeltrixDlg::OnRunEnded() {
+    if (engine_.InProgress()) {
+        return;  // a later run has started meanwhile; its own end comes
+    }
+    // The worker has made its last call; collect its thread.
+    engine_.Join();
+    if (closing_) {
+        close();
         return;
     }
-    runWatch_.stop();
-    // The worker has made its last call; collect its thread.
-    JoinWorker(bench_);
     c_.rate->clear();
     SetRunControlsEnabled();
 }
 
 void CVeltrixDlg::SetRunControlsEnabled() {
-    c_.stop->setEnabled(!closing_ && RunInProgress(bench_));
+    c_.stop->setEnabled(!closing_ && engine_.InProgress());
     // A run does not start while an image is being split into the target directory.
     c_.start->setEnabled(!closing_ && !extraction_.Running());
     c_.extract->setEnabled(!closing_ && !extraction_.Running());
