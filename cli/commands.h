@@ -32,7 +32,9 @@ struct RunCommand {
 int RunTests(const RunCommand& command, TerminalView& view, RunSteps& steps, Clock& clock,
              std::ostream& console);
 
-// Splits a total binary image into DIR; a failure says why on standard error.
+// Splits a total binary image into DIR; a failure says why on standard error. Ctrl-C, SIGTERM,
+// SIGHUP and SIGPIPE cancel it between copy pieces (kExitAborted): the unfinished file is
+// removed and partition.txt is not written.
 int ExtractImage(const std::filesystem::path& bin, const std::filesystem::path& dir,
                  TerminalView& view);
 
