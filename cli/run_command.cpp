@@ -96,9 +96,10 @@ std::string StartAndWait(const RunCommand& command, Workbench& bench, TerminalVi
     return {};
 }
 
-// Prints the summary and writes the run record, as asked. Standard output or a record that
-// cannot be written turns a status of 0 into kExitOutputLost (recorded as such, as far as the
-// record goes); the message says where the output should have gone.
+// Writes the run record and prints the summary, as asked. Standard output or a record that
+// cannot be written turns a status of 0 into kExitOutputLost, which the record (as far as
+// standard output goes) and the summary then carry; the message says where the output should have
+// gone.
 void Report(const RunCommand& command, RunReport& report, TerminalView& view) {
     const auto lost = [&report] {
         report.exitStatus = report.exitStatus == kExitPassed ? kExitOutputLost : report.exitStatus;
@@ -106,22 +107,22 @@ void Report(const RunCommand& command, RunReport& report, TerminalView& view) {
     if (view.CheckOutput()) {
         lost();
     }
+    if (!command.record.empty()) {
+        std::string reason = CheckOutputPath(command.record);
+        if (!reason.empty() ||
+            WriteWholeFile(command.record, RecordDocument(report), &reason) != 0) {
+            view.Error("the run record cannot be written to " + command.record.string() + " (" +
+                       reason + ") (--record)");
+            lost();
+        } else {
+            view.Note("run record: " + command.record.string());
+        }
+    }
     if (command.summary) {
         std::fputs(SummaryLine(report).c_str(), command.summaryOut);
         if (view.CheckOutput()) {
             lost();
         }
-    }
-    if (command.record.empty()) {
-        return;
-    }
-    std::string reason = CheckOutputPath(command.record);
-    if (!reason.empty() || WriteWholeFile(command.record, RecordDocument(report), &reason) != 0) {
-        view.Error("the run record cannot be written to " + command.record.string() + " (" +
-                   reason + ") (--record)");
-        lost();
-    } else {
-        view.Note("run record: " + command.record.string());
     }
 }
 

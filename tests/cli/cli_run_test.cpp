@@ -51,6 +51,18 @@ TEST_F(CliRunTest, PassedApCheckExitsZeroWithSummaryAndRecord) {
     EXPECT_NE(Contents(err_).find("run record: " + command_.record.string()), std::string::npos);
 }
 
+// A passed run whose record cannot be written does not exit 0, and its summary says so.
+TEST_F(CliRunTest, APassedRunWhoseRecordIsLostDoesNotExitZero) {
+    StartBoard();
+    command_.record = folder_ / "no such folder" / "board.json";
+    EXPECT_EQ(Run(), kExitOutputLost);
+    EXPECT_NE(Contents(err_).find("veltrix-cli: the run record cannot be written to " +
+                                  command_.record.string()),
+              std::string::npos)
+        << Contents(err_);
+    EXPECT_NE(Contents(summary_).find("\"pmic\":\"N/T\",\"exit\":5}"), std::string::npos);
+}
+
 // PMIC ON loads no partition list, so it runs without a target directory.
 TEST_F(CliRunTest, PmicOnNeedsNoTargetAndItsFailureExitsAsFailed) {
     StartBoard();
