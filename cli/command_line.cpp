@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/interrupt.h"
 #include "diag/device_steps.h"
 #include "link/clock.h"
 
@@ -22,17 +23,23 @@ constexpr const char* kPortsHelp =
 
 constexpr const char* kExitHelp =
     "Exit status: 0 the run completed and no result says FAIL; 1 the run completed and a result "
-    "box or the PMIC step says FAIL; 2 the run was aborted (\"TEST aborted!!\", Ctrl-C included); "
-    "3 the run did not start (no partition.txt, no rawprogram0.xml, no such port, or the "
-    "selections were refused); 4 the image extraction did not complete; 64 bad command line "
-    "(unknown flag, a value not in its list, a combination the dialog cannot make).";
+    "box or the PMIC step says FAIL, or the DDR-level test gave no verdict; 2 the run was aborted "
+    "(\"TEST aborted!!\"), or Ctrl-C, SIGTERM, SIGHUP or SIGPIPE cancelled the run or the "
+    "extraction; 3 the run did not start (no partition.txt or one without partitions, no "
+    "rawprogram0.xml, no such port, no current folder, or the selections were refused); 4 the "
+    "image extraction did not complete; 5 all went well, but standard output or the run record "
+    "could not be written (a run that did not pass keeps its own status); 64 bad command line "
+    "(unknown flag, a value not in its list, a combination the dialog cannot make, an output "
+    "path that is not a regular file).";
 
 constexpr const char* kRunHelp =
     "Runs the ticked tests on the board at COM PORT, as the dialog's START does. The run log goes "
     "to standard output; status lines, the progress bar, message boxes and errors to standard "
-    "error. Ctrl-C cancels the run (it ends as aborted within a second, port closed).\n"
+    "error. Ctrl-C cancels the run (it ends as aborted within a second, port closed), and so do "
+    "SIGTERM, SIGHUP and a reader of standard output that goes away.\n"
     "Selections follow the dialog: --restore and --pmic-on run on their own; --dump needs "
-    "--emmc and excludes --sdram; --emmc needs an explicit --option.";
+    "--emmc and excludes --sdram; --emmc needs an explicit --option; \"Erase\" takes the whole "
+    "eMMC and refuses --partition. --pmic-on needs no --target.";
 
 struct RunFlags {
     RunCommand command;
@@ -49,7 +56,8 @@ CLI::App* AddRunCommand(CLI::App& app, RunFlags& f) {
     auto& s = f.command.selections;
     run->add_option("--model", s.model, "Model text, e.g. \"Corvin (MSM8974)\" (see `models`)");
     run->add_option("--port", f.command.comPort, "COM port number, 1 to 99 (see `ports`)");
-    run->add_option("--target", s.targetDir, "Target directory holding partition.txt and images");
+    run->add_option("--target", s.targetDir,
+                    "Target directory holding partition.txt and images (not needed by --pmic-on)");
     run->add_option("--workdir", f.workDir, "Folder holding model/<model>/ (default: here)");
     run->add_flag("--ap-check", s.apCheck, "AP check (always done when --target is given)");
     run->add_flag("--emmc", s.emmcTest, "EMMC TEST (needs --option)");
@@ -68,8 +76,40 @@ CLI::App* AddRunCommand(CLI::App& app, RunFlags& f) {
     run->add_flag("--summary", f.command.summary, "Print a one-line JSON summary at the end");
     run->add_option("--record", f.record,
                     "Write the run record (JSON: selections, times, ending, results, log, dump "
-                    "files with SHA-256) to this file, whole or not at all");
+                    "files with SHA-256) to this file, whole or not at all; it replaces only a "
+                    "regular file");
     return run;
+}
+
+// The folder the process runs in; empty when it is gone or cannot be read (the run then says so).
+std::filesystem::path CurrentFolder() {
+    std::error_code ec;
+    std::filesystem::path here = std::filesystem::current_path(ec);
+    return ec ? std::filesystem::path() : here;
+}
+
+int RunChosen(const CLI::App& app, RunFlags& run, const std::string& bin, const std::string& dir,
+              TerminalView& view) {
+    if (app.got_subcommand("run")) {
+        RunCommand& command = run.command;
+        command.workDir =
+            run.workDir.empty() ? CurrentFolder() : std::filesystem::path(run.workDir);
+        command.record = run.record;
+        command.given = {run.option->count() > 0, run.level->count() > 0,
+                         run.partition->count() > 0, run.restoreLabel->count() > 0};
+        DeviceSteps steps;
+        return RunTests(command, view, steps, SystemClock::Instance(), std::cout);
+    }
+    if (app.got_subcommand("extract")) {
+        return ExtractImage(bin, dir, view);
+    }
+    if (app.got_subcommand("models")) {
+        return ListModels();
+    }
+    if (app.got_subcommand("ports")) {
+        return ListPorts(stdout);
+    }
+    return kExitUsage;
 }
 
 }  // namespace
@@ -95,10 +135,10 @@ int RunCommandLine(int argc, char** argv) {
                      "partition.txt)")
         ->required();
     extractCmd->footer(kExitHelp);
-    auto* modelsCmd = app.add_subcommand("models", "List the model texts");
-    auto* portsCmd = app.add_subcommand("ports", "List the COM ports and what is behind them");
-    portsCmd->footer(kPortsHelp);
+    app.add_subcommand("models", "List the model texts");
+    app.add_subcommand("ports", "List the COM ports and what is behind them")->footer(kPortsHelp);
 
+    IgnoreBrokenPipe();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -107,26 +147,9 @@ int RunCommandLine(int argc, char** argv) {
     }
 
     TerminalView view(stdout, stderr, isatty(STDIN_FILENO) != 0);
-    if (*runCmd) {
-        RunCommand& command = run.command;
-        command.workDir = run.workDir.empty() ? std::filesystem::current_path()
-                                              : std::filesystem::path(run.workDir);
-        command.record = run.record;
-        command.given = {run.option->count() > 0, run.level->count() > 0,
-                         run.partition->count() > 0, run.restoreLabel->count() > 0};
-        DeviceSteps steps;
-        return RunTests(command, view, steps, SystemClock::Instance(), std::cout);
-    }
-    if (*extractCmd) {
-        return ExtractImage(bin, dir, view);
-    }
-    if (*modelsCmd) {
-        return ListModels();
-    }
-    if (*portsCmd) {
-        return ListPorts(stdout);
-    }
-    return kExitUsage;
+    const int status = RunChosen(app, run, bin, dir, view);
+    // Whatever the command printed must have arrived: a passed run whose log is lost is not 0.
+    return view.CheckOutput() && status == kExitPassed ? kExitOutputLost : status;
 }
 
 }  // namespace veltrix::cli

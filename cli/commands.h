@@ -27,12 +27,15 @@ struct RunCommand {
 // A test run as START runs it, after the command line's own checks (selections as the dialog
 // allows them, the files the run needs): the partition index from the target directory,
 // preparation, the worker, and the wait for its end, with the device steps, the clock the run
-// waits on and the sink of the link's diagnostics. Ctrl-C cancels the run. The exit status comes
-// from the run's record; the summary and the run record are written for every outcome.
+// waits on and the sink of the link's diagnostics. Ctrl-C, SIGTERM, SIGHUP and SIGPIPE cancel the
+// run. The exit status comes from the run's record (kExitOutputLost for a passed run whose output
+// was lost); the run record and the summary are written for every outcome.
 int RunTests(const RunCommand& command, TerminalView& view, RunSteps& steps, Clock& clock,
              std::ostream& console);
 
-// Splits a total binary image into DIR; a failure says why on standard error.
+// Splits a total binary image into DIR; a failure says why on standard error. Ctrl-C, SIGTERM,
+// SIGHUP and SIGPIPE cancel it between copy pieces (kExitAborted): the unfinished file is
+// removed and partition.txt is not written.
 int ExtractImage(const std::filesystem::path& bin, const std::filesystem::path& dir,
                  TerminalView& view);
 

@@ -5,6 +5,8 @@
 #include "base/file_io.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "cli/selections.h"
 #include "layout/image_extraction.h"
 #include "layout/total_image.h"
 
@@ -14,14 +16,18 @@ namespace {
 // The record table and the layout mark: an image shorter than this cannot be split.
 constexpr uint64_t kShortestImage = kLayoutMarkOffset + 4;
 
-// Why `bin` cannot be an image at all, before anything is written; "" when it may be one.
-std::string Unfit(const std::filesystem::path& bin) {
+// Why `bin` cannot be an image at all, or the index in `dir` cannot be replaced, before anything
+// is written; "" when the extraction may go ahead.
+std::string Unfit(const std::filesystem::path& bin, const std::filesystem::path& dir) {
     InputFile in;
     if (const int code = in.Open(bin); code != 0) {
         if (code == kErrorDirectory) {
             return bin.string() + " is a folder, not a total binary image (--bin)";
         }
         return "cannot read " + bin.string() + ": " + in.errorText() + " (--bin)";
+    }
+    if (std::string problem = CheckOutputPath(dir / kPartitionTxtName); !problem.empty()) {
+        return problem + ": the extraction replaces only a regular file (--dir)";
     }
     std::error_code ec;
     const uint64_t size = std::filesystem::file_size(bin, ec);
@@ -36,12 +42,24 @@ std::string Unfit(const std::filesystem::path& bin) {
 
 int ExtractImage(const std::filesystem::path& bin, const std::filesystem::path& dir,
                  TerminalView& view) {
-    if (std::string unfit = Unfit(bin); !unfit.empty()) {
+    if (std::string unfit = Unfit(bin, dir); !unfit.empty()) {
         view.Error(unfit);
         return kExitExtractFailed;
     }
-    if (ExtractTotalImage(bin, dir, view) == 0) {
+    std::atomic<bool> cancel{false};
+    int result = 0;
+    {
+        CancelOnInterrupt interrupt(cancel);
+        result = ExtractTotalImage(bin, dir, view, &cancel);
+    }
+    if (result == kErrorSuccess) {
         return kExitPassed;
+    }
+    if (result == kErrorOperationAborted) {
+        view.Error("the extraction into " + dir.string() +
+                   " was cancelled: the unfinished file is removed and partition.txt is not "
+                   "written");
+        return kExitAborted;
     }
     const auto lines = view.Lines();
     view.Error("the extraction into " + dir.string() + " did not complete" +

@@ -1,6 +1,7 @@
 #include "cli/interrupt.h"
 
 #include <csignal>
+#include <iterator>
 
 namespace veltrix::cli {
 namespace {
@@ -17,8 +18,8 @@ extern "C" void OnInterrupt(int) {
     }
 }
 
-struct sigaction gOldInt {};
-struct sigaction gOldTerm {};
+constexpr int kCancelSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+struct sigaction gOld[std::size(kCancelSignals)]{};
 
 }  // namespace
 
@@ -28,18 +29,24 @@ CancelOnInterrupt::CancelOnInterrupt(std::atomic<bool>& cancel) {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &gOldInt);
-    sigaction(SIGTERM, &action, &gOldTerm);
+    for (size_t i = 0; i < std::size(kCancelSignals); ++i) {
+        sigaction(kCancelSignals[i], &action, &gOld[i]);
+    }
 }
 
 CancelOnInterrupt::~CancelOnInterrupt() {
-    sigaction(SIGINT, &gOldInt, nullptr);
-    sigaction(SIGTERM, &gOldTerm, nullptr);
+    for (size_t i = 0; i < std::size(kCancelSignals); ++i) {
+        sigaction(kCancelSignals[i], &gOld[i], nullptr);
+    }
     gCancel = nullptr;
 }
 
 bool CancelOnInterrupt::Interrupted() {
     return gInterrupted;
+}
+
+void IgnoreBrokenPipe() {
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace veltrix::cli

@@ -1,11 +1,13 @@
 // veltrix-cli ports: what "COM n" means on this machine.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <system_error>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/selections.h"
 #include "link/framing/port_names.h"
 #include "link/port_list.h"
 
@@ -40,10 +42,35 @@ std::string Describe(const PortInfo& port) {
     return text;
 }
 
+// COM1..COM99 exactly as a run resolves them (PortDevicePath): a link "COM007" or "COM100" is no
+// port of any run, and where the listing took such a link for port n, the path a run opens for n
+// is listed instead (without the USB details the listing would have found).
+std::vector<PortInfo> RunnablePorts() {
+    std::vector<PortInfo> listed = ListSerialPorts();
+    std::vector<PortInfo> ports;
+    for (int n = 1; n <= kHighestPort; ++n) {
+        const std::filesystem::path device = PortDevicePath(n);
+        const auto it = std::find_if(listed.begin(), listed.end(),
+                                     [n](const PortInfo& p) { return p.number == n; });
+        std::error_code ec;
+        if (it != listed.end() && it->device == device) {
+            ports.push_back(std::move(*it));
+        } else if (std::filesystem::exists(std::filesystem::symlink_status(device, ec))) {
+            PortInfo port;
+            port.number = n;
+            port.device = device;
+            port.target = std::filesystem::canonical(device, ec);
+            port.fromPortsFolder = device.parent_path() == PortsFolder();
+            ports.push_back(std::move(port));
+        }
+    }
+    return ports;
+}
+
 }  // namespace
 
 int ListPorts(std::FILE* out) {
-    const auto ports = ListSerialPorts();
+    const auto ports = RunnablePorts();
     std::fprintf(out, "Ports folder: %s\n", PortsFolder().string().c_str());
     if (ports.empty()) {
         std::fprintf(out, "No COM ports: no COMn links in the ports folder and no /dev/ttyUSB*.\n");

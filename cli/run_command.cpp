@@ -43,51 +43,86 @@ std::string Refusal(const RunCommand& command, int* status) {
     if (std::string problem = CheckListTexts(s, command.comPort); !problem.empty()) {
         return problem;
     }
+    if (!command.record.empty()) {
+        if (std::string problem = CheckOutputPath(command.record); !problem.empty()) {
+            return "--record " + problem + ": the run record replaces only a regular file";
+        }
+    }
     *status = kExitNotStarted;
     return CheckRunFiles(s, command.comPort, command.workDir);
 }
 
-// START on the workbench: the partition index, the preparation and the worker. The record says
-// how it went; a refused run's record says "refused".
-void StartAndWait(const RunCommand& command, Workbench& bench, TerminalView& view) {
-    // The partition index first; no run on an empty index (the reader has said why).
-    LoadPartitionIndex(bench.index, PathFromUtf8(command.selections.targetDir), view);
+// The partition index of the target directory: "" when it lists partitions, or why no run can
+// start on it. PMIC ON without a target directory needs none.
+std::string LoadIndex(const RunCommand& command, Workbench& bench, TerminalView& view) {
+    const RunSelections& s = command.selections;
+    if (s.pmicOn && s.targetDir.empty()) {
+        return {};
+    }
+    const std::filesystem::path target = PathFromUtf8(s.targetDir);
+    if (LoadPartitionIndex(bench.index, target, view) != kErrorSuccess) {
+        return "partition.txt in " + target.string() + " cannot be read (--target)";
+    }
     if (bench.index.imagePartitionCount == 0) {
+        return "partition.txt in " + target.string() +
+               " lists no partitions: extract the total binary image into it again (--target)";
+    }
+    return {};
+}
+
+// START on the workbench: the partition index, the preparation and the worker. The record says
+// how it went; a refused run's record says "refused", and the text returned says why.
+std::string StartAndWait(const RunCommand& command, Workbench& bench, TerminalView& view) {
+    // No run on an empty index.
+    if (std::string refusal = LoadIndex(command, bench, view); !refusal.empty()) {
+        view.Error(refusal);
         bench.state.record.ending = RunEnding::kRefused;
-        return;
+        return refusal;
     }
     ResetRunDisplay(bench);
     view.ClearLog();
     const int prepared = PrepareRun(bench, command.selections, ParseComPort(command.comPort));
     if (prepared < 0) {
-        const std::string_view message = PrepareRunMessage(prepared);
+        const std::string message(PrepareRunMessage(prepared));
         if (!message.empty()) {
-            view.ShowMessage(std::string(message));
+            view.ShowMessage(message);
         }
-        return;
+        return message;
     }
     CancelOnInterrupt interrupt(bench.link.cancel);
     if (StartRun(bench) == kErrorSuccess) {
         JoinWorker(bench);
     }
+    return {};
 }
 
-// Prints the summary and writes the run record, as asked. A record that cannot be written is
-// an error of its own: the run's status stays, and the message says where it should have gone.
+// Writes the run record and prints the summary, as asked. Standard output or a record that
+// cannot be written turns a status of 0 into kExitOutputLost, which the record (as far as
+// standard output goes) and the summary then carry; the message says where the output should have
+// gone.
 void Report(const RunCommand& command, RunReport& report, TerminalView& view) {
+    const auto lost = [&report] {
+        report.exitStatus = report.exitStatus == kExitPassed ? kExitOutputLost : report.exitStatus;
+    };
+    if (view.CheckOutput()) {
+        lost();
+    }
+    if (!command.record.empty()) {
+        std::string reason = CheckOutputPath(command.record);
+        if (!reason.empty() ||
+            WriteWholeFile(command.record, RecordDocument(report), &reason) != 0) {
+            view.Error("the run record cannot be written to " + command.record.string() + " (" +
+                       reason + ") (--record)");
+            lost();
+        } else {
+            view.Note("run record: " + command.record.string());
+        }
+    }
     if (command.summary) {
         std::fputs(SummaryLine(report).c_str(), command.summaryOut);
-        std::fflush(command.summaryOut);
-    }
-    if (command.record.empty()) {
-        return;
-    }
-    std::string reason;
-    if (WriteWholeFile(command.record, RecordDocument(report), &reason) != 0) {
-        view.Error("the run record cannot be written to " + command.record.string() + " (" +
-                   reason + ") (--record)");
-    } else {
-        view.Note("run record: " + command.record.string());
+        if (view.CheckOutput()) {
+            lost();
+        }
     }
 }
 
@@ -108,13 +143,22 @@ int RunTests(const RunCommand& command, TerminalView& view, RunSteps& steps, Clo
         view.Error(report.refusal);
         report.record.ending = RunEnding::kRefused;
         report.exitStatus = status;
-        Report(command, report, view);
-        return status;
+        RunCommand reported = command;
+        if (!CheckOutputPath(command.record).empty()) {
+            reported.record.clear();  // refused for that very reason
+        }
+        Report(reported, report, view);
+        return report.exitStatus;
     }
 
     Workbench bench(view, steps, clock, console);
     bench.state.workDir = command.workDir;
-    StartAndWait(command, bench, view);
+    report.refusal = StartAndWait(command, bench, view);
+    if (bench.state.record.sdramNoVerdict) {
+        view.Error(
+            "the DDR-level test gave no verdict (no PASS or FAIL from the board): the run "
+            "has not passed");
+    }
     report.record = bench.state.record;
     report.log = view.Lines();
     report.elapsedSeconds =

@@ -109,11 +109,50 @@ std::string Dumps(const std::vector<std::filesystem::path>& files) {
     return Array(values);
 }
 
+// The length of the valid UTF-8 sequence that starts `text` (a byte of 0x80 or more), or 0 when
+// there is none: a stray continuation byte, an overlong form, a surrogate, a code point beyond
+// U+10FFFF, or a sequence cut short.
+size_t Utf8SequenceLength(std::string_view text) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    size_t length = 0;
+    unsigned char low = 0x80;  // the range of the second byte
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
+    }
+    if (length == 0 || text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
 }  // namespace
 
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (size_t at = 0; at < text.size();) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        const size_t sequence = c < 0x80 ? 0 : Utf8SequenceLength(text.substr(at));
+        if (sequence > 0) {
+            out.append(text.substr(at, sequence));
+            at += sequence;
+            continue;
+        }
+        ++at;
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -121,7 +160,8 @@ std::string JsonString(std::string_view text) {
             out += "\\n";
         } else if (c == '\t') {
             out += "\\t";
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || c >= 0x80) {
+            // A byte outside valid UTF-8 is taken as the Latin-1 character it would be.
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", c);
             out += buf;
@@ -141,17 +181,18 @@ std::string PmicResult(const RunReport& report) {
 }
 
 std::string SummaryLine(const RunReport& r) {
-    return JsonObject()
-               .Text("model", r.model)
-               .Text("port", r.port)
-               .Text("ending", RunEndingText(r.record.ending))
-               .Text("ap", r.record.Box(ResultBox::kAp))
-               .Text("emmc", r.record.Box(ResultBox::kEmmc))
-               .Text("sdram", r.record.Box(ResultBox::kSdram))
-               .Text("pmic", PmicResult(r))
-               .Add("exit", std::to_string(r.exitStatus))
-               .Close() +
-           "\n";
+    JsonObject line;
+    line.Text("model", r.model)
+        .Text("port", r.port)
+        .Text("ending", RunEndingText(r.record.ending))
+        .Text("ap", r.record.Box(ResultBox::kAp))
+        .Text("emmc", r.record.Box(ResultBox::kEmmc))
+        .Text("sdram", r.record.Box(ResultBox::kSdram))
+        .Text("pmic", PmicResult(r));
+    if (r.record.sdramNoVerdict) {
+        line.Add("sdramNoVerdict", "true");
+    }
+    return line.Add("exit", std::to_string(r.exitStatus)).Close() + "\n";
 }
 
 std::string RecordDocument(const RunReport& r) {
@@ -163,6 +204,7 @@ std::string RecordDocument(const RunReport& r) {
                .Add("elapsedSeconds", std::to_string(r.elapsedSeconds))
                .Text("ending", RunEndingText(r.record.ending))
                .Add("cancelled", Bool(r.record.cancelled))
+               .Add("sdramNoVerdict", Bool(r.record.sdramNoVerdict))
                .Text("refusal", r.refusal)
                .Add("results", Results(r))
                .Add("exit", std::to_string(r.exitStatus))

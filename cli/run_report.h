@@ -27,7 +27,8 @@ struct RunReport {
 // "PASS", "FAIL" or "N/T" for the PMIC step.
 std::string PmicResult(const RunReport& report);
 
-// {"model":…,"port":…,"ending":…,"ap":…,"emmc":…,"sdram":…,"pmic":…,"exit":…} and a line feed.
+// {"model":…,"port":…,"ending":…,"ap":…,"emmc":…,"sdram":…,"pmic":…,"exit":…} and a line feed;
+// "sdramNoVerdict":true before "exit" when the DDR-level test gave no verdict.
 std::string SummaryLine(const RunReport& report);
 
 // The whole record as a JSON document: selections, start and elapsed time, ending, boxes, PMIC,
@@ -41,7 +42,8 @@ int WriteWholeFile(const std::filesystem::path& path, const std::string& text, s
 // The current time as "YYYY-MM-DDTHH:MM:SSZ".
 std::string UtcNow();
 
-// `text` as a JSON string literal.
+// `text` as a JSON string literal that always parses: valid UTF-8 passes as it is, and each byte
+// outside it becomes the Latin-1 character of that byte (\u00XX), as labels are elsewhere.
 std::string JsonString(std::string_view text);
 
 }  // namespace veltrix::cli

@@ -12,8 +12,6 @@
 namespace veltrix::cli {
 namespace {
 
-constexpr int kHighestPort = 99;
-
 struct TestFlag {
     const char* name;
     bool RunSelections::*field;
@@ -105,6 +103,25 @@ int PortNumber(std::string_view text) {
     return value >= 1 && value <= kHighestPort ? value : 0;
 }
 
+// The target directory's partition.txt and the model's rawprogram0.xml.
+std::string CheckTargetFiles(const RunSelections& s, const std::filesystem::path& workDir) {
+    std::error_code ec;
+    if (s.targetDir.empty()) {
+        return "--target is required: the folder holding partition.txt (made by veltrix-cli "
+               "extract)";
+    }
+    const std::filesystem::path target = PathFromUtf8(s.targetDir);
+    if (!std::filesystem::is_regular_file(target / kPartitionTxtName, ec)) {
+        return "no partition.txt in " + target.string() + " (--target)";
+    }
+    const std::filesystem::path xml =
+        ModelFolder(workDir, s.model) / "boot_partition_info" / "rawprogram0.xml";
+    if (!std::filesystem::is_regular_file(xml, ec)) {
+        return "rawprogram0.xml not found at " + xml.string() + " (--model, --workdir)";
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string CheckTestFlags(const RunSelections& s, const GivenFlags& given) {
@@ -128,6 +145,10 @@ std::string CheckTestFlags(const RunSelections& s, const GivenFlags& given) {
     }
     if (given.partition && !s.emmcTest) {
         return "--partition applies to the eMMC test only: add --emmc";
+    }
+    if (given.partition && s.option == "Erase") {
+        return "--option \"Erase\" cannot be combined with --partition: Erase takes the whole "
+               "eMMC, whatever partition is chosen";
     }
     if (given.level && !s.sdramTest) {
         return "--level applies to the SDRAM test only: add --sdram";
@@ -165,18 +186,14 @@ std::string CheckListTexts(const RunSelections& s, std::string_view comPort) {
 std::string CheckRunFiles(const RunSelections& s, std::string_view comPort,
                           const std::filesystem::path& workDir) {
     std::error_code ec;
-    if (s.targetDir.empty()) {
-        return "--target is required: the folder holding partition.txt (made by veltrix-cli "
-               "extract)";
+    if (workDir.empty()) {
+        return "the current folder is gone or cannot be read: give --workdir, the folder holding "
+               "model/<model>/";
     }
-    const std::filesystem::path target = PathFromUtf8(s.targetDir);
-    if (!std::filesystem::is_regular_file(target / kPartitionTxtName, ec)) {
-        return "no partition.txt in " + target.string() + " (--target)";
-    }
-    const std::filesystem::path xml =
-        ModelFolder(workDir, s.model) / "boot_partition_info" / "rawprogram0.xml";
-    if (!std::filesystem::is_regular_file(xml, ec)) {
-        return "rawprogram0.xml not found at " + xml.string() + " (--model, --workdir)";
+    if (!s.targetDir.empty() || !s.pmicOn) {
+        if (std::string missing = CheckTargetFiles(s, workDir); !missing.empty()) {
+            return missing;
+        }
     }
     const int port = PortNumber(comPort);
     const std::filesystem::path device = PortDevicePath(port);
@@ -185,6 +202,30 @@ std::string CheckRunFiles(const RunSelections& s, std::string_view comPort,
                ", which does not exist (--port; see veltrix-cli ports)";
     }
     return {};
+}
+
+std::string CheckOutputPath(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    switch (status.type()) {
+        case std::filesystem::file_type::symlink:
+            return path.string() + " is a symbolic link";
+        case std::filesystem::file_type::fifo:
+            return path.string() + " is a FIFO";
+        case std::filesystem::file_type::block:
+        case std::filesystem::file_type::character:
+            return path.string() + " is a device";
+        case std::filesystem::file_type::directory:
+            return path.string() + " is a folder";
+        case std::filesystem::file_type::socket:
+            return path.string() + " is a socket";
+        case std::filesystem::file_type::regular:
+        case std::filesystem::file_type::not_found:
+        case std::filesystem::file_type::none:  // the folder above cannot be read: the write says
+            return {};
+        default:
+            return path.string() + " is not a regular file";
+    }
 }
 
 }  // namespace veltrix::cli

@@ -27,11 +27,20 @@ std::string CheckTestFlags(const RunSelections& selections, const GivenFlags& gi
 // flag and shows the valid values.
 std::string CheckListTexts(const RunSelections& selections, std::string_view comPort);
 
-// The files the run will need, before anything is sent to a board: the target directory's
-// partition.txt, the model's rawprogram0.xml and the device behind "COM n". "" or a message
-// naming the flag and the path.
+// The files the run will need, before anything is sent to a board: the work directory, the
+// target directory's partition.txt and the model's rawprogram0.xml (neither for PMIC ON without a
+// target directory, which loads no partition list), and the device behind "COM n". "" or a
+// message naming the flag and the path.
 std::string CheckRunFiles(const RunSelections& selections, std::string_view comPort,
                           const std::filesystem::path& workDir);
+
+// Why the tool may not write `path` (a flag's output file): "" when it names a regular file or
+// nothing, else "<path> is a symbolic link" (a FIFO, a device, a folder, a socket). Renaming the
+// output into place would replace that with a plain file.
+std::string CheckOutputPath(const std::filesystem::path& path);
+
+// The highest n of "COM n" a run accepts.
+inline constexpr int kHighestPort = 99;
 
 // The eMMC option texts, in the order the dialog lists them.
 inline constexpr std::string_view kOptionTexts[] = {"Read only", "Read/Write", "Write only",

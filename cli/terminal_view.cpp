@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace veltrix::cli {
 namespace {
@@ -44,6 +46,9 @@ void TerminalView::InsertLogLine(int position, const std::string& text) {
     // A line that replaces a live line (the DDR wait) is printed again: a terminal cannot
     // rewrite a line that later output has scrolled past.
     PutLine(out_, text);
+    if (std::ferror(out_) && outError_ == 0) {
+        outError_ = errno != 0 ? errno : EIO;
+    }
 }
 
 void TerminalView::DeleteLogLine(int position) {
@@ -89,6 +94,21 @@ void TerminalView::Note(const std::string& text) {
     std::lock_guard lock(mutex_);
     EndProgressLine();
     PutLine(err_, text);
+}
+
+bool TerminalView::CheckOutput() {
+    std::lock_guard lock(mutex_);
+    errno = 0;
+    if ((std::fflush(out_) != 0 || std::ferror(out_)) && outError_ == 0) {
+        outError_ = errno != 0 ? errno : EIO;
+    }
+    if (outError_ != 0 && !outErrorSaid_) {
+        EndProgressLine();
+        PutLine(err_, std::string("veltrix-cli: standard output cannot be written (") +
+                          std::strerror(outError_) + ")");
+        outErrorSaid_ = true;
+    }
+    return outError_ != 0;
 }
 
 void TerminalView::SetProgress(int percent) {

@@ -29,6 +29,10 @@ public:
     void Error(const std::string& text);
     // A line for the operator on standard error ("run record: …").
     void Note(const std::string& text);
+    // Flushes the run log's stream; when a write to it has failed (a full disk, a reader that went
+    // away), says once on standard error that standard output cannot be written, and why.
+    // True when the stream has failed.
+    bool CheckOutput();
 
     // The run log as it stands.
     std::vector<std::string> Lines() const;
@@ -42,6 +46,8 @@ private:
     std::FILE* err_;
     bool interactive_;
     bool progressShown_ = false;
+    int outError_ = 0;  // errno of the first failed write to `out_`
+    bool outErrorSaid_ = false;
     // When the progress bar last left 0, for the time left.
     std::chrono::steady_clock::time_point progressStart_;
     int lastPercent_ = 0;

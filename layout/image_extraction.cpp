@@ -27,6 +27,14 @@ public:
         Add(Format("Read Fail 0x%llx", static_cast<unsigned long long>(position)));
         return kErrorReadFault;
     }
+    // `unfinished`: the file being written, or empty between files.
+    int Cancelled(const std::filesystem::path& unfinished) {
+        Add(unfinished.empty()
+                ? std::string("Extraction cancelled; partition.txt is not written")
+                : Format("Extraction cancelled; %s is not kept and partition.txt is not written",
+                         unfinished.string().c_str()));
+        return kErrorOperationAborted;
+    }
     int WriteFail(const std::filesystem::path& path, const std::string& reason) {
         Add(Format("Write Fail %s (%s)", path.string().c_str(), reason.c_str()));
         return kErrorWriteFault;
@@ -46,6 +54,9 @@ int CopyRecordData(ImageStream& stream, const ImageRecord& record, OutputFile& o
     const int result = stream.CopyTo(out, record.Length());
     if (result == kCopyReadFail) {
         return log.ReadFail(stream.position());
+    }
+    if (result == kCopyCancelled) {
+        return log.Cancelled(out.path());
     }
     return result == 0 ? kErrorSuccess : log.WriteFail(out.path(), out.errorText());
 }
@@ -137,7 +148,7 @@ std::vector<PartitionTxtRecord> IndexRecords(const std::vector<ImageRecord>& rec
 }  // namespace
 
 int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
-                      LogView& view) {
+                      LogView& view, const std::atomic<bool>* cancel) {
     ExtractionLog log(view);
     if (dirPath.empty()) {
         log.Add("ERROR - no output folder");
@@ -148,7 +159,7 @@ int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesyste
         // The first read then fails and reports where it stopped.
         log.Add(Format("Filename not found %s", binPath.string().c_str()));
     }
-    ImageStream stream(input);
+    ImageStream stream(input, cancel);
     std::vector<ImageRecord> records;
     const TableResult table = ReadImageTable(stream, records);
     if (table == TableResult::kTooManyRecords) {
@@ -171,6 +182,9 @@ int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesyste
     }
     if (const int result = CopyRecords(stream, records, dirPath, log); result != 0) {
         return result;
+    }
+    if (cancel != nullptr && cancel->load()) {  // too late for a piece: still no index
+        return log.Cancelled({});
     }
     std::string reason;
     if (WritePartitionTxt(dirPath, IndexRecords(records), &reason) != 0) {

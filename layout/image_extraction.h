@@ -2,6 +2,7 @@
 // Splits a total binary image into one "<name>.mbn" file per partition in a folder and writes
 // "partition.txt" beside them. Offline: no board is involved.
 
+#include <atomic>
 #include <filesystem>
 
 #include "layout/log_view.h"
@@ -19,8 +20,10 @@ namespace veltrix {
 // cannot be opened or no folder is given; kErrorReadFault (30) when the image is shorter than
 // its tables say or cannot be read; kErrorWriteFault (29) when an output file cannot be created
 // or written, or is the image itself; kErrorGenFailure (31) when the tables are refused (too many
-// records, unsafe or too long names, overlapping pieces).
+// records, unsafe or too long names, overlapping pieces); kErrorOperationAborted (995) when
+// `cancel` (looked at between copy pieces of at most 1 MiB) was set: the file being written is
+// removed, those finished before it stay, and partition.txt is not written.
 int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
-                      LogView& view);
+                      LogView& view, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace veltrix

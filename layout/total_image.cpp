@@ -42,7 +42,8 @@ std::string_view ImageRecord::Name() const {
     return FieldText(name.data(), name.size());
 }
 
-ImageStream::ImageStream(InputFile& file) : file_(file), buffer_(kImageBufferSize) {}
+ImageStream::ImageStream(InputFile& file, const std::atomic<bool>* cancel)
+    : file_(file), cancel_(cancel), buffer_(kImageBufferSize) {}
 
 bool ImageStream::Read(size_t count) {
     count = std::min(count, buffer_.size());
@@ -65,6 +66,9 @@ bool ImageStream::SkipTo(uint64_t position) {
 
 int ImageStream::CopyTo(OutputFile& out, uint64_t count) {
     while (count > 0) {
+        if (cancel_ != nullptr && cancel_->load()) {
+            return kCopyCancelled;
+        }
         const auto piece = static_cast<size_t>(std::min<uint64_t>(count, kImageBufferSize));
         if (inKernelCopy_) {
             const size_t copied = out.CopyFrom(file_, piece);

@@ -9,6 +9,7 @@
 // A record: start sector (0..3), not used (4..7), sector count (8..11), not used (12..15).
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -45,6 +46,7 @@ struct ImageRecord {
 };
 
 inline constexpr int kCopyReadFail = -1;
+inline constexpr int kCopyCancelled = -2;
 
 // Reads an image front to back, in pieces of at most 1 MiB, with one buffer of 1 MiB whatever
 // the image size. The position is the number of bytes consumed so far; a read that gets fewer bytes
@@ -52,7 +54,8 @@ inline constexpr int kCopyReadFail = -1;
 // ran out.
 class ImageStream {
 public:
-    explicit ImageStream(InputFile& file);
+    // `cancel`, when given, is looked at before each piece CopyTo copies.
+    explicit ImageStream(InputFile& file, const std::atomic<bool>* cancel = nullptr);
     // Reads `count` bytes (at most kImageBufferSize) into the buffer.
     bool Read(size_t count);
     // Reads and drops the bytes up to `position` (not behind the current position).
@@ -60,13 +63,14 @@ public:
     // Appends the next `count` bytes to `out`, at most 1 MiB at a time: copied by the kernel
     // where the files allow it (the data then does not pass through this process), otherwise
     // read into the buffer and written. 0; kCopyReadFail when the image ran out or could not be
-    // read; or the errno of a failed write.
+    // read; kCopyCancelled when the cancel flag was set; or the errno of a failed write.
     int CopyTo(OutputFile& out, uint64_t count);
     const uint8_t* data() const { return buffer_.data(); }
     uint64_t position() const { return position_; }
 
 private:
     InputFile& file_;
+    const std::atomic<bool>* cancel_;
     std::vector<uint8_t> buffer_;
     uint64_t position_ = 0;
     bool inKernelCopy_ = true;

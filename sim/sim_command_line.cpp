@@ -30,7 +30,10 @@ struct RawArguments {
 };
 
 void AddOptions(CLI::App& app, BoardOptions& o, RawArguments& raw) {
-    app.add_option("-p,--port", o.portNumber, "COM number to serve (link COMn in the ports folder)")
+    app.add_option("-p,--port", o.portNumber,
+                   "COM number to serve, 1 to 99 (link COMn in the ports folder; refused while "
+                   "another simulator serves it)")
+        ->check(CLI::Range(1, 99))
         ->capture_default_str();
     app.add_option("--ports-folder", o.portsFolder,
                    "folder of the COMn links (default: $VELTRIX_PORTS, else "

@@ -12,6 +12,7 @@ namespace {
 constexpr int kIdlePollMs = 5;     // how often an absent host is looked for
 constexpr int kPortRetryMs = 200;  // a port that cannot be re-created is retried this often
 constexpr size_t kFrameStorage = 0x20000 + 16;
+constexpr int kHighestPortNumber = 99;  // "COM n" as the host resolves it
 
 }  // namespace
 
@@ -64,18 +65,22 @@ bool SimulatedBoard::Start(std::string* error) {
     }
     std::string ignored;
     error = error ? error : &ignored;
-    if (options_.portNumber < 1) {
-        *error = "the port number must be 1 or more";
+    if (options_.portNumber < 1 || options_.portNumber > kHighestPortNumber) {
+        *error = "the port number must be 1 to 99: the host opens COM1 to COM99 only";
         return false;
     }
     if (options_.portsFolder.empty()) {
         options_.portsFolder = PortsFolder();
+    }
+    if (!portLock_.Acquire(options_.portsFolder, options_.portNumber, error)) {
+        return false;
     }
     {
         std::lock_guard lock(mutex_);
         if (!sdram_.Configure(options_, error) ||
             !emmc_.Open(options_.emmcPath, options_.emmcSize, error)) {
             emmc_.Close();
+            portLock_.Release();
             return false;
         }
         mode_ = BootMode();
@@ -83,6 +88,7 @@ bool SimulatedBoard::Start(std::string* error) {
     wake_.Clear();
     port_.SetWakeFd(wake_.fd());
     if (!port_.Open(options_.portsFolder, options_.portNumber, error)) {
+        portLock_.Release();
         std::lock_guard lock(mutex_);
         emmc_.Close();
         return false;
@@ -105,6 +111,7 @@ void SimulatedBoard::Stop() {
         thread_.join();
     }
     port_.Close();
+    portLock_.Release();
     std::lock_guard lock(mutex_);
     linkPath_.clear();
     emmc_.Close();

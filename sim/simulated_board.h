@@ -26,6 +26,7 @@
 #include "sim/emmc_image.h"
 #include "sim/fault_plan.h"
 #include "sim/flash_programmer.h"
+#include "sim/port_lock.h"
 #include "sim/pty_port.h"
 #include "sim/sahara_rom.h"
 #include "sim/sdram_test_image.h"
@@ -46,7 +47,8 @@ public:
     SimulatedBoard& operator=(const SimulatedBoard&) = delete;
 
     // Opens the eMMC and the port (the COMn link exists when this returns) and starts the board
-    // thread in download mode. False with `error` set when something cannot be set up.
+    // thread in download mode. False with `error` set when something cannot be set up: a port
+    // number outside 1..99, or a port another running board serves (see PortLock).
     bool Start(std::string* error);
     // Stops the board thread (joined; no hang), removes the link, closes the port, and removes
     // a temporary eMMC file. Safe to call twice.
@@ -116,7 +118,8 @@ private:
     std::thread thread_;
     bool started_ = false;
 
-    PtyPort port_;  // used by the board thread only once it runs
+    PortLock portLock_;  // held from Start to Stop, across RESET and vanishing
+    PtyPort port_;       // used by the board thread only once it runs
     bool hostPresent_ = false;
     std::vector<uint8_t> frameStorage_;
     FrameCollector collector_;

@@ -1,136 +1,23 @@
 // veltrix-cli's run and extract commands end to end: the simulated board on a real pty, real
 // files, and the exit statuses and summary a production script relies on.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/run_report.h"
 #include "cli/sha256.h"
-#include "diag/device_steps.h"
 #include "link/serial_link.h"
-#include "sim/simulated_board.h"
-#include "tests/support/fake_clock.h"
+#include "tests/cli/cli_fixture.h"
 
 namespace veltrix::cli {
 namespace {
-
-namespace fs = std::filesystem;
-constexpr int kPort = 13;
-constexpr const char* kModel = "Tamsin (APQ8064)";
-
-// Everything written to a FILE*, read back as text.
-std::string Contents(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    return text;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-class CliRunTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char templ[] = "/tmp/veltrix-cli-XXXXXX";
-        folder_ = mkdtemp(templ);
-        setenv("VELTRIX_PORTS", (folder_ / "ports").c_str(), 1);
-        out_ = std::tmpfile();
-        err_ = std::tmpfile();
-        summary_ = std::tmpfile();
-        view_ = std::make_unique<TerminalView>(out_, err_, false);
-
-        const fs::path model = folder_ / "model" / kModel;
-        // A one-record Intel-HEX programmer (4 bytes at 0x1000), its end record.
-        WriteText(model / "2nd_loader.hex", ":0410000001020304E2\n:00000001FF\n");
-        WriteText(model / "boot_partition_info" / "rawprogram0.xml",
-                  "<?xml version=\"1.0\" ?><data><program label=\"sbl2\" start_sector=\"8\" "
-                  "num_partition_sectors=\"2\" filename=\"sbl2.mbn\"/></data>");
-        // partition.txt: one 80-byte record, sbl2 at sector 8, 2 sectors.
-        std::string record(80, '\0');
-        record[0] = 8;
-        record[4] = 2;
-        record.replace(16, 4, "sbl2");
-        record.replace(48, 8, "sbl2.mbn");
-        WriteText(folder_ / "target" / "partition.txt", record);
-
-        command_.workDir = folder_;
-        command_.comPort = std::to_string(kPort);
-        command_.selections.model = kModel;
-        command_.selections.apCheck = true;
-        command_.selections.targetDir = (folder_ / "target").string();
-        command_.selections.option = "Read/Write";
-        command_.selections.level = "1";
-        command_.summary = true;
-        command_.summaryOut = summary_;
-    }
-    void TearDown() override {
-        board_.reset();
-        std::fclose(out_);
-        std::fclose(err_);
-        std::fclose(summary_);
-        unsetenv("VELTRIX_PORTS");
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
-    }
-    void StartBoard() {
-        sim::BoardOptions options;
-        options.portNumber = kPort;
-        options.portsFolder = folder_ / "ports";
-        options.emmcSize = 16ull << 20;
-        board_ = std::make_unique<sim::SimulatedBoard>(options);
-        std::string error;
-        ASSERT_TRUE(board_->Start(&error)) << error;
-    }
-
-    int Run() { return RunTests(command_, *view_, steps_, clock_, console_); }
-    // Empties the captured outputs between cases.
-    void Truncate() {
-        for (std::FILE* f : {out_, err_, summary_}) {
-            std::fflush(f);
-            ASSERT_EQ(ftruncate(fileno(f), 0), 0);
-            std::rewind(f);
-        }
-        view_->ClearLog();
-    }
-
-    fs::path folder_;
-    DeviceSteps steps_;
-    testing::FakeClock clock_;
-    std::ostringstream console_;
-    std::FILE* out_ = nullptr;
-    std::FILE* err_ = nullptr;
-    std::FILE* summary_ = nullptr;
-    std::unique_ptr<TerminalView> view_;
-    std::unique_ptr<sim::SimulatedBoard> board_;
-    RunCommand command_;
-};
 
 TEST_F(CliRunTest, PassedApCheckExitsZeroWithSummaryAndRecord) {
     StartBoard();
@@ -164,10 +51,24 @@ TEST_F(CliRunTest, PassedApCheckExitsZeroWithSummaryAndRecord) {
     EXPECT_NE(Contents(err_).find("run record: " + command_.record.string()), std::string::npos);
 }
 
-TEST_F(CliRunTest, FailedPmicControlCompletesTheRunButExitsAsFailed) {
+// A passed run whose record cannot be written does not exit 0, and its summary says so.
+TEST_F(CliRunTest, APassedRunWhoseRecordIsLostDoesNotExitZero) {
+    StartBoard();
+    command_.record = folder_ / "no such folder" / "board.json";
+    EXPECT_EQ(Run(), kExitOutputLost);
+    EXPECT_NE(Contents(err_).find("veltrix-cli: the run record cannot be written to " +
+                                  command_.record.string()),
+              std::string::npos)
+        << Contents(err_);
+    EXPECT_NE(Contents(summary_).find("\"pmic\":\"N/T\",\"exit\":5}"), std::string::npos);
+}
+
+// PMIC ON loads no partition list, so it runs without a target directory.
+TEST_F(CliRunTest, PmicOnNeedsNoTargetAndItsFailureExitsAsFailed) {
     StartBoard();
     board_->InjectFault({.kind = sim::FaultKind::kWrongCode, .command = 0x26, .code = 0x0D});
     command_.selections.pmicOn = true;
+    command_.selections.targetDir.clear();
     EXPECT_EQ(Run(), kExitTestFailed);
     const std::string log = Contents(out_);
     EXPECT_NE(log.find("PMIC KR0="), std::string::npos) << log;
@@ -210,6 +111,44 @@ TEST_F(CliRunTest, ADumpIsRecordedWithItsSizeAndDigest) {
         << record;
 }
 
+// A DDR-level test whose board answers neither pass nor fail has not passed, and says so.
+TEST_F(CliRunTest, ADdrLevelTestWithoutAVerdictSaysWhyItDidNotPass) {
+    const std::string model = "Amberly (MSM8926)";  // SDRAM test through the DDR-debug image
+    const fs::path image = folder_ / "model" / model / "ddr_debug.mbn";
+    WriteText(image, std::string(24576, 'D'));
+    fs::copy(folder_ / "model" / kModel, folder_ / "model" / model, fs::copy_options::recursive);
+    StartBoard([&](sim::BoardOptions& o) {
+        o.loaderFamily = 0;
+        o.ddrImagePath = image;
+        o.ddrVerdict = '7';
+    });
+    command_.selections.model = model;
+    command_.selections.sdramTest = true;
+    EXPECT_EQ(Run(), kExitTestFailed) << Contents(out_) << Contents(err_);
+    EXPECT_NE(Contents(err_).find("veltrix-cli: the DDR-level test gave no verdict"),
+              std::string::npos);
+    EXPECT_NE(Contents(summary_).find(
+                  "\"sdram\":\"N/T\",\"pmic\":\"N/T\",\"sdramNoVerdict\":true,\"exit\":1}"),
+              std::string::npos)
+        << Contents(summary_);
+}
+
+// Bytes outside UTF-8 become the Latin-1 characters they would be, so the JSON always parses.
+TEST(JsonStringTest, KeepsUtf8AndEscapesEveryOtherByte) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"t\xff", "\"t\\u00ff\""},
+        {"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "\"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\""},
+        {"\xc3", "\"\\u00c3\""},                                   // cut short
+        {"\xc0\xaf", "\"\\u00c0\\u00af\""},                        // overlong
+        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},             // a surrogate
+        {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},  // beyond U+10FFFF
+        {"\x80\"\\\n\x01", "\"\\u0080\\\"\\\\\\n\\u0001\""},
+    };
+    for (const auto& [text, json] : cases) {
+        EXPECT_EQ(JsonString(text), json);
+    }
+}
+
 TEST_F(CliRunTest, ABoardThatNeverAnswersAbortsTheRun) {
     StartBoard();
     board_->InjectFault({.kind = sim::FaultKind::kSilence, .count = 1000});
@@ -222,14 +161,21 @@ TEST_F(CliRunTest, ABoardThatNeverAnswersAbortsTheRun) {
     EXPECT_EQ(log.find("---- message ----"), std::string::npos);
 }
 
-// Each refusal: its exit status, the message naming the flag, and a summary that says so.
+// Each refusal: its exit status, the message naming the flag, and a summary and record that say
+// so; an output path that is not a regular file is left as it was.
 TEST_F(CliRunTest, RefusedRunsNameTheFlagAndStillSummarise) {
     StartBoard();
+    WriteText(folder_ / "empty" / "partition.txt", "");
+    ASSERT_EQ(mkfifo((folder_ / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(folder_ / "elsewhere.json", folder_ / "link.json");
+    const auto record = [](const fs::path& path) {
+        return [=](RunCommand& c) { c.record = path; };
+    };
     struct Case {
         const char* what;
         std::function<void(RunCommand&)> change;
         int status;
-        const char* message;
+        std::string message;
     } const cases[] = {
         {"no model", [](RunCommand& c) { c.selections.model.clear(); }, kExitUsage,
          "--model is required"},
@@ -276,53 +222,96 @@ TEST_F(CliRunTest, RefusedRunsNameTheFlagAndStillSummarise) {
          kExitNotStarted, "rawprogram0.xml not found at "},
         {"no device", [](RunCommand& c) { c.comPort = "14"; }, kExitNotStarted,
          "COM 14 is /dev/ttyUSB13, which does not exist (--port"},
+        {"erase one partition",
+         [](RunCommand& c) {
+             c.selections.emmcTest = c.given.option = c.given.partition = true;
+             c.selections.option = "Erase";
+         },
+         kExitUsage,
+         "--option \"Erase\" cannot be combined with --partition: Erase takes the whole"},
+        {"record on a FIFO", record(folder_ / "fifo"), kExitUsage,
+         "--record " + (folder_ / "fifo").string() + " is a FIFO: the run record replaces only"},
+        {"record on a device", record("/dev/null"), kExitUsage, "--record /dev/null is a device"},
+        {"record on a link", record(folder_ / "link.json"), kExitUsage,
+         "--record " + (folder_ / "link.json").string() + " is a symbolic link"},
+        {"record on a folder", record(folder_), kExitUsage,
+         "--record " + folder_.string() + " is a folder"},
+        {"empty index",
+         [this](RunCommand& c) { c.selections.targetDir = (folder_ / "empty").string(); },
+         kExitNotStarted,
+         "partition.txt in " + (folder_ / "empty").string() + " lists no partitions: extract"},
+        {"no current folder", [](RunCommand& c) { c.workDir.clear(); }, kExitNotStarted,
+         "the current folder is gone or cannot be read: give --workdir"},
     };
-    const RunCommand base = command_;
+    RunCommand base = command_;
+    base.record = folder_ / "refused.json";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         command_ = base;
         c.change(command_);
         EXPECT_EQ(Run(), c.status);
         const std::string err = Contents(err_);
-        EXPECT_NE(err.find(std::string("veltrix-cli: ") + c.message), std::string::npos) << err;
+        EXPECT_NE(err.find("veltrix-cli: " + c.message), std::string::npos) << err;
+        if (command_.record == base.record) {
+            const std::string refusal = JsonString(c.message);
+            EXPECT_NE(ReadFile(base.record).find(refusal.substr(1, refusal.size() - 2)),
+                      std::string::npos);
+        }
         EXPECT_NE(Contents(summary_).find("\"ending\":\"refused\""), std::string::npos);
         EXPECT_NE(Contents(summary_).find("\"exit\":" + std::to_string(c.status) + "}"),
                   std::string::npos);
         Truncate();
     }
     EXPECT_EQ(board_->resets(), 0);  // nothing reached the board
+    EXPECT_TRUE(fs::is_fifo(folder_ / "fifo"));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_TRUE(fs::is_symlink(folder_ / "link.json"));
+    EXPECT_FALSE(fs::exists(folder_ / "elsewhere.json"));
 }
 
+// Ctrl-C, a closed terminal and a reader of standard output that went away all cancel the run.
 TEST_F(CliRunTest, CtrlCCancelsALongWaitAndFreesThePort) {
-    StartBoard();
-    // The real clock: the programmer is given 2 s to start, and Ctrl-C comes meanwhile.
-    std::thread interrupter([this] {
-        board_->WaitUntil(
-            [&] { return Contents(out_).find("Waiting for the device") != std::string::npos; },
-            5000);
-        std::raise(SIGINT);
-    });
-    const auto start = std::chrono::steady_clock::now();
-    DeviceSteps steps;
-    const int status = RunTests(command_, *view_, steps, SystemClock::Instance(), console_);
-    const auto took = std::chrono::steady_clock::now() - start;
-    interrupter.join();
-    EXPECT_EQ(status, kExitAborted);
-    EXPECT_LT(took, std::chrono::milliseconds(1900));  // the 2 s wait was cut short
-    EXPECT_NE(Contents(out_).find("Test cancelled by the operator\nTEST aborted!!\n"),
-              std::string::npos)
-        << Contents(out_) << Contents(err_);
-    SerialLink link;  // the port is free at once
-    EXPECT_EQ(OpenPort(link, kPort), kErrorSuccess);
+    command_.record = folder_ / "cancelled.json";
+    for (const int signal : {SIGINT, SIGHUP, SIGPIPE}) {
+        SCOPED_TRACE(signal);
+        StartBoard();
+        // The real clock: the programmer is given 2 s to start, and the signal comes meanwhile.
+        std::thread interrupter([this, signal] {
+            board_->WaitUntil(
+                [&] { return Contents(out_).find("Waiting for the device") != std::string::npos; },
+                5000);
+            std::raise(signal);
+        });
+        const auto start = std::chrono::steady_clock::now();
+        DeviceSteps steps;
+        const int status = RunTests(command_, *view_, steps, SystemClock::Instance(), console_);
+        const auto took = std::chrono::steady_clock::now() - start;
+        interrupter.join();
+        EXPECT_EQ(status, kExitAborted);
+        EXPECT_LT(took, std::chrono::milliseconds(1900));  // the 2 s wait was cut short
+        EXPECT_NE(Contents(out_).find("Test cancelled by the operator\nTEST aborted!!\n"),
+                  std::string::npos)
+            << Contents(out_) << Contents(err_);
+        EXPECT_NE(ReadFile(command_.record).find("\"cancelled\":true"), std::string::npos);
+        SerialLink link;  // the port is free at once
+        EXPECT_EQ(OpenPort(link, kPort), kErrorSuccess);
+        Truncate();
+    }
 }
 
 TEST_F(CliRunTest, PortsShowsLinksTheirDevicesAndWhoHoldsThem) {
     StartBoard();
     fs::create_symlink(folder_ / "ports" / "gone", folder_ / "ports" / "COM40");
+    // Links no run resolves: "COM 7" is COM7, and no run opens COM100.
+    for (const char* name : {"COM007", "COM100"}) {
+        fs::create_symlink(fs::read_symlink(board_->linkPath()), folder_ / "ports" / name);
+    }
     SerialLink holder;
     ASSERT_EQ(OpenPort(holder, kPort), kErrorSuccess);
     EXPECT_EQ(ListPorts(out_), kExitPassed);
     const std::string text = Contents(out_);
+    EXPECT_EQ(text.find("COM007"), std::string::npos) << text;
+    EXPECT_EQ(text.find("COM100"), std::string::npos) << text;
     const std::string com13 = "COM13  " + (folder_ / "ports" / "COM13").string() + " -> /dev/pts/";
     EXPECT_NE(text.find(com13), std::string::npos) << text;
     EXPECT_NE(text.find(" (pid " + std::to_string(getpid()) + ")"), std::string::npos) << text;
@@ -335,23 +324,31 @@ TEST_F(CliRunTest, PortsShowsLinksTheirDevicesAndWhoHoldsThem) {
 
 TEST_F(CliRunTest, ExtractionFailuresSayWhy) {
     WriteText(folder_ / "short.bin", std::string(100, 'x'));
+    fs::create_directories(folder_ / "piped");
+    ASSERT_EQ(mkfifo((folder_ / "piped" / "partition.txt").c_str(), 0600), 0);
     struct Case {
         fs::path bin;
         std::string message;
+        fs::path dir = "out";
     } const cases[] = {
         {folder_ / "missing.bin",
          "cannot read " + (folder_ / "missing.bin").string() + ": No such file or directory"},
         {folder_, folder_.string() + " is a folder, not a total binary image (--bin)"},
         {folder_ / "short.bin",
          (folder_ / "short.bin").string() + " is 100 bytes, too short for the partition tables"},
+        {folder_ / "short.bin",
+         (folder_ / "piped" / "partition.txt").string() +
+             " is a FIFO: the extraction replaces only a regular file (--dir)",
+         "piped"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ExtractImage(c.bin, folder_ / "out", *view_), kExitExtractFailed);
+        EXPECT_EQ(ExtractImage(c.bin, folder_ / c.dir, *view_), kExitExtractFailed);
         EXPECT_NE(Contents(err_).find("veltrix-cli: " + c.message), std::string::npos)
             << Contents(err_);
-        EXPECT_FALSE(fs::exists(folder_ / "out" / "partition.txt"));
+        EXPECT_FALSE(fs::is_regular_file(folder_ / c.dir / "partition.txt"));
         Truncate();
     }
+    EXPECT_TRUE(fs::is_fifo(folder_ / "piped" / "partition.txt"));
 }
 
 }  // namespace

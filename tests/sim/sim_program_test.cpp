@@ -1,5 +1,6 @@
-// veltrix-sim as a program: it takes over the COMn link a killed simulator left behind, and on
-// every stop signal it can catch it removes its link and its temporary eMMC.
+// veltrix-sim as a program: it takes over the COMn link a killed simulator left behind but never
+// the link of one that still runs, and on every stop signal it can catch it removes its link and
+// its temporary eMMC.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -38,14 +39,15 @@ protected:
         fs::remove_all(folder_, ec);
     }
 
-    // Starts the simulator on COM7 with its ports folder and temporary folder inside the test's.
-    void Start() {
+    // Starts the simulator on COM`port` with its ports folder and temporary folder inside the
+    // test's.
+    void Start(const char* port = "7") {
         pid_ = ::fork();
         if (pid_ == 0) {
             ::setenv("TMPDIR", temp_.c_str(), 1);
             const int devNull = ::open("/dev/null", O_WRONLY);
             ::dup2(devNull, STDOUT_FILENO);
-            ::execl(VELTRIX_SIM_PROGRAM, VELTRIX_SIM_PROGRAM, "--port", "7", "--ports-folder",
+            ::execl(VELTRIX_SIM_PROGRAM, VELTRIX_SIM_PROGRAM, "--port", port, "--ports-folder",
                     ports_.c_str(), "--quiet", static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -97,6 +99,27 @@ TEST_F(SimProgramTest, StaleLinkIsTakenOverAndEveryStopCleansUp) {
         EXPECT_TRUE(fs::is_empty(temp_));  // the temporary eMMC is gone
         fs::create_symlink("/dev/pts/999999", link_);
     }
+}
+
+// A second simulator on a port that one serves is refused, as is a port no host opens; once the
+// first one is killed, its link is stale and the next one takes it over.
+TEST_F(SimProgramTest, ALiveSimulatorsPortIsNeverTakenOver) {
+    Start();
+    ASSERT_TRUE(Serving());
+    const pid_t first = pid_;
+    const fs::path served = fs::read_symlink(link_);
+    for (const char* port : {"7", "100"}) {
+        Start(port);
+        EXPECT_NE(StopWith(0), 0) << port;
+        EXPECT_EQ(fs::read_symlink(link_), served);
+    }
+    ::kill(first, SIGKILL);
+    ::waitpid(first, nullptr, 0);
+    fs::remove_all(temp_);  // its eMMC: Serving() then waits for the next one's
+    fs::create_directories(temp_);
+    Start();
+    EXPECT_TRUE(Serving());
+    EXPECT_EQ(StopWith(SIGTERM), 0);
 }
 
 TEST_F(SimProgramTest, SomethingElseAtTheLinksPlaceIsLeftAlone) {
