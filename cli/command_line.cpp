@@ -10,7 +10,6 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/interrupt.h"
-#include "diag/device_steps.h"
 #include "link/clock.h"
 
 namespace veltrix::cli {
@@ -97,8 +96,7 @@ int RunChosen(const CLI::App& app, RunFlags& run, const std::string& bin, const 
         command.record = run.record;
         command.given = {run.option->count() > 0, run.level->count() > 0,
                          run.partition->count() > 0, run.restoreLabel->count() > 0};
-        DeviceSteps steps;
-        return RunTests(command, view, steps, SystemClock::Instance(), std::cout);
+        return RunTests(command, view, SystemClock::Instance(), std::cout);
     }
     if (app.got_subcommand("extract")) {
         return ExtractImage(bin, dir, view);

@@ -2,6 +2,7 @@
 // and the run record from the run's record.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ostream>
@@ -12,12 +13,14 @@
 #include "cli/interrupt.h"
 #include "cli/run_report.h"
 #include "diag/model_table.h"
-#include "diag/run_log.h"
-#include "diag/run_worker.h"
-#include "diag/workbench.h"
+#include "diag/run_engine.h"
 #include "layout/partition_index.h"
+#include "layout/partition_txt.h"
 
 namespace veltrix::cli {
+
+// How soon Ctrl-C reaches a run.
+constexpr std::chrono::milliseconds kInterruptPollMs{100};
 
 int ExitStatusFor(const RunRecord& record) {
     switch (record.ending) {
@@ -52,47 +55,40 @@ std::string Refusal(const RunCommand& command, int* status) {
     return CheckRunFiles(s, command.comPort, command.workDir);
 }
 
-// The partition index of the target directory: "" when it lists partitions, or why no run can
-// start on it. PMIC ON without a target directory needs none.
-std::string LoadIndex(const RunCommand& command, Workbench& bench, TerminalView& view) {
-    const RunSelections& s = command.selections;
-    if (s.pmicOn && s.targetDir.empty()) {
-        return {};
-    }
-    const std::filesystem::path target = PathFromUtf8(s.targetDir);
-    if (LoadPartitionIndex(bench.index, target, view) != kErrorSuccess) {
+// Why START found no partition index in the target directory (the index reader has shown its
+// message box already).
+std::string IndexRefusal(const RunCommand& command) {
+    const std::filesystem::path target = PathFromUtf8(command.selections.targetDir);
+    std::vector<PartitionTxtRecord> records;
+    if (ReadPartitionTxt(target / kPartitionTxtName, records) != kErrorSuccess) {
         return "partition.txt in " + target.string() + " cannot be read (--target)";
     }
-    if (bench.index.imagePartitionCount == 0) {
-        return "partition.txt in " + target.string() +
-               " lists no partitions: extract the total binary image into it again (--target)";
-    }
-    return {};
+    return "partition.txt in " + target.string() +
+           " lists no partitions: extract the total binary image into it again (--target)";
 }
 
-// START on the workbench: the partition index, the preparation and the worker. The record says
-// how it went; a refused run's record says "refused", and the text returned says why.
-std::string StartAndWait(const RunCommand& command, Workbench& bench, TerminalView& view) {
-    // No run on an empty index.
-    if (std::string refusal = LoadIndex(command, bench, view); !refusal.empty()) {
+// START on the engine, then the wait for the run's end; Ctrl-C and its kin cancel the run. The
+// record says how it went; a refused run's record says "refused", and the text returned says
+// why.
+std::string StartAndWait(const RunCommand& command, RunEngine& engine, TerminalView& view) {
+    std::atomic<bool> interrupted{false};
+    CancelOnInterrupt interrupt(interrupted);
+    const int started = engine.Start(command.selections, ParseComPort(command.comPort));
+    if (started == kStartNoPartitionIndex) {
+        std::string refusal = IndexRefusal(command);
         view.Error(refusal);
-        bench.state.record.ending = RunEnding::kRefused;
         return refusal;
     }
-    ResetRunDisplay(bench);
-    view.ClearLog();
-    const int prepared = PrepareRun(bench, command.selections, ParseComPort(command.comPort));
-    if (prepared < 0) {
-        const std::string message(PrepareRunMessage(prepared));
-        if (!message.empty()) {
-            view.ShowMessage(message);
+    if (started != kErrorSuccess) {
+        return std::string(PrepareRunMessage(started));
+    }
+    // The run's own waits notice a cancel within 100 ms; so does this one.
+    while (!view.WaitRunEnded(kInterruptPollMs)) {
+        if (interrupted) {
+            engine.Cancel();
         }
-        return message;
     }
-    CancelOnInterrupt interrupt(bench.link.cancel);
-    if (StartRun(bench) == kErrorSuccess) {
-        JoinWorker(bench);
-    }
+    engine.Join();
     return {};
 }
 
@@ -128,8 +124,8 @@ void Report(const RunCommand& command, RunReport& report, TerminalView& view) {
 
 }  // namespace
 
-int RunTests(const RunCommand& command, TerminalView& view, RunSteps& steps, Clock& clock,
-             std::ostream& console) {
+int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::ostream& console,
+             const MakeBoardTests& makeTests) {
     RunReport report;
     report.model = command.selections.model;
     report.port = command.comPort;
@@ -151,20 +147,25 @@ int RunTests(const RunCommand& command, TerminalView& view, RunSteps& steps, Clo
         return report.exitStatus;
     }
 
-    Workbench bench(view, steps, clock, console);
-    bench.state.workDir = command.workDir;
-    report.refusal = StartAndWait(command, bench, view);
-    if (bench.state.record.sdramNoVerdict) {
+    RunEngine engine(view, console, clock, command.workDir, makeTests);
+    report.refusal = StartAndWait(command, engine, view);
+    const RunRecord& record = engine.Record();
+    if (record.sdramNoVerdict) {
         view.Error(
             "the DDR-level test gave no verdict (no PASS or FAIL from the board): the run "
             "has not passed");
     }
-    report.record = bench.state.record;
+    if (record.bootImagesNotRestored) {
+        view.Error(
+            "the board still holds the SDRAM test's boot images: run RESTORE BOOT IMG before it "
+            "leaves the bench");
+    }
+    report.record = record;
     report.log = view.Lines();
     report.elapsedSeconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
             .count();
-    report.exitStatus = ExitStatusFor(bench.state.record);
+    report.exitStatus = ExitStatusFor(record);
     Report(command, report, view);
     return report.exitStatus;
 }

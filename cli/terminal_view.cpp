@@ -141,6 +141,18 @@ std::vector<std::string> TerminalView::Lines() const {
 void TerminalView::ClearLog() {
     std::lock_guard lock(mutex_);
     lines_.clear();
+    runEnded_ = false;
+}
+
+void TerminalView::RunEnded() {
+    std::lock_guard lock(mutex_);
+    runEnded_ = true;
+    ended_.notify_all();
+}
+
+bool TerminalView::WaitRunEnded(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return ended_.wait_for(lock, timeout, [this] { return runEnded_; });
 }
 
 void TerminalView::EndProgressLine() {

@@ -4,6 +4,7 @@
 // standard error. A message box is held until Enter only when standard input is a terminal.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -36,12 +37,17 @@ public:
 
     // The run log as it stands.
     std::vector<std::string> Lines() const;
-    void ClearLog();
+    void ClearLog() override;
+    void RunEnded() override;
+    // Waits up to `timeout` for the run's end; true once it has ended (until the next run).
+    bool WaitRunEnded(std::chrono::milliseconds timeout);
 
 private:
     void EndProgressLine();
 
     mutable std::mutex mutex_;
+    std::condition_variable ended_;
+    bool runEnded_ = false;
     std::FILE* out_;
     std::FILE* err_;
     bool interactive_;
