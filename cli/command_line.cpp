@@ -1,24 +1,21 @@
 #include "cli/command_line.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/exit_status.h"
+#include "cli/port_words.h"
 #include "diag/device_steps.h"
 #include "link/clock.h"
 
 namespace veltrix::cli {
 namespace {
-
-constexpr const char* kPortsHelp =
-    "\"COM n\": on Linux, port n is the device that the link COMn in the ports folder points to "
-    "($VELTRIX_PORTS, else $XDG_RUNTIME_DIR/veltrix/ports, else ~/.local/state/veltrix/ports), "
-    "and /dev/ttyUSB<n-1> when there is no such link. `veltrix-cli ports` lists them.";
 
 constexpr const char* kExitHelp =
     "Exit status: 0 the run completed and no result says FAIL; 1 the run completed and a result "
@@ -75,15 +72,22 @@ CLI::App* AddRunCommand(CLI::App& app, RunFlags& f) {
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
+    const Utf8Console console;
+    std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+    std::vector<char*> argumentPointers;
+    for (std::string& argument : arguments) {
+        argumentPointers.push_back(argument.data());
+    }
+
     CLI::App app{"Veltrix bench tool: test runs and image extraction from the command line"};
     app.require_subcommand(1);
-    app.footer(std::string(kPortsHelp) + "\n\n" + kExitHelp);
+    app.footer(std::string(PortsHelp()) + "\n\n" + kExitHelp);
 
     RunFlags run;
     run.command.selections.option = "Read/Write";  // what the dialog shows; --emmc asks anyway
     run.command.selections.level = "1";
     CLI::App* runCmd = AddRunCommand(app, run);
-    runCmd->footer(std::string(kPortsHelp) + "\n\n" + kExitHelp);
+    runCmd->footer(std::string(PortsHelp()) + "\n\n" + kExitHelp);
 
     std::string bin, dir;
     auto* extractCmd = app.add_subcommand(
@@ -97,16 +101,16 @@ int RunCommandLine(int argc, char** argv) {
     extractCmd->footer(kExitHelp);
     auto* modelsCmd = app.add_subcommand("models", "List the model texts");
     auto* portsCmd = app.add_subcommand("ports", "List the COM ports and what is behind them");
-    portsCmd->footer(kPortsHelp);
+    portsCmd->footer(PortsHelp());
 
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? kExitPassed : kExitUsage;
     }
 
-    TerminalView view(stdout, stderr, isatty(STDIN_FILENO) != 0);
+    TerminalView view(stdout, stderr, IsTerminal(stdin));
     if (*runCmd) {
         RunCommand& command = run.command;
         command.workDir = run.workDir.empty() ? std::filesystem::current_path()

@@ -1,8 +1,8 @@
 #include "cli/terminal_view.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "cli/console.h"
 
 namespace veltrix::cli {
 namespace {
@@ -99,7 +99,7 @@ void TerminalView::SetProgress(int percent) {
         progressStart_ = now;  // a new read begins
     }
     lastPercent_ = percent;
-    if (!isatty(fileno(err_))) {
+    if (!IsTerminal(err_)) {
         return;
     }
     const int filled = percent * kBarWidth / 100;
