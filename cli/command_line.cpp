@@ -12,6 +12,7 @@
 #include "cli/exit_status.h"
 #include "cli/port_words.h"
 #include "diag/device_steps.h"
+#include "diag/model_table.h"
 #include "link/clock.h"
 
 namespace veltrix::cli {
@@ -113,16 +114,16 @@ int RunCommandLine(int argc, char** argv) {
     TerminalView view(stdout, stderr, IsTerminal(stdin));
     if (*runCmd) {
         RunCommand& command = run.command;
-        command.workDir = run.workDir.empty() ? std::filesystem::current_path()
-                                              : std::filesystem::path(run.workDir);
-        command.record = run.record;
+        command.workDir =
+            run.workDir.empty() ? std::filesystem::current_path() : PathFromUtf8(run.workDir);
+        command.record = PathFromUtf8(run.record);
         command.given = {run.option->count() > 0, run.level->count() > 0,
                          run.partition->count() > 0, run.restoreLabel->count() > 0};
         DeviceSteps steps;
         return RunTests(command, view, steps, SystemClock::Instance(), std::cout);
     }
     if (*extractCmd) {
-        return ExtractImage(bin, dir, view);
+        return ExtractImage(PathFromUtf8(bin), PathFromUtf8(dir), view);
     }
     if (*modelsCmd) {
         return ListModels();

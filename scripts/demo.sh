@@ -49,7 +49,9 @@ if [ "$wine" = 1 ]; then
     exe="$winbuild/cli/veltrix-cli.exe"
     export WINEPREFIX="${WINEPREFIX:-${VELTRIX_MINGW_PREFIX:-/opt/veltrix-mingw64}/wine}"
     export WINEDEBUG=-all
-    wineserver -p10  # kept up between the runs, so each does not start Wine anew
+    # Kept up between the runs, so each does not start Wine anew (a server that is up already
+    # stays as it is).
+    wineserver -p10 2> /dev/null || true
 fi
 run_cli() {
     if [ "$wine" = 1 ]; then
@@ -144,6 +146,7 @@ run_cli extract --bin "$(host_path "$image")" --dir "$(host_path "$bench/target"
 ls "$bench/target"
 if [ "$wine" = 1 ]; then
     # The Windows build must say and write what the native one does.
+    mkdir "$bench/target-native"
     "$cli" extract --bin "$image" --dir "$bench/target-native" > "$bench/extract-native.out"
     diff -u "$bench/extract-native.out" "$bench/extract.out"
     diff -r "$bench/target-native" "$bench/target"
