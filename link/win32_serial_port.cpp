@@ -144,13 +144,14 @@ void Win32SerialPort::ApplyTimeouts() {
 
 // Reads what the driver holds already, never more: a read for more than is there would, under
 // Wine (which keeps waiting until the count is reached or the time is up), wait the whole
-// time-out with the bytes in hand.
+// time-out with the bytes in hand. A driver that cannot tell its count is read a byte at a time
+// by the caller; its failures show on that read.
 int Win32SerialPort::ReadBuffered(uint8_t* buffer, size_t capacity, size_t* got) {
     *got = 0;
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(handle_, &errors, &status)) {
-        return Fail();
+        return 0;
     }
     const DWORD want = capacity < status.cbInQue ? static_cast<DWORD>(capacity) : status.cbInQue;
     DWORD read = 0;

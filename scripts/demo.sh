@@ -10,7 +10,8 @@
 #   --gui   open the window (veltrix) on the same bench instead of running the session.
 #   --wine  run the session with the Windows build, veltrix-cli.exe, under Wine against the native
 #           simulated board (the Wine prefix's dosdevices/comN linked to the board's COMn link),
-#           and check that its model list and extraction are the native build's.
+#           check that its model list and extraction are the native build's, and that Ctrl-C
+#           cancels its run.
 # VELTRIX_DEMO_BUILD=DIR uses the programs already built in DIR (no set-up, no build): the test
 # suite runs the demo this way. With --wine, VELTRIX_DEMO_WINDOWS_BUILD=DIR does the same for
 # veltrix-cli.exe.
@@ -217,6 +218,36 @@ echo "== Simulated board for \"$ddr_model\" on COM $ddr_port (DDR-debug image)"
 sims+=($!)
 run_step "SDRAM level test through the DDR-debug image" 6-sdram-level "$ddr_port" "$ddr_model" \
     --sdram --level 1
+
+# Under Wine, Ctrl-C (SIGINT, which Wine hands to the console control handler) during a long
+# DDR test: the run must end as aborted, cancelled by the operator, with its summary.
+if [ "$wine" = 1 ]; then
+    slow_port=$(free_port $((ddr_port + 1)))
+    board_link "$slow_port"
+    echo
+    echo "== Ctrl-C during a DDR-level test that would take a minute (COM $slow_port)"
+    "$sim" --port "$slow_port" --loader-family 0 --pmic-family 7 --emmc-size 64M \
+        --ddr-image "$ddr_folder/ddr_debug.mbn" --ddr-delay-ms 60000 --quiet > /dev/null &
+    sims+=($!)
+    wait_board "$slow_port"
+    wine "$exe" run --workdir "$(host_path "$bench")" --model "$ddr_model" --port "$slow_port" \
+        --target "$(host_path "$bench/target")" --sdram --level 1 --summary \
+        < /dev/null > "$bench/cancel.out" 2>&1 &
+    cancelled=$!
+    for _ in $(seq 1 300); do
+        grep -qs "Waiting for DDR test" "$bench/cancel.out" && break
+        sleep 0.1
+    done
+    kill -INT "$cancelled"
+    status=0
+    wait "$cancelled" || status=$?
+    tr -d '\r' < "$bench/cancel.out" | grep -E "cancelled|aborted|^\{"
+    if [ "$status" != 2 ] || ! grep -q "Test cancelled by the operator" "$bench/cancel.out"; then
+        echo "Ctrl-C did not cancel the run (exit status $status)" >&2
+        exit 1
+    fi
+    summaries+=("Ctrl-C during the DDR-level test: exit status $status")
+fi
 
 echo
 echo "== Results"
