@@ -4,7 +4,7 @@
 # under ThreadSanitizer (the sanitized passes without the window, whose tests the plain pass
 # runs: Qt's own threads are not built for the sanitizers), then the Windows pass: veltrix-cli.exe
 # cross-built with MinGW-w64, its model list and extraction compared with the native build's and
-# the demo's whole bench session run with it under Wine, and its ZIP package.
+# the demo's whole bench session and a Ctrl-C run with it under Wine, and its ZIP package.
 # Usage: scripts/test.sh [--plain|--sanitize|--tsan|--fuzz|--windows]
 set -euo pipefail
 cd "$(dirname "$0")/.."
