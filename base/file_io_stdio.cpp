@@ -3,12 +3,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "base/c_stream.h"
 #include "base/file_io.h"
 #include "base/result_codes.h"
 #include "base/system_error.h"
@@ -36,8 +36,8 @@ std::string TemporarySuffix() {
     return suffix;
 }
 
-// A new file beside `path` under a name of its own, opened with the exclusive "x" mode, which
-// refuses an existing name (a link included).
+// A new file beside `path` under a name of its own, created exclusively: an existing name (a link
+// included) is refused.
 std::FILE* CreateTemporaryBeside(const std::filesystem::path& path,
                                  std::filesystem::path* tempPath) {
     for (int i = 0; i < kTemporaryNameTries; ++i) {
@@ -48,7 +48,7 @@ std::FILE* CreateTemporaryBeside(const std::filesystem::path& path,
             continue;
         }
         errno = 0;
-        if (std::FILE* file = OpenCFile(candidate, "wbx")) {
+        if (std::FILE* file = CreateNewStream(candidate)) {
             *tempPath = std::move(candidate);
             return file;
         }
@@ -67,12 +67,7 @@ std::FILE* OpenCFile(const std::filesystem::path& path, const char* mode) {
     if (std::filesystem::is_directory(path, ec)) {
         return nullptr;
     }
-#ifdef _WIN32
-    std::wstring wideMode(mode, mode + std::strlen(mode));
-    return _wfopen(path.c_str(), wideMode.c_str());
-#else
-    return std::fopen(path.c_str(), mode);
-#endif
+    return OpenPathStream(path, mode);
 }
 
 bool InputFile::IsOpen() const {

@@ -1,24 +1,22 @@
 #include "cli/command_line.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/interrupt.h"
+#include "cli/port_words.h"
+#include "diag/model_table.h"
 #include "link/clock.h"
 
 namespace veltrix::cli {
 namespace {
-
-constexpr const char* kPortsHelp =
-    "\"COM n\": on Linux, port n is the device that the link COMn in the ports folder points to "
-    "($VELTRIX_PORTS, else $XDG_RUNTIME_DIR/veltrix/ports, else ~/.local/state/veltrix/ports), "
-    "and /dev/ttyUSB<n-1> when there is no such link. `veltrix-cli ports` lists them.";
 
 constexpr const char* kExitHelp =
     "Exit status: 0 the run completed and no result says FAIL; 1 the run completed and a result "
@@ -91,15 +89,14 @@ int RunChosen(const CLI::App& app, RunFlags& run, const std::string& bin, const 
               TerminalView& view) {
     if (app.got_subcommand("run")) {
         RunCommand& command = run.command;
-        command.workDir =
-            run.workDir.empty() ? CurrentFolder() : std::filesystem::path(run.workDir);
-        command.record = run.record;
+        command.workDir = run.workDir.empty() ? CurrentFolder() : PathFromUtf8(run.workDir);
+        command.record = PathFromUtf8(run.record);
         command.given = {run.option->count() > 0, run.level->count() > 0,
                          run.partition->count() > 0, run.restoreLabel->count() > 0};
         return RunTests(command, view, SystemClock::Instance(), std::cout);
     }
     if (app.got_subcommand("extract")) {
-        return ExtractImage(bin, dir, view);
+        return ExtractImage(PathFromUtf8(bin), PathFromUtf8(dir), view);
     }
     if (app.got_subcommand("models")) {
         return ListModels();
@@ -113,15 +110,22 @@ int RunChosen(const CLI::App& app, RunFlags& run, const std::string& bin, const 
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
+    const Utf8Console console;
+    std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+    std::vector<char*> argumentPointers;
+    for (std::string& argument : arguments) {
+        argumentPointers.push_back(argument.data());
+    }
+
     CLI::App app{"Veltrix bench tool: test runs and image extraction from the command line"};
     app.require_subcommand(1);
-    app.footer(std::string(kPortsHelp) + "\n\n" + kExitHelp);
+    app.footer(std::string(PortsHelp()) + "\n\n" + kExitHelp);
 
     RunFlags run;
     run.command.selections.option = "Read/Write";  // what the dialog shows; --emmc asks anyway
     run.command.selections.level = "1";
     CLI::App* runCmd = AddRunCommand(app, run);
-    runCmd->footer(std::string(kPortsHelp) + "\n\n" + kExitHelp);
+    runCmd->footer(std::string(PortsHelp()) + "\n\n" + kExitHelp);
 
     std::string bin, dir;
     auto* extractCmd = app.add_subcommand(
@@ -134,17 +138,18 @@ int RunCommandLine(int argc, char** argv) {
         ->required();
     extractCmd->footer(kExitHelp);
     app.add_subcommand("models", "List the model texts");
-    app.add_subcommand("ports", "List the COM ports and what is behind them")->footer(kPortsHelp);
+    auto* portsCmd = app.add_subcommand("ports", "List the COM ports and what is behind them");
+    portsCmd->footer(PortsHelp());
 
     IgnoreBrokenPipe();
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? kExitPassed : kExitUsage;
     }
 
-    TerminalView view(stdout, stderr, isatty(STDIN_FILENO) != 0);
+    TerminalView view(stdout, stderr, IsTerminal(stdin));
     const int status = RunChosen(app, run, bin, dir, view);
     // Whatever the command printed must have arrived: a passed run whose log is lost is not 0.
     return view.CheckOutput() && status == kExitPassed ? kExitOutputLost : status;

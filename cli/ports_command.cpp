@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/port_words.h"
 #include "cli/selections.h"
 #include "link/framing/port_names.h"
 #include "link/port_list.h"
@@ -71,9 +72,9 @@ std::vector<PortInfo> RunnablePorts() {
 
 int ListPorts(std::FILE* out) {
     const auto ports = RunnablePorts();
-    std::fprintf(out, "Ports folder: %s\n", PortsFolder().string().c_str());
+    std::fprintf(out, "%s\n", PortsHeading().c_str());
     if (ports.empty()) {
-        std::fprintf(out, "No COM ports: no COMn links in the ports folder and no /dev/ttyUSB*.\n");
+        std::fprintf(out, "%s\n", NoPortsText());
     }
     for (const PortInfo& port : ports) {
         std::fprintf(out, "COM%-3d %s\n", port.number, Describe(port).c_str());

@@ -1,7 +1,7 @@
 #include "cli/run_report.h"
 
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 #include "base/file_io.h"
 #include "cli/sha256.h"
@@ -230,12 +230,20 @@ int WriteWholeFile(const std::filesystem::path& path, const std::string& text,
     return code;
 }
 
+// From the calendar of <chrono>: the same on every system, with no gmtime_r (POSIX) or
+// gmtime_s (Windows) to choose from.
 std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
+    using namespace std::chrono;
+    const sys_seconds now = floor<seconds>(system_clock::now());
+    const sys_days day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss time{now - day};
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     return text;
 }
 

@@ -197,7 +197,7 @@ std::string CheckRunFiles(const RunSelections& s, std::string_view comPort,
     }
     const int port = PortNumber(comPort);
     const std::filesystem::path device = PortDevicePath(port);
-    if (!std::filesystem::exists(device, ec)) {
+    if (!PortDeviceExists(device)) {
         return "COM " + std::to_string(port) + " is " + device.string() +
                ", which does not exist (--port; see veltrix-cli ports)";
     }

@@ -1,10 +1,10 @@
 #include "cli/terminal_view.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "cli/console.h"
 
 namespace veltrix::cli {
 namespace {
@@ -119,7 +119,7 @@ void TerminalView::SetProgress(int percent) {
         progressStart_ = now;  // a new read begins
     }
     lastPercent_ = percent;
-    if (!isatty(fileno(err_))) {
+    if (!IsTerminal(err_)) {
         return;
     }
     const int filled = percent * kBarWidth / 100;

@@ -59,7 +59,7 @@ public:
     int Read(uint8_t* buffer, size_t capacity, size_t* got) override;
     int Write(const uint8_t* bytes, size_t length) override;
     void Purge() override;
-    void WatchCancel(const std::atomic<bool>* cancel) override { cancel_ = cancel; }
+    void WatchCancel(const std::atomic<bool>* cancel) override;
     std::string LastErrorText() const override { return lastError_; }
 
 private:
@@ -72,7 +72,10 @@ private:
         lastError_ = text;
         return code;
     }
-    void ApplyTimeouts(DWORD readMs);
+    DWORD ReadSliceMs() const;
+    void ApplyTimeouts();
+    int ReadBuffered(uint8_t* buffer, size_t capacity, size_t* got);
+    int WaitFirstByte(uint8_t* byte, size_t* got);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     uint32_t timeoutMs_ = 1000;
@@ -96,7 +99,7 @@ int Win32SerialPort::Open(const std::filesystem::path& device) {
         return code;
     }
     handle_ = h;
-    ApplyTimeouts(timeoutMs_);
+    ApplyTimeouts();
     return 0;
 }
 
@@ -107,54 +110,97 @@ void Win32SerialPort::Close() {
     }
 }
 
-// Interval and multiplier MAXDWORD with a constant: a read returns at once with what is
-// buffered, else waits up to `ms` for the first byte, and returns no bytes after that.
 void Win32SerialPort::SetTimeout(uint32_t ms) {
     timeoutMs_ = ms;
-    ApplyTimeouts(ms);
+    ApplyTimeouts();
 }
 
-void Win32SerialPort::ApplyTimeouts(DWORD readMs) {
+void Win32SerialPort::WatchCancel(const std::atomic<bool>* cancel) {
+    cancel_ = cancel;
+    ApplyTimeouts();
+}
+
+// One wait for the first byte: the whole time-out, or slices of 100 ms while a cancel flag is
+// watched (never 0, which would make the wait a poll).
+DWORD Win32SerialPort::ReadSliceMs() const {
+    const DWORD slice = cancel_ && timeoutMs_ > kCancelSliceMs ? kCancelSliceMs : timeoutMs_;
+    return slice > 0 ? slice : 1;
+}
+
+// Interval and multiplier MAXDWORD with a constant: a read returns at once with what is
+// buffered, else waits up to the constant for the first byte, and returns no bytes after that.
+void Win32SerialPort::ApplyTimeouts() {
     if (handle_ == INVALID_HANDLE_VALUE) {
         return;
     }
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = MAXDWORD;
     t.ReadTotalTimeoutMultiplier = MAXDWORD;
-    t.ReadTotalTimeoutConstant = readMs;
+    t.ReadTotalTimeoutConstant = ReadSliceMs();
     t.WriteTotalTimeoutMultiplier = MAXDWORD;
     t.WriteTotalTimeoutConstant = timeoutMs_;
     (void)SetCommTimeouts(handle_, &t);
 }
 
+// Reads what the driver holds already, never more: a read for more than is there would, under
+// Wine (which keeps waiting until the count is reached or the time is up), wait the whole
+// time-out with the bytes in hand. A driver that cannot tell its count is read a byte at a time
+// by the caller; its failures show on that read.
+int Win32SerialPort::ReadBuffered(uint8_t* buffer, size_t capacity, size_t* got) {
+    *got = 0;
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle_, &errors, &status)) {
+        return 0;
+    }
+    const DWORD want = capacity < status.cbInQue ? static_cast<DWORD>(capacity) : status.cbInQue;
+    DWORD read = 0;
+    if (want > 0 && !ReadFile(handle_, buffer, want, &read, nullptr)) {
+        return Fail();
+    }
+    *got = read;
+    return 0;
+}
+
+// Waits up to the time-out for one byte, in slices while a cancel flag is watched.
+int Win32SerialPort::WaitFirstByte(uint8_t* byte, size_t* got) {
+    *got = 0;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs_;
+    for (;;) {
+        if (cancel_ && cancel_->load()) {
+            return Fail(kErrorOperationAborted, "cancelled");
+        }
+        DWORD read = 0;
+        if (!ReadFile(handle_, byte, 1, &read, nullptr)) {
+            return Fail();
+        }
+        if (read > 0 || GetTickCount64() >= deadline) {
+            *got = read;
+            return 0;
+        }
+    }
+}
+
+// What is buffered at once; else the first byte as soon as it comes, with what came beside it.
 int Win32SerialPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
     *got = 0;
     if (handle_ == INVALID_HANDLE_VALUE) {
         return Fail(kErrorInvalidHandle, "port closed");
     }
-    const DWORD want = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
-    // Without a cancel flag one read waits the whole time-out; with one, slices of 100 ms.
-    const DWORD slice =
-        cancel_ ? (timeoutMs_ < kCancelSliceMs ? timeoutMs_ : kCancelSliceMs) : timeoutMs_;
-    ApplyTimeouts(slice);
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs_;
-    for (;;) {
-        if (cancel_ && cancel_->load()) {
-            ApplyTimeouts(timeoutMs_);
-            return Fail(kErrorOperationAborted, "cancelled");
-        }
-        DWORD read = 0;
-        if (!ReadFile(handle_, buffer, want, &read, nullptr)) {
-            const int code = Fail();
-            ApplyTimeouts(timeoutMs_);
-            return code;
-        }
-        if (read > 0 || GetTickCount64() >= deadline) {
-            *got = read;
-            ApplyTimeouts(timeoutMs_);
-            return 0;
-        }
+    if (capacity == 0) {
+        return 0;
     }
+    if (const int code = ReadBuffered(buffer, capacity, got); code != 0 || *got > 0) {
+        return code;
+    }
+    if (const int code = WaitFirstByte(buffer, got); code != 0 || *got == 0) {
+        return code;
+    }
+    // A failure here comes back on the next read; the byte in hand is delivered now.
+    size_t more = 0;
+    (void)ReadBuffered(buffer + 1, capacity - 1, &more);
+    *got += more;
+    return 0;
 }
 
 int Win32SerialPort::Write(const uint8_t* bytes, size_t length) {

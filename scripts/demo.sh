@@ -6,15 +6,22 @@
 # PMIC ON, the two-phase SDRAM test across the board's reset, and the DDR-level test on a
 # DDR-debug model. Each run leaves a run record; the script says where they went.
 #
-# Usage: scripts/demo.sh [--gui]
-#   --gui  open the window (veltrix) on the same bench instead of running the session.
+# Usage: scripts/demo.sh [--gui|--wine]
+#   --gui   open the window (veltrix) on the same bench instead of running the session.
+#   --wine  run the session with the Windows build, veltrix-cli.exe, under Wine against the native
+#           simulated board (the Wine prefix's dosdevices/comN linked to the board's COMn link),
+#           check that its model list and extraction are the native build's, and that Ctrl-C
+#           cancels its run.
 # VELTRIX_DEMO_BUILD=DIR uses the programs already built in DIR (no set-up, no build): the test
-# suite runs the demo this way.
+# suite runs the demo this way. With --wine, VELTRIX_DEMO_WINDOWS_BUILD=DIR does the same for
+# veltrix-cli.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 gui=0
+wine=0
 [ "${1:-}" = "--gui" ] && gui=1
+[ "${1:-}" = "--wine" ] && wine=1
 
 build="${VELTRIX_DEMO_BUILD:-}"
 if [ -z "$build" ]; then
@@ -28,24 +35,62 @@ fi
 cli="$build/cli/veltrix-cli"
 sim="$build/sim/veltrix-sim"
 
+# The command line the session runs: the native one, or veltrix-cli.exe under Wine, whose paths
+# are the Windows names of the same files (drive Z: is the root folder in a Wine prefix) and
+# whose line ends (CR LF on Windows) are read as the native ones.
+if [ "$wine" = 1 ]; then
+    winbuild="${VELTRIX_DEMO_WINDOWS_BUILD:-}"
+    if [ -z "$winbuild" ]; then
+        scripts/windows_setup.sh
+        winbuild="$root/build-windows"
+        cmake -S . -B "$winbuild" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+            -DCMAKE_BUILD_TYPE=Release -DVELTRIX_BUILD_TESTS=OFF -DVELTRIX_BUILD_GUI=OFF > /dev/null
+        cmake --build "$winbuild" -j "$(nproc 2>/dev/null || echo 2)" --target veltrix-cli
+    fi
+    exe="$winbuild/cli/veltrix-cli.exe"
+    export WINEPREFIX="${WINEPREFIX:-${VELTRIX_MINGW_PREFIX:-/opt/veltrix-mingw64}/wine}"
+    export WINEDEBUG=-all
+    # Kept up between the runs, so each does not start Wine anew (a server that is up already
+    # stays as it is).
+    wineserver -p10 2> /dev/null || true
+fi
+run_cli() {
+    if [ "$wine" = 1 ]; then
+        wine "$exe" "$@" | tr -d '\r'
+    else
+        "$cli" "$@"
+    fi
+}
+host_path() {
+    if [ "$wine" = 1 ]; then
+        printf 'Z:%s' "${1//\//\\}"
+    else
+        printf '%s' "$1"
+    fi
+}
+
 bench=$(mktemp -d /tmp/veltrix-demo-XXXXXX)
 records="$build/demo-records/$(date -u +%Y%m%dT%H%M%SZ)"
 mkdir -p "$records"
 sims=()
+wine_links=()
 cleanup() {
     for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+    for link in "${wine_links[@]}"; do rm -f "$link"; done
     rm -rf "$bench"
 }
 trap cleanup EXIT
 export VELTRIX_PORTS="$bench/ports"
 mkdir -p "$VELTRIX_PORTS" "$bench/target"
 
-# A COM number nothing uses: no link in the ports folder, no /dev/ttyUSB<n-1>.
+# A COM number nothing uses: no link in the ports folder, no /dev/ttyUSB<n-1>, no comN of the
+# Wine prefix.
 free_port() {
     local n
     for n in $(seq "${1:-1}" 99); do
         if [ ! -e "$VELTRIX_PORTS/COM$n" ] && [ ! -L "$VELTRIX_PORTS/COM$n" ] &&
-            [ ! -e "/dev/ttyUSB$((n - 1))" ]; then
+            [ ! -e "/dev/ttyUSB$((n - 1))" ] &&
+            { [ "$wine" = 0 ] || [ ! -L "$WINEPREFIX/dosdevices/com$n" ]; }; then
             echo "$n"
             return
         fi
@@ -97,11 +142,30 @@ truncate -s 1M "$image"
 head -c $(((34 + 64 + 16 + 16) * 512)) /dev/urandom >> "$image"
 
 echo "== Image extraction"
-"$cli" extract --bin "$image" --dir "$bench/target"
+run_cli extract --bin "$(host_path "$image")" --dir "$(host_path "$bench/target")" |
+    tee "$bench/extract.out"
 ls "$bench/target"
+if [ "$wine" = 1 ]; then
+    # The Windows build must say and write what the native one does.
+    mkdir "$bench/target-native"
+    "$cli" extract --bin "$image" --dir "$bench/target-native" > "$bench/extract-native.out"
+    diff -u "$bench/extract-native.out" "$bench/extract.out"
+    diff -r "$bench/target-native" "$bench/target"
+    diff -u <("$cli" models) <(run_cli models)
+    echo "veltrix-cli.exe: the model list and the extraction are the native build's"
+fi
 
 # ---- The boards
+# The board's COMn link, under Wine also as the prefix's comN.
+board_link() {
+    if [ "$wine" = 1 ]; then
+        ln -sfn "$VELTRIX_PORTS/COM$1" "$WINEPREFIX/dosdevices/com$1"
+        wine_links+=("$WINEPREFIX/dosdevices/com$1")
+    fi
+}
+
 port=$(free_port)
+board_link "$port"
 echo
 echo "== Simulated board for \"$model\" on COM $port"
 "$sim" --port "$port" --loader-family 1 --pmic-family 1 --emmc-size 64M \
@@ -127,8 +191,9 @@ run_step() {  # run_step <title> <record name> <port> <model> <flags...>
     echo "== $title"
     wait_board "$at"
     local out status=0
-    out=$("$cli" run --workdir "$bench" --model "$which" --port "$at" --target "$bench/target" \
-        --summary --record "$records/$name.json" "$@" < /dev/null) || status=$?
+    out=$(run_cli run --workdir "$(host_path "$bench")" --model "$which" --port "$at" \
+        --target "$(host_path "$bench/target")" --summary \
+        --record "$(host_path "$records/$name.json")" "$@" < /dev/null) || status=$?
     printf '%s\n' "$out"
     summaries+=("$title: $(printf '%s\n' "$out" | tail -n 1)")
     if [ "$status" != 0 ]; then
@@ -145,6 +210,7 @@ run_step "PMIC ON" 4-pmic "$port" "$model" --pmic-on
 run_step "SDRAM test, two phases across the board's reset" 5-sdram "$port" "$model" --sdram
 
 ddr_port=$(free_port $((port + 1)))
+board_link "$ddr_port"
 echo
 echo "== Simulated board for \"$ddr_model\" on COM $ddr_port (DDR-debug image)"
 "$sim" --port "$ddr_port" --loader-family 0 --pmic-family 7 --emmc-size 64M \
@@ -152,6 +218,36 @@ echo "== Simulated board for \"$ddr_model\" on COM $ddr_port (DDR-debug image)"
 sims+=($!)
 run_step "SDRAM level test through the DDR-debug image" 6-sdram-level "$ddr_port" "$ddr_model" \
     --sdram --level 1
+
+# Under Wine, Ctrl-C (SIGINT, which Wine hands to the console control handler) during a long
+# DDR test: the run must end as aborted, cancelled by the operator, with its summary.
+if [ "$wine" = 1 ]; then
+    slow_port=$(free_port $((ddr_port + 1)))
+    board_link "$slow_port"
+    echo
+    echo "== Ctrl-C during a DDR-level test that would take a minute (COM $slow_port)"
+    "$sim" --port "$slow_port" --loader-family 0 --pmic-family 7 --emmc-size 64M \
+        --ddr-image "$ddr_folder/ddr_debug.mbn" --ddr-delay-ms 60000 --quiet > /dev/null &
+    sims+=($!)
+    wait_board "$slow_port"
+    wine "$exe" run --workdir "$(host_path "$bench")" --model "$ddr_model" --port "$slow_port" \
+        --target "$(host_path "$bench/target")" --sdram --level 1 --summary \
+        < /dev/null > "$bench/cancel.out" 2>&1 &
+    cancelled=$!
+    for _ in $(seq 1 300); do
+        grep -qs "Waiting for DDR test" "$bench/cancel.out" && break
+        sleep 0.1
+    done
+    kill -INT "$cancelled"
+    status=0
+    wait "$cancelled" || status=$?
+    tr -d '\r' < "$bench/cancel.out" | grep -E "cancelled|aborted|^\{"
+    if [ "$status" != 2 ] || ! grep -q "Test cancelled by the operator" "$bench/cancel.out"; then
+        echo "Ctrl-C did not cancel the run (exit status $status)" >&2
+        exit 1
+    fi
+    summaries+=("Ctrl-C during the DDR-level test: exit status $status")
+fi
 
 echo
 echo "== Results"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Set-up, build and the whole test suite: the plain build, the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, each fuzz target for a short run, then the suite
+# AddressSanitizer + UndefinedBehaviorSanitizer, each fuzz target for a short run, the suite
 # under ThreadSanitizer (the sanitized passes without the window, whose tests the plain pass
-# runs: Qt's own threads are not built for the sanitizers).
-# Usage: scripts/test.sh [--plain|--sanitize|--tsan|--fuzz]
+# runs: Qt's own threads are not built for the sanitizers), then the Windows pass: veltrix-cli.exe
+# cross-built with MinGW-w64, its model list and extraction compared with the native build's and
+# the demo's whole bench session and a Ctrl-C run with it under Wine, and its ZIP package.
+# Usage: scripts/test.sh [--plain|--sanitize|--tsan|--fuzz|--windows]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,6 +40,28 @@ run_fuzz() {
     scripts/fuzz.sh "${VELTRIX_FUZZ_SECONDS:-20}"
 }
 
+# The Windows pass, timed in its parts; veltrix-cli.exe and the ZIP stay in build-windows/.
+run_windows() {
+    local dir=build-windows start setup built session
+    start=$(date +%s)
+    scripts/windows_setup.sh
+    setup=$(date +%s)
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+        -DCMAKE_BUILD_TYPE=Release -DVELTRIX_WERROR=ON -DVELTRIX_BUILD_TESTS=OFF \
+        -DVELTRIX_BUILD_GUI=OFF > /dev/null
+    cmake --build "$dir" -j "$jobs" --target veltrix-cli
+    (cd "$dir" && cpack > /dev/null)
+    # The native programs the exe is compared with and the simulated board it talks to.
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELTRIX_WERROR=ON > /dev/null
+    cmake --build build -j "$jobs" --target veltrix-cli veltrix-sim
+    built=$(date +%s)
+    VELTRIX_DEMO_BUILD="$PWD/build" VELTRIX_DEMO_WINDOWS_BUILD="$PWD/$dir" scripts/demo.sh --wine
+    session=$(date +%s)
+    echo "Windows pass: set-up $((setup - start)) s, build $((built - setup)) s, session under" \
+        "Wine $((session - built)) s"
+    echo "veltrix-cli.exe: $dir/cli/veltrix-cli.exe; package: $(ls "$dir"/veltrix-cli-*.zip)"
+}
+
 check_format
 
 case "$mode" in
@@ -45,11 +69,13 @@ case "$mode" in
     --sanitize) run_suite build-asan -DVELTRIX_SANITIZE=ON -DVELTRIX_BUILD_GUI=OFF ;;
     --tsan) run_suite build-tsan -DVELTRIX_TSAN=ON -DVELTRIX_BUILD_GUI=OFF ;;
     --fuzz) run_fuzz ;;
+    --windows) run_windows ;;
     all)
         run_suite build
         run_suite build-asan -DVELTRIX_SANITIZE=ON -DVELTRIX_BUILD_GUI=OFF
         run_fuzz
         run_suite build-tsan -DVELTRIX_TSAN=ON -DVELTRIX_BUILD_GUI=OFF
+        run_windows
         ;;
-    *) echo "usage: scripts/test.sh [--plain|--sanitize|--tsan|--fuzz]" >&2; exit 2 ;;
+    *) echo "usage: scripts/test.sh [--plain|--sanitize|--tsan|--fuzz|--windows]" >&2; exit 2 ;;
 esac

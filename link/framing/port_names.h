@@ -13,4 +13,9 @@ std::filesystem::path PortsFolder();
 // (on Windows "\\.\COMn").
 std::filesystem::path PortDevicePath(int portNumber);
 
+// Whether the device of PortDevicePath is there to be opened. On POSIX the device (a link's
+// target) exists; on Windows, where a COM port is no file, the system knows its name or it opens
+// (a port another program holds counts as there: the open then says it is busy).
+bool PortDeviceExists(const std::filesystem::path& device);
+
 }  // namespace veltrix
