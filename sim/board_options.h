@@ -78,6 +78,10 @@ struct BoardOptions {
     std::filesystem::path sdramTestImagePath;
 
     std::vector<Fault> faults;
+
+    // The board starts with its flash programmer running, as after an upload (for tests that
+    // stand in for the AP check); after a RESET it comes back in download mode as ever.
+    bool startInProgrammer = false;
 };
 
 }  // namespace veltrix::sim

@@ -84,6 +84,10 @@ bool SimulatedBoard::Start(std::string* error) {
             return false;
         }
         mode_ = BootMode();
+        if (options_.startInProgrammer) {
+            programmer_ = std::make_unique<FlashProgrammer>(options_, emmc_, sdram_);
+            mode_ = BoardMode::kProgrammer;
+        }
     }
     wake_.Clear();
     port_.SetWakeFd(wake_.fd());

@@ -20,6 +20,7 @@ void RecordingView::InsertLogLine(int position, const std::string& text) {
         return;
     }
     lines_.insert(lines_.begin() + position, text);
+    changed_.notify_all();
 }
 
 void RecordingView::DeleteLogLine(int position) {
@@ -96,6 +97,30 @@ void RecordingView::ClearLog() {
     selected_ = -1;
     statuses_.clear();
     progress_.clear();
+    ended_ = false;
+}
+
+void RecordingView::RunEnded() {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    changed_.notify_all();
+}
+
+bool RecordingView::WaitRunEnded(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return ended_; });
+}
+
+bool RecordingView::WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+        for (const std::string& line : lines_) {
+            if (line.rfind(prefix, 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    });
 }
 
 void RecordingView::HoldAtLine(const std::string& prefix) {

@@ -22,6 +22,7 @@ public:
     void PushStatus(const std::string& text) override;
     void SetProgress(int percent) override;
     void SetResultBox(ResultBox box, const std::string& text) override;
+    void RunEnded() override;
 
     // The run log as it stands, top to bottom.
     std::vector<std::string> Lines() const;
@@ -35,7 +36,11 @@ public:
     // The box's text; empty before it was ever set.
     std::string Result(ResultBox box) const;
     // Forgets the log (what START does to its list before a run).
-    void ClearLog();
+    void ClearLog() override;
+    // Waits until the run has ended (RunEnded since the last ClearLog); false after `timeout`.
+    bool WaitRunEnded(std::chrono::milliseconds timeout);
+    // A line of the log that starts with `prefix` has been written, within `timeout`.
+    bool WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout);
 
     // Holds the writing thread inside InsertLogLine, before the line goes in, when a line that
     // starts with `prefix` arrives, until Release().
@@ -55,6 +60,7 @@ private:
     std::string results_[3];
     std::string holdPrefix_;
     bool holding_ = false;
+    bool ended_ = false;
     bool held_ = false;
 };
 

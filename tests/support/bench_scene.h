@@ -1,0 +1,108 @@
+#pragma once
+// The one test scene: a bench laid out on disk in a temporary folder that goes away with the
+// scene (a work folder with model folders, a target directory with partition.txt and images, a
+// private ports folder that $VELTRIX_PORTS names while the scene lives), the writers for what
+// lies there, and the suite's one byte pattern. Portable: nothing here needs a pseudo-terminal.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace veltrix::testing {
+
+using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
+
+// Deterministic bytes with every value, 0x7E and 0x7D included: the suite's one pattern.
+Bytes Noise(size_t size, unsigned seed = 1);
+
+// A new folder of its own, removed with everything in it when the object goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// An environment variable set for the object's life; the earlier value (or its absence) comes
+// back after.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> saved_;
+};
+
+Bytes ReadBytes(const std::filesystem::path& path);
+// Writes the file whole (folders made as needed).
+void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
+void WriteText(const std::filesystem::path& path, const std::string& text);
+// The names in `folder`, sorted.
+Lines ListFolder(const std::filesystem::path& folder);
+
+// Intel-HEX text of `data` loaded at `address`: data records of 16 bytes, an 04 record at every
+// 64 KiB, the start address and the end record.
+std::string IntelHex(const Bytes& data, uint32_t address);
+
+// One partition of partition.txt; the file name is label + ".mbn" when empty.
+struct Partition {
+    Partition(std::string l, uint32_t s, uint32_t c, std::string f = "")
+        : label(std::move(l)), start(s), count(c), fileName(std::move(f)) {}
+    std::string label;
+    uint32_t start;
+    uint32_t count;
+    std::string fileName;
+};
+
+inline constexpr const char* kDloadModel = "Tamsin (APQ8064)";   // DLOAD, sbl2/PrimaryGPT set
+inline constexpr const char* kSaharaModel = "Corvin (MSM8974)";  // Sahara, sbl1 set, PMIC 4
+inline constexpr const char* kDdrModel = "Amberly (MSM8926)";    // Sahara, DDR-debug image
+
+class BenchScene {
+public:
+    BenchScene();
+
+    const std::filesystem::path& root() const { return folder_.path(); }
+    std::filesystem::path workDir() const { return root() / "work"; }
+    std::filesystem::path targetDir() const { return root() / "target"; }
+    std::filesystem::path portsFolder() const { return root() / "ports"; }
+    std::filesystem::path ModelFolder(const std::string& model) const;
+
+    // The model's folder: the flash programmer (Intel HEX of `programmer` at 0x10000, or raw for
+    // a Sahara model), "ddr_debug.mbn" (`ddrImage`), the four test images of "test_image", the
+    // "dump" folder and a rawprogram0.xml listing `labels`.
+    void WriteModel(const std::string& model, const Lines& labels = {});
+    // rawprogram0.xml of the model, listing `labels` in this order.
+    void WriteProgramList(const std::string& model, const Lines& labels);
+    // partition.txt of the target directory; with `images`, each partition's image file too
+    // (Noise of its whole size, seeded by its position).
+    void WritePartitions(const std::vector<Partition>& partitions, bool images = true);
+    // A partition's image as WritePartitions wrote it.
+    Bytes Image(const std::string& label) const { return ReadBytes(targetDir() / (label + ".mbn")); }
+    std::filesystem::path TestImage(const std::string& model, const std::string& name) const {
+        return ModelFolder(model) / "test_image" / name;
+    }
+
+    Bytes programmer = Noise(3000, 1);
+    Bytes ddrImage = Noise(2500, 2);
+
+private:
+    TempFolder folder_;
+    ScopedEnv ports_;
+};
+
+}  // namespace veltrix::testing

@@ -1,0 +1,116 @@
+#include "tests/support/engine_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "diag/model_table.h"
+
+namespace veltrix::testing {
+
+EngineRig::EngineRig(const BenchScene& scene, MakeBoardTests makeTests)
+    : engine(view, console, clock, scene.workDir(), std::move(makeTests)) {}
+
+EngineRig::~EngineRig() {
+    view.Release();  // a test that stopped early must not leave the worker held in the view
+    engine.ShutDown();
+}
+
+int EngineRig::Start(const RunSelections& selections, int port) {
+    return engine.Start(selections, port);
+}
+
+bool EngineRig::WaitForEnd(std::chrono::milliseconds timeout) {
+    const bool ended = view.WaitRunEnded(timeout);
+    if (ended) {
+        engine.Join();
+    }
+    return ended;
+}
+
+int EngineRig::Run(const RunSelections& selections, int port) {
+    const int started = Start(selections, port);
+    if (started == kErrorSuccess) {
+        EXPECT_TRUE(WaitForEnd()) << "the run did not end";
+        EXPECT_FALSE(engine.InProgress());
+    }
+    return started;
+}
+
+Lines EngineRig::Body() const {
+    const Lines all = view.Lines();
+    if (all.size() < 3) {
+        return {};
+    }
+    return Lines(all.begin() + 2, all.end() - 1);
+}
+
+Lines EngineRig::LinesFrom(const std::string& first, size_t count) const {
+    const Lines all = view.Lines();
+    const auto at = std::find(all.begin(), all.end(), first);
+    const auto end = at + static_cast<std::ptrdiff_t>(
+                              std::min<size_t>(count, static_cast<size_t>(all.end() - at)));
+    return Lines(at, end);
+}
+
+TestRig::TestRig(const BenchScene& scene, const std::string& model)
+    : files{model, scene.ModelFolder(model), scene.targetDir(), index, programList} {
+    link.clock = &clock;
+    link.console = &console;
+    link.cancel = &ctx.cancelFlag();
+    session.link = &link;
+    programList.console = &console;
+}
+
+TestRig::~TestRig() {
+    ClosePort(link);
+}
+
+void TestRig::LoadIndex() {
+    LoadPartitionIndex(index, files.targetDir, view);
+}
+
+void TestRig::LoadProgramList() {
+    ClearProgramList(programList);
+    veltrix::LoadProgramList(programList,
+                             files.modelFolder / "boot_partition_info" / "rawprogram0.xml");
+}
+
+RunSelections EmmcRun(const BenchScene& scene, const std::string& model, const std::string& option,
+                      const std::string& partition, bool dump) {
+    RunSelections s;
+    s.apCheck = true;
+    s.emmcTest = true;
+    s.dump = dump;
+    s.model = model;
+    s.partitionLabel = partition;
+    s.option = option;
+    s.targetDir = scene.targetDir().string();
+    return s;
+}
+
+RunSelections RestoreRun(const BenchScene& scene, const std::string& model,
+                         const std::string& label) {
+    RunSelections s;
+    s.apCheck = true;
+    s.restoreBootImage = true;
+    s.model = model;
+    s.restoreLabel = label;
+    s.targetDir = scene.targetDir().string();
+    return s;
+}
+
+RunSelections SdramRun(const BenchScene& scene, const std::string& model, bool emmc,
+                       const std::string& level) {
+    RunSelections s;
+    s.apCheck = true;
+    s.emmcTest = emmc;
+    s.sdramTest = true;
+    s.model = model;
+    s.option = "Read only";
+    s.targetDir = scene.targetDir().string();
+    s.level = level;
+    return s;
+}
+
+}  // namespace veltrix::testing

@@ -1,0 +1,78 @@
+#pragma once
+// A run engine on a bench scene, as a front end would hold it: a recording view, a fake clock
+// whose waits cost nothing, a console the test reads. And the pieces one test on the board takes
+// when a test calls it directly.
+
+#include <chrono>
+#include <sstream>
+#include <string>
+
+#include "diag/board_tests.h"
+#include "diag/run_context.h"
+#include "diag/run_engine.h"
+#include "diag/run_files.h"
+#include "layout/partition_index.h"
+#include "layout/program_list.h"
+#include "link/serial_link.h"
+#include "protocol/programmer_session.h"
+#include "tests/support/bench_scene.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/recording_view.h"
+
+namespace veltrix::testing {
+
+class EngineRig {
+public:
+    explicit EngineRig(const BenchScene& scene, MakeBoardTests makeTests = MakeDeviceTests);
+    ~EngineRig();
+
+    // START with `selections` at `port`, then waits (at most 20 s) for the run's end. Start's
+    // result; a run that did not end in time fails the test.
+    int Run(const RunSelections& selections, int port);
+    // START alone: the run goes on.
+    int Start(const RunSelections& selections, int port);
+    // Waits for the run's end and collects its thread.
+    bool WaitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+    const RunRecord& record() const { return engine.Record(); }
+    // The log between the model line's empty line and the elapsed-time line.
+    Lines Body() const;
+    // The log lines from the first that equals `first`, at most `count` of them.
+    Lines LinesFrom(const std::string& first, size_t count) const;
+
+    RecordingView view;
+    FakeClock clock;
+    std::ostringstream console;
+    RunEngine engine;
+};
+
+// A test on the board called on its own: a context over a recording view and a fake clock, a
+// session over a link opened by the test, and the run's files of `model` on the scene.
+struct TestRig {
+    TestRig(const BenchScene& scene, const std::string& model);
+    ~TestRig();
+    // Reloads the partition index from the scene's target directory.
+    void LoadIndex();
+    // The model's program list from its rawprogram0.xml.
+    void LoadProgramList();
+
+    RecordingView view;
+    FakeClock clock;
+    std::ostringstream console;
+    RunContext ctx{view, clock};
+    SerialLink link;
+    ProgrammerSession session;
+    PartitionIndex index;
+    ProgramList programList;
+    RunFiles files;
+};
+
+// The selections of common runs on the scene's target directory.
+RunSelections EmmcRun(const BenchScene& scene, const std::string& model, const std::string& option,
+                      const std::string& partition = "", bool dump = false);
+RunSelections RestoreRun(const BenchScene& scene, const std::string& model,
+                         const std::string& label = "");
+RunSelections SdramRun(const BenchScene& scene, const std::string& model, bool emmc = false,
+                       const std::string& level = "0");
+
+}  // namespace veltrix::testing

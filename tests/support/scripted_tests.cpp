@@ -1,0 +1,170 @@
+#include "tests/support/scripted_tests.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "diag/run_context.h"
+#include "link/serial_link.h"
+#include "protocol/programmer_session.h"
+#include "protocol/streaming.h"
+
+namespace veltrix::testing {
+namespace {
+
+ScriptedTests::Action Marker(const std::string& line, int result = kErrorSuccess) {
+    return [line, result](ScriptedCall& call) {
+        call.ctx.Log(line);
+        return result;
+    };
+}
+
+// Opens the port (the board may still be coming back from a reset) and, unless the DDR-debug
+// image answers there, greets the programmer; logs `lines`.
+int OpenAndLog(ScriptedCall& call, int port, const std::vector<std::string>& lines,
+               bool handshake = true) {
+    SerialLink& link = *call.session.link;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (OpenPort(link, port) != kErrorSuccess && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!PortIsOpen(link) || (handshake && ConnectProgrammer(call.session) != kErrorSuccess)) {
+        call.ctx.Log("Serial port open FAILED..\n");
+        return kErrorGenFailure;
+    }
+    for (const std::string& line : lines) {
+        call.ctx.Log(line);
+    }
+    return kErrorSuccess;
+}
+
+// The defaults, by operation.
+ScriptedTests::Action Default(const std::string& operation, int port) {
+    if (operation == "CheckAp") {
+        return [port](ScriptedCall& call) {
+            const int result = OpenAndLog(call, port, kApSection);
+            if (result == kErrorSuccess) {
+                call.ctx.SetResult(ResultBox::kAp, kResultPass);
+            }
+            return result;
+        };
+    }
+    if (operation == "ReconnectAfterDdrTest") {
+        return [port](ScriptedCall& call) {
+            return OpenAndLog(call, port, {"Connected to flash programmer\n"});
+        };
+    }
+    if (operation == "CheckApWithDdrImage") {
+        return [port](ScriptedCall& call) {
+            return OpenAndLog(call, port, {"[ddr ap check]\n"}, /*handshake=*/false);
+        };
+    }
+    if (operation == "SdramTestPhase2") {
+        return [](ScriptedCall& call) {
+            call.ctx.Log("[sdram phase 2]\n");
+            call.ctx.SetResult(ResultBox::kSdram, kResultPass);
+            return kErrorSuccess;
+        };
+    }
+    static const std::map<std::string, std::string> kMarkers = {
+        {"TestEmmc", "[emmc test]\n"},
+        {"RestoreBootImages", "[write boot images]\n"},
+        {"SdramTestPhase1", "[sdram phase 1]\n"},
+        {"SdramLevelTest", "[sdram level test]\n"},
+        {"PmicControl", "[pmic control]\n"},
+    };
+    return Marker(kMarkers.at(operation));
+}
+
+// One run's tests, answered from the script.
+class Bound final : public BoardTests {
+public:
+    Bound(ScriptedTests& script, RunContext& ctx, ProgrammerSession& session)
+        : script_(script), ctx_(ctx), session_(session) {}
+
+    int CheckAp(int port) override { return Call("CheckAp", std::to_string(port)); }
+    int ReconnectAfterDdrTest(int port, bool mayRetry) override {
+        return Call("ReconnectAfterDdrTest", std::to_string(port) + (mayRetry ? ",retry" : ""));
+    }
+    int CheckApWithDdrImage(int port, uint32_t waitMs) override {
+        return Call("CheckApWithDdrImage", std::to_string(port) + "," + std::to_string(waitMs));
+    }
+    int TestEmmc(const EmmcChoice& c) override {
+        return Call("TestEmmc", std::to_string(c.option) + "," + c.partition +
+                                    (c.dump ? ",dump" : ""));
+    }
+    int RestoreBootImages(const std::string& label) override {
+        return Call("RestoreBootImages", label);
+    }
+    int SdramTestPhase1(bool& onBoard) override { return Call("SdramTestPhase1", "", &onBoard); }
+    int SdramTestPhase2(bool& onBoard) override { return Call("SdramTestPhase2", "", &onBoard); }
+    int SdramLevelTest(int port, uint32_t level) override {
+        return Call("SdramLevelTest", std::to_string(port) + "," + std::to_string(level));
+    }
+    int PmicControl() override { return Call("PmicControl", ""); }
+
+private:
+    int Call(const std::string& operation, const std::string& arguments,
+             bool* onBoard = nullptr) {
+        ScriptedCall call{ctx_, session_, onBoard};
+        return script_.Next(operation, operation + "(" + arguments + ")", call);
+    }
+    ScriptedTests& script_;
+    RunContext& ctx_;
+    ProgrammerSession& session_;
+};
+
+}  // namespace
+
+void ScriptedTests::Answer(const std::string& operation, int result) {
+    Answer(operation, [result](ScriptedCall&) { return result; });
+}
+
+void ScriptedTests::Answer(const std::string& operation, Action action) {
+    std::lock_guard lock(mutex_);
+    queued_[operation].push_back(std::move(action));
+}
+
+std::vector<std::string> ScriptedTests::Calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+int ScriptedTests::CallCount(std::string_view operation) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(std::count_if(calls_.begin(), calls_.end(), [&](const auto& call) {
+        return call.rfind(std::string(operation) + "(", 0) == 0;
+    }));
+}
+
+int ScriptedTests::Next(const std::string& operation, const std::string& call, ScriptedCall& on) {
+    Action action;
+    {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
+        auto& queue = queued_[operation];
+        if (!queue.empty()) {
+            action = std::move(queue.front());
+            queue.pop_front();
+        }
+    }
+    if (!action) {
+        // The port is the number in the call's arguments.
+        const size_t open = call.find('(');
+        const int port = operation.rfind("CheckAp", 0) == 0 || operation == "ReconnectAfterDdrTest"
+                             ? std::atoi(call.c_str() + open + 1)
+                             : 0;
+        action = Default(operation, port);
+    }
+    return action(on);
+}
+
+MakeBoardTests ScriptedTests::Maker() {
+    return [this](RunContext& ctx, ProgrammerSession& session, const RunFiles&) {
+        return std::make_unique<Bound>(*this, ctx, session);
+    };
+}
+
+}  // namespace veltrix::testing
