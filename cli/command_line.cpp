@@ -86,7 +86,7 @@ std::filesystem::path CurrentFolder() {
 }
 
 int RunChosen(const CLI::App& app, RunFlags& run, const std::string& bin, const std::string& dir,
-              TerminalView& view) {
+              const std::string& doctorPort, TerminalView& view) {
     if (app.got_subcommand("run")) {
         RunCommand& command = run.command;
         command.workDir = run.workDir.empty() ? CurrentFolder() : PathFromUtf8(run.workDir);
@@ -103,6 +103,9 @@ int RunChosen(const CLI::App& app, RunFlags& run, const std::string& bin, const 
     }
     if (app.got_subcommand("ports")) {
         return ListPorts(stdout);
+    }
+    if (app.got_subcommand("doctor")) {
+        return Doctor(doctorPort, stdout);
     }
     return kExitUsage;
 }
@@ -140,6 +143,13 @@ int RunCommandLine(int argc, char** argv) {
     app.add_subcommand("models", "List the model texts");
     auto* portsCmd = app.add_subcommand("ports", "List the COM ports and what is behind them");
     portsCmd->footer(PortsHelp());
+    std::string doctorPort;
+    auto* doctorCmd = app.add_subcommand(
+        "doctor", "Ask the board at COM n who it is, and say what to do when it is not ready");
+    doctorCmd->add_option("--port", doctorPort, "COM port number (1..99)")->required();
+    doctorCmd->footer(std::string(PortsHelp()) +
+                      "\n\nExit status: 0 a board in download mode answers at the port; 3 it "
+                      "does not (the output says why and what to do); 64 bad command line.");
 
     IgnoreBrokenPipe();
     try {
@@ -150,7 +160,7 @@ int RunCommandLine(int argc, char** argv) {
     }
 
     TerminalView view(stdout, stderr, IsTerminal(stdin));
-    const int status = RunChosen(app, run, bin, dir, view);
+    const int status = RunChosen(app, run, bin, dir, doctorPort, view);
     // Whatever the command printed must have arrived: a passed run whose log is lost is not 0.
     return view.CheckOutput() && status == kExitPassed ? kExitOutputLost : status;
 }

@@ -45,4 +45,8 @@ int ListModels();
 // Lists the COM ports the ports folder and the serial devices provide.
 int ListPorts(std::FILE* out);
 
+// Opens COM n and asks the board who it is, changing nothing on it; says what was found and what
+// to do. kExitPassed when a boot ROM in download mode answers, else kExitNotStarted.
+int Doctor(const std::string& portText, std::FILE* out);
+
 }  // namespace veltrix::cli

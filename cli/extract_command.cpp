@@ -50,7 +50,17 @@ int ExtractImage(const std::filesystem::path& bin, const std::filesystem::path& 
     int result = 0;
     {
         CancelOnInterrupt interrupt(cancel);
-        result = ExtractTotalImage(bin, dir, view, &cancel);
+        // The bar (on a terminal) with the rate and the time left, moved when its percentage is.
+        int shown = -1;
+        const auto progress = [&view, &shown](uint64_t done, uint64_t total) {
+            const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+            if (percent != shown) {
+                view.SetTransfer(done, total);
+                view.SetProgress(percent);
+                shown = percent;
+            }
+        };
+        result = ExtractTotalImage(bin, dir, view, &cancel, progress);
     }
     if (result == kErrorSuccess) {
         return kExitPassed;

@@ -11,7 +11,7 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/interrupt.h"
-#include "cli/run_report.h"
+#include "diag/run_report.h"
 #include "diag/model_table.h"
 #include "diag/run_engine.h"
 #include "layout/partition_index.h"
@@ -154,6 +154,9 @@ int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::o
         view.Error(
             "the DDR-level test gave no verdict (no PASS or FAIL from the board): the run "
             "has not passed");
+    }
+    if (record.ending == RunEnding::kAborted && !record.advice.empty()) {
+        view.Error(record.abortReason + ": " + record.advice);
     }
     if (record.bootImagesNotRestored) {
         view.Error(

@@ -93,16 +93,6 @@ bool ModelKnown(std::string_view model) {
                        [&](const ModelRow& row) { return row.displayText == model; });
 }
 
-// The port text as a number 1..99, or 0.
-int PortNumber(std::string_view text) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return 0;
-    }
-    return value >= 1 && value <= kHighestPort ? value : 0;
-}
-
 // The target directory's partition.txt and the model's rawprogram0.xml.
 std::string CheckTargetFiles(const RunSelections& s, const std::filesystem::path& workDir) {
     std::error_code ec;
@@ -169,7 +159,7 @@ std::string CheckListTexts(const RunSelections& s, std::string_view comPort) {
     if (comPort.empty()) {
         return "--port is required: the number n of \"COM n\", 1 to 99 (see veltrix-cli ports)";
     }
-    if (PortNumber(comPort) == 0) {
+    if (PortNumberOf(comPort) == 0) {
         return "--port \"" + std::string(comPort) + "\" is not a port: give a number 1 to 99";
     }
     if (std::find(std::begin(kOptionTexts), std::end(kOptionTexts), s.option) ==
@@ -195,7 +185,7 @@ std::string CheckRunFiles(const RunSelections& s, std::string_view comPort,
             return missing;
         }
     }
-    const int port = PortNumber(comPort);
+    const int port = PortNumberOf(comPort);
     const std::filesystem::path device = PortDevicePath(port);
     if (!PortDeviceExists(device)) {
         return "COM " + std::to_string(port) + " is " + device.string() +
@@ -226,6 +216,15 @@ std::string CheckOutputPath(const std::filesystem::path& path) {
         default:
             return path.string() + " is not a regular file";
     }
+}
+
+int PortNumberOf(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return 0;
+    }
+    return value >= 1 && value <= kHighestPort ? value : 0;
 }
 
 }  // namespace veltrix::cli

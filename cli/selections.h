@@ -42,6 +42,9 @@ std::string CheckOutputPath(const std::filesystem::path& path);
 // The highest n of "COM n" a run accepts.
 inline constexpr int kHighestPort = 99;
 
+// The port text as a number 1..99 (decimal digits only), or 0.
+int PortNumberOf(std::string_view text);
+
 // The eMMC option texts, in the order the dialog lists them.
 inline constexpr std::string_view kOptionTexts[] = {"Read only", "Read/Write", "Write only",
                                                     "Erase"};

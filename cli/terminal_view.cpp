@@ -36,7 +36,10 @@ std::string TimeLeft(std::chrono::steady_clock::duration spent, int percent) {
 }  // namespace
 
 TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool interactive)
-    : out_(out), err_(err), interactive_(interactive) {}
+    : out_(out),
+      err_(err),
+      interactive_(interactive),
+      progressStart_(std::chrono::steady_clock::now()) {}
 
 void TerminalView::InsertLogLine(int position, const std::string& text) {
     std::lock_guard lock(mutex_);
@@ -123,11 +126,19 @@ void TerminalView::SetProgress(int percent) {
         return;
     }
     const int filled = percent * kBarWidth / 100;
+    // Bytes under way give the rate and a steadier time left than the percentage alone.
+    const std::string after = !rateText_.empty() && percent < 100
+                                  ? "  " + rateText_ + "    "
+                                  : TimeLeft(now - progressStart_, percent);
     std::fprintf(err_, "\r[%s%s] %3d%%%s", std::string(filled, '#').c_str(),
-                 std::string(kBarWidth - filled, ' ').c_str(), percent,
-                 TimeLeft(now - progressStart_, percent).c_str());
+                 std::string(kBarWidth - filled, ' ').c_str(), percent, after.c_str());
     std::fflush(err_);
     progressShown_ = true;
+}
+
+void TerminalView::SetTransfer(uint64_t done, uint64_t total) {
+    std::lock_guard lock(mutex_);
+    rateText_ = meter_.Update(done, total, std::chrono::steady_clock::now());
 }
 
 // The boxes are printed with the summary; the run's record holds them.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/progress_meter.h"
 #include "diag/run_view.h"
 
 namespace veltrix::cli {
@@ -24,6 +25,7 @@ public:
     void ShowMessage(const std::string& text) override;
     void PushStatus(const std::string& text) override;
     void SetProgress(int percent) override;
+    void SetTransfer(uint64_t done, uint64_t total) override;
     void SetResultBox(ResultBox box, const std::string& text) override;
 
     // "veltrix-cli: <text>" on standard error: what went wrong, naming the flag or path.
@@ -57,6 +59,9 @@ private:
     // When the progress bar last left 0, for the time left.
     std::chrono::steady_clock::time_point progressStart_;
     int lastPercent_ = 0;
+    // The rate and time left of the bytes under way (empty before they say something).
+    ProgressMeter meter_;
+    std::string rateText_;
     std::vector<std::string> lines_;
 };
 

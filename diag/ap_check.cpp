@@ -2,6 +2,7 @@
 
 #include "base/text_format.h"
 #include "diag/model_table.h"
+#include "diag/port_doctor.h"
 #include "diag/run_context.h"
 #include "diag/run_files.h"
 #include "link/serial_link.h"
@@ -53,15 +54,27 @@ bool OpenPortWhenBack(RunContext& ctx, SerialLink& link, int comPort) {
     return true;
 }
 
-// "Serial port open FAILED..", then why, in the system's words, with the device.
-void LogPortOpenFailed(RunContext& ctx, const SerialLink& link) {
+// "Serial port open FAILED..", then why, in the system's words, with the device, and what to do
+// about it.
+void LogPortOpenFailed(RunContext& ctx, const SerialLink& link, int code) {
     ctx.Log(kPortOpenFailed);
     ctx.Log(PortFailureText(link) + "\n");
+    const PortFinding finding = ExplainOpenFailure(link, code);
+    ctx.Log(finding.todo + "\n");
+    ctx.NoteFailure(finding.reason, finding.Line());
 }
 
-void ReportNotInDownloadMode(RunContext& ctx) {
+// The boot ROM did not answer: the box and the line, then what the board does instead (a
+// programmer left by an aborted run answers a harmless HELLO) and what to do.
+void ReportNotInDownloadMode(RunContext& ctx, SerialLink& link) {
     ctx.ShowMessage(kNotInDloadMessage);
     ctx.Log(kNotInDloadLine);
+    if (ctx.Cancelled()) {
+        return;
+    }
+    const PortFinding finding = ExplainSilentBootRom(link);
+    ctx.Log(finding.Line() + "\n");
+    ctx.NoteFailure(finding.reason, finding.Line());
 }
 
 // Probes the boot ROM and uploads the programmer with the protocol of the model's loader
@@ -116,6 +129,9 @@ int ReopenWhenBack(RunContext& ctx, SerialLink& link, int comPort) {
     }
     ctx.Log(Format("Serial port did not come back within %u s: %s\n", kReconnectWindowMs / 1000,
                    PortFailureText(link).c_str()));
+    ctx.NoteFailure("port lost",
+                    "the board dropped off the bus and did not come back: check the cable and the "
+                    "board's power, then start again");
     return kErrorDeviceNotConnected;
 }
 
@@ -145,6 +161,7 @@ void LogUploadFailed(RunContext& ctx, const std::filesystem::path& file, int upl
     }
     ctx.Log(kUploadFailedLine);
     ctx.SetResult(ResultBox::kAp, kResultFail);
+    ctx.NoteFailure("programmer upload failed");
 }
 
 void LogPassBlock(RunContext& ctx) {
@@ -162,7 +179,7 @@ int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& 
     bool romAnswered = false;
     const int upload = ProbeAndUpload(session, files, romAnswered);
     if (!romAnswered) {
-        ReportNotInDownloadMode(ctx);
+        ReportNotInDownloadMode(ctx, *session.link);
         return kErrorGenFailure;
     }
     if (upload != kErrorSuccess) {
@@ -183,6 +200,9 @@ int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& 
     if (connected != kErrorSuccess) {
         ctx.ShowMessage(kNoResponseMessage);
         ctx.Log(kConnectFailedLine);
+        ctx.NoteFailure("programmer did not answer",
+                        "the board took the flash programmer but does not answer it: check the "
+                        "PMIC first (PMIC ON), and if it still fails, the AP");
         return kErrorGenFailure;
     }
     ctx.Log(kConnectedLine);
@@ -198,8 +218,8 @@ int RunApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& file
     if (comPort == 0) {
         return kErrorGenFailure;
     }
-    if (OpenPort(*session.link, comPort) != kErrorSuccess) {
-        LogPortOpenFailed(ctx, *session.link);
+    if (const int opened = OpenPort(*session.link, comPort); opened != kErrorSuccess) {
+        LogPortOpenFailed(ctx, *session.link, opened);
         return kErrorGenFailure;
     }
     ctx.Log(kStartLine);
@@ -228,13 +248,13 @@ int RunDdrApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& f
         if (opened == kErrorOperationAborted) {
             return opened;
         }
-        LogPortOpenFailed(ctx, link);
+        LogPortOpenFailed(ctx, link, opened);
         return kErrorGenFailure;
     }
     ctx.Log(kStartLine);
     const std::filesystem::path file = files.modelFolder / kDdrImageFile;
     if (SaharaHello(link) != kErrorSuccess) {
-        ReportNotInDownloadMode(ctx);
+        ReportNotInDownloadMode(ctx, link);
         return kErrorGenFailure;
     }
     const int upload = SaharaUploadImage(file, link);

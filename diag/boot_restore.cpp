@@ -44,7 +44,16 @@ int WriteBootPartition(RunContext& ctx, ProgrammerSession& session, const RunFil
     const uint64_t room =
         PartitionSpanSectors(files.index, Latin1ToUtf8(LabelText(entry))) * kSectorBytes;
     StreamFileFacts facts;
-    const int result = StreamWriteFile(*path, session, entry.startSector, room, &facts);
+    int shown = -1;
+    const auto progress = [&ctx, &shown](uint64_t sent, uint64_t total) {
+        const int percent = total == 0 ? 100 : static_cast<int>(sent * 100 / total);
+        if (percent != shown) {  // the bar moves when its percentage does
+            ctx.Transfer(sent, total);
+            ctx.Progress(percent);
+            shown = percent;
+        }
+    };
+    const int result = StreamWriteFile(*path, session, entry.startSector, room, &facts, progress);
     if (result == kErrorSuccess) {
         const std::string done = Format("%s partition write done..", name.c_str());
         ctx.Log(done + "\n");

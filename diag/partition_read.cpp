@@ -28,6 +28,7 @@ public:
         const double done = static_cast<double>(total_ - remaining) / static_cast<double>(total_);
         const int percent = static_cast<int>(done * 100.0);
         if (percent != shown_) {
+            ctx_.Transfer(total_ - remaining, total_);
             ctx_.Progress(percent);
             shown_ = percent;
         }

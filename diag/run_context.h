@@ -39,6 +39,7 @@ public:
     // A line at the top of the status list; the progress bar (0..100).
     void Status(const std::string& text) { view_.PushStatus(text); }
     void Progress(int percent) { view_.SetProgress(percent); }
+    void Transfer(uint64_t done, uint64_t total) { view_.SetTransfer(done, total); }
     // A message box of the run, unless the run has been cancelled.
     void ShowMessage(std::string_view text);
 
@@ -52,6 +53,14 @@ public:
     void Cancel() { cancel_ = true; }
     // The flag every wait of the run reads (the link watches it too).
     const std::atomic<bool>& cancelFlag() const { return cancel_; }
+
+    // Notes why the run is about to fail, for its record (the first note stands).
+    void NoteFailure(const std::string& reason, const std::string& advice = "") {
+        if (record_.abortReason.empty()) {
+            record_.abortReason = reason;
+            record_.advice = advice;
+        }
+    }
 
     // START's reset of the run's outputs: the three boxes "N/T", the log position 0, a fresh
     // record, the cancel flag cleared.

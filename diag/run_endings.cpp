@@ -38,6 +38,7 @@ void CompleteRun(RunContext& ctx, SerialLink& link, RunState& state) {
 void AbortRun(RunContext& ctx, SerialLink& link, RunState& state) {
     if (ctx.Cancelled()) {
         ctx.record().cancelled = true;
+        ctx.record().abortReason = "cancelled by the operator";
         ctx.Log("Test cancelled by the operator\n");
     }
     if (state.testImagesOnBoard) {

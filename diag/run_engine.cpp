@@ -14,6 +14,10 @@
 
 namespace veltrix {
 
+namespace {
+constexpr uint32_t kSecondMs = 1000;
+}  // namespace
+
 RunEngine::RunEngine(RunView& view, std::ostream& console, Clock& clock,
                      std::filesystem::path workDir, MakeBoardTests makeTests)
     : view_(view), context_(view, clock), makeTests_(std::move(makeTests)) {
@@ -131,8 +135,12 @@ void RunEngine::RunPasses(const RunPass& pass) {
         return;
     }
     context_.Log("Waiting for DDR test....\n");
-    if (!context_.Wait(kDdrTestWaitMs)) {
-        return;
+    // The board tests its memory meanwhile; the status line counts the wait down.
+    for (uint32_t left = kDdrTestWaitMs / kSecondMs; left > 0; --left) {
+        context_.Status(Format("DDR test on the board: %u s left", left));
+        if (!context_.Wait(kSecondMs)) {
+            return;
+        }
     }
     RunSequencer(pass);
     if (state_.apRetried) {

@@ -32,6 +32,10 @@ struct RunRecord {
     // The run ended with the SDRAM test's boot images on the board: RESTORE BOOT IMG must be run
     // before the board leaves the bench.
     bool bootImagesNotRestored = false;
+    // Why the run was aborted, in a few words ("board not in download mode", "cancelled by the
+    // operator"), and what the operator can do about it, when the engine knows; empty otherwise.
+    std::string abortReason;
+    std::string advice;
     // Every dump file the run completed, in the order written.
     std::vector<std::filesystem::path> dumpFiles;
 
@@ -43,5 +47,14 @@ struct RunRecord {
 
 // "completed", "aborted", "refused" or "none", for summaries and run records.
 const char* RunEndingText(RunEnding ending);
+
+// The run's outcome at a glance: PASS; FAIL with what failed ("EMMC", "PMIC", "no SDRAM
+// verdict"); ABORTED with its reason; or nothing for a run that did not start.
+struct RunVerdict {
+    enum class Kind { kNone, kPass, kFail, kAborted };
+    Kind kind = Kind::kNone;
+    std::string text;  // "PASS", "FAIL: EMMC", "ABORTED: board not in download mode"
+};
+RunVerdict VerdictOf(const RunRecord& record);
 
 }  // namespace veltrix

@@ -4,6 +4,7 @@
 // tests implement it. Every call comes from the worker thread (START's own from the front end's
 // thread) and returns once the front end has taken it, so lines appear in the order written.
 
+#include <cstdint>
 #include <string>
 
 #include "layout/log_view.h"
@@ -23,6 +24,12 @@ public:
     virtual void PushStatus(const std::string& text) = 0;
     // Moves the progress bar; `percent` is 0..100.
     virtual void SetProgress(int percent) = 0;
+    // The bytes a read, write or restore has done of its `total` so far, just before the bar
+    // shows their percentage: for the rate and the time left. Starts again for each partition.
+    virtual void SetTransfer(uint64_t done, uint64_t total) {
+        (void)done;
+        (void)total;
+    }
     // Sets the box's text ("PASS", "FAIL" or "N/T"); its colour follows the text.
     virtual void SetResultBox(ResultBox box, const std::string& text) = 0;
     // Empties the run log (START does, before a run).

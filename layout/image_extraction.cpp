@@ -96,10 +96,11 @@ int CopyRecords(ImageStream& stream, const std::vector<ImageRecord>& records,
     return kErrorSuccess;
 }
 
-// Refuses to extract into the image itself: an output name that is the input file (the same
-// file, not a link to it, which renaming would replace) would be replaced by a partition.
-int RefuseOutputThatIsTheInput(const InputFile& input, const std::vector<ImageRecord>& records,
-                               const std::filesystem::path& dir, ExtractionLog& log) {
+// Refuses, before anything is written, outputs that must not be replaced: an output name that is
+// the input file (the same file under any name) would be replaced by a partition, and only a
+// regular file (or nothing) is ever replaced: a link, a FIFO, a device or a folder stays.
+int RefuseUnfitOutputs(const InputFile& input, const std::vector<ImageRecord>& records,
+                       const std::filesystem::path& dir, ExtractionLog& log) {
     std::vector<std::filesystem::path> outputs{dir / kPartitionTxtName};
     for (const ImageRecord& record : records) {
         outputs.push_back(ImagePath(dir, record));
@@ -108,6 +109,12 @@ int RefuseOutputThatIsTheInput(const InputFile& input, const std::vector<ImageRe
         if (input.SameFileAs(output)) {
             log.Add(Format("ERROR - output file %s is the image itself; nothing written",
                            output.string().c_str()));
+            return kErrorWriteFault;
+        }
+        if (const PathKind kind = KindOfPath(output);
+            kind != PathKind::kNone && kind != PathKind::kRegular) {
+            log.Add(Format("ERROR - output file %s is %s, not a regular file; nothing written",
+                           output.string().c_str(), PathKindText(kind)));
             return kErrorWriteFault;
         }
     }
@@ -148,7 +155,8 @@ std::vector<PartitionTxtRecord> IndexRecords(const std::vector<ImageRecord>& rec
 }  // namespace
 
 int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
-                      LogView& view, const std::atomic<bool>* cancel) {
+                      LogView& view, const std::atomic<bool>* cancel,
+                      const ExtractionProgress& progress) {
     ExtractionLog log(view);
     if (dirPath.empty()) {
         log.Add("ERROR - no output folder");
@@ -174,11 +182,20 @@ int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesyste
         log.Add(*fault);
         return kErrorGenFailure;
     }
-    if (const int result = RefuseOutputThatIsTheInput(input, records, dirPath, log); result != 0) {
+    if (const int result = RefuseUnfitOutputs(input, records, dirPath, log); result != 0) {
         return result;
     }
     if (const int result = RemoveOldIndex(dirPath, log); result != 0) {
         return result;
+    }
+    if (progress) {
+        uint64_t total = 0;
+        for (const ImageRecord& record : records) {
+            total += record.Length();
+        }
+        stream.onPiece = [&progress, total](uint64_t position) {
+            progress(position - kDataAreaOffset, total);
+        };
     }
     if (const int result = CopyRecords(stream, records, dirPath, log); result != 0) {
         return result;

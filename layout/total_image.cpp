@@ -76,6 +76,9 @@ int ImageStream::CopyTo(OutputFile& out, uint64_t count) {
             count -= copied;
             // Short: the image ended, or the files do not allow it; the buffer path tells which.
             inKernelCopy_ = copied == piece;
+            if (onPiece && copied > 0) {
+                onPiece(position_);
+            }
             continue;
         }
         if (!Read(piece)) {
@@ -85,6 +88,9 @@ int ImageStream::CopyTo(OutputFile& out, uint64_t count) {
             return error;
         }
         count -= piece;
+        if (onPiece) {
+            onPiece(position_);
+        }
     }
     return 0;
 }

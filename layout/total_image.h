@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -67,6 +68,8 @@ public:
     int CopyTo(OutputFile& out, uint64_t count);
     const uint8_t* data() const { return buffer_.data(); }
     uint64_t position() const { return position_; }
+    // Hears the position after every piece CopyTo has copied.
+    std::function<void(uint64_t position)> onPiece;
 
 private:
     InputFile& file_;

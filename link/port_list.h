@@ -21,7 +21,16 @@ struct PortInfo {
     std::vector<std::string> holders;  // "name (pid n)" of other processes holding it open
 };
 
-// The ports in COM-number order. A COMn link shadows /dev/ttyUSB<n-1>, as OpenPort does.
+// The operator picks a port from 1 to 99.
+inline constexpr int kHighestPortNumber = 99;
+
+// The ports a run could open, in COM-number order, each as OpenPort resolves its number: a COMn
+// link shadows /dev/ttyUSB<n-1>; links such as "COM007" or "COM100" name no port.
 std::vector<PortInfo> ListSerialPorts();
+
+// One line on what is behind the port: its device (and where a link points), the USB
+// vendor:product and serial, "board in download mode" for 05c6:9008, the processes holding it,
+// or that the device is missing.
+std::string PortSummary(const PortInfo& port);
 
 }  // namespace veltrix

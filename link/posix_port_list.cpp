@@ -93,15 +93,21 @@ void Describe(PortInfo& info, const std::multimap<fs::path, std::string>& open) 
 std::vector<PortInfo> ListSerialPorts() {
     std::map<int, PortInfo> ports;
     std::error_code ec;
+    // Only what a run would open: port n is exactly the link COMn (COM7, never COM007), else
+    // /dev/ttyUSB<n-1>, for n from 1 to 99.
     for (const auto& entry : fs::directory_iterator(PortsFolder(), ec)) {
-        const int n = NumberAfter(entry.path().filename().string(), "COM");
-        if (n > 0 && fs::is_symlink(entry.symlink_status(ec))) {
+        const std::string name = entry.path().filename().string();
+        const int n = NumberAfter(name, "COM");
+        if (n > 0 && n <= kHighestPortNumber && name == "COM" + std::to_string(n) &&
+            fs::is_symlink(entry.symlink_status(ec))) {
             ports[n] = PortInfo{n, entry.path(), {}, true, {}, {}, {}};
         }
     }
     for (const auto& entry : fs::directory_iterator("/dev", ec)) {
-        const int k = NumberAfter(entry.path().filename().string(), "ttyUSB");
-        if (k >= 0 && ports.count(k + 1) == 0) {
+        const std::string name = entry.path().filename().string();
+        const int k = NumberAfter(name, "ttyUSB");
+        if (k >= 0 && k < kHighestPortNumber && name == "ttyUSB" + std::to_string(k) &&
+            ports.count(k + 1) == 0) {
             ports[k + 1] = PortInfo{k + 1, entry.path(), {}, false, {}, {}, {}};
         }
     }

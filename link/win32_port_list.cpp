@@ -174,7 +174,9 @@ std::vector<PortInfo> ListSerialPorts() {
     AddPlugAndPlayPorts(ports);
     std::vector<PortInfo> list;
     for (auto& [n, info] : ports) {
-        list.push_back(std::move(info));
+        if (n <= kHighestPortNumber) {  // the operator picks a port from 1 to 99
+            list.push_back(std::move(info));
+        }
     }
     return list;
 }

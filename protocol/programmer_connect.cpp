@@ -72,4 +72,13 @@ int ConnectProgrammer(ProgrammerSession& session) {
     return TryWhileAttemptsLeft(link, BuildSecurityModeRequest(), kReplySecurityMode, attempts);
 }
 
+int ProbeProgrammer(ProgrammerSession& session) {
+    if (session.link == nullptr) {
+        return kErrorInvalidHandle;
+    }
+    const int code = Exchange(*session.link, BuildHelloRequest(), kReplyHello);
+    PurgePort(*session.link);
+    return code;
+}
+
 }  // namespace veltrix

@@ -98,8 +98,9 @@ int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FIL
                              });
 }
 
-int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session, uint32_t address,
-                    uint64_t maxBytes, StreamFileFacts* facts) {
+int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session,
+                    uint32_t address, uint64_t maxBytes, StreamFileFacts* facts,
+                    const WriteProgress& progress) {
     if (session.link == nullptr) {
         return kErrorInvalidHandle;
     }
@@ -133,8 +134,11 @@ int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& sessio
                 file.ReadFull(buffer, static_cast<size_t>(std::min<uint64_t>(size, left)));
             if (n < 0) {
                 *error = file.errorText();
-            } else {
-                left -= static_cast<uint64_t>(n);
+                return n;
+            }
+            left -= static_cast<uint64_t>(n);
+            if (progress && n > 0) {
+                progress(maxBytes - left, file.size());
             }
             return n;
         });

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <span>
 
 #include "base/file_io.h"
@@ -38,6 +39,11 @@ inline constexpr int kDdrOutcomeUnknown = 99;  // anything else, or a body short
 // retried: kErrorDeviceNotConnected at once, the port's words in the link's lastError, for the
 // caller to reopen the port; kErrorOperationAborted when the run is cancelled.
 int ConnectProgrammer(ProgrammerSession& session);
+
+// One HELLO, nothing else: 0 when a flash programmer answers (one left running by an earlier run
+// answers it, where a boot ROM does not); 6 otherwise, or the port's code when it hung up. Harmless
+// to the board: nothing is written or erased.
+int ProbeProgrammer(ProgrammerSession& session);
 
 // READ of `length` bytes (at most 1000) at `address`. On 0 the whole reply (code 0x04, address
 // u32, the data from offset 5, FCS) is in `out`, which must hold kReadReplyCapacity bytes; the
@@ -98,8 +104,11 @@ struct StreamFileFacts {
 // the console when the file cannot be opened (whatever the reason: absent, unreadable, a
 // folder), so callers can tell a missing image from a refused write. `*facts`, when given, says
 // what the file is and its size.
-int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session, uint32_t address,
-                    uint64_t maxBytes, StreamFileFacts* facts = nullptr);
+// `progress`, when given, hears the bytes read for sending so far and the file's size.
+using WriteProgress = std::function<void(uint64_t sent, uint64_t total)>;
+int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session,
+                    uint32_t address, uint64_t maxBytes, StreamFileFacts* facts = nullptr,
+                    const WriteProgress& progress = {});
 
 // One STREAM WRITE whose data part is always 1024 bytes: `length` bytes of `data`, then zeros.
 // 0 when written, 29 when refused or for a length outside 0..1024 (nothing sent then).

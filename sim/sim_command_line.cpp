@@ -117,6 +117,9 @@ void AddTestOptions(CLI::App& app, BoardOptions& o, RawArguments& raw, bool& qui
                    "[,ms=N][,code=N][,bytes=N][,text=...]; kinds silence, refuse-write, "
                    "corrupt-fcs, wrong-code, stall, vanish, log-message, short-reply, "
                    "other-address");
+    app.add_flag("--programmer-running", o.startInProgrammer,
+                 "start as a board whose flash programmer still runs from an aborted run (it "
+                 "answers the streaming protocol, not the boot ROM's)");
     app.add_flag("-q,--quiet", quiet, "print only the served port, no event lines");
 }
 

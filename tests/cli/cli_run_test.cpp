@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cli/exit_status.h"
-#include "cli/run_report.h"
-#include "cli/sha256.h"
+#include "diag/run_report.h"
+#include "base/sha256.h"
 #include "link/serial_link.h"
 #include "tests/cli/cli_fixture.h"
 

@@ -1,6 +1,6 @@
 // The run record's SHA-256 against the standard's own examples, fed in awkward pieces.
 
-#include "cli/sha256.h"
+#include "base/sha256.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "diag/prepare_run.h"
 #include "diag/run_record.h"
 
-namespace veltrix::cli {
+namespace veltrix {
 
 struct RunReport {
     std::string model;
@@ -46,4 +46,4 @@ std::string UtcNow();
 // outside it becomes the Latin-1 character of that byte (\u00XX), as labels are elsewhere.
 std::string JsonString(std::string_view text);
 
-}  // namespace veltrix::cli
+}  // namespace veltrix

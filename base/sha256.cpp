@@ -1,4 +1,4 @@
-#include "cli/sha256.h"
+#include "base/sha256.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,7 +6,7 @@
 
 #include "base/file_io.h"
 
-namespace veltrix::cli {
+namespace veltrix {
 namespace {
 
 constexpr uint32_t kRoundConstants[64] = {
@@ -124,4 +124,4 @@ std::optional<FileDigest> DigestFile(const std::filesystem::path& path) {
     return digest;
 }
 
-}  // namespace veltrix::cli
+}  // namespace veltrix

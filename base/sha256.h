@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace veltrix::cli {
+namespace veltrix {
 
 class Sha256 {
 public:
@@ -31,4 +31,4 @@ struct FileDigest {
 };
 std::optional<FileDigest> DigestFile(const std::filesystem::path& path);
 
-}  // namespace veltrix::cli
+}  // namespace veltrix

@@ -1,12 +1,12 @@
-#include "cli/run_report.h"
+#include "diag/run_report.h"
 
 #include <chrono>
 #include <cstdio>
 
 #include "base/file_io.h"
-#include "cli/sha256.h"
+#include "base/sha256.h"
 
-namespace veltrix::cli {
+namespace veltrix {
 namespace {
 
 const char* Bool(bool value) {
@@ -192,7 +192,13 @@ std::string SummaryLine(const RunReport& r) {
     if (r.record.sdramNoVerdict) {
         line.Add("sdramNoVerdict", "true");
     }
-    return line.Add("exit", std::to_string(r.exitStatus)).Close() + "\n";
+    if (r.record.bootImagesNotRestored) {
+        line.Add("bootImagesNotRestored", "true");
+    }
+    return line.Text("verdict", VerdictOf(r.record).text)
+               .Add("exit", std::to_string(r.exitStatus))
+               .Close() +
+           "\n";
 }
 
 std::string RecordDocument(const RunReport& r) {
@@ -205,7 +211,11 @@ std::string RecordDocument(const RunReport& r) {
                .Text("ending", RunEndingText(r.record.ending))
                .Add("cancelled", Bool(r.record.cancelled))
                .Add("sdramNoVerdict", Bool(r.record.sdramNoVerdict))
+               .Add("bootImagesNotRestored", Bool(r.record.bootImagesNotRestored))
                .Text("refusal", r.refusal)
+               .Text("verdict", VerdictOf(r.record).text)
+               .Text("abortReason", r.record.abortReason)
+               .Text("advice", r.record.advice)
                .Add("results", Results(r))
                .Add("exit", std::to_string(r.exitStatus))
                .Add("log", LogLines(r.log))
@@ -247,4 +257,4 @@ std::string UtcNow() {
     return text;
 }
 
-}  // namespace veltrix::cli
+}  // namespace veltrix
