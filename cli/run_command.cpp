@@ -11,9 +11,9 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/interrupt.h"
-#include "diag/run_report.h"
 #include "diag/model_table.h"
 #include "diag/run_engine.h"
+#include "diag/run_report.h"
 #include "layout/partition_index.h"
 #include "layout/partition_txt.h"
 
@@ -23,15 +23,7 @@ namespace veltrix::cli {
 constexpr std::chrono::milliseconds kInterruptPollMs{100};
 
 int ExitStatusFor(const RunRecord& record) {
-    switch (record.ending) {
-        case RunEnding::kCompleted:
-            return record.Passed() ? kExitPassed : kExitTestFailed;
-        case RunEnding::kRefused:
-        case RunEnding::kNone:
-            return kExitNotStarted;
-        default:
-            return kExitAborted;
-    }
+    return RecordExitStatus(record);
 }
 
 namespace {

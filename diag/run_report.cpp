@@ -180,6 +180,17 @@ std::string PmicResult(const RunReport& report) {
     return ran ? kResultPass : kResultNotTested;
 }
 
+int RecordExitStatus(const RunRecord& record) {
+    switch (record.ending) {
+        case RunEnding::kCompleted:
+            return record.Passed() ? 0 : 1;
+        case RunEnding::kAborted:
+            return 2;
+        default:
+            return 3;
+    }
+}
+
 std::string SummaryLine(const RunReport& r) {
     JsonObject line;
     line.Text("model", r.model)

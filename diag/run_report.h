@@ -24,6 +24,10 @@ struct RunReport {
     int exitStatus = 0;
 };
 
+// The exit status `veltrix-cli run` gives a run with this record: 0 completed and passed, 1
+// completed with a failure, 2 aborted, 3 not started. Kept in the run record of either front end.
+int RecordExitStatus(const RunRecord& record);
+
 // "PASS", "FAIL" or "N/T" for the PMIC step.
 std::string PmicResult(const RunReport& report);
 

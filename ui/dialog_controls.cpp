@@ -39,7 +39,7 @@ QLineEdit* MakeDisplay(QWidget* parent) {
 QLineEdit* MakeResultBox(QWidget* parent) {
     auto* box = MakeDisplay(parent);
     box->setAlignment(Qt::AlignCenter);
-    // A result box has the dialog's background; only its text colour speaks.
+    // Until it says PASS or FAIL (then it is filled), a result box has the dialog's background.
     QPalette palette = box->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
     box->setPalette(palette);
@@ -49,13 +49,31 @@ QLineEdit* MakeResultBox(QWidget* parent) {
     return box;
 }
 
-// A list box one line high.
+// A list box exactly one line high: its newest line shows whole, and nothing of the one below.
 QListWidget* MakeOneLineList(QWidget* parent) {
     auto* list = new QListWidget(parent);
     list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list->setFixedHeight(list->fontMetrics().height() + 2 * list->frameWidth() + 4);
+    list->setUniformItemSizes(true);
+    list->addItem(QStringLiteral("Xg"));
+    const int row = list->sizeHintForRow(0);
+    list->clear();
+    list->setFixedHeight(row + 2 * list->frameWidth());
     return list;
+}
+
+// The verdict banner: large bold text on a filled background, readable from a step away.
+QLabel* MakeVerdict(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setAlignment(Qt::AlignCenter);
+    label->setAutoFillBackground(true);
+    QFont font = label->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 2.2);
+    label->setFont(font);
+    label->setMinimumHeight(label->fontMetrics().height() + 12);
+    label->setWordWrap(true);
+    return label;
 }
 
 QWidget* TopRow(DialogControls& c, QWidget* parent) {
@@ -64,7 +82,7 @@ QWidget* TopRow(DialogControls& c, QWidget* parent) {
     grid->setContentsMargins(0, 0, 0, 0);
     c.model = MakeCombo(row);
     c.model->setMinimumContentsLength(18);
-    c.comPort = MakeCombo(row);
+    c.comPort = MakeDropDownCombo(row);
     c.targetDir = MakeDisplay(row);
     c.targetDirPick = MakeButton(QStringLiteral(".."), row);
     c.start = MakeButton(QStringLiteral("START"), row);
@@ -182,9 +200,13 @@ DialogControls BuildDialogControls(QWidget& dialog) {
     middle->addWidget(RightColumn(c, &dialog), 1);
     layout->addLayout(middle);
 
+    c.verdict = MakeVerdict(&dialog);
+    layout->addWidget(c.verdict);
     c.runLog = new QListWidget(&dialog);
     c.runLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     c.runLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Lines can be selected (Ctrl+A for all) and copied.
+    c.runLog->setSelectionMode(QAbstractItemView::ExtendedSelection);
     layout->addWidget(c.runLog, 1);
     layout->addWidget(StatusRow(c, &dialog));
     c.progress = new QProgressBar(&dialog);

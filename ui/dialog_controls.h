@@ -14,8 +14,8 @@
 namespace veltrix::ui {
 
 struct DialogControls {
-    QComboBox* model = nullptr;  // "AP Chipset"
-    QComboBox* comPort = nullptr;
+    QComboBox* model = nullptr;        // "AP Chipset"
+    DropDownCombo* comPort = nullptr;  // refilled with what is behind each port when it opens
     QLineEdit* targetDir = nullptr;
     QPushButton* targetDirPick = nullptr;  // ".."
     QPushButton* start = nullptr;
@@ -35,6 +35,9 @@ struct DialogControls {
     QLineEdit* apResult = nullptr;
     QLineEdit* emmcResult = nullptr;
     QLineEdit* sdramResult = nullptr;
+
+    // The run's outcome at a glance: PASS, FAIL with what failed, or ABORTED with its reason.
+    QLabel* verdict = nullptr;
 
     QListWidget* runLog = nullptr;
     QListWidget* statusLine = nullptr;

@@ -1,59 +1,18 @@
 #include "ui/extraction_task.h"
 
-#include <charconv>
-#include <string>
 #include <system_error>
 
 #include "layout/image_extraction.h"
 
 namespace veltrix::ui {
-namespace {
-
-constexpr std::string_view kPositionMark = " -- 0x";
-
-// Passes every call on, and reports the position of each record line.
-class PositionView final : public LogView {
-public:
-    PositionView(LogView& view, const std::function<void(uint64_t)>& onPosition)
-        : view_(view), onPosition_(onPosition) {}
-    void InsertLogLine(int position, const std::string& text) override {
-        view_.InsertLogLine(position, text);
-        if (const auto reached = ExtractedPosition(text); reached && onPosition_) {
-            onPosition_(*reached);
-        }
-    }
-    void DeleteLogLine(int position) override { view_.DeleteLogLine(position); }
-    void SelectLastLogLine() override { view_.SelectLastLogLine(); }
-    void ShowMessage(const std::string& text) override { view_.ShowMessage(text); }
-
-private:
-    LogView& view_;
-    const std::function<void(uint64_t)>& onPosition_;
-};
-
-}  // namespace
-
-std::optional<uint64_t> ExtractedPosition(std::string_view line) {
-    const size_t mark = line.rfind(kPositionMark);
-    if (mark == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const char* first = line.data() + mark + kPositionMark.size();
-    const char* last = line.data() + line.size();
-    uint64_t value = 0;
-    const auto [end, error] = std::from_chars(first, last, value, 16);
-    if (error != std::errc() || end == last || *end != '_') {
-        return std::nullopt;
-    }
-    return value;
-}
 
 ExtractionTask::~ExtractionTask() {
     Join();
 }
 
 bool ExtractionTask::Start(std::filesystem::path bin, std::filesystem::path dir, LogView& view,
-                           std::function<void(uint64_t)> onPosition, std::function<void()> onDone) {
+                           std::function<void(uint64_t, uint64_t)> onProgress,
+                           std::function<void()> onDone) {
     if (running_) {
         return false;
     }
@@ -61,9 +20,16 @@ bool ExtractionTask::Start(std::filesystem::path bin, std::filesystem::path dir,
     running_ = true;
     try {
         thread_ = std::thread([this, bin = std::move(bin), dir = std::move(dir), &view,
-                               onPosition = std::move(onPosition), onDone = std::move(onDone)] {
-            PositionView positions(view, onPosition);
-            ExtractTotalImage(bin, dir, positions);
+                               onProgress = std::move(onProgress), onDone = std::move(onDone)] {
+            int shown = -1;
+            const auto progress = [&](uint64_t done, uint64_t total) {
+                const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+                if (percent != shown && onProgress) {
+                    onProgress(done, total);
+                    shown = percent;
+                }
+            };
+            ExtractTotalImage(bin, dir, view, nullptr, progress);
             running_ = false;
             if (onDone) {
                 onDone();

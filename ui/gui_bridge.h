@@ -46,6 +46,20 @@ public:
         changed_.wait(lock, [&] { return *done || detached_; });
     }
 
+    // A one-time signal from the owner's thread to a waiting worker (a message box closed).
+    using Signal = std::shared_ptr<bool>;
+    Signal MakeSignal() { return std::make_shared<bool>(false); }
+    void Raise(const Signal& signal) {
+        std::lock_guard lock(mutex_);
+        *signal = true;
+        changed_.notify_all();
+    }
+    // Waits until `signal` is raised, or the owner has detached.
+    void WaitFor(const Signal& signal) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return *signal || detached_; });
+    }
+
     // From now on no call is made; waiting workers return.
     void Detach() {
         std::lock_guard lock(mutex_);

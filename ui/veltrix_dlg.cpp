@@ -3,10 +3,12 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
+#include <QUrl>
 #include <iostream>
 
 #include "diag/model_table.h"
@@ -20,7 +22,6 @@ const char* const kOptions[] = {"Read only", "Read/Write", "Write only", "Erase"
 constexpr int kReadWriteRow = 2;  // "Read/Write" in the sorted option list
 const char* const kLevels[] = {"0", "1"};
 constexpr int kLevelOneRow = 1;
-
 
 }  // namespace
 
@@ -46,6 +47,24 @@ DialogSeams DefaultDialogSeams() {
         return QFileDialog::getExistingDirectory(parent, QString::fromUtf8(kFolderPickTitle), start,
                                                  QFileDialog::ShowDirsOnly);
     };
+    seams.showRunMessage = [](QWidget* parent, const QString& text,
+                              std::function<void()> closed) -> QWidget* {
+        auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Veltrix"), text,
+                                    QMessageBox::Ok, parent);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        QObject::connect(box, &QObject::destroyed, box, [closed = std::move(closed)] { closed(); });
+        box->show();
+        return box;
+    };
+    seams.pickSaveFile = [](QWidget* parent) {
+        return QFileDialog::getSaveFileName(parent, QStringLiteral("Save run log"),
+                                            QStringLiteral("run-log.txt"),
+                                            QStringLiteral("Text files (*.txt);;All files (*)"));
+    };
+    seams.openFolder = [](const QString& folder) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
     return seams;
 }
 
@@ -61,6 +80,8 @@ CVeltrixDlg::CVeltrixDlg(MakeBoardTests makeTests, QWidget* parent)
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
     resize(kDefaultWidth, kDefaultHeight);
     resultPalette_ = c_.apResult->palette();
+    verdictPalette_ = c_.verdict->palette();
+    progressPalette_ = c_.progress->palette();
     stored_.targetDir = DefaultTargetDir();
     ConnectControls();
 }
@@ -87,11 +108,7 @@ void CVeltrixDlg::setVisible(bool visible) {
 }
 
 void CVeltrixDlg::OnInitDialog() {
-    auto* about = new QAction(QString::fromUtf8(kAboutMenuText), this);
-    connect(about, &QAction::triggered, this, &CVeltrixDlg::OnAbout);
-    about->setShortcut(QKeySequence::HelpContents);
-    addAction(about);
-    setContextMenuPolicy(Qt::ActionsContextMenu);
+    AddActions();
 
     FillLists();
     c_.progress->setRange(0, 100);
@@ -100,6 +117,36 @@ void CVeltrixDlg::OnInitDialog() {
         SetResultBox(box, kResultNotTested);
     }
     ApplyStoredSettings();
+}
+
+// The window's menu (its context menu, as Qt has no system menu to extend everywhere) and keys:
+// the about box (F1), the run log's copy, select-all and save, the run records' folder, and F5
+// as START.
+void CVeltrixDlg::AddActions() {
+    const auto add = [this](QWidget* owner, const QString& text, const QKeySequence& key,
+                            void (CVeltrixDlg::*handler)()) {
+        auto* action = new QAction(text, owner);
+        action->setShortcut(key);
+        action->setShortcutContext(owner == this ? Qt::WindowShortcut
+                                                 : Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, handler);
+        owner->addAction(action);
+        return action;
+    };
+    add(this, QString::fromUtf8(kAboutMenuText), QKeySequence::HelpContents, &CVeltrixDlg::OnAbout);
+    add(this, QStringLiteral("Open run records folder"), {}, &CVeltrixDlg::OnOpenRunRecords);
+    add(this, QStringLiteral("Save run log..."), QKeySequence::Save, &CVeltrixDlg::OnSaveRunLog);
+    add(this, QStringLiteral("START"), QKeySequence(Qt::Key_F5), &CVeltrixDlg::OnStart);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    add(c_.runLog, QStringLiteral("Copy"), QKeySequence::Copy, &CVeltrixDlg::OnCopyRunLog);
+    auto* all = new QAction(QStringLiteral("Select all"), c_.runLog);
+    all->setShortcut(QKeySequence::SelectAll);
+    all->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(all, &QAction::triggered, c_.runLog, &QListWidget::selectAll);
+    c_.runLog->addAction(all);
+    add(c_.runLog, QStringLiteral("Save run log..."), {}, &CVeltrixDlg::OnSaveRunLog);
+    c_.runLog->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void CVeltrixDlg::FillLists() {
@@ -163,6 +210,7 @@ void CVeltrixDlg::ConnectControls() {
             [this] { OnPartitionDropDown(*c_.partition); });
     connect(c_.restorePartition, &DropDownCombo::droppingDown, this,
             [this] { OnPartitionDropDown(*c_.restorePartition); });
+    connect(c_.comPort, &DropDownCombo::droppingDown, this, &CVeltrixDlg::OnPortDropDown);
 }
 
 void CVeltrixDlg::OnTestBoxClicked(TestBox clicked) {

@@ -7,17 +7,21 @@
 
 #include <QDialog>
 #include <QPalette>
+#include <QPointer>
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
 #include "diag/board_tests.h"
+#include "diag/progress_meter.h"
 #include "diag/run_engine.h"
+#include "diag/run_report.h"
 #include "diag/run_view.h"
 #include "ui/check_interlock.h"
 #include "ui/dialog_controls.h"
 #include "ui/extraction_task.h"
 #include "ui/gui_bridge.h"
-#include "ui/progress_rate.h"
 #include "ui/stored_settings.h"
 
 namespace veltrix::ui {
@@ -29,16 +33,24 @@ inline constexpr const char* kFolderPickTitle = "Please select directory.";
 inline constexpr const char* kStopAndCloseQuestion =
     "테스트를 중지하고 종료하시겠습니까?  \n\nStop the test and close?  ";
 
-// The modal windows the dialog opens, behind one seam so tests can answer them.
+// The windows the dialog opens, behind one seam so tests can answer them.
 struct DialogSeams {
     // A message box with an OK button; returns when it has been closed.
     std::function<void(QWidget* parent, const QString& text)> showMessage;
+    // A run's message box: shown without blocking the window (STOP and the close button stay
+    // usable); `closed` is called once when it has gone. Returns the box, so STOP can close it.
+    std::function<QWidget*(QWidget* parent, const QString& text, std::function<void()> closed)>
+        showRunMessage;
     // A Yes/No question with No as the default; true when answered Yes.
     std::function<bool(QWidget* parent, const QString& text)> askYesNo;
     // The open-file dialog; empty text when cancelled.
     std::function<QString(QWidget* parent)> pickFile;
     // The folder browser; empty text when cancelled.
     std::function<QString(QWidget* parent, const QString& start)> pickFolder;
+    // The save-file dialog for the run log; empty text when cancelled.
+    std::function<QString(QWidget* parent)> pickSaveFile;
+    // Opens a folder in the desktop's file manager.
+    std::function<void(const QString& folder)> openFolder;
 };
 DialogSeams DefaultDialogSeams();
 
@@ -67,6 +79,7 @@ public:
     void ShowMessage(const std::string& text) override;
     void PushStatus(const std::string& text) override;
     void SetProgress(int percent) override;
+    void SetTransfer(uint64_t done, uint64_t total) override;
     void SetResultBox(ResultBox box, const std::string& text) override;
     void ClearLog() override;
     void RunEnded() override;
@@ -81,6 +94,14 @@ public:
     void OnPickTargetDir();
     void OnExtract();
     void OnAbout();
+    // The run log's actions: copy the selected lines (Ctrl+C; Ctrl+A selects them all), save the
+    // whole log to a file, and open the folder of the run records.
+    void OnCopyRunLog();
+    void OnSaveRunLog();
+    void OnOpenRunRecords();
+
+    // The record file of the last run the window started (empty before one ended).
+    const std::filesystem::path& lastRunRecord() const { return lastRecord_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -94,9 +115,17 @@ private:
     void ConnectControls();
     void OnTestBoxClicked(TestBox clicked);
     void OnPartitionDropDown(QComboBox& combo);
+    void OnPortDropDown();
+    // The port START uses: the chosen one, or the one board in download mode when the operator
+    // takes it in place of a port with nothing behind it.
+    int PortForStart();
     void OnRunEnded();
+    void ShowVerdict(const RunVerdict& verdict);
+    void SaveRecordOfRun();
+    std::vector<std::string> RunLogLines() const;
+    void AddActions();
     void OnExtractionDone();
-    void ShowExtractionPosition(uint64_t position);
+    void ShowExtractionProgress(uint64_t done, uint64_t total);
     void SetRunControlsEnabled();
     void ShowMessageNow(const QString& text);
     // True when the run just prepared may start: an Erase run asks the operator first.
@@ -117,9 +146,18 @@ private:
     QString binPath_;
     QString dirPath_;
     QPalette resultPalette_;
-    ProgressRate runRate_{RateUnit::kPercent};
-    ProgressRate extractRate_{RateUnit::kBytes};
-    uint64_t extractTotal_ = 0;
+    QPalette verdictPalette_;
+    QPalette progressPalette_;
+    ProgressMeter runMeter_;
+    ProgressMeter extractMeter_;
+    // The run under way, for its record: its selections, port text and start.
+    RunSelections runSelections_;
+    std::string runPort_;
+    std::string runStarted_;
+    std::chrono::steady_clock::time_point runStart_;
+    std::filesystem::path lastRecord_;
+    // The run's message box while it is open.
+    QPointer<QWidget> runBox_;
     ExtractionTask extraction_;
     bool initialised_ = false;
     bool closing_ = false;

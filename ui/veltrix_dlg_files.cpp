@@ -6,7 +6,12 @@
 #include <system_error>
 
 #include "diag/model_table.h"
+#include "diag/prepare_run.h"
+#include "diag/run_report.h"
 #include "layout/partition_index.h"
+#include "link/port_list.h"
+#include "ui/port_choices.h"
+#include "ui/run_records.h"
 #include "ui/veltrix_dlg.h"
 
 namespace veltrix::ui {
@@ -41,35 +46,35 @@ void CVeltrixDlg::OnExtract() {
         return;
     }
     const std::filesystem::path bin = PathFromUtf8(binPath_.toStdString());
-    std::error_code error;
-    const auto size = std::filesystem::file_size(bin, error);
-    extractTotal_ = error ? 0 : size;
-    extractRate_.Reset();
+    extractMeter_.Reset();
     c_.rate->clear();
-    // The extraction's thread reports each record's position and its end to the GUI thread.
-    auto onPosition = [this](uint64_t position) {
+    c_.progress->setValue(0);
+    // The extraction's thread reports its progress and its end to the GUI thread.
+    auto onProgress = [this](uint64_t done, uint64_t total) {
         QMetaObject::invokeMethod(
-            this, [this, position] { ShowExtractionPosition(position); }, Qt::QueuedConnection);
+            this, [this, done, total] { ShowExtractionProgress(done, total); },
+            Qt::QueuedConnection);
     };
     auto onDone = [this] {
         QMetaObject::invokeMethod(
             this, [this] { OnExtractionDone(); }, Qt::QueuedConnection);
     };
-    if (extraction_.Start(bin, PathFromUtf8(dirPath_.toStdString()), *this, onPosition, onDone)) {
+    if (extraction_.Start(bin, PathFromUtf8(dirPath_.toStdString()), *this, onProgress, onDone)) {
         SetRunControlsEnabled();
     }
 }
 
-void CVeltrixDlg::ShowExtractionPosition(uint64_t position) {
-    if (extractTotal_ == 0 || !extraction_.Running()) {
+void CVeltrixDlg::ShowExtractionProgress(uint64_t done, uint64_t total) {
+    if (!extraction_.Running() || total == 0) {
         return;
     }
-    const double total = static_cast<double>(extractTotal_);
-    const double done = static_cast<double>(std::min<uint64_t>(position, extractTotal_));
-    const QString rate = extractRate_.Update(done, total, std::chrono::steady_clock::now());
     const int percent = static_cast<int>(done * 100 / total);
-    c_.rate->setText(rate.isEmpty() ? QStringLiteral("Extract %1%").arg(percent)
-                                    : QStringLiteral("Extract %1% · %2").arg(percent).arg(rate));
+    c_.progress->setValue(percent);
+    const std::string rate = extractMeter_.Update(done, total, std::chrono::steady_clock::now());
+    c_.rate->setText(
+        rate.empty()
+            ? QStringLiteral("Extract %1%").arg(percent)
+            : QStringLiteral("Extract %1% · %2").arg(percent).arg(QString::fromStdString(rate)));
 }
 
 void CVeltrixDlg::OnExtractionDone() {
@@ -88,8 +93,7 @@ void CVeltrixDlg::OnExtractionDone() {
 void CVeltrixDlg::OnPartitionDropDown(QComboBox& combo) {
     // FillPartitionChoices loads the index only while it is empty, which it never is during a
     // run (a run does not start on an empty index), so a running worker's index stays put.
-    const auto choices =
-        engine_.PartitionChoices(PathFromUtf8(targetDir_.toStdString()));
+    const auto choices = engine_.PartitionChoices(PathFromUtf8(targetDir_.toStdString()));
     if (!choices) {
         return;
     }
@@ -105,6 +109,33 @@ void CVeltrixDlg::OnPartitionDropDown(QComboBox& combo) {
     if (match < 0) {
         combo.setEditText(kept);
     }
+}
+
+void CVeltrixDlg::OnPortDropDown() {
+    RefreshPortChoices(*c_.comPort, ListSerialPorts());
+}
+
+int CVeltrixDlg::PortForStart() {
+    const int chosen = ParseComPort(c_.comPort->currentText().toStdString());
+    const int offer = DownloadModePortToOffer(chosen, ListSerialPorts());
+    if (offer == 0 ||
+        !seams_.askYesNo(this,
+                         QStringLiteral("COM %1에 연결된 장치가 없습니다. 다운로드 모드의 보드가 "
+                                        "COM %2에 있습니다. COM %2을(를) 사용하시겠습니까?  "
+                                        "\n\nCOM %1 has nothing behind it; the board in "
+                                        "download mode is at COM %2. Use COM %2?  ")
+                             .arg(chosen)
+                             .arg(offer))) {
+        return chosen;
+    }
+    c_.comPort->setCurrentIndex(offer - 1);
+    return offer;
+}
+
+void CVeltrixDlg::OnOpenRunRecords() {
+    std::error_code ec;
+    std::filesystem::create_directories(RunRecordsFolder(), ec);
+    seams_.openFolder(QString::fromStdString(RunRecordsFolder().string()));
 }
 
 }  // namespace veltrix::ui

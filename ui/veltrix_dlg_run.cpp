@@ -1,4 +1,6 @@
 // The dialog's test runs: START, STOP, and the run view the worker writes to.
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <algorithm>
 #include <chrono>
@@ -6,6 +8,8 @@
 #include "diag/model_table.h"
 #include "diag/prepare_run.h"
 #include "layout/partition_index.h"
+#include "ui/result_colours.h"
+#include "ui/run_records.h"
 #include "ui/veltrix_dlg.h"
 
 namespace veltrix::ui {
@@ -15,6 +19,11 @@ namespace {
 constexpr int kStatusLinesKept = 500;
 // The text a run-log line carries, kept with the item; the item shows it without its line feed.
 constexpr int kLineTextRole = Qt::UserRole;
+
+// The text a run-log line carries, line feed included.
+QString LineText(const QListWidgetItem& item) {
+    return item.data(kLineTextRole).toString();
+}
 
 QString Shown(const std::string& text) {
     QString shown = QString::fromStdString(text);
@@ -79,7 +88,14 @@ void CVeltrixDlg::SelectLastLogLine() {
 }
 
 void CVeltrixDlg::ShowMessage(const std::string& text) {
-    OnGuiThread([&] { ShowMessageNow(QString::fromStdString(text)); });
+    // The box does not block the window: STOP and the close button stay usable. The worker waits
+    // until the box has gone (STOP closes it).
+    const GuiBridge::Signal closed = bridge_.MakeSignal();
+    OnGuiThread([&] {
+        runBox_ = seams_.showRunMessage(this, QString::fromStdString(text),
+                                        [this, closed] { bridge_.Raise(closed); });
+    });
+    bridge_.WaitFor(closed);
 }
 
 void CVeltrixDlg::ShowMessageNow(const QString& text) {
@@ -97,10 +113,13 @@ void CVeltrixDlg::PushStatus(const std::string& text) {
 }
 
 void CVeltrixDlg::SetProgress(int percent) {
+    OnGuiThread([&] { c_.progress->setValue(std::clamp(percent, 0, 100)); });
+}
+
+void CVeltrixDlg::SetTransfer(uint64_t done, uint64_t total) {
     OnGuiThread([&] {
-        const int value = std::clamp(percent, 0, 100);
-        c_.progress->setValue(value);
-        c_.rate->setText(runRate_.Update(value, 100, std::chrono::steady_clock::now()));
+        c_.rate->setText(QString::fromStdString(
+            runMeter_.Update(done, total, std::chrono::steady_clock::now())));
     });
 }
 
@@ -110,13 +129,11 @@ void CVeltrixDlg::SetResultBox(ResultBox box, const std::string& text) {
                           : box == ResultBox::kEmmc ? c_.emmcResult
                                                     : c_.sdramResult;
         edit->setText(QString::fromStdString(text));
-        QPalette palette = resultPalette_;
-        if (text == kResultPass) {
-            palette.setColor(QPalette::Text, QColor(0, 255, 0));
-        } else if (text == kResultFail) {
-            palette.setColor(QPalette::Text, QColor(255, 0, 0));
-        }
-        edit->setPalette(palette);
+        // PASS and FAIL fill the box (green with dark text, red with white text); N/T keeps the
+        // dialog's colours.
+        ResultColours colours;
+        edit->setPalette(ResultColoursFor(edit->text(), &colours) ? Filled(resultPalette_, colours)
+                                                                  : resultPalette_);
     });
 }
 
@@ -133,18 +150,28 @@ void CVeltrixDlg::OnStart() {
     if (closing_) {
         return;
     }
-    const RunSelections selections = ReadSelections(c_, targetDir_);
+    if (engine_.InProgress()) {
+        engine_.Start(ReadSelections(c_, targetDir_), 0);  // "Test in progress"; nothing changes
+        return;
+    }
+    const int port = PortForStart();
+    RunSelections selections = ReadSelections(c_, targetDir_);
+    runSelections_ = selections;
+    runPort_ = std::to_string(port);
+    runStarted_ = UtcNow();
+    runStart_ = std::chrono::steady_clock::now();
+    ShowVerdict({});
     const int started = engine_.Start(
-        selections, ParseComPort(c_.comPort->currentText().toStdString()),
-        [&] { return seams_.askYesNo(this, EraseQuestion(selections.model)); });
+        selections, port, [&] { return seams_.askYesNo(this, EraseQuestion(selections.model)); });
     if (started == kErrorNotEnoughMemory) {
         PushStatus("The test run could not be started.");
     }
     if (started != kErrorSuccess) {
         return;
     }
-    runRate_.Reset();
+    runMeter_.Reset();
     c_.rate->clear();
+    c_.progress->setPalette(progressPalette_);
     SetRunControlsEnabled();
 }
 
@@ -152,6 +179,9 @@ void CVeltrixDlg::OnStop() {
     if (engine_.InProgress()) {
         engine_.Cancel();
         c_.stop->setEnabled(false);
+        if (runBox_) {
+            runBox_->close();  // a run's message box no longer holds the run
+        }
     }
 }
 
@@ -161,12 +191,88 @@ void CVeltrixDlg::OnRunEnded() {
     }
     // The worker has made its last call; collect its thread.
     engine_.Join();
+    const RunVerdict verdict = VerdictOf(engine_.Record());
+    ShowVerdict(verdict);
+    SaveRecordOfRun();
     if (closing_) {
         close();
         return;
     }
     c_.rate->clear();
     SetRunControlsEnabled();
+}
+
+void CVeltrixDlg::ShowVerdict(const RunVerdict& verdict) {
+    c_.verdict->setText(QString::fromStdString(verdict.text));
+    if (verdict.kind == RunVerdict::Kind::kNone) {
+        c_.verdict->setPalette(verdictPalette_);
+        return;
+    }
+    const ResultColours colours = VerdictColours(verdict.kind);
+    c_.verdict->setPalette(Filled(verdictPalette_, colours));
+    // The status line and the bar end with the outcome too, not with an earlier step's words.
+    c_.statusLine->insertItem(0, QString::fromStdString(verdict.text));
+    c_.statusLine->scrollToTop();
+    if (verdict.kind != RunVerdict::Kind::kPass) {
+        QPalette bar = progressPalette_;
+        bar.setColor(QPalette::Highlight, colours.background);
+        c_.progress->setPalette(bar);
+    }
+}
+
+void CVeltrixDlg::SaveRecordOfRun() {
+    RunReport report;
+    report.model = runSelections_.model;
+    report.port = runPort_;
+    report.selections = runSelections_;
+    report.record = engine_.Record();
+    report.log = RunLogLines();
+    report.started = runStarted_;
+    report.elapsedSeconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                std::chrono::steady_clock::now() - runStart_)
+                                .count();
+    report.exitStatus = RecordExitStatus(report.record);
+    std::string reason;
+    lastRecord_ = SaveRunRecord(report, &reason);
+    if (lastRecord_.empty()) {
+        c_.statusLine->insertItem(0, QStringLiteral("The run record cannot be written: %1")
+                                         .arg(QString::fromStdString(reason)));
+    }
+}
+
+std::vector<std::string> CVeltrixDlg::RunLogLines() const {
+    std::vector<std::string> lines;
+    for (int row = 0; row < c_.runLog->count(); ++row) {
+        lines.push_back(LineText(*c_.runLog->item(row)).toStdString());
+    }
+    return lines;
+}
+
+void CVeltrixDlg::OnCopyRunLog() {
+    QString text;
+    for (int row = 0; row < c_.runLog->count(); ++row) {
+        const QListWidgetItem* item = c_.runLog->item(row);
+        if (item->isSelected()) {
+            text += LineText(*item);
+        }
+    }
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void CVeltrixDlg::OnSaveRunLog() {
+    const QString file = seams_.pickSaveFile(this);
+    if (file.isEmpty()) {
+        return;
+    }
+    std::string text;
+    for (const std::string& line : RunLogLines()) {
+        text += line;
+    }
+    std::string reason;
+    if (WriteWholeFile(PathFromUtf8(file.toStdString()), text, &reason) != 0) {
+        ShowMessageNow(QStringLiteral("The run log cannot be saved to %1 (%2).")
+                           .arg(file, QString::fromStdString(reason)));
+    }
 }
 
 void CVeltrixDlg::SetRunControlsEnabled() {
