@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,7 +30,11 @@ using bench::Bytes;
 
 constexpr int kBoardPort = 78;
 constexpr uint32_t kStartSector = 2048;
-constexpr uint32_t kSectors = (64u << 20) / 512;
+// 64 MiB, or $VELTRIX_BENCH_MIB for a shorter look (under a profiler).
+const uint32_t kSectors = [] {
+    const char* mib = std::getenv("VELTRIX_BENCH_MIB");
+    return (mib != nullptr ? static_cast<uint32_t>(std::atoi(mib)) : 64u) * (1u << 20) / 512;
+}();
 constexpr int kProgressSteps = 99;  // the bar moves 1..99 during the dump
 
 // A view that ignores the run's output but lets the benchmark act at every progress step.
@@ -86,7 +91,8 @@ void BM_DumpOverBare(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
-    for (uint32_t mib = 0; mib < 64; ++mib) {  // every byte value, flags and escapes included
+    for (uint32_t mib = 0; mib < kSectors / 2048;
+         ++mib) {  // every byte value, flags and escapes included
         const Bytes chunk = bench::Pattern((1u << 20) + mib);
         board.WriteEmmc((uint64_t{kStartSector} * 512) + (uint64_t{mib} << 20),
                         std::span(chunk).first(1u << 20));
@@ -125,8 +131,8 @@ void BM_DumpOverBare(benchmark::State& state) {
     long reads = 0;
     for (auto _ : state) {
         const double w0 = bench::WallSeconds(), c0 = bench::ThreadCpuSeconds();
-        const int result = veltrix::ReadPartition(
-            ctx, session, {kStartSector, kSectors, "dump64", &modelFolder});
+        const int result =
+            veltrix::ReadPartition(ctx, session, {kStartSector, kSectors, "dump64", &modelFolder});
         totalWall += bench::WallSeconds() - w0;
         totalCpu += bench::ThreadCpuSeconds() - c0;
         if (result != 0 || !bareOk) {

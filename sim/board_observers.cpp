@@ -101,12 +101,12 @@ int SimulatedBoard::requestsServed() const {
 
 std::vector<std::vector<uint8_t>> SimulatedBoard::RequestJournal() const {
     std::lock_guard lock(mutex_);
-    return {journal_.begin(), journal_.end()};
+    return journal_.Entries();
 }
 
 void SimulatedBoard::ClearRequestJournal() {
     std::lock_guard lock(mutex_);
-    journal_.clear();
+    journal_.Clear();
 }
 
 int SimulatedBoard::resets() const {

@@ -13,8 +13,7 @@ constexpr int kReadPollMs = 50;
 constexpr int kWriteTimeoutMs = 2000;
 constexpr size_t kMinFrame = 3;        // one request byte and the FCS
 constexpr size_t kReplyAddressAt = 1;  // the address a READ or STREAM WRITE answer echoes
-constexpr size_t kJournalBytes = 16;
-constexpr size_t kJournalLength = 4096;
+constexpr size_t kJournalBytes = JournalRing::kEntryBytes;
 
 // The faults that send the real answer changed.
 void AlterReply(const Fault& fault, Bytes& out) {
@@ -46,13 +45,13 @@ void SimulatedBoard::ServeFrames() {
     if (status != PtyPort::ReadStatus::kData) {
         return;  // the main loop looks at the stop signal again
     }
-    for (size_t i = 0; i < got && hostPresent_; ++i) {
-        const FrameCollector::Step step = collector_.Push(buffer[i]);
+    std::span<const uint8_t> pending(buffer, got);
+    while (!pending.empty() && hostPresent_) {
+        FrameCollector::Step step = FrameCollector::Step::kMore;
+        pending = pending.subspan(collector_.Feed(pending, &step));
         if (step == FrameCollector::Step::kClosed) {
-            const auto raw = collector_.Raw();
-            const Bytes frame(raw.begin(), raw.end());
+            HandleFrame(collector_.Raw());
             collector_.Reset();
-            HandleFrame(frame);
         } else if (step == FrameCollector::Step::kFull) {
             collector_.Reset();  // no frame this long: drop it
         }
@@ -60,28 +59,24 @@ void SimulatedBoard::ServeFrames() {
 }
 
 void SimulatedBoard::HandleFrame(std::span<const uint8_t> raw) {
-    Bytes unstuffed(raw.size());
-    unstuffed.resize(UnstuffFrame(raw, unstuffed.data()));
-    if (unstuffed.size() < kMinFrame) {
+    unstuffed_.resize(raw.size());
+    unstuffed_.resize(UnstuffFrame(raw, unstuffed_.data()));
+    if (unstuffed_.size() < kMinFrame) {
         return;
     }
     {
         std::lock_guard lock(mutex_);
         ++requests_;
     }
-    if (!FrameFcsMatches(unstuffed)) {
+    if (!FrameFcsMatches(unstuffed_)) {
         SendReply(BadFcsAnswer(), nullptr);
         return;
     }
-    const std::span<const uint8_t> request(unstuffed.data(), unstuffed.size() - kFcsLength);
+    const std::span<const uint8_t> request(unstuffed_.data(), unstuffed_.size() - kFcsLength);
     std::optional<Fault> fault;
     {
         std::lock_guard lock(mutex_);
-        journal_.emplace_back(request.begin(),
-                              request.begin() + std::min(request.size(), kJournalBytes));
-        if (journal_.size() > kJournalLength) {
-            journal_.pop_front();
-        }
+        journal_.Add(request.first(std::min(request.size(), kJournalBytes)));
         fault = faults_.Next(request[0]);
     }
     if (fault && AnswerFault(*fault)) {
@@ -173,12 +168,17 @@ void SimulatedBoard::SendReply(const Bytes& body, const Fault* fault) {
     if (body.empty()) {
         return;
     }
-    Bytes out = body;
-    if (fault) {
-        AlterReply(*fault, out);
+    if (!fault) {
+        // The usual answer: framed into the board's own buffer, no copies.
+        wire_.resize(MaxEncodedLength(body.size()));
+        wire_.resize(EncodeFrame(body, wire_.data()));
+        port_.Write(wire_, kWriteTimeoutMs);
+        return;
     }
-    const Bytes wire = BuildReplyFrame(out, fault && fault->kind == FaultKind::kCorruptFcs);
-    if (fault && fault->kind == FaultKind::kStall) {
+    Bytes out = body;
+    AlterReply(*fault, out);
+    const Bytes wire = BuildReplyFrame(out, fault->kind == FaultKind::kCorruptFcs);
+    if (fault->kind == FaultKind::kStall) {
         const size_t half = wire.size() / 2;
         port_.Write(std::span(wire).first(half), kWriteTimeoutMs);
         if (wake_.WaitFor(static_cast<int>(fault->ms))) {

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -28,6 +27,7 @@
 #include "sim/flash_programmer.h"
 #include "sim/port_lock.h"
 #include "sim/pty_port.h"
+#include "sim/request_journal.h"
 #include "sim/sahara_rom.h"
 #include "sim/sdram_test_image.h"
 #include "sim/target_memory.h"
@@ -136,7 +136,9 @@ private:
     FaultPlan faults_;
     SaharaSession lastSahara_;
     int requests_ = 0;
-    std::deque<Bytes> journal_;
+    JournalRing journal_;
+    Bytes unstuffed_;  // the request being handled, unstuffed
+    Bytes wire_;       // the reply being sent, framed
     int resets_ = 0;
     int verdicts_ = 0;
     bool broughtBack_ = false;

@@ -8,22 +8,10 @@
 namespace veltrix {
 namespace {
 
-// True when one of the eight bytes of `w` is 0x7C..0x7F, which covers both bytes that need an
-// escape (0x7E, 0x7D): runs without them are copied eight bytes at a time.
-inline bool MayNeedEscape(uint64_t w) {
-    constexpr uint64_t kOnes = 0x0101010101010101ULL;
-    const uint64_t t = (w ^ (0x7C * kOnes)) & (0xFC * kOnes);  // zero byte where 0x7C..0x7F
-    return ((t - kOnes) & ~t & (0x80 * kOnes)) != 0;
-}
-
-inline uint64_t Load8(const uint8_t* p) {
-    uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
-
-inline void Store8(uint8_t* p, uint64_t w) {
-    std::memcpy(p, &w, sizeof w);
+// The first `byte` in [from, end), or `end`.
+inline const uint8_t* Find(const uint8_t* from, const uint8_t* end, uint8_t byte) {
+    const void* found = std::memchr(from, byte, static_cast<size_t>(end - from));
+    return found != nullptr ? static_cast<const uint8_t*>(found) : end;
 }
 
 inline uint8_t* PutEscaped(uint8_t* out, uint8_t byte) {
@@ -44,17 +32,24 @@ size_t EncodeFrame(std::span<const uint8_t> body, uint8_t* out) {
     *p++ = kFrameFlag;
     const uint8_t* in = body.data();
     const uint8_t* const end = in + body.size();
+    // Runs between the bytes that need an escape go out with one copy each; such bytes are rare
+    // in flash data, and memchr finds them many bytes at a time.
+    const uint8_t* nextFlag = Find(in, end, kFrameFlag);
+    const uint8_t* nextEscape = Find(in, end, kFrameEscape);
     while (in < end) {
-        if (end - in >= 8) {
-            const uint64_t w = Load8(in);
-            if (!MayNeedEscape(w)) {
-                Store8(p, w);
-                p += 8;
-                in += 8;
-                continue;
-            }
+        const uint8_t* stop = std::min(nextFlag, nextEscape);
+        std::memcpy(p, in, static_cast<size_t>(stop - in));
+        p += stop - in;
+        in = stop;
+        if (in == end) {
+            break;
         }
-        p = PutEscaped(p, *in++);
+        p = PutEscaped(p, *in);
+        if (*in++ == kFrameFlag) {
+            nextFlag = Find(in, end, kFrameFlag);
+        } else {
+            nextEscape = Find(in, end, kFrameEscape);
+        }
     }
     p = PutEscaped(p, static_cast<uint8_t>(fcs & 0xFF));
     p = PutEscaped(p, static_cast<uint8_t>(fcs >> 8));
@@ -114,30 +109,34 @@ size_t FrameCollector::Feed(std::span<const uint8_t> bytes, Step* step) {
 }
 
 size_t UnstuffFrame(std::span<const uint8_t> raw, uint8_t* out) {
+    const uint8_t* in = raw.data();
+    const uint8_t* const end = in + raw.size();
     size_t n = 0;
-    size_t i = 0;
-    while (i < raw.size()) {
-        if (raw.size() - i >= 8) {
-            const uint64_t w = Load8(raw.data() + i);
-            if (!MayNeedEscape(w)) {
-                Store8(out + n, w);  // through a register: `out` may be `raw` itself
-                n += 8;
-                i += 8;
-                continue;
-            }
+    // Runs between flags and escapes move with one copy each (`out` may be `raw` itself: it never
+    // runs ahead of the input, so a move is safe).
+    const uint8_t* nextFlag = Find(in, end, kFrameFlag);
+    const uint8_t* nextEscape = Find(in, end, kFrameEscape);
+    while (in < end) {
+        const uint8_t* stop = std::min(nextFlag, nextEscape);
+        std::memmove(out + n, in, static_cast<size_t>(stop - in));
+        n += static_cast<size_t>(stop - in);
+        in = stop;
+        if (in == end) {
+            break;
         }
-        const uint8_t b = raw[i++];
-        if (b == kFrameFlag) {
+        if (*in == kFrameFlag) {
+            nextFlag = Find(++in, end, kFrameFlag);
             continue;
         }
-        if (b == kFrameEscape) {
-            if (i >= raw.size()) {
-                break;
-            }
-            out[n++] = static_cast<uint8_t>(raw[i++] ^ kEscapeXor);
-        } else {
-            out[n++] = b;
+        if (++in == end) {
+            break;  // an escape with nothing after it
         }
+        out[n++] = static_cast<uint8_t>(*in++ ^ kEscapeXor);
+        // The escaped byte may itself have been the next flag or escape.
+        if (nextFlag < in) {
+            nextFlag = Find(in, end, kFrameFlag);
+        }
+        nextEscape = Find(in, end, kFrameEscape);
     }
     return n;
 }
