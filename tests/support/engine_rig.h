@@ -39,6 +39,9 @@ public:
     Lines Body() const;
     // The log lines from the first that equals `first`, at most `count` of them.
     Lines LinesFrom(const std::string& first, size_t count) const;
+    // The log lines after the first that starts with `prefix`, up to the elapsed-time line (not
+    // included); the whole log when no line starts so.
+    Lines After(const std::string& prefix) const;
 
     RecordingView view;
     FakeClock clock;
@@ -55,6 +58,12 @@ struct TestRig {
     void LoadIndex();
     // The model's program list from its rawprogram0.xml.
     void LoadProgramList();
+    // What START does to the outputs before a run: the log emptied, the boxes "N/T", a fresh
+    // record, the cancel flag cleared.
+    void NewRun();
+    // The board as the sequencer leaves it before a test: index and program list loaded, the AP
+    // check passed, the flash opened; then NewRun. 0, or the code of the step that failed.
+    int ConnectAndOpen(int comPort);
 
     RecordingView view;
     FakeClock clock;
