@@ -150,7 +150,7 @@ TEST_F(ApCheckTest, FailuresOfTheBootRomAndTheProgrammerShowTheirLineAndBox) {
         const char* box;
     } cases[] = {
         {{.kind = FaultKind::kSilence, .count = 5},
-         200,
+         100,
          "Device was not found in dload trying flash programmer\n",
          "Device was not found in dload",
          ""},

@@ -16,11 +16,6 @@ namespace fs = std::filesystem;
 const Lines kRestoreEnd = {"Boot images download completed.\n", "======== END\n", "\n",
                            "Test Completed !!\n"};
 
-Lines Then(Lines lines, const Lines& more) {
-    lines.insert(lines.end(), more.begin(), more.end());
-    return lines;
-}
-
 Bytes Flash(const sim::SimulatedBoard& board, uint64_t sector, size_t bytes) {
     Bytes all = ReadFlash(board, sector, (bytes + 511) / 512);
     all.resize(bytes);

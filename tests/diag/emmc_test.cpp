@@ -17,11 +17,6 @@ using Spans = std::vector<std::pair<uint32_t, uint32_t>>;
 
 const Lines kPassEnd = {"EMMC TEST = pass\n", "======== END\n", "\n", "Test Completed !!\n"};
 
-Lines Then(Lines lines, const Lines& more) {
-    lines.insert(lines.end(), more.begin(), more.end());
-    return lines;
-}
-
 Bytes Pattern(size_t from, size_t count) {
     return Bytes(emmcTestPattern.begin() + from, emmcTestPattern.begin() + from + count);
 }

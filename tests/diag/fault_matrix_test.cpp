@@ -60,33 +60,32 @@ std::unique_ptr<BoardTests> CappedTests(RunContext& ctx, ProgrammerSession& sess
 // exchange" watches: SECURITY MODE of the handshake; READ CHECK; the pattern's STREAM WRITE; the
 // second sector's READ; the image's second STREAM WRITE; PMIC ON; the verdict READ in pass 2; the
 // DDR image's level-0 start packet.
+enum Ticks : unsigned {
+    kEmmc = 1,
+    kReadWrite = 2,
+    kDump = 4,
+    kRestore = 8,
+    kPmic = 16,
+    kSdram = 32
+};
+
 struct Column {
     const char* id;
     const char* model;
-    void (*select)(RunSelections&);
+    unsigned ticks;
     int laterCommand;
     int laterNth;
 };
 
 const Column kColumns[] = {
-    {"ApCheck", kDloadModel, [](RunSelections&) {}, 0x17, 1},
-    {"EmmcReadOnly", kDloadModel, [](RunSelections& s) { s.emmcTest = true; }, 0x25, 1},
-    {"EmmcReadWrite", kDloadModel,
-     [](RunSelections& s) {
-         s.emmcTest = true;
-         s.option = "Read/Write";
-     },
-     0x07, 1},
-    {"EmmcDump", kDloadModel, [](RunSelections& s) { s.emmcTest = s.dump = true; }, 0x03, 2},
-    {"Restore", kDloadModel, [](RunSelections& s) { s.restoreBootImage = true; }, 0x07, 2},
-    {"PmicOn", kDloadModel,
-     [](RunSelections& s) {
-         s.pmicOn = true;
-         s.targetDir.clear();
-     },
-     0x26, 1},
-    {"TwoPhaseSdram", kDloadModel, [](RunSelections& s) { s.sdramTest = true; }, 0x03, 1},
-    {"DdrLevel", kDdrModel, [](RunSelections& s) { s.sdramTest = true; }, 0x31, 1},
+    {"ApCheck", kDloadModel, 0, 0x17, 1},
+    {"EmmcReadOnly", kDloadModel, kEmmc, 0x25, 1},
+    {"EmmcReadWrite", kDloadModel, kEmmc | kReadWrite, 0x07, 1},
+    {"EmmcDump", kDloadModel, kEmmc | kDump, 0x03, 2},
+    {"Restore", kDloadModel, kRestore, 0x07, 2},
+    {"PmicOn", kDloadModel, kPmic, 0x26, 1},
+    {"TwoPhaseSdram", kDloadModel, kSdram, 0x03, 1},
+    {"DdrLevel", kDdrModel, kSdram, 0x31, 1},
 };
 
 // What a cell must end with: P completed with no FAIL (exit 0); F completed, but a box says FAIL,
@@ -140,14 +139,6 @@ bool HasLine(const Lines& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-std::string Describe(const Lines& lines, const std::string& console) {
-    std::string text = "run log:\n";
-    for (const std::string& line : lines) {
-        text += "  | " + line + (line.ends_with('\n') ? "" : "\n");
-    }
-    return text + "console:\n" + console;
-}
-
 // The record says what the log says: one ending line, the elapsed time last, each box as its
 // section's verdict line, the PMIC failure and the boot images left on the board.
 void ExpectRecordAsLogged(const RunRecord& record, const Lines& lines) {
@@ -187,101 +178,92 @@ protected:
         }
         scene.WritePartitions({{"PrimaryGPT", 0, 34}, {"sbl1", 64, 8}, {"sbl2", 128, 8}});
     }
-    RunSelections Selections(const Column& column, bool apOnly) const {
-        RunSelections s = SdramRun(scene, column.model, false, "0");
-        s.sdramTest = false;
+    // The column's run, or with no ticks the AP check alone.
+    RunSelections Selections(const Column& column, unsigned ticks) const {
+        RunSelections s = SdramRun(scene, column.model, (ticks & kEmmc) != 0);
+        s.option = ticks & kReadWrite ? "Read/Write" : "Read only";
         s.partitionLabel = "sbl1";
-        if (!apOnly) {
-            column.select(s);
+        s.dump = (ticks & kDump) != 0;
+        s.restoreBootImage = (ticks & kRestore) != 0;
+        s.pmicOn = (ticks & kPmic) != 0;
+        s.sdramTest = (ticks & kSdram) != 0;
+        if (s.pmicOn) {
+            s.targetDir.clear();  // PMIC ON needs none
         }
         return s;
     }
     // Runs the column's test against a fresh board (and flash) with `fault` armed, to its end
     // (cancelled after 10 s), and checks the cell.
-    void RunCell(const Column& column, const sim::Fault& fault, char expected);
+    void RunCell(const Column& column, const sim::Fault& fault, char expected) {
+        options = BoardFor(scene, column.model);
+        options.emmcPath.clear();
+        board.reset();
+        board = StartBoard(options);
+        ASSERT_NE(board, nullptr);
+        board->InjectFault(fault);
+        EngineRig rig(scene, CappedTests);
+        rig.clock.onSleep = [](uint32_t) { std::this_thread::sleep_for(5ms); };
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(rig.Start(Selections(column, column.ticks), kBoardPort), 0);
+        const bool endedInTime = rig.WaitForEnd(10s);
+        if (!endedInTime) {
+            rig.engine.Cancel();  // a run past its bound is stopped, so the matrix goes on
+            ASSERT_TRUE(rig.WaitForEnd());
+        }
+        SCOPED_TRACE(::testing::PrintToString(rig.view.Lines()) + "\n" + rig.console.str());
+        EXPECT_TRUE(endedInTime);
+        EXPECT_FALSE(rig.engine.InProgress());
+        // A cell whose fault never struck would test nothing: its request must have come.
+        EXPECT_GT(fault.command == sim::kAnyCommand
+                      ? board->RequestJournal().size()
+                      : Requests(*board, static_cast<uint8_t>(fault.command)).size(),
+                  static_cast<size_t>(fault.skip));
+        ExpectRecordAsLogged(rig.record(), rig.view.Lines());
+        for (ResultBox box : {ResultBox::kAp, ResultBox::kEmmc, ResultBox::kSdram}) {
+            EXPECT_EQ(rig.view.Result(box), rig.record().Box(box));
+        }
+        EXPECT_EQ(cli::ExitStatusFor(rig.record()), ExitFor(expected));
+        // A stalled reply's second half still comes once its pause is over; a run that opens the
+        // port before then reads it as the answer to its first request. Wait it out.
+        if (fault.kind == FaultKind::kStall) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(fault.ms + 50));
+        }
+    }
     // The port opens at once for a new opener, and the board (restarted if it is not in download
     // mode) passes an AP check run.
-    void ExpectPortFreeAndBoardUsable(const Column& column);
+    void ExpectPortFreeAndBoardUsable(const Column& column) {
+        // Back from a RESET (the link goes before the board leaves), or still there.
+        ASSERT_TRUE(board->WaitUntil(
+            [&] {
+                const fs::path link = board->linkPath();
+                return board->mode() != sim::BoardMode::kAway && !link.empty() && fs::exists(link);
+            },
+            3000));
+        SerialLink fresh;
+        EXPECT_EQ(OpenPort(fresh, kBoardPort), 0) << fresh.lastError;
+        ClosePort(fresh);
+        board->ClearFaults();
+        ReadyBoard(board, options);
+        EngineRig rig(scene, CappedTests);
+        ASSERT_EQ(rig.Run(Selections(column, 0), kBoardPort), 0);
+        EXPECT_EQ(rig.record().ending, RunEnding::kCompleted) << rig.console.str();
+        EXPECT_EQ(rig.record().Box(ResultBox::kAp), kResultPass);
+    }
 
     BenchScene scene;
     sim::BoardOptions options;
     std::unique_ptr<sim::SimulatedBoard> board;
 };
 
-void FaultMatrixTest::RunCell(const Column& column, const sim::Fault& fault, char expected) {
-    options = BoardFor(scene, column.model);
-    options.emmcPath.clear();
-    board.reset();
-    board = StartBoard(options);
-    ASSERT_NE(board, nullptr);
-    board->InjectFault(fault);
-    EngineRig rig(scene, CappedTests);
-    rig.clock.onSleep = [](uint32_t) { std::this_thread::sleep_for(5ms); };
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(rig.Start(Selections(column, false), kBoardPort), 0);
-    const bool endedInTime = rig.WaitForEnd(10s);
-    if (!endedInTime) {
-        rig.engine.Cancel();  // a run past its bound is stopped, so the matrix goes on
-        ASSERT_TRUE(rig.WaitForEnd());
-    }
-    EXPECT_FALSE(rig.engine.InProgress());
-    const Lines lines = rig.view.Lines();
-    const std::string described = Describe(lines, rig.console.str());
-    EXPECT_TRUE(endedInTime) << described;
-    // A cell whose fault never struck would test nothing: its request must have come.
-    const auto journal = board->RequestJournal();
-    EXPECT_GT(std::count_if(journal.begin(), journal.end(),
-                            [&](const Bytes& r) {
-                                return fault.command == sim::kAnyCommand ||
-                                       (!r.empty() && r[0] == fault.command);
-                            }),
-              fault.skip)
-        << described;
-    {
-        SCOPED_TRACE(described);
-        ExpectRecordAsLogged(rig.record(), lines);
-    }
-    for (ResultBox box : {ResultBox::kAp, ResultBox::kEmmc, ResultBox::kSdram}) {
-        EXPECT_EQ(rig.view.Result(box), rig.record().Box(box));
-    }
-    EXPECT_EQ(cli::ExitStatusFor(rig.record()), ExitFor(expected)) << described;
-    // A stalled reply's second half still comes once its pause is over; a run that opens the port
-    // before then reads it as the answer to its first request. Wait it out.
-    if (fault.kind == FaultKind::kStall) {
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(fault.ms + 50));
-    }
-}
-
-void FaultMatrixTest::ExpectPortFreeAndBoardUsable(const Column& column) {
-    // Back from a RESET (the link goes before the board leaves), or still there.
-    ASSERT_TRUE(board->WaitUntil(
-        [&] {
-            const fs::path link = board->linkPath();
-            return board->mode() != sim::BoardMode::kAway && !link.empty() && fs::exists(link);
-        },
-        3000));
-    {
-        SerialLink fresh;
-        EXPECT_EQ(OpenPort(fresh, kBoardPort), 0) << fresh.lastError;
-    }
-    board->ClearFaults();
-    ReadyBoard(board, options);
-    EngineRig rig(scene, CappedTests);
-    ASSERT_EQ(rig.Run(Selections(column, true), kBoardPort), 0);
-    EXPECT_EQ(rig.record().ending, RunEnding::kCompleted) << rig.console.str();
-    EXPECT_EQ(rig.record().Box(ResultBox::kAp), kResultPass);
-}
-
 TEST_P(FaultMatrixTest, EveryFaultAtTheFirstAndALaterExchangeEndsTheRunCleanly) {
-    const size_t index = GetParam();
-    const Column& column = kColumns[index];
+    const Column& column = kColumns[GetParam()];
     for (const KindRow& row : kKinds) {
         for (const bool later : {false, true}) {
             sim::Fault fault{.kind = row.kind, .ms = row.ms};
             fault.command = later ? column.laterCommand : sim::kAnyCommand;
             fault.skip = later ? column.laterNth - 1 : 0;
             SCOPED_TRACE(std::string(row.name) + (later ? " at a later exchange" : " first"));
-            RunCell(column, fault, (later ? row.later : row.first)[index]);
+            RunCell(column, fault, (later ? row.later : row.first)[GetParam()]);
             ExpectPortFreeAndBoardUsable(column);
         }
     }

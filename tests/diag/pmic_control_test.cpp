@@ -37,11 +37,6 @@ Bytes CycledStatus(size_t n) {
     return out;
 }
 
-Lines Then(Lines lines, const Lines& more) {
-    lines.insert(lines.end(), more.begin(), more.end());
-    return lines;
-}
-
 RunSelections PmicRun(const std::string& model) {
     RunSelections s;
     s.apCheck = s.pmicOn = true;

@@ -21,6 +21,13 @@
 
 namespace veltrix::testing {
 
+// `list`, then `more`: expected logs and flash contents are written as their parts.
+template <typename List>
+List Then(List list, const List& more) {
+    list.insert(list.end(), more.begin(), more.end());
+    return list;
+}
+
 class EngineRig {
 public:
     explicit EngineRig(const BenchScene& scene, MakeBoardTests makeTests = MakeDeviceTests);
