@@ -76,6 +76,7 @@ TEST_F(PmicControlTest, StatusIsPrintedInTheFamilysLayoutBeforeAndAfterPmicOn) {
                        Then(c.print, {"======== END\n", "\n", "Test Completed !!\n"})))
             << rig.console.str();
         EXPECT_EQ(rig.view.Messages().back(), kRailsMessage);
+        EXPECT_TRUE(board->pmicOn());
         EXPECT_TRUE(rig.record().Passed());
     }
 }
