@@ -133,9 +133,11 @@ TEST_F(EmmcRunTest, ReadWriteFindsTheLabelInAnyCaseAndLeavesThePatternVerified) 
     EXPECT_EQ(rig.view.Statuses().back(), "sbl1 partition write & verify done..");
 }
 
-TEST_F(EmmcRunTest, OneSectorPartitionsGetOneSectorOfPatternAndNothingBeyond) {
+// A partition of one sector, and one that partition.txt makes longer than the device, get one
+// sector of the pattern: nothing lands in the next partition or past the flash's end.
+TEST_F(EmmcRunTest, PatternStaysInsideThePartitionAndTheDevice) {
     const uint32_t last = (64u << 20) / 512 - 1;
-    Use({{"mid", 0x400, 1}, {"last", last, 1}}, {"mid", "last"});
+    Use({{"mid", 0x400, 1}, {"last", last, 2}}, {"mid", "last"});
     ReadyBoard(board, options);
     ASSERT_TRUE(board->WriteEmmc(0x401 * 512, Noise(512, 4)));  // the next partition's
     Run("Write only");
