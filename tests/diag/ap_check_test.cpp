@@ -15,13 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const Lines kPassLines = {"======== AP CHECK START\n",
-                          "Waiting for the device to connect in flash prg\n",
-                          "Connected to flash programmer\n",
-                          "AP CHECK = pass\n",
-                          "======== END\n",
-                          "\n"};
-
 class ApCheckTest : public ::testing::Test {
 protected:
     ApCheckTest() {
@@ -54,7 +47,7 @@ TEST_F(ApCheckTest, EitherBootProtocolUploadsTheProgrammerAndConnects) {
         SCOPED_TRACE(model);
         Use(model);
         ASSERT_EQ(Check(), 0) << rig->console.str();
-        EXPECT_EQ(rig->view.Lines(), kPassLines);
+        EXPECT_EQ(rig->view.Lines(), kApCheckPass);
         EXPECT_EQ(rig->view.Result(ResultBox::kAp), "PASS");
         EXPECT_EQ(Uploaded(model), scene.programmer);
         EXPECT_TRUE(

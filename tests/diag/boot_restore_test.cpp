@@ -55,9 +55,9 @@ protected:
 
 TEST_F(RestoreRunTest, ProgramListImagesAreWrittenInListOrderUntilOneIsRefused) {
     Run();
-    EXPECT_EQ(TestLines(), Then({"sbl1 partition write done..\n", "tz partition write done..\n",
-                                 "rpm partition write done..\n"},
-                                kRestoreEnd));
+    EXPECT_EQ(TestLines(), Join({{"sbl1 partition write done..\n", "tz partition write done..\n",
+                                  "rpm partition write done..\n"},
+                                 kRestoreEnd}));
     EXPECT_EQ(Flash(*board, 0x100, sbl1.size()), sbl1);
     EXPECT_EQ(ReadFlash(*board, 0x200, 16), scene.Image("tz"));
     EXPECT_EQ(Flash(*board, 0x300, rpm.size()), rpm);
@@ -123,7 +123,7 @@ TEST_F(RestoreRunTest, JoinedImageOfASplitPartitionFitsItsPieces) {
     const Bytes joined = Noise(48 * 512, 5);
     WriteBytes(scene.targetDir() / "tz.mbn", joined);
     Run("tz");
-    EXPECT_EQ(TestLines(), Then({"tz partition write done..\n"}, kRestoreEnd));
+    EXPECT_EQ(TestLines(), Join({{"tz partition write done..\n"}, kRestoreEnd}));
     EXPECT_EQ(ReadFlash(*board, 0x200, 48), joined);
 
     WriteBytes(scene.targetDir() / "tz.mbn", Noise(49 * 512, 5));
@@ -134,7 +134,7 @@ TEST_F(RestoreRunTest, JoinedImageOfASplitPartitionFitsItsPieces) {
 
 TEST_F(RestoreRunTest, ChosenLabelMatchesInAnyCaseAndUnknownOnesAreNamed) {
     Run("TZ");
-    EXPECT_EQ(TestLines(), Then({"tz partition write done..\n"}, kRestoreEnd));
+    EXPECT_EQ(TestLines(), Join({{"tz partition write done..\n"}, kRestoreEnd}));
     EXPECT_EQ(ReadFlash(*board, 0x200, 16), scene.Image("tz"));
     EXPECT_EQ(ReadFlash(*board, 0x100, 1), Bytes(512, 0));
 

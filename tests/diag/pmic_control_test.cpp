@@ -72,8 +72,10 @@ TEST_F(PmicControlTest, StatusIsPrintedInTheFamilysLayoutBeforeAndAfterPmicOn) {
         board.reset();
         Run(PmicRun(c.model));
         EXPECT_EQ(rig.After("======== PMIC CONTROL START"),
-                  Then(Then(c.print, {"PMIC set on"}),
-                       Then(c.print, {"======== END\n", "\n", "Test Completed !!\n"})))
+                  Join({c.print,
+                        {"PMIC set on"},
+                        c.print,
+                        {"======== END\n", "\n", "Test Completed !!\n"}}))
             << rig.console.str();
         EXPECT_EQ(rig.view.Messages().back(), kRailsMessage);
         EXPECT_TRUE(board->pmicOn());
@@ -108,9 +110,9 @@ TEST(PmicControlFailureTest, FailedExchangeStopsTheStepWithItsLine) {
         size_t requests;  // status and PMIC ON requests sent
     } cases[] = {
         {FaultKind::kSilence, 0x27, 0, {"FAIL to get PMIC status. "}, 1},
-        {FaultKind::kWrongCode, 0x26, 0, Then(kPm8941Print, {"FAIL to set PMIC on. 13"}), 2},
+        {FaultKind::kWrongCode, 0x26, 0, Join({kPm8941Print, {"FAIL to set PMIC on. 13"}}), 2},
         {FaultKind::kSilence, 0x27, 1,
-         Then(kPm8941Print, {"PMIC set on", "FAIL to get PMIC status. "}), 3},
+         Join({kPm8941Print, {"PMIC set on", "FAIL to get PMIC status. "}}), 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tail.back());

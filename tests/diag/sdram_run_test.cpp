@@ -65,18 +65,17 @@ TEST_F(SdramRunTest, TwoPhaseRunAcrossTheBoardsResetPassesOrLeavesTheBoardMarked
     Use(kDloadModel);
     // The board stays away for three 30-second polls (70 s and more of fake time).
     RunWith(kDloadModel, false, "0", kDdrPollWaitMs, 3, [this] { BringBack(*board); });
-    EXPECT_EQ(
-        rig.view.Lines(),
-        Then(
-            {"[Tamsin (APQ8064)]\n", "\n", "======== AP CHECK START\n",
-             "Waiting for the device to connect in flash prg\n", "Connected to flash programmer\n",
-             "AP CHECK = pass\n", "======== END\n", "\n", "======== DDR TEST START\n", kLevel0Line,
-             "sbl1 partition write done..\n",  // the model's program list
-             "Device Reset!!\n", "Waiting for DDR test....\n", "Elapsed time for DDR test : 1min\n",
-             "Waiting for the device to connect in flash prg\n", "Connected to flash programmer\n",
-             "DDR TEST = PASS\n"},
-            Then(kPhase2Restore, {"======== END\n", "\n", "Test Completed !!\n",
-                                  "Elapsed Time : 0 hours 1 minutes 49 seconds\n"})))
+    EXPECT_EQ(rig.view.Lines(), Join({{"[Tamsin (APQ8064)]\n", "\n"},
+                                      kApCheckPass,
+                                      {"======== DDR TEST START\n", kLevel0Line,
+                                       "sbl1 partition write done..\n",  // the model's program list
+                                       "Device Reset!!\n", "Waiting for DDR test....\n",
+                                       "Elapsed time for DDR test : 1min\n",
+                                       "Waiting for the device to connect in flash prg\n",
+                                       "Connected to flash programmer\n", "DDR TEST = PASS\n"},
+                                      kPhase2Restore,
+                                      {"======== END\n", "\n", "Test Completed !!\n",
+                                       "Elapsed Time : 0 hours 1 minutes 49 seconds\n"}}))
         << rig.console.str();
     EXPECT_EQ(rig.clock.Count(kDdrPollWaitMs), 3);
     EXPECT_EQ(rig.record().Box(ResultBox::kSdram), "PASS");
@@ -150,7 +149,7 @@ TEST_F(SdramRunTest, Phase2ShowsTheVerdictAsReadAndPutsTheBootImagesBack) {
         EXPECT_EQ(RunSdramTestPhase2(test.ctx, test.session, test.files, testImagesOnBoard),
                   c.result);
         const Lines end = c.result == 0 ? Lines{"======== END\n", "\n"} : Lines{};
-        EXPECT_EQ(test.view.Lines(), Then(Then(c.lines, kPhase2Restore), end));
+        EXPECT_EQ(test.view.Lines(), Join({c.lines, kPhase2Restore, end}));
         EXPECT_EQ(test.ctx.record().Box(ResultBox::kSdram), c.box);
         EXPECT_EQ(Flash(128, 8), scene.Image("sbl2"));
         EXPECT_FALSE(testImagesOnBoard);
@@ -194,19 +193,20 @@ TEST_F(SdramRunTest, Phase1FailuresAreNamedAndLeaveABootableBoard) {
          false},
         // A test image longer than its partition never reaches the flash after it.
         {"test image too large", [&] { WriteBytes(image, Noise(9 * 512, 3)); }, kErrorGenFailure,
-         Then(sbl1Done, {image.string() + " is 4608 bytes, larger than the sbl2 partition (4096 "
-                                          "bytes); nothing written past it\n",
-                         sbl2Fail}),
+         Join({sbl1Done,
+               {image.string() + " is 4608 bytes, larger than the sbl2 partition (4096 "
+                                 "bytes); nothing written past it\n",
+                sbl2Fail}}),
          false},
         {"test image missing", [&] { fs::remove(image); }, kErrorGenFailure,
-         Then(sbl1Done, {"Filename not found. Please check if " + image.string() + " exist\n"}),
+         Join({sbl1Done, {"Filename not found. Please check if " + image.string() + " exist\n"}}),
          false},
         // The test image's second block is refused: the half-written test image goes.
         {"test image cut short",
          [&] {
              board->InjectFault({.kind = sim::FaultKind::kRefuseWrite, .command = 0x07, .skip = 5});
          },
-         kErrorGenFailure, Then(Then(sbl1Done, {sbl2Fail}), kPhase2Restore), true},
+         kErrorGenFailure, Join({sbl1Done, {sbl2Fail}, kPhase2Restore}), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -216,10 +216,10 @@ TEST_F(SdramRunTest, Phase1FailuresAreNamedAndLeaveABootableBoard) {
         bool testImagesOnBoard = false;
         EXPECT_EQ(RunSdramTestPhase1(test.ctx, test.session, test.files, testImagesOnBoard),
                   c.result);
-        EXPECT_EQ(test.view.Lines(), Then({"======== DDR TEST START\n", kLevel0Line}, c.lines));
+        EXPECT_EQ(test.view.Lines(), Join({{"======== DDR TEST START\n", kLevel0Line}, c.lines}));
         EXPECT_FALSE(testImagesOnBoard);
         EXPECT_EQ(Flash(128, 9),
-                  c.sbl2Restored ? Then(scene.Image("sbl2"), Bytes(512)) : Bytes(9 * 512, 0));
+                  c.sbl2Restored ? Join({scene.Image("sbl2"), Bytes(512)}) : Bytes(9 * 512, 0));
     }
     EXPECT_EQ(board->resets(), 0);
 }
@@ -244,9 +244,9 @@ TEST(SdramPhase1Test, OemsblFamilyWritesBothTestImagesOrOnlyTheFirst) {
         ASSERT_EQ(RunSdramTestPhase1(test.ctx, test.session, test.files, testImagesOnBoard), 0);
         EXPECT_TRUE(testImagesOnBoard);
         EXPECT_EQ(ReadFlash(*board, 192, 3),
-                  Then(ReadBytes(scene.TestImage(model, "oemsblhd.mbn")), Bytes(36)));
+                  Join({ReadBytes(scene.TestImage(model, "oemsblhd.mbn")), Bytes(36)}));
         const Bytes second = ReadBytes(scene.TestImage(model, "oemsbl.mbn"));
-        EXPECT_EQ(ReadFlash(*board, 256, 3) == Then(second, Bytes(36)), withSecond);
+        EXPECT_EQ(ReadFlash(*board, 256, 3) == Join({second, Bytes(36)}), withSecond);
         ClosePort(test.link);
         ASSERT_TRUE(board->WaitUntil([&] { return board->verdictsWritten() == 1; }, 5000));
         const Bytes verdict = ReadFlash(*board, 320, 1);

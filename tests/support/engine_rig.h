@@ -21,12 +21,23 @@
 
 namespace veltrix::testing {
 
-// `list`, then `more`: expected logs and flash contents are written as their parts.
-template <typename List>
-List Then(List list, const List& more) {
-    list.insert(list.end(), more.begin(), more.end());
-    return list;
+// The parts one after the other: expected logs and flash contents are written as their parts.
+template <typename T>
+std::vector<T> Join(std::initializer_list<std::vector<T>> parts) {
+    std::vector<T> all;
+    for (const std::vector<T>& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
 }
+
+// The AP check's block in the run log when the flash programmer connects.
+inline const Lines kApCheckPass = {"======== AP CHECK START\n",
+                                   "Waiting for the device to connect in flash prg\n",
+                                   "Connected to flash programmer\n",
+                                   "AP CHECK = pass\n",
+                                   "======== END\n",
+                                   "\n"};
 
 class EngineRig {
 public:
