@@ -134,27 +134,21 @@ TEST_F(ApCheckTest, BoardThatStaysAwayEndsWithTheSecondBoxOrTheOperatorsCancel) 
 // The boot ROM does not answer, refuses the upload, or the programmer stays silent: the line and
 // the box the operator sees for each.
 TEST_F(ApCheckTest, FailuresOfTheBootRomAndTheProgrammerShowTheirLineAndBox) {
-    using sim::FaultKind;
+    using enum sim::FaultKind;
     const struct {
         sim::Fault fault;
-        uint32_t timeoutMs;
         const char* line;
         const char* message;
         const char* box;
     } cases[] = {
-        {{.kind = FaultKind::kSilence, .count = 5},
-         100,
+        {{.kind = kSilence, .count = 5},
          "Device was not found in dload trying flash programmer\n",
          "Device was not found in dload",
          ""},
-        {{.kind = FaultKind::kRefuseWrite, .command = sim::kWriteCommands},
-         1000,
-         "Failed during loading flash programmer\n",
-         nullptr,
-         "FAIL"},
+        {FaultOn(kRefuseWrite, sim::kWriteCommands), "Failed during loading flash programmer\n",
+         nullptr, "FAIL"},
         // NOP and the upload are answered; the programmer's handshake is not.
-        {{.kind = FaultKind::kSilence, .command = 0x01, .count = 10},
-         100,
+        {{.kind = kSilence, .command = 0x01, .count = 10},
          "Failed to connect to the flash programmer\n",
          "No response from the device",
          ""},
@@ -162,7 +156,7 @@ TEST_F(ApCheckTest, FailuresOfTheBootRomAndTheProgrammerShowTheirLineAndBox) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         Use(kDloadModel, {c.fault});
-        rig->link.timeoutMs = c.timeoutMs;
+        rig->link.timeoutMs = 100;
         EXPECT_EQ(Check(), kErrorGenFailure);
         EXPECT_EQ(rig->view.Lines().back(), c.line);
         EXPECT_EQ(rig->view.Result(ResultBox::kAp), c.box);

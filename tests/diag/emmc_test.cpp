@@ -179,34 +179,19 @@ TEST_F(EmmcRunTest, RefusedShortOrForeignRepliesFailTheTestAndLeaveNoDump) {
     Use({{"boot", 0x64, 4}});
     ReadyBoard(board, options);
     ASSERT_TRUE(board->WriteEmmc(0x64 * 512, Noise(2048, 5)));
-    using sim::FaultKind;
+    using enum sim::FaultKind;
     const struct {
         const char* option;
         bool dump;
         sim::Fault fault;
         const char* line;
     } cases[] = {
-        {"Read/Write",
-         false,
-         {.kind = FaultKind::kRefuseWrite, .command = 0x25},
-         "boot partition 0x64 read FAIL !!\n"},
-        {"Erase",
-         false,
-         {.kind = FaultKind::kRefuseWrite, .command = 0x1D},
-         "Flash erase FAIL. Please retry.\n"},
-        {"Read only",
-         true,
-         {.kind = FaultKind::kShortReply, .command = 0x03, .skip = 1},
-         "boot partition 0x65 read FAIL !!\n"},
-        {"Read only",
-         true,
-         {.kind = FaultKind::kOtherAddress, .command = 0x03, .skip = 1},
-         "boot partition 0x65 read FAIL !!\n"},
+        {"Read/Write", false, FaultOn(kRefuseWrite, 0x25), "boot partition 0x64 read FAIL !!\n"},
+        {"Erase", false, FaultOn(kRefuseWrite, 0x1D), "Flash erase FAIL. Please retry.\n"},
+        {"Read only", true, FaultOn(kShortReply, 0x03, 1), "boot partition 0x65 read FAIL !!\n"},
+        {"Read only", true, FaultOn(kOtherAddress, 0x03, 1), "boot partition 0x65 read FAIL !!\n"},
         // The read-back of the pattern: the right bytes under another address do not verify.
-        {"Write only",
-         false,
-         {.kind = FaultKind::kOtherAddress, .command = 0x03},
-         "boot partition 0x64 read FAIL !!\n"},
+        {"Write only", false, FaultOn(kOtherAddress, 0x03), "boot partition 0x64 read FAIL !!\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);

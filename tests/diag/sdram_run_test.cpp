@@ -90,7 +90,7 @@ TEST_F(SdramRunTest, TwoPhaseRunAcrossTheBoardsResetPassesOrLeavesTheBoardMarked
     // record say what must be done.
     board.reset();
     RunWith(kDloadModel, false, "0", kDdrPollWaitMs, 1, [this] {
-        board->InjectFault({.kind = sim::FaultKind::kRefuseWrite, .command = 0x07});
+        board->InjectFault(FaultOn(sim::FaultKind::kRefuseWrite, 0x07));
         board->ClearRequestJournal();
         BringBack(*board);
     });
@@ -187,7 +187,7 @@ TEST_F(SdramRunTest, Phase1FailuresAreNamedAndLeaveABootableBoard) {
         bool sbl2Restored;
     } cases[] = {
         {"boot image refused",
-         [&] { board->InjectFault({.kind = sim::FaultKind::kRefuseWrite, .command = 0x07}); },
+         [&] { board->InjectFault(FaultOn(sim::FaultKind::kRefuseWrite, 0x07)); },
          kErrorWriteFault,
          {"sbl1 partition write FAIL.. sector 0x40\n", "WRITE FAIL During DDR Test.."},
          false},
@@ -203,9 +203,7 @@ TEST_F(SdramRunTest, Phase1FailuresAreNamedAndLeaveABootableBoard) {
          false},
         // The test image's second block is refused: the half-written test image goes.
         {"test image cut short",
-         [&] {
-             board->InjectFault({.kind = sim::FaultKind::kRefuseWrite, .command = 0x07, .skip = 5});
-         },
+         [&] { board->InjectFault(FaultOn(sim::FaultKind::kRefuseWrite, 0x07, 5)); },
          kErrorGenFailure, Join({sbl1Done, {sbl2Fail}, kPhase2Restore}), true},
     };
     for (const auto& c : cases) {

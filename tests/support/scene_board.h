@@ -32,6 +32,14 @@ void ReadyBoard(std::unique_ptr<sim::SimulatedBoard>& board, const sim::BoardOpt
 Bytes ReadFlash(const sim::SimulatedBoard& board, uint64_t sector, size_t sectors);
 // The board's requests with this command byte, in order.
 std::vector<Bytes> Requests(const sim::SimulatedBoard& board, uint8_t command);
+// A fault on the request with this command byte after `skip` of them answered normally.
+inline sim::Fault FaultOn(sim::FaultKind kind, int command, int skip = 0) {
+    sim::Fault fault;
+    fault.kind = kind;
+    fault.command = command;
+    fault.skip = skip;
+    return fault;
+}
 // The little-endian 32-bit field at `at` of a request (an address, a length).
 uint32_t Le32(const Bytes& bytes, size_t at);
 
