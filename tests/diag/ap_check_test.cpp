@@ -110,6 +110,7 @@ TEST_F(ApCheckTest, BoardThatStaysAwayEndsWithTheSecondBoxOrTheOperatorsCancel) 
         SCOPED_TRACE(cancel);
         Use(kSaharaModel, {{.kind = sim::FaultKind::kVanish, .ms = 600000}});
         if (cancel) {
+            // At the first poll (the first 500 ms wait is the Sahara upload's, after DONE).
             rig->clock.CueAt(kReopenPollMs, 2, [this] { rig->ctx.Cancel(); });
         }
         EXPECT_EQ(Check(), cancel ? kErrorOperationAborted : kErrorGenFailure);

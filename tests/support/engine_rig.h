@@ -4,8 +4,10 @@
 // when a test calls it directly.
 
 #include <chrono>
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "diag/board_tests.h"
 #include "diag/run_context.h"
