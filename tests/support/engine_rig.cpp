@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
+#include "diag/ap_check.h"
 #include "diag/model_table.h"
+#include "protocol/streaming.h"
 
 namespace veltrix::testing {
 
@@ -53,6 +55,17 @@ Lines EngineRig::LinesFrom(const std::string& first, size_t count) const {
     return Lines(at, end);
 }
 
+Lines EngineRig::After(const std::string& prefix) const {
+    const Lines all = view.Lines();
+    const auto at = std::find_if(all.begin(), all.end(),
+                                 [&](const std::string& line) { return line.starts_with(prefix); });
+    if (at == all.end()) {
+        return all;
+    }
+    const bool elapsed = all.back().starts_with("Elapsed Time : ");
+    return Lines(at + 1, elapsed ? all.end() - 1 : all.end());
+}
+
 TestRig::TestRig(const BenchScene& scene, const std::string& model)
     : files{model, scene.ModelFolder(model), scene.targetDir(), index, programList} {
     link.clock = &clock;
@@ -74,6 +87,22 @@ void TestRig::LoadProgramList() {
     ClearProgramList(programList);
     veltrix::LoadProgramList(programList,
                              files.modelFolder / "boot_partition_info" / "rawprogram0.xml");
+}
+
+void TestRig::NewRun() {
+    ctx.BeginRun();
+    view.ClearLog();
+}
+
+int TestRig::ConnectAndOpen(int comPort) {
+    LoadIndex();
+    LoadProgramList();
+    if (const int result = RunApCheck(ctx, session, files, comPort); result != kErrorSuccess) {
+        return result;
+    }
+    const int opened = OpenPartition(session);
+    NewRun();
+    return opened;
 }
 
 RunSelections EmmcRun(const BenchScene& scene, const std::string& model, const std::string& option,

@@ -4,8 +4,10 @@
 // when a test calls it directly.
 
 #include <chrono>
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "diag/board_tests.h"
 #include "diag/run_context.h"
@@ -20,6 +22,24 @@
 #include "tests/support/recording_view.h"
 
 namespace veltrix::testing {
+
+// The parts one after the other: expected logs and flash contents are written as their parts.
+template <typename T>
+std::vector<T> Join(std::initializer_list<std::vector<T>> parts) {
+    std::vector<T> all;
+    for (const std::vector<T>& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// The AP check's block in the run log when the flash programmer connects.
+inline const Lines kApCheckPass = {"======== AP CHECK START\n",
+                                   "Waiting for the device to connect in flash prg\n",
+                                   "Connected to flash programmer\n",
+                                   "AP CHECK = pass\n",
+                                   "======== END\n",
+                                   "\n"};
 
 class EngineRig {
 public:
@@ -39,6 +59,9 @@ public:
     Lines Body() const;
     // The log lines from the first that equals `first`, at most `count` of them.
     Lines LinesFrom(const std::string& first, size_t count) const;
+    // The log lines after the first that starts with `prefix`, up to the elapsed-time line (not
+    // included); the whole log when no line starts so.
+    Lines After(const std::string& prefix) const;
 
     RecordingView view;
     FakeClock clock;
@@ -55,6 +78,12 @@ struct TestRig {
     void LoadIndex();
     // The model's program list from its rawprogram0.xml.
     void LoadProgramList();
+    // What START does to the outputs before a run: the log emptied, the boxes "N/T", a fresh
+    // record, the cancel flag cleared.
+    void NewRun();
+    // The board as the sequencer leaves it before a test: index and program list loaded, the AP
+    // check passed, the flash opened; then NewRun. 0, or the code of the step that failed.
+    int ConnectAndOpen(int comPort);
 
     RecordingView view;
     FakeClock clock;

@@ -76,4 +76,15 @@ std::vector<Bytes> Requests(const sim::SimulatedBoard& board, uint8_t command) {
     return out;
 }
 
+uint32_t Le32(const Bytes& bytes, size_t at) {
+    return bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16 |
+           static_cast<uint32_t>(bytes.at(at + 3)) << 24;
+}
+
+void SceneRunTest::Run(const RunSelections& selections) {
+    ReadyBoard(board, options);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(rig.Run(selections, kBoardPort), kErrorSuccess);
+}
+
 }  // namespace veltrix::testing
