@@ -10,13 +10,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "diag/run_worker.h"
+#include "tests/support/scene_board.h"
 #include "tests/ui/dialog_fixture.h"
 
 namespace veltrix::testing {
 namespace {
 
-constexpr int kPort = 17;
 // Fewer colours than this is a blank or unpainted window.
 constexpr int kMinColours = 16;
 
@@ -41,13 +40,11 @@ class ScreenshotTest : public DialogTest {};
 
 TEST_F(ScreenshotTest, DialogAfterARunIsPainted) {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run me under Xvfb (xvfb-run -a)";
-    auto board = StartBoard(kPort);
+    auto board = StartBoard(BoardFor(scene, kDloadModel));
     ASSERT_TRUE(board);
-    OpenDialog();
+    Open(MakeDeviceTests);
+    SetUpApCheck(kBoardPort);
     const ui::DialogControls& c = dialog->controls();
-    Select(*c.model, kModel);
-    Select(*c.comPort, QString::number(kPort));
-    c.apCheck->setChecked(true);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     QTest::mouseClick(c.start, Qt::LeftButton);
     ASSERT_TRUE(WaitForRunEnd(20000));
