@@ -9,11 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -98,26 +99,77 @@ inline bool ValidUtf8(std::string_view text) {
 }
 
 // JSON as RFC 8259 has it and nothing more: one value; strings of UTF-8 without raw control
-// characters and with only the standard escapes; numbers without leading zeros or a bare point.
-inline bool IsStrictJson(const std::string& text) {
-    static const std::regex kToken(
-        R"j(\s*(?:([{}[\],:])|("(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*")|)j"
-        R"j(-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+-]?[0-9]+)?|true|false|null)\s*)j");
-    std::string shape;  // the punctuation as it stands, "s" a string, "v" another value
-    for (auto at = text.begin(); at != text.end();) {
-        std::smatch m;
-        if (!std::regex_search(at, text.end(), m, kToken, std::regex_constants::match_continuous)) {
-            return false;
+// characters and with only the standard escapes; numbers without leading zeros or bare points.
+// It reads up to the string's terminating zero, which nothing valid contains.
+class StrictJson {
+public:
+    static bool Valid(const std::string& text) {
+        StrictJson json(text.c_str());
+        return json.Value() && json.Space() == text.c_str() + text.size() && ValidUtf8(text);
+    }
+
+private:
+    explicit StrictJson(const char* p) : p_(p) {}
+    const char* Space() {
+        while (*p_ != '\0' && std::strchr(" \t\r\n", *p_)) {
+            ++p_;
         }
-        shape += m[1].matched ? m.str(1) : m[2].matched ? "s" : "v";
-        at = m[0].second;
+        return p_;
     }
-    // Innermost arrays and objects fold into values until one value is left, or something else.
-    static const std::regex kInnermost(R"j(\[\]|\{\}|\[([sv],)*[sv]\]|\{(s:[sv],)*s:[sv]\})j");
-    for (std::string folded; (folded = std::regex_replace(shape, kInnermost, "v")) != shape;) {
-        shape = folded;
+    bool Is(char c) { return *p_ == c && ++p_; }
+    bool Eat(char c) { return *Space() == c && ++p_; }
+    bool Digits(int least = 1) {
+        const char* from = p_;
+        while (std::isdigit(static_cast<unsigned char>(*p_)) ||
+               (least == 4 && std::isxdigit(static_cast<unsigned char>(*p_)))) {
+            ++p_;
+        }
+        return p_ - from >= least;
     }
-    return (shape == "s" || shape == "v") && ValidUtf8(text);
+    bool Number() {
+        Is('-');
+        return (Is('0') || (*p_ != '0' && Digits())) && (!Is('.') || Digits()) &&
+               (!(Is('e') || Is('E')) || ((Is('+') || Is('-')), Digits()));
+    }
+    bool String() {  // after the opening quote
+        while (*p_ != '"') {
+            const auto c = static_cast<unsigned char>(*p_++);
+            const bool ok = c != '\\' ||
+                            (Is('u') ? Digits(4) : *p_ != '\0' && std::strchr("\"\\/bfnrt", *p_++));
+            if (c < 0x20 || !ok) {
+                return false;
+            }
+        }
+        return Is('"');
+    }
+    bool List(char close, bool object) {
+        if (Eat(close)) {
+            return true;
+        }
+        do {
+            if ((object && !(Eat('"') && String() && Eat(':'))) || !Value()) {
+                return false;
+            }
+        } while (Eat(','));
+        return Eat(close);
+    }
+    bool Value() {
+        const char c = *Space();
+        for (const std::string_view word : {"true", "false", "null"}) {
+            if (std::string_view(p_).starts_with(word)) {
+                return (p_ += word.size()) != nullptr;
+            }
+        }
+        return Is('{') || Is('[') ? List(c == '{' ? '}' : ']', c == '{')
+               : Is('"')          ? String()
+                                  : Number();
+    }
+
+    const char* p_;
+};
+
+inline bool IsStrictJson(const std::string& text) {
+    return StrictJson::Valid(text);
 }
 
 class CliTest : public ::testing::Test {

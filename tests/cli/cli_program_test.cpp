@@ -1,10 +1,9 @@
 // veltrix-cli as a program, where a terminal is not what it gets: standard output full or with
-// no reader, a current folder that is gone, arguments that are not UTF-8; and an extraction
-// whose reader goes away.
-#include <unistd.h>
+// no reader, a current folder that is gone, arguments that are not UTF-8; and its extractions
+// that fail.
+#include <sys/stat.h>
 
 #include "cli/exit_status.h"
-#include "cli/interrupt.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/layout/layout_test_support.h"
 
@@ -53,26 +52,42 @@ TEST_F(CliTest, LostOutputAndStrangeSurroundingsNeverEndAsPassed) {
     }
 }
 
-// A reader of the extraction's log that goes away cancels it: the file being written is not
-// kept, and no partition.txt describes a folder that is not complete.
-TEST_F(CliTest, ExtractionWhoseReaderWentAwayKeepsNoUnfinishedFile) {
-    IgnoreBrokenPipe();  // as the program does, outside the extraction
+// veltrix-cli extract says why it failed and leaves no partition.txt for a folder that is not
+// complete; a reader of its log that goes away cancels it and the file being written is removed.
+TEST_F(CliTest, ExtractionFailuresSayWhy) {
+    const std::string root = scene.root().string();
+    testing::WriteText(root + "/short.bin", std::string(100, 'x'));
+    fs::create_directories(root + "/piped");
+    ASSERT_EQ(mkfifo((root + "/piped/partition.txt").c_str(), 0600), 0);
     const testing::TestImage image{{{0, 8, "sbl1"}, {64, 8192, "system"}}};  // 4 MiB: 4 pieces
-    testing::WriteTestImage(scene.root() / "total.bin", image);
-    const fs::path into = scene.root() / "out";
-    fs::create_directories(into);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    close(fds[0]);
-    std::FILE* gone = fdopen(fds[1], "w");
-    TerminalView goneView(gone, err, false);
-    EXPECT_EQ(ExtractImage(scene.root() / "total.bin", into, goneView), kExitAborted);
-    std::fclose(gone);
-    EXPECT_EQ(testing::ListFolder(into), testing::Lines{"sbl1.mbn"});
-    EXPECT_NE(Err().find("was cancelled: the unfinished file is removed and partition.txt is not "
-                         "written"),
-              std::string::npos)
-        << Err();
+    testing::WriteTestImage(root + "/total.bin", image);
+    const struct {
+        std::string bin, dir, out;  // out "": a pipe whose reader has gone
+        int status;
+        std::string message;
+    } cases[] = {
+        {"/missing.bin", "/out", "/out.txt", kExitExtractFailed,
+         "cannot read " + root + "/missing.bin: No such file or directory"},
+        {"", "/out", "/out.txt", kExitExtractFailed,
+         root + " is a folder, not a total binary image (--bin)"},
+        {"/short.bin", "/out", "/out.txt", kExitExtractFailed,
+         root + "/short.bin is 100 bytes, too short for the partition tables"},
+        {"/short.bin", "/piped", "/out.txt", kExitExtractFailed,
+         root + "/piped/partition.txt is a FIFO: the extraction replaces only a regular file"},
+        {"/total.bin", "/out", "", kExitAborted,
+         "the extraction into " + root + "/out was cancelled: the unfinished file is removed"},
+    };
+    fs::create_directories(root + "/out");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const Lines args = {"extract", "--bin=" + root + c.bin, "--dir=" + root + c.dir};
+        EXPECT_EQ(Program(args, c.out.empty() ? "" : root + c.out, root + "/err", ""), c.status);
+        EXPECT_NE(ReadText(root + "/err").find("veltrix-cli: " + c.message), std::string::npos)
+            << ReadText(root + "/err");
+        EXPECT_FALSE(fs::is_regular_file(root + c.dir + "/partition.txt"));
+    }
+    EXPECT_TRUE(fs::is_fifo(root + "/piped/partition.txt"));
+    EXPECT_EQ(testing::ListFolder(root + "/out"), Lines{"sbl1.mbn"});
 }
 
 }  // namespace

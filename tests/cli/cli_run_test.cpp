@@ -14,7 +14,6 @@
 #include "cli/sha256.h"
 #include "link/serial_link.h"
 #include "tests/cli/cli_fixture.h"
-#include "tests/layout/layout_test_support.h"
 
 namespace veltrix::cli {
 namespace {
@@ -269,35 +268,6 @@ TEST_F(CliTest, PortsShowsLinksTheirDevicesAndWhoHoldsThem) {
     EXPECT_TRUE(Has(text, "COM40  " + (ports / "COM40").string() + " -> " +
                               (ports / "gone").string() + "  missing (the device does not exist)"))
         << text;
-}
-
-TEST_F(CliTest, ExtractionFailuresSayWhy) {
-    const fs::path root = scene.root();
-    testing::WriteText(root / "short.bin", std::string(100, 'x'));
-    fs::create_directories(root / "piped");
-    ASSERT_EQ(mkfifo((root / "piped" / "partition.txt").c_str(), 0600), 0);
-    const struct {
-        fs::path bin;
-        std::string message;
-        const char* dir = "out";
-    } cases[] = {
-        {root / "missing.bin",
-         "cannot read " + (root / "missing.bin").string() + ": No such file or directory"},
-        {root, root.string() + " is a folder, not a total binary image (--bin)"},
-        {root / "short.bin",
-         (root / "short.bin").string() + " is 100 bytes, too short for the partition tables"},
-        {root / "short.bin",
-         (root / "piped" / "partition.txt").string() +
-             " is a FIFO: the extraction replaces only a regular file (--dir)",
-         "piped"},
-    };
-    for (const auto& c : cases) {
-        Fresh();
-        EXPECT_EQ(ExtractImage(c.bin, root / c.dir, *view), kExitExtractFailed);
-        EXPECT_TRUE(Has(Err(), "veltrix-cli: " + c.message)) << Err();
-        EXPECT_FALSE(fs::is_regular_file(root / c.dir / "partition.txt"));
-    }
-    EXPECT_TRUE(fs::is_fifo(root / "piped" / "partition.txt"));
 }
 
 // Bytes outside UTF-8 become the Latin-1 characters they would be, so the JSON always parses.

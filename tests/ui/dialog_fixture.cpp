@@ -68,6 +68,9 @@ ui::CVeltrixDlg& DialogTest::OpenWith(const ui::StoredSettings& stored, MakeBoar
     seams.showMessage = [this](QWidget*, const QString& text) {
         messages.push_back(text.toStdString());
         allMessagesOnGuiThread &= QThread::currentThread() == qApp->thread();
+        if (onMessage) {
+            onMessage();
+        }
     };
     seams.askYesNo = [this](QWidget*, const QString& text) {
         questions.push_back(text.toStdString());

@@ -46,6 +46,7 @@ protected:
 
     Lines messages;                      // message boxes shown so far
     bool allMessagesOnGuiThread = true;  // and each on the window's thread
+    std::function<void()> onMessage;     // what a test looks at while a box is shown
     Lines questions;                     // Yes/No questions asked so far
     std::deque<bool> yesNoAnswers;       // their next answers (Yes when none are left)
     std::deque<QString> fileAnswers;     // the next picks ("" = cancel)

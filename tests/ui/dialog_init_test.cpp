@@ -12,7 +12,6 @@ namespace veltrix::testing {
 namespace {
 
 using ui::StoredSettings;
-using ui::TestBox;
 
 constexpr const char* kNoPartitionTxt =
     "partition.txt does not exist. Please extract the file from the total binary image.  ";
@@ -55,27 +54,25 @@ TEST_F(DialogTest, OpensWithItsListsAndDefaults) {
 // off from all on (apCheck, emmcTest, sdramTest, restoreBootImage, dump, pmicOn).
 struct InterlockRow {
     const char* name;
-    TestBox clicked;
+    QCheckBox* ui::DialogControls::*clicked;
     ui::TestBoxStates fromOff;
     ui::TestBoxStates fromOn;
 };
+
+void PrintTo(const InterlockRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class InterlockTest : public DialogTest, public ::testing::WithParamInterface<InterlockRow> {};
 
 TEST_P(InterlockTest, ClickedBoxSetsItsRow) {
     Open();
-    const std::pair<TestBox, QCheckBox*> boxes[] = {
-        {TestBox::kApCheck, c().apCheck},     {TestBox::kEmmcTest, c().emmcTest},
-        {TestBox::kSdramTest, c().sdramTest}, {TestBox::kRestoreBootImage, c().restoreBootImage},
-        {TestBox::kDump, c().dump},           {TestBox::kPmicOn, c().pmicOn}};
     const auto clickFrom = [&](bool all) {
-        for (const auto& [which, box] : boxes) {
+        for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
             box->setChecked(all);
         }
         // A check box takes clicks on its indicator and caption only.
-        QCheckBox* box = std::find_if(std::begin(boxes), std::end(boxes), [](const auto& b) {
-                             return b.first == GetParam().clicked;
-                         })->second;
+        QCheckBox* box = c().*GetParam().clicked;
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->height() / 2, box->height() / 2));
         return ui::TestBoxStates{c().apCheck->isChecked(),   c().emmcTest->isChecked(),
                                  c().sdramTest->isChecked(), c().restoreBootImage->isChecked(),
@@ -85,15 +82,16 @@ TEST_P(InterlockTest, ClickedBoxSetsItsRow) {
     EXPECT_EQ(clickFrom(true), GetParam().fromOn);
 }
 
+using C = ui::DialogControls;
 INSTANTIATE_TEST_SUITE_P(
     Table, InterlockTest,
     ::testing::Values(
-        InterlockRow{"Restore", TestBox::kRestoreBootImage, {1, 0, 0, 1, 0, 0}, {1, 0, 0, 0, 0, 0}},
-        InterlockRow{"Emmc", TestBox::kEmmcTest, {1, 1, 0, 0, 0, 0}, {1, 0, 1, 0, 0, 0}},
-        InterlockRow{"Sdram", TestBox::kSdramTest, {1, 0, 1, 0, 0, 0}, {1, 1, 0, 0, 0, 0}},
-        InterlockRow{"Dump", TestBox::kDump, {1, 1, 0, 0, 1, 0}, {1, 1, 0, 0, 0, 0}},
-        InterlockRow{"PmicOn", TestBox::kPmicOn, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 0}},
-        InterlockRow{"ApCheck", TestBox::kApCheck, {1, 0, 0, 0, 0, 0}, {0, 1, 1, 1, 1, 1}}),
+        InterlockRow{"Restore", &C::restoreBootImage, {1, 0, 0, 1, 0, 0}, {1, 0, 0, 0, 0, 0}},
+        InterlockRow{"Emmc", &C::emmcTest, {1, 1, 0, 0, 0, 0}, {1, 0, 1, 0, 0, 0}},
+        InterlockRow{"Sdram", &C::sdramTest, {1, 0, 1, 0, 0, 0}, {1, 1, 0, 0, 0, 0}},
+        InterlockRow{"Dump", &C::dump, {1, 1, 0, 0, 1, 0}, {1, 1, 0, 0, 0, 0}},
+        InterlockRow{"PmicOn", &C::pmicOn, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 0}},
+        InterlockRow{"ApCheck", &C::apCheck, {1, 0, 0, 0, 0, 0}, {0, 1, 1, 1, 1, 1}}),
     [](const ::testing::TestParamInfo<InterlockRow>& info) { return info.param.name; });
 
 // Dropping a list down and leaving it with Escape never changes what the next run uses: an empty

@@ -1,10 +1,7 @@
 // Runs and extractions from the window: the worker's output reaching the window in order, STOP
 // and closing during a run, Erase asking first, the extraction off the GUI thread with START
 // held, and one whole run of the shipped tests against the simulated board.
-#include <QApplication>
 #include <QTest>
-#include <QThread>
-#include <atomic>
 #include <filesystem>
 
 #include "diag/prepare_run.h"
@@ -27,7 +24,7 @@ int WaitForCancel(ScriptedCall& call) {
 // it, all arrive on the GUI thread in the order written; the dialog reads the port and the model
 // from its lists, and a text that is no port is refused.
 TEST_F(DialogTest, WorkerOutputReachesTheWindowInOrder) {
-    std::atomic<int> linesWhenShown{-1};
+    int linesWhenShown = -1;
     script.Answer("CheckAp", [&](ScriptedCall& call) {
         for (int i = 0; i < 50; ++i) {
             call.ctx.Log("line " + std::to_string(i) + "\n");
@@ -45,10 +42,7 @@ TEST_F(DialogTest, WorkerOutputReachesTheWindowInOrder) {
     dialog->OnStart();
     EXPECT_EQ(messages, Lines{std::string(PrepareRunMessage(kPrepareNoComPort))});
     Select(*c().comPort, QString::number(kBoardPort));
-    dialog->seams().showMessage = [&](QWidget*, const QString& text) {
-        messages.push_back(text.toStdString());
-        linesWhenShown = static_cast<int>(LogLines().size());
-    };
+    onMessage = [&] { linesWhenShown = static_cast<int>(LogLines().size()); };
     dialog->OnStart();
     EXPECT_TRUE(c().stop->isEnabled());
     ASSERT_TRUE(WaitForRunEnd());
@@ -61,7 +55,7 @@ TEST_F(DialogTest, WorkerOutputReachesTheWindowInOrder) {
         EXPECT_EQ(lines[2 + i], "line " + std::to_string(i) + "\n");
     }
     EXPECT_EQ(lines[52], "after the box\n");
-    EXPECT_EQ(linesWhenShown.load(), 52) << "the worker waited for the box";
+    EXPECT_EQ(linesWhenShown, 52) << "the worker waited for the box";
     EXPECT_EQ(messages.back(), "held");
     EXPECT_TRUE(allMessagesOnGuiThread);
     EXPECT_EQ(c().statusLine->item(0)->text(), "status 49");
@@ -171,9 +165,7 @@ TEST_F(DialogTest, ExtractionRunsOffTheGuiThreadWithStartHeld) {
     dialog->OnPickDir();
     bool startAtTheEnd = true;
     bool extractAtTheEnd = true;
-    dialog->seams().showMessage = [&](QWidget*, const QString& text) {
-        messages.push_back(text.toStdString());
-        allMessagesOnGuiThread &= QThread::currentThread() == qApp->thread();
+    onMessage = [&] {
         startAtTheEnd = c().start->isEnabled();
         extractAtTheEnd = c().extract->isEnabled();
     };
@@ -192,7 +184,7 @@ TEST_F(DialogTest, ExtractionRunsOffTheGuiThreadWithStartHeld) {
     ASSERT_EQ(lines.size(), 7u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[0].rfind("Old partition.txt removed", 0), 0u);
     for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(lines[i + 1].rfind("part" + std::to_string(i) + " -- 0x", 0), 0u) << lines[i];
+        EXPECT_EQ(lines[i + 1].rfind("part" + std::to_string(i) + " -- 0x", 0), 0u) << lines[i + 1];
     }
     EXPECT_EQ(ReadBytes(scene.targetDir() / "partition.txt").size(), 6u * 80);
 }
