@@ -2,6 +2,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMetaObject>
+#include <QThread>
 #include <algorithm>
 #include <chrono>
 
@@ -81,15 +82,20 @@ void CVeltrixDlg::DeleteLogLine(int position) {
 void CVeltrixDlg::SelectLastLogLine() {
     OnGuiThread([&] {
         if (c_.runLog->count() > 0) {
-            c_.runLog->setCurrentRow(c_.runLog->count() - 1);
+            c_.runLog->setCurrentRow(c_.runLog->count() - 1, QItemSelectionModel::ClearAndSelect);
             c_.runLog->scrollToBottom();
         }
     });
 }
 
 void CVeltrixDlg::ShowMessage(const std::string& text) {
-    // The box does not block the window: STOP and the close button stay usable. The worker waits
-    // until the box has gone (STOP closes it).
+    if (QThread::currentThread() == thread()) {
+        // START's own boxes (the index reader's, a refusal's): modal, as ever.
+        ShowMessageNow(QString::fromStdString(text));
+        return;
+    }
+    // A run's box does not block the window: STOP and the close button stay usable. The worker
+    // waits until the box has gone (STOP closes it).
     const GuiBridge::Signal closed = bridge_.MakeSignal();
     OnGuiThread([&] {
         runBox_ = seams_.showRunMessage(this, QString::fromStdString(text),

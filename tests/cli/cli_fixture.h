@@ -1,130 +1,271 @@
 #pragma once
-// The scene of veltrix-cli's tests: a work directory with a model folder and a target directory,
-// the simulated board on a real pty in the ports folder, and the run view's outputs in files.
+// veltrix-cli's tests on the bench scene: the DLOAD model's folder (programmer, rawprogram0.xml
+// listing sbl2), partition.txt with sbl2 at sector 8 in the target directory, the simulated board
+// at kBoardPort when a test starts it, a run command of its AP check with a summary, and the run
+// view's outputs in files; veltrix-cli as a program; a strict JSON reader for what it writes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cli/commands.h"
-#include "diag/device_steps.h"
-#include "sim/simulated_board.h"
+#include "tests/support/bench_scene.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/scene_board.h"
 
 namespace veltrix::cli {
 
 namespace fs = std::filesystem;
-inline constexpr int kPort = 13;
-inline constexpr const char* kModel = "Tamsin (APQ8064)";
+using testing::kBoardPort;
+using testing::kDloadModel;
+using testing::Lines;
 
-// Everything written to a FILE*, read back as text.
-inline std::string Contents(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    return text;
+inline std::string ReadText(const fs::path& path) {
+    const testing::Bytes bytes = testing::ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
-inline std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// Runs veltrix-cli with `args`, standard output to `out` (empty: a pipe whose reader has gone)
+// and standard error to `err`, in a current folder `gone` removed before it starts when given.
+// The exit status.
+inline int Program(std::vector<std::string> args, const std::string& out, const std::string& err,
+                   const std::string& gone) {
+    args.insert(args.begin(), VELTRIX_CLI_PROGRAM);
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return -1;
+    }
+    close(fds[0]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int o = out.empty() ? fds[1] : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (dup2(o, STDOUT_FILENO) < 0 || dup2(e, STDERR_FILENO) < 0 ||
+            (!gone.empty() && (chdir(gone.c_str()) != 0 || rmdir(gone.c_str()) != 0))) {
+            _exit(126);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-inline void WriteText(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
+// Whether `text` is UTF-8: no stray or missing continuation byte, no overlong form, no
+// surrogate, nothing beyond U+10FFFF.
+inline bool ValidUtf8(std::string_view text) {
+    for (size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at++]);
+        const int more = lead < 0x80    ? 0
+                         : lead >= 0xF0 ? 3
+                         : lead >= 0xE0 ? 2
+                         : lead >= 0xC0 ? 1
+                                        : -1;
+        if (more < 0 || at + more > text.size()) {
+            return false;
+        }
+        uint32_t code = lead & (0x7F >> more);
+        for (int i = 0; i < more; ++i, ++at) {
+            if ((text[at] & 0xC0) != 0x80) {
+                return false;
+            }
+            code = code << 6 | (text[at] & 0x3F);
+        }
+        const uint32_t lowest[] = {0, 0x80, 0x800, 0x10000};
+        if (code < lowest[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+    }
+    return true;
 }
 
-class CliRunTest : public ::testing::Test {
+// JSON as RFC 8259 has it and nothing more: one value; strings of UTF-8 without raw control
+// characters and with only the standard escapes; numbers without leading zeros or bare points.
+// It reads up to the string's terminating zero, which nothing valid contains.
+class StrictJson {
+public:
+    static bool Valid(const std::string& text) {
+        StrictJson json(text.c_str());
+        return json.Value() && json.Space() == text.c_str() + text.size() && ValidUtf8(text);
+    }
+
+private:
+    explicit StrictJson(const char* p) : p_(p) {}
+    const char* Space() {
+        while (*p_ != '\0' && std::strchr(" \t\r\n", *p_)) {
+            ++p_;
+        }
+        return p_;
+    }
+    bool Is(char c) { return *p_ == c && ++p_; }
+    bool Eat(char c) { return *Space() == c && ++p_; }
+    bool Digits(int least = 1) {
+        const char* from = p_;
+        while (std::isdigit(static_cast<unsigned char>(*p_)) ||
+               (least == 4 && std::isxdigit(static_cast<unsigned char>(*p_)))) {
+            ++p_;
+        }
+        return p_ - from >= least;
+    }
+    bool Number() {
+        Is('-');
+        return (Is('0') || (*p_ != '0' && Digits())) && (!Is('.') || Digits()) &&
+               (!(Is('e') || Is('E')) || ((Is('+') || Is('-')), Digits()));
+    }
+    bool String() {  // after the opening quote
+        while (*p_ != '"') {
+            const auto c = static_cast<unsigned char>(*p_++);
+            const bool ok = c != '\\' ||
+                            (Is('u') ? Digits(4) : *p_ != '\0' && std::strchr("\"\\/bfnrt", *p_++));
+            if (c < 0x20 || !ok) {
+                return false;
+            }
+        }
+        return Is('"');
+    }
+    bool List(char close, bool object) {
+        if (Eat(close)) {
+            return true;
+        }
+        do {
+            if ((object && !(Eat('"') && String() && Eat(':'))) || !Value()) {
+                return false;
+            }
+        } while (Eat(','));
+        return Eat(close);
+    }
+    bool Value() {
+        const char c = *Space();
+        for (const std::string_view word : {"true", "false", "null"}) {
+            if (std::string_view(p_).starts_with(word)) {
+                return (p_ += word.size()) != nullptr;
+            }
+        }
+        return Is('{') || Is('[') ? List(c == '{' ? '}' : ']', c == '{')
+               : Is('"')          ? String()
+                                  : Number();
+    }
+
+    const char* p_;
+};
+
+inline bool IsStrictJson(const std::string& text) {
+    return StrictJson::Valid(text);
+}
+
+class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char templ[] = "/tmp/veltrix-cli-XXXXXX";
-        folder_ = mkdtemp(templ);
-        setenv("VELTRIX_PORTS", (folder_ / "ports").c_str(), 1);
-        out_ = std::tmpfile();
-        err_ = std::tmpfile();
-        summary_ = std::tmpfile();
-        view_ = std::make_unique<TerminalView>(out_, err_, false);
-
-        const fs::path model = folder_ / "model" / kModel;
-        // A one-record Intel-HEX programmer (4 bytes at 0x1000), its end record.
-        WriteText(model / "2nd_loader.hex", ":0410000001020304E2\n:00000001FF\n");
-        WriteText(model / "boot_partition_info" / "rawprogram0.xml",
-                  "<?xml version=\"1.0\" ?><data><program label=\"sbl2\" start_sector=\"8\" "
-                  "num_partition_sectors=\"2\" filename=\"sbl2.mbn\"/></data>");
-        // partition.txt: one 80-byte record, sbl2 at sector 8, 2 sectors.
-        std::string record(80, '\0');
-        record[0] = 8;
-        record[4] = 2;
-        record.replace(16, 4, "sbl2");
-        record.replace(48, 8, "sbl2.mbn");
-        WriteText(folder_ / "target" / "partition.txt", record);
-
-        command_.workDir = folder_;
-        command_.comPort = std::to_string(kPort);
-        command_.selections.model = kModel;
-        command_.selections.apCheck = true;
-        command_.selections.targetDir = (folder_ / "target").string();
-        command_.selections.option = "Read/Write";
-        command_.selections.level = "1";
-        command_.summary = true;
-        command_.summaryOut = summary_;
+    CliTest() {
+        scene.WriteModel(kDloadModel, {"sbl2"});
+        scene.WritePartitions({{"sbl2", 8, 2}});
+        command.workDir = scene.workDir();
+        command.comPort = std::to_string(kBoardPort);
+        RunSelections& s = command.selections;
+        s.model = kDloadModel;
+        s.apCheck = true;
+        s.targetDir = scene.targetDir().string();
+        s.option = "Read/Write";
+        s.level = "1";
+        command.summary = true;
+        Fresh();
     }
-    void TearDown() override {
-        board_.reset();
-        std::fclose(out_);
-        std::fclose(err_);
-        std::fclose(summary_);
-        unsetenv("VELTRIX_PORTS");
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
+    ~CliTest() override {
+        board.reset();
+        CloseFiles();
     }
-    void StartBoard(const std::function<void(sim::BoardOptions&)>& tweak = {}) {
-        sim::BoardOptions options;
-        options.portNumber = kPort;
-        options.portsFolder = folder_ / "ports";
-        options.emmcSize = 16ull << 20;
-        if (tweak) {
-            tweak(options);
+    // Empty files for standard output, standard error and the summary, and a view on them.
+    void Fresh() {
+        CloseFiles();
+        out = std::tmpfile();
+        err = std::tmpfile();
+        summary = std::tmpfile();
+        view = std::make_unique<TerminalView>(out, err, false);
+    }
+    void StartBoard() {
+        board.reset();
+        board = testing::StartBoard(options);
+        ASSERT_TRUE(board);
+    }
+    // veltrix-cli run's arguments for the AP check with a record and a summary, with `flags`
+    // (separated by ";") in place of those of the same names, or added; "--x=" drops --x.
+    Lines RunArgs(const std::string& flags, const fs::path& record) const {
+        std::istringstream in("run;--model=" + std::string(kDloadModel) + ";--port=14;--ap-check;" +
+                              "--target=" + scene.targetDir().string() +
+                              ";--workdir=" + scene.workDir().string() +
+                              ";--record=" + record.string() + ";--summary;" + flags);
+        Lines args;
+        for (std::string flag; std::getline(in, flag, ';');) {
+            const auto name = [](const std::string& f) { return f.substr(0, f.find('=')); };
+            const auto same = std::find_if(args.begin(), args.end(), [&](const std::string& a) {
+                return name(a) == name(flag);
+            });
+            if (same != args.end()) {
+                args.erase(same);
+            }
+            if (flag.back() != '=') {
+                args.push_back(flag);
+            }
         }
-        board_ = std::make_unique<sim::SimulatedBoard>(options);
-        std::string error;
-        ASSERT_TRUE(board_->Start(&error)) << error;
+        return args;
     }
-
-    int Run() { return RunTests(command_, *view_, steps_, clock_, console_); }
-    // Empties the captured outputs between cases.
-    void Truncate() {
-        for (std::FILE* f : {out_, err_, summary_}) {
-            std::fflush(f);
-            ASSERT_EQ(ftruncate(fileno(f), 0), 0);
-            std::rewind(f);
+    int Run(Clock& runClock) {
+        command.summaryOut = summary;
+        return RunTests(command, *view, runClock, console);
+    }
+    int Run() { return Run(clock); }
+    // Everything written to `f` so far.
+    static std::string Text(std::FILE* f) {
+        std::fflush(f);
+        std::rewind(f);
+        std::string text;
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) {
+            text.append(buf, n);
         }
-        view_->ClearLog();
+        return text;
     }
+    std::string Out() const { return Text(out); }
+    std::string Err() const { return Text(err); }
+    std::string Summary() const { return Text(summary); }
 
-    fs::path folder_;
-    DeviceSteps steps_;
-    testing::FakeClock clock_;
-    std::ostringstream console_;
-    std::FILE* out_ = nullptr;
-    std::FILE* err_ = nullptr;
-    std::FILE* summary_ = nullptr;
-    std::unique_ptr<TerminalView> view_;
-    std::unique_ptr<sim::SimulatedBoard> board_;
-    RunCommand command_;
+    testing::BenchScene scene;
+    sim::BoardOptions options = testing::BoardFor(scene, kDloadModel);
+    std::unique_ptr<sim::SimulatedBoard> board;
+    RunCommand command;
+    testing::FakeClock clock;
+    std::ostringstream console;
+    std::FILE* out = nullptr;
+    std::FILE* err = nullptr;
+    std::FILE* summary = nullptr;
+    std::unique_ptr<TerminalView> view;
+
+private:
+    void CloseFiles() {
+        for (std::FILE* f : {out, err, summary}) {
+            if (f != nullptr) {
+                std::fclose(f);
+            }
+        }
+    }
 };
 
 }  // namespace veltrix::cli

@@ -1,5 +1,5 @@
-// The run record's SHA-256 against the standard's own examples, fed in awkward pieces.
-
+// The run record's SHA-256 against the standard's own examples, fed in pieces that cross the
+// 64-byte blocks every way.
 #include "base/sha256.h"
 
 #include <gtest/gtest.h>
@@ -9,20 +9,8 @@
 namespace veltrix::cli {
 namespace {
 
-std::string Digest(const std::string& text, size_t piece) {
-    Sha256 sha;
-    for (size_t at = 0; at < text.size(); at += piece) {
-        const std::string part = text.substr(at, piece);
-        sha.Update(reinterpret_cast<const uint8_t*>(part.data()), part.size());
-    }
-    return sha.HexDigest();
-}
-
 TEST(Sha256, StandardExamplesInAnyPieces) {
-    const struct {
-        std::string text;
-        const char* digest;
-    } cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
@@ -30,11 +18,14 @@ TEST(Sha256, StandardExamplesInAnyPieces) {
         {std::string(1000000, 'a'),
          "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [text, digest] : cases) {
         for (size_t piece : {size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{4096}}) {
-            if (piece == 1 && c.text.size() > 1000)
-                continue;
-            EXPECT_EQ(Digest(c.text, piece), c.digest) << c.text.size() << " in " << piece;
+            Sha256 sha;
+            for (size_t at = 0; at < text.size(); at += piece) {
+                const auto* bytes = reinterpret_cast<const uint8_t*>(text.data()) + at;
+                sha.Update(bytes, std::min(piece, text.size() - at));
+            }
+            EXPECT_EQ(sha.HexDigest(), digest) << text.size() << " in " << piece;
         }
     }
 }
