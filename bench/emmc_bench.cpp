@@ -14,9 +14,9 @@
 #include <sstream>
 #include <string>
 
-#include "diag/device_steps.h"
 #include "diag/partition_read.h"
-#include "diag/workbench.h"
+#include "diag/run_context.h"
+#include "link/serial_link.h"
 #include "protocol/dload.h"
 #include "protocol/streaming.h"
 #include "pty_echo.h"
@@ -45,6 +45,7 @@ public:
             onProgress();
     }
     void SetResultBox(veltrix::ResultBox, const std::string&) override {}
+    void ClearLog() override {}
     std::function<void()> onProgress;
 };
 
@@ -91,17 +92,16 @@ void BM_DumpOverBare(benchmark::State& state) {
                         std::span(chunk).first(1u << 20));
     }
 
+    // What a run holds: its context, the link to the board and the programmer session on it.
     BenchView view;
-    veltrix::DeviceSteps steps;
+    veltrix::RunContext ctx(view, veltrix::SystemClock::Instance());
     std::ostringstream console;
-    veltrix::Workbench wb(view, steps, veltrix::SystemClock::Instance(), console);
-    wb.state.workDir = folder;
-    wb.state.model = "bench";
-    wb.state.dump = true;
-    fs::create_directories(folder / "model" / "bench" / "dump");
+    veltrix::SerialLink link;
+    link.console = &console;
+    veltrix::ProgrammerSession session{&link};
+    const fs::path modelFolder = folder / "model" / "bench";
     WriteProgrammer(folder / "programmer.hex");
-    auto& session = wb.state.session;
-    if (veltrix::OpenPort(wb.link, kBoardPort) != 0 || veltrix::DloadNop(session) != 0 ||
+    if (veltrix::OpenPort(link, kBoardPort) != 0 || veltrix::DloadNop(session) != 0 ||
         veltrix::UploadHexProgrammer(folder / "programmer.hex", session) != 0 ||
         veltrix::ConnectProgrammer(session) != 0 || veltrix::OpenPartition(session) != 0) {
         state.SkipWithError(("cannot start the programmer: " + console.str()).c_str());
@@ -123,7 +123,8 @@ void BM_DumpOverBare(benchmark::State& state) {
     long reads = 0;
     for (auto _ : state) {
         const double w0 = bench::WallSeconds(), c0 = bench::ThreadCpuSeconds();
-        const int result = veltrix::ReadPartition(wb, kStartSector, kSectors, "dump64");
+        const int result =
+            veltrix::ReadPartition(ctx, session, {kStartSector, kSectors, "dump64", &modelFolder});
         totalWall += bench::WallSeconds() - w0;
         totalCpu += bench::ThreadCpuSeconds() - c0;
         if (result != 0 || !bareOk) {
@@ -138,7 +139,7 @@ void BM_DumpOverBare(benchmark::State& state) {
     state.counters["rate_ratio"] = state.counters["dump_MBps"] / state.counters["bare_MBps"];
     state.counters["dump_cpu_us"] = dumpCpu / static_cast<double>(reads) * 1e6;
     state.counters["bare_cpu_us"] = bareCpu / static_cast<double>(bareExchanges) * 1e6;
-    veltrix::ClosePort(wb.link);
+    veltrix::ClosePort(link);
     board.Stop();
     std::error_code ec;
     fs::remove_all(folder, ec);

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in(data, size);
     const Bytes image = in.Take(in.U16() % 4096);
     const std::filesystem::path imagePath = ScratchFolder() / "image.mbn";
-    WriteAll(imagePath, image);
+    WriteBytes(imagePath, image);
 
     auto owned = std::make_unique<ScriptedPort>();
     ScriptedPort& port = *owned;

@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "diag/run_view.h"
 #include "link/clock.h"
 #include "link/serial_port.h"
+#include "tests/support/bench_scene.h"
 
 #define FUZZ_CHECK(condition)                                                                   \
     do {                                                                                        \
@@ -114,6 +116,23 @@ std::string ConsoleText();
 // Bytes as the link frames them for sending.
 Bytes Framed(std::span<const uint8_t> body);
 
+// A run view that keeps the run log as a list box would, and the message boxes.
+class LineView final : public RunView {
+public:
+    void InsertLogLine(int position, const std::string& text) override {
+        lines.insert(lines.begin() + position, text);
+    }
+    void DeleteLogLine(int position) override { lines.erase(lines.begin() + position); }
+    void SelectLastLogLine() override {}
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void PushStatus(const std::string&) override {}
+    void SetProgress(int) override {}
+    void SetResultBox(ResultBox, const std::string&) override {}
+    void ClearLog() override { lines.clear(); }
+    std::vector<std::string> lines;
+    std::vector<std::string> messages;
+};
+
 // A clock whose waits take no time.
 class NoWaitClock final : public Clock {
 public:
@@ -121,15 +140,10 @@ public:
     int64_t NowSeconds() override { return 0; }
 };
 
-// A folder of this process's own (on a memory file system where there is one), removed when
-// the process ends normally.
+// A folder of this process's own, removed when the process ends normally.
 const std::filesystem::path& ScratchFolder();
-
-// Names in `dir`, sorted; links are listed, not followed.
-std::vector<std::string> ListNames(const std::filesystem::path& dir);
-
-// The whole file, or nothing when it cannot be read.
-Bytes ReadAll(const std::filesystem::path& path);
-void WriteAll(const std::filesystem::path& path, std::span<const uint8_t> bytes);
+using testing::ListFolder;
+using testing::ReadBytes;
+using testing::WriteBytes;
 
 }  // namespace veltrix::fuzz

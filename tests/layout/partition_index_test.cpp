@@ -2,18 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include "base/result_codes.h"
+#include "tests/support/bench_scene.h"
+#include "tests/support/recording_view.h"
 
-#include "link/serial_link.h"
-#include "tests/layout/layout_test_support.h"
-
-namespace veltrix {
+namespace veltrix::testing {
 namespace {
-
-using testing::RecordingLogView;
-using testing::TempDir;
-using testing::WriteFileBytes;
 
 constexpr const char* kNoPartitionTxt =
     "partition.txt does not exist. Please extract the file from the total binary image.  ";
@@ -34,13 +28,13 @@ std::string RawRecord(uint32_t start, uint32_t count, const std::string& label,
 class PartitionIndexTest : public ::testing::Test {
 protected:
     int Load(const std::string& partitionTxt) {
-        WriteFileBytes(dir / "partition.txt", partitionTxt);
+        WriteText(dir / "partition.txt", partitionTxt);
         return LoadPartitionIndex(index, dir.path(), view);
     }
     std::string Label(int i) const { return std::string(LabelText(*index.imagePartitions[i])); }
 
-    TempDir dir;
-    RecordingLogView view;
+    TempFolder dir;
+    RecordingView view;
     PartitionIndex index;
 };
 
@@ -58,7 +52,7 @@ TEST_F(PartitionIndexTest, ThreeRecordsInFileOrderAndAnIncompleteFourthDropped) 
     EXPECT_EQ(Label(2), "aboot");
     EXPECT_EQ(index.imagePartitions[2]->startSector, 0x1800u);
     EXPECT_EQ(FileNameText(*index.imagePartitions[1]), "aboot.mbn");
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(view.Messages().empty());
 }
 
 TEST_F(PartitionIndexTest, AtMost1024EntriesAreRead) {
@@ -105,7 +99,7 @@ TEST_F(PartitionIndexTest, Latin1LabelsMatchTheirUiText) {
 TEST_F(PartitionIndexTest, FailedLoadsEmptyTheIndex) {
     const std::string two = RawRecord(1, 1, "a", "a.mbn") + RawRecord(2, 1, "b", "b.mbn");
     ASSERT_EQ(Load(two), kErrorSuccess);
-    TempDir other;
+    TempFolder other;
     EXPECT_EQ(LoadPartitionIndex(index, other.path(), view), kErrorFileNotFound);
     EXPECT_EQ(index.imagePartitionCount, 0u);
     EXPECT_EQ(index.imagePartitions[0], nullptr);
@@ -113,7 +107,7 @@ TEST_F(PartitionIndexTest, FailedLoadsEmptyTheIndex) {
     ASSERT_EQ(Load(two), kErrorSuccess);
     EXPECT_EQ(LoadPartitionIndex(index, "", view), kErrorFileNotFound);
     EXPECT_EQ(index.imagePartitionCount, 0u);
-    EXPECT_EQ(view.messages,
+    EXPECT_EQ(view.Messages(),
               (std::vector<std::string>{kNoPartitionTxt, "Please select target directory.  "}));
     // A successful load replaces the whole index.
     ASSERT_EQ(Load(two), kErrorSuccess);
@@ -134,13 +128,13 @@ TEST_F(PartitionIndexTest, ChoicesShowRunsOfOneLabelOnce) {
 }
 
 TEST_F(PartitionIndexTest, FirstDropDownOnAnEmptyIndexOnlyLoadsIt) {
-    WriteFileBytes(dir / "partition.txt", RawRecord(1, 1, "sbl1", "sbl1.mbn"));
+    WriteText(dir / "partition.txt", RawRecord(1, 1, "sbl1", "sbl1.mbn"));
     EXPECT_FALSE(FillPartitionChoices(index, dir.path(), view).has_value());
     EXPECT_EQ(index.imagePartitionCount, 1u);
     const auto second = FillPartitionChoices(index, dir.path(), view);
     ASSERT_TRUE(second.has_value());
     EXPECT_EQ(*second, std::vector<std::string>{"sbl1"});
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(view.Messages().empty());
 }
 
 TEST(ImageFilePath, RefusesNamesThatLeaveTheTargetDirectory) {
@@ -175,4 +169,4 @@ TEST(ImageFilePath, RefusesNamesThatLeaveTheTargetDirectory) {
 }
 
 }  // namespace
-}  // namespace veltrix
+}  // namespace veltrix::testing

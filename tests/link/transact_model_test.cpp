@@ -2,6 +2,8 @@
 // frames, junk, stray flags and corrupt checks, delivered in random chunks, must give the same
 // results, in the same order, as one-byte reads would.
 
+#include "tests/support/transact_model.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,41 +50,6 @@ private:
     Rng& rng_;
 };
 
-struct Outcome {
-    int code;
-    Bytes reply;
-    bool operator==(const Outcome&) const = default;
-};
-
-// One exchange read one byte per step, at most `limit` steps, as the board link is specified.
-Outcome ModelTransact(const Bytes& stream, size_t& at, size_t capacity, size_t limit) {
-    Bytes raw(limit);
-    size_t position = 0;
-    size_t rawLength = 0;
-    for (size_t step = 0; step < limit && rawLength == 0; ++step) {
-        if (at >= stream.size())
-            return {0, {}};  // time-out
-        const uint8_t b = stream[at++];
-        raw[position] = b;
-        if (b != kFrameFlag) {
-            ++position;
-        } else if (position >= 2) {
-            rawLength = position + 1;
-        } else {
-            position = 1;
-        }
-    }
-    if (rawLength == 0)
-        return {0, {}};  // no closing flag within the limit
-    if (rawLength > capacity)
-        return {kErrorNotEnoughMemory, {}};
-    Bytes reply(rawLength);
-    reply.resize(UnstuffFrame({raw.data(), rawLength}, reply.data()));
-    if (!FrameFcsMatches(reply))
-        return {0, {}};
-    return {0, reply};
-}
-
 Bytes RandomStream(Rng& rng) {
     Bytes stream;
     const int pieces = 1 + static_cast<int>(rng() % 12);
@@ -121,6 +88,7 @@ TEST(TransactModel, ChunkedCollectionMatchesByteReads) {
     int replies = 0, tooLong = 0, empty = 0, noFrameEnd = 0, badCheck = 0;
     for (int round = 0; round < 600; ++round) {
         const Bytes stream = RandomStream(rng);
+        const std::vector<int> model(stream.begin(), stream.end());
         const size_t limit = 24 + rng() % 60;  // a small frame buffer reaches its end often
         SerialLink link;
         std::ostringstream console;
@@ -129,15 +97,16 @@ TEST(TransactModel, ChunkedCollectionMatchesByteReads) {
         link.portFactory = [&] { return std::make_unique<ChunkedPort>(stream, rng); };
         ASSERT_EQ(OpenPort(link, 1), 0);
         size_t at = 0;
-        for (int exchange = 0; exchange < 40 && at < stream.size(); ++exchange) {
+        for (int exchange = 0; exchange < 40 && at < model.size(); ++exchange) {
             const size_t capacity = 4 + rng() % 64;
-            const Outcome expected = ModelTransact(stream, at, capacity, limit);
+            const testing::ModelOutcome expected =
+                testing::ModelTransact(model, at, capacity, limit);
             Bytes reply(capacity);
             int length = static_cast<int>(capacity);
             const int code = Transact(Bytes{0x01}.data(), 1, link, reply.data(), length);
             reply.resize(code == 0 ? static_cast<size_t>(length) : 0);
             SCOPED_TRACE(::testing::Message() << "round " << round << " exchange " << exchange);
-            ASSERT_EQ((Outcome{code, reply}), expected);
+            ASSERT_EQ((testing::ModelOutcome{code, reply}), expected);
             replies += code == 0 && !reply.empty();
             tooLong += code == kErrorNotEnoughMemory;
             empty += code == 0 && reply.empty();

@@ -30,14 +30,11 @@ class SaharaTest : public HostTest {
 protected:
     void SetUp() override {
         HostTest::SetUp();
-        image = Pattern(70000);
-        path = WriteFile("2nd_loader.mbn", image);
+        WriteBytes(path, image);
     }
-    Bytes Slice(size_t offset, size_t length) {
-        return Bytes(image.begin() + offset, image.begin() + offset + length);
-    }
-    Bytes image;
-    std::filesystem::path path;
+    Bytes Slice(size_t offset, size_t length) { return testing::Slice(image, offset, length); }
+    Bytes image = Noise(70000);
+    std::filesystem::path path = folder / "2nd_loader.mbn";
 };
 
 TEST_F(SaharaTest, HelloResponseEchoesTheRomsMode) {
@@ -105,7 +102,7 @@ TEST_F(SaharaTest, TransferFaultsGiveWriteFault) {
 }
 
 TEST_F(SaharaTest, MissingImageGivesOpenFailure) {
-    EXPECT_EQ(SaharaUploadImage(tempDir / "none.mbn", link), 110);
+    EXPECT_EQ(SaharaUploadImage(folder / "none.mbn", link), 110);
 }
 
 }  // namespace

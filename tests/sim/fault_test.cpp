@@ -1,5 +1,6 @@
-// A fault the simulated board commits on request, seen from the wire, and its clean stop.
-// The other faults are proven against the host in host_programmer_test and host_upload_test.
+// The simulated board seen from the wire with the frame codec only: its answer to NOP, a fault
+// it commits on request, and its clean stop. The other faults are proven against the host in
+// host_programmer_test and host_upload_test.
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 namespace veltrix::sim::testing {
 namespace {
 
-class FaultBoard : public BoardFixture {};
+using FaultBoard = BoardFixture;
 
 TEST_F(FaultBoard, VanishTakesThePortAwayAndBringsItBackInTheSameState) {
     StartBoard();
@@ -26,7 +27,7 @@ TEST_F(FaultBoard, VanishTakesThePortAwayAndBringsItBackInTheSameState) {
     EXPECT_EQ((*again->Exchange({0x27}))[0], 0x24);
 }
 
-class BoardLifecycle : public BoardFixture {};
+using BoardLifecycle = BoardFixture;
 
 TEST_F(BoardLifecycle, ReplacesAStaleLinkAndStopsCleanlyWhileTheHostHoldsThePort) {
     std::filesystem::create_directories(options.portsFolder);
@@ -37,7 +38,8 @@ TEST_F(BoardLifecycle, ReplacesAStaleLinkAndStopsCleanlyWhileTheHostHoldsThePort
     const auto emmc = board->emmcPath();
     EXPECT_TRUE(std::filesystem::exists(emmc));
     auto host = Connect();
-    EXPECT_EQ(host->Exchange({0x06}), Bytes{0x02});
+    host->WriteFrame({0x06});
+    EXPECT_EQ(host->ReadFrame(), (Bytes{0x7E, 0x02, 0x6A, 0xD3, 0x7E}));  // ACK
     const auto start = std::chrono::steady_clock::now();
     board->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
