@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 2) {
         fs::resize_file(bin, in.U32() % (testing::TotalImageSize(image) + 1));
     }
-    const Bytes imageBytes = ReadBytes(bin);
+    const Bytes imageBytes = bin.parent_path() == out ? ReadBytes(bin) : Bytes();
     Plant(in, sandbox, out, records);
     const std::vector<std::string> outsideBefore = ListFolder(sandbox);
     std::vector<std::string> plantedTemporaries;

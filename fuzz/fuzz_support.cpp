@@ -69,7 +69,7 @@ void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port) {
     ClosePort(link);
     link.handle = std::move(port);
     link.timeoutMs = kDefaultTimeoutMs;
-    link.cancel = false;
+    link.cancel = nullptr;
 }
 
 namespace {
@@ -125,7 +125,9 @@ ReferenceLink::Exchange ReferenceLink::Next(int capacity) {
 }
 
 const std::filesystem::path& ScratchFolder() {
-    static const testing::TempFolder folder;
+    static const testing::TempFolder folder(std::filesystem::is_directory("/dev/shm")
+                                                ? "/dev/shm"
+                                                : std::filesystem::temp_directory_path());
     return folder.path();
 }
 

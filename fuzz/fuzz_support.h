@@ -140,7 +140,8 @@ public:
     int64_t NowSeconds() override { return 0; }
 };
 
-// A folder of this process's own, removed when the process ends normally.
+// A folder of this process's own (on a memory file system where there is one), removed when the
+// process ends normally.
 const std::filesystem::path& ScratchFolder();
 using testing::ListFolder;
 using testing::ReadBytes;

@@ -65,34 +65,33 @@ TEST_F(PartitionIndexTest, AtMost1024EntriesAreRead) {
     EXPECT_EQ(Label(1023), "p1023");
 }
 
-TEST_F(PartitionIndexTest, LookupIgnoresAsciiCaseAndFindsTheFirst) {
-    ASSERT_EQ(Load(RawRecord(1, 1, "modem", "modem.mbn") + RawRecord(2, 1, "SBL1", "SBL1.mbn") +
-                   RawRecord(3, 1, "sbl1", "sbl1.mbn")),
-              kErrorSuccess);
-    EXPECT_EQ(FindImagePartition(index, "sbl1"), 1);
-    EXPECT_EQ(FindImagePartition(index, "Sbl1"), 1);
-    EXPECT_EQ(FindImagePartition(index, "sbl"), kPartitionIndexCapacity);
-    EXPECT_EQ(FindImagePartition(index, "sbl12"), kPartitionIndexCapacity);
-    EXPECT_EQ(FindImagePartition(index, ""), kPartitionIndexCapacity);
-}
-
-TEST_F(PartitionIndexTest, FullWidthFieldsAreReadWithoutATerminator) {
+// The first entry whose label matches, ignoring ASCII case; full 32-byte fields without a
+// terminator; Latin-1 labels found by their UI (UTF-8) text.
+TEST_F(PartitionIndexTest, LookupAndImagePaths) {
     const std::string label32 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
     const std::string file32 = "abcdefghijklmnopqrstuvwxyz01.mbn";
-    ASSERT_EQ(Load(RawRecord(7, 1, label32, file32) + RawRecord(8, 1, "next", "next.mbn")),
+    ASSERT_EQ(Load(RawRecord(1, 1, "modem", "modem.mbn") + RawRecord(2, 1, "SBL1", "SBL1.mbn") +
+                   RawRecord(3, 1, "sbl1", "sbl1.mbn") + RawRecord(7, 1, label32, file32) +
+                   RawRecord(8, 1, "caf\xE9", "caf\xE9.mbn")),
               kErrorSuccess);
-    EXPECT_EQ(LabelText(*index.imagePartitions[0]), label32);
-    EXPECT_EQ(FileNameText(*index.imagePartitions[0]), file32);
-    EXPECT_EQ(FindImagePartition(index, "abcdefghijklmnopqrstuvwxyz012345"), 0);
-    EXPECT_EQ(FindImagePartition(index, label32 + "a"), kPartitionIndexCapacity);
-    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[0]), dir / file32);
-}
-
-TEST_F(PartitionIndexTest, Latin1LabelsMatchTheirUiText) {
-    ASSERT_EQ(Load(RawRecord(1, 1, "caf\xE9", "caf\xE9.mbn")), kErrorSuccess);
-    EXPECT_EQ(FindImagePartition(index, "CAF\xC3\xA9"), 0);
-    EXPECT_EQ(PartitionChoices(index), std::vector<std::string>{"caf\xC3\xA9"});
-    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[0]), dir / "caf\xC3\xA9.mbn");
+    const struct {
+        std::string label;
+        int slot;
+    } cases[] = {{"sbl1", 1},
+                 {"Sbl1", 1},
+                 {"sbl", kPartitionIndexCapacity},
+                 {"sbl12", kPartitionIndexCapacity},
+                 {"", kPartitionIndexCapacity},
+                 {"abcdefghijklmnopqrstuvwxyz012345", 3},
+                 {label32 + "a", kPartitionIndexCapacity},
+                 {"CAF\xC3\xA9", 4}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindImagePartition(index, c.label), c.slot) << c.label;
+    }
+    EXPECT_EQ(LabelText(*index.imagePartitions[3]), label32);
+    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[3]), dir / file32);
+    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[4]), dir / "caf\xC3\xA9.mbn");
+    EXPECT_EQ(PartitionChoices(index).back(), "caf\xC3\xA9");
 }
 
 // A failed load must not leave another folder's partitions behind for the next run.

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "protocol/hex_packet_plan.h"
 #include "tests/protocol/host_fixture.h"
 
@@ -125,24 +123,6 @@ TEST(HexPacketPlan, HexOfABinaryRebuildsIt) {
         }
         EXPECT_EQ(rebuilt, binary);
         EXPECT_EQ(start, base);
-    }
-}
-
-TEST(IntelHexText, DamagedTextsNeverCrashAndAreRefusedOrPlanned) {
-    const std::string base = HexUpper(0x0800) + HexDataLines(0, Noise(200)) + HexStart(4) + kHexEnd;
-    std::mt19937 rng(42);
-    for (int round = 0; round < 2000; ++round) {
-        std::string text = base;
-        for (int k = 0; k < 3; ++k) {
-            const size_t at = rng() % text.size();
-            text[at] = static_cast<char>(rng() % 3 == 0 ? "\n:0aF"[rng() % 5] : rng());
-        }
-        const HexParseResult r = ParseIntelHex(text);
-        if (r.ok()) {
-            PlanHexUpload(r.records);
-        } else {
-            EXPECT_GT(r.errorLine, 0);
-        }
     }
 }
 

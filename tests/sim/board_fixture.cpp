@@ -26,29 +26,6 @@ std::filesystem::path BoardFixture::PortPath() const {
     return options.portsFolder / ("COM" + std::to_string(options.portNumber));
 }
 
-std::unique_ptr<RawHost> BoardFixture::Connect() {
-    auto host = std::make_unique<RawHost>(PortPath());
-    EXPECT_TRUE(host->ok());
-    return host;
-}
-
-bool BoardFixture::WaitForMode(BoardMode mode, int timeoutMs) {
-    return board->WaitUntil([&] { return board->mode() == mode; }, timeoutMs);
-}
-
-void BoardFixture::BootProgrammer(RawHost& host) {
-    ASSERT_EQ(host.Exchange({0x05, 0x2A, 0x00, 0x00, 0x00}), Bytes{0x02});  // GO 0x2A000000
-    ASSERT_EQ(board->mode(), BoardMode::kProgrammer);
-    const std::string hello = "\x01QCOM fast download protocol host\x04\x02\x11";
-    const auto answer = host.Exchange(Bytes(hello.begin(), hello.end()));
-    ASSERT_TRUE(answer && !answer->empty());
-    ASSERT_EQ((*answer)[0], 0x02);
-    ASSERT_EQ(host.Exchange({0x17, 0x00}), Bytes{0x18});
-    const auto open = host.Exchange({0x1B, 0x21});
-    ASSERT_TRUE(open && !open->empty());
-    ASSERT_EQ((*open)[0], 0x1C);
-}
-
 void BoardFixture::StartAndOpen() {
     StartBoard();
     ASSERT_EQ(OpenPort(link, options.portNumber), 0);

@@ -1,7 +1,6 @@
 #pragma once
-// A simulated board of the scene on COM7 (small and fast, a temporary eMMC), with the two ends a
-// test talks to it through: a raw host that speaks with the frame codec only, and the host's
-// real link and protocols (waits on a FakeClock, diagnostics in a console the test reads).
+// A simulated board of the scene on COM7 (small and fast, a temporary eMMC), and the host's real
+// link and protocols against it (waits on a FakeClock, diagnostics in a console the test reads).
 // Tests adjust `options` before calling StartBoard.
 
 #include <gtest/gtest.h>
@@ -11,7 +10,6 @@
 
 #include "link/serial_link.h"
 #include "protocol/programmer_session.h"
-#include "tests/sim/raw_host.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/scene_board.h"
 
@@ -26,10 +24,9 @@ protected:
 
     void StartBoard();
     std::filesystem::path PortPath() const;
-    std::unique_ptr<RawHost> Connect();
-    bool WaitForMode(BoardMode mode, int timeoutMs = 2000);
-    // Over the raw host: DLOAD GO, then the streaming handshake and OPEN MULTI-IMAGE 0x21.
-    void BootProgrammer(RawHost& host);
+    bool WaitForMode(BoardMode mode, int timeoutMs = 2000) {
+        return board->WaitUntil([&] { return board->mode() == mode; }, timeoutMs);
+    }
 
     // Starts the board and opens the host's link on its port.
     void StartAndOpen();

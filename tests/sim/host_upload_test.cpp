@@ -62,8 +62,8 @@ TEST_F(HostUpload, SaharaOutOfOrderAndOversizedRequestsArriveByteIdentical) {
     EXPECT_EQ(board->SaharaImage(), image);
     const auto response = board->SaharaHelloResponse();
     ASSERT_EQ(response.size(), 48u);
-    EXPECT_EQ(Le32At(response, 0), 2u);
-    EXPECT_EQ(Le32At(response, 20), 3u) << "the ROM's mode is echoed";
+    EXPECT_EQ(GetLe32(response, 0), 2u);
+    EXPECT_EQ(GetLe32(response, 20), 3u) << "the ROM's mode is echoed";
     const auto served = board->SaharaRequestsServed();
     ASSERT_GE(served.size(), 3u);
     EXPECT_EQ(served[1].received, 40000u);

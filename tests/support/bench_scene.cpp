@@ -76,9 +76,8 @@ Bytes Noise(size_t size, unsigned seed) {
     return bytes;
 }
 
-TempFolder::TempFolder() {
+TempFolder::TempFolder(const fs::path& base) {
     std::random_device random;
-    const fs::path base = fs::temp_directory_path();
     for (;;) {
         path_ = base / ("veltrix-test-" + std::to_string(random()));
         std::error_code ec;

@@ -23,7 +23,9 @@ Bytes Noise(size_t size, unsigned seed = 1);
 // A new folder of its own, removed with everything in it when the object goes.
 class TempFolder {
 public:
-    TempFolder();
+    TempFolder() : TempFolder(std::filesystem::temp_directory_path()) {}
+    // In `base` (the fuzz targets' scratch folder is on a memory file system where there is one).
+    explicit TempFolder(const std::filesystem::path& base);
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
