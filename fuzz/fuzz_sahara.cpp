@@ -29,17 +29,6 @@ Bytes Packet(std::initializer_list<uint32_t> words, size_t length) {
     return packet;
 }
 
-// Splits `packet` into chunks as the input says and queues them.
-void Deliver(Reader& in, ScriptedPort& port, const Bytes& packet) {
-    size_t at = 0;
-    while (at < packet.size()) {
-        const size_t n = std::min<size_t>(packet.size() - at, 1 + in.Byte() % 64);
-        port.chunks.emplace_back(packet.begin() + static_cast<std::ptrdiff_t>(at),
-                                 packet.begin() + static_cast<std::ptrdiff_t>(at + n));
-        at += n;
-    }
-}
-
 struct Prediction {
     Bytes written;
     int hello = kErrorInvalidHandle;

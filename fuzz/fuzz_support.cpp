@@ -1,7 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <sstream>
 
@@ -9,30 +8,6 @@
 #include "link/serial_link.h"
 
 namespace veltrix::fuzz {
-
-int ScriptedPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
-    ++reads;
-    *got = 0;
-    if (chunks.empty()) {
-        return 0;
-    }
-    Bytes& chunk = chunks.front();
-    const size_t n = std::min(capacity, chunk.size());
-    if (n > 0) {
-        std::memcpy(buffer, chunk.data(), n);
-    }
-    chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
-    if (chunk.empty()) {
-        chunks.pop_front();
-    }
-    *got = n;
-    return 0;
-}
-
-int ScriptedPort::Write(const uint8_t* bytes, size_t length) {
-    written.insert(written.end(), bytes, bytes + length);
-    return 0;
-}
 
 void QueueReply(Reader& in, ScriptedPort& port, const Bytes& body) {
     const uint8_t how = in.Byte();
@@ -57,11 +32,14 @@ void QueueReply(Reader& in, ScriptedPort& port, const Bytes& body) {
         port.chunks.push_back(std::move(wire));
         return;
     }
-    for (size_t at = 0; at < wire.size();) {
-        const size_t n = std::min<size_t>(wire.size() - at, 1 + in.Byte() % 64);
-        port.chunks.emplace_back(wire.begin() + static_cast<std::ptrdiff_t>(at),
-                                 wire.begin() + static_cast<std::ptrdiff_t>(at + n));
-        at += n;
+    Deliver(in, port, wire);
+}
+
+void Deliver(Reader& in, ScriptedPort& port, const Bytes& bytes) {
+    for (size_t at = 0, n = 0; at < bytes.size(); at += n) {
+        n = std::min<size_t>(bytes.size() - at, 1 + in.Byte() % 64);
+        port.chunks.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
     }
 }
 

@@ -18,6 +18,7 @@
 #include "link/clock.h"
 #include "link/serial_port.h"
 #include "tests/support/bench_scene.h"
+#include "tests/support/transact_model.h"
 
 #define FUZZ_CHECK(condition)                                                                   \
     do {                                                                                        \
@@ -59,24 +60,11 @@ private:
     size_t at_ = 0;
 };
 
-// A port whose reads deliver the chunks in order: an empty chunk is a read that times out, and
-// once the chunks are used up every read times out. Everything written is kept.
-class ScriptedPort final : public SerialPort {
-public:
-    int Open(const std::filesystem::path&) override { return 0; }
-    void Close() override {}
-    bool IsOpen() const override { return true; }
-    void SetTimeout(uint32_t) override {}
-    int Read(uint8_t* buffer, size_t capacity, size_t* got) override;
-    int Write(const uint8_t* bytes, size_t length) override;
-    void Purge() override {}
-    void WatchCancel(const std::atomic<bool>*) override {}
-    std::string LastErrorText() const override { return "scripted"; }
+// The port of every fuzz target that talks to a board: it delivers chosen chunks and time-outs.
+using ScriptedPort = testing::ChunkPort;
 
-    std::deque<Bytes> chunks;
-    Bytes written;
-    size_t reads = 0;
-};
+// Queues `bytes` on `port` split into chunks of 1..64 bytes as the input says.
+void Deliver(Reader& in, ScriptedPort& port, const Bytes& bytes);
 
 // Queues the board's answer to one request on `port`, as the input chooses: mostly `body` as one
 // well-formed frame (now and then with a spoiled frame check, junk before it, a time-out before

@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <random>
 #include <thread>
 
 #include "base/result_codes.h"
@@ -287,38 +286,6 @@ TEST_F(ExtractionTest, ZeroGapOf4GiBIsLeftAsAHole) {
     EXPECT_EQ(middle, Bytes(512));
     EXPECT_EQ(tail, RecordData(1, 0, 512));
     EXPECT_EQ(LoadIndex().imagePartitions[1]->startSector, 0x800001u);
-}
-
-// Random tables, names and cuts: the extraction either completes or reports a failure, and it
-// never writes anything outside the output folder.
-TEST_F(ExtractionTest, RandomImagesStayInsideTheFolder) {
-    std::mt19937 random(20261206);
-    const std::string alphabet = "ab./\\\x01 ";
-    for (int round = 0; round < 80; ++round) {
-        SCOPED_TRACE(round);
-        TotalImage image;
-        image.nearLayoutMark = random() % 2 == 0;
-        for (int i = 0, count = static_cast<int>(random() % 6); i < count; ++i) {
-            std::string name(random() % 5, 'a');
-            for (char& c : name) {
-                c = alphabet[random() % alphabet.size()];
-            }
-            image.records.push_back(
-                {static_cast<uint32_t>(random() % 64), static_cast<uint32_t>(random() % 8), name});
-        }
-        WriteTotalImage(bin, image);
-        if (random() % 3 == 0) {
-            fs::resize_file(bin, random() % TotalImageSize(image));
-        }
-        const int result = Run(bin, out);
-        EXPECT_EQ(result == kErrorSuccess, messages == Lines{kCompleted});
-        EXPECT_EQ(result == kErrorSuccess, fs::exists(out / "partition.txt"));
-        EXPECT_EQ(ListFolder(dir.path()), (Lines{"out", "total.bin"}));
-        for (const std::string& name : ListFolder(out)) {
-            EXPECT_FALSE(name.ends_with(".tmp"));
-        }
-        EmptyOut();
-    }
 }
 
 }  // namespace

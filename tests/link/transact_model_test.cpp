@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <deque>
 #include <sstream>
 
 #include "link/framing/frame_codec.h"
@@ -22,32 +20,6 @@ using Bytes = std::vector<uint8_t>;
 struct Rng {
     uint32_t seed;
     uint32_t operator()() { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; }
-};
-
-// Hands out a fixed stream in chunks of random size; a time-out once it is used up.
-class ChunkedPort final : public SerialPort {
-public:
-    ChunkedPort(Bytes stream, Rng& rng) : stream_(std::move(stream)), rng_(rng) {}
-    int Open(const std::filesystem::path&) override { return 0; }
-    void Close() override {}
-    bool IsOpen() const override { return true; }
-    void SetTimeout(uint32_t) override {}
-    int Read(uint8_t* buffer, size_t capacity, size_t* got) override {
-        const size_t n = std::min({capacity, stream_.size() - at_, size_t{1} + rng_() % 23});
-        std::memcpy(buffer, stream_.data() + at_, n);
-        at_ += n;
-        *got = n;
-        return 0;
-    }
-    int Write(const uint8_t*, size_t) override { return 0; }
-    void Purge() override {}
-    void WatchCancel(const std::atomic<bool>*) override {}
-    std::string LastErrorText() const override { return {}; }
-
-private:
-    Bytes stream_;
-    size_t at_ = 0;
-    Rng& rng_;
 };
 
 Bytes RandomStream(Rng& rng) {
@@ -94,7 +66,15 @@ TEST(TransactModel, ChunkedCollectionMatchesByteReads) {
         std::ostringstream console;
         link.console = &console;
         link.frameBuffer.resize(limit);
-        link.portFactory = [&] { return std::make_unique<ChunkedPort>(stream, rng); };
+        link.portFactory = [&] {  // the stream in chunks of random size
+            auto port = std::make_unique<testing::ChunkPort>();
+            for (size_t at = 0, n = 0; at < stream.size(); at += n) {
+                n = std::min<size_t>(1 + rng() % 23, stream.size() - at);
+                port->chunks.emplace_back(stream.begin() + static_cast<long>(at),
+                                          stream.begin() + static_cast<long>(at + n));
+            }
+            return port;
+        };
         ASSERT_EQ(OpenPort(link, 1), 0);
         size_t at = 0;
         for (int exchange = 0; exchange < 40 && at < model.size(); ++exchange) {
