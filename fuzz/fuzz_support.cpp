@@ -75,21 +75,17 @@ Bytes Framed(std::span<const uint8_t> body) {
     return wire;
 }
 
-// One link for every reference, reused: a link's buffers are large to set up for each input.
-struct ReferenceLink::Impl {
-    SerialLink& link;
-};
+namespace {
+SerialLink& SharedReferenceLink() {
+    static SerialLink link;
+    return link;
+}
+}  // namespace
 
-ReferenceLink::ReferenceLink(const std::deque<Bytes>& chunks) {
-    static SerialLink shared;
-    impl_ = new Impl{shared};
+ReferenceLink::ReferenceLink(const std::deque<Bytes>& chunks) : link_(SharedReferenceLink()) {
     auto port = std::make_unique<ScriptedPort>();
     port->chunks = chunks;
-    UseScriptedPort(shared, std::move(port));
-}
-
-ReferenceLink::~ReferenceLink() {
-    delete impl_;
+    UseScriptedPort(link_, std::move(port));
 }
 
 ReferenceLink::Exchange ReferenceLink::Next(int capacity) {
@@ -97,7 +93,7 @@ ReferenceLink::Exchange ReferenceLink::Next(int capacity) {
     Exchange e;
     e.reply.resize(static_cast<size_t>(capacity));
     int length = capacity;
-    e.code = Transact(request, 1, impl_->link, e.reply.data(), length);
+    e.code = Transact(request, 1, link_, e.reply.data(), length);
     e.reply.resize(e.code == 0 ? static_cast<size_t>(length) : 0);
     return e;
 }

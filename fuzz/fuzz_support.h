@@ -80,15 +80,11 @@ public:
         Bytes reply;  // unstuffed, the two FCS bytes included; empty after a time-out
     };
     explicit ReferenceLink(const std::deque<Bytes>& chunks);
-    ~ReferenceLink();
-    ReferenceLink(const ReferenceLink&) = delete;
-    ReferenceLink& operator=(const ReferenceLink&) = delete;
     // The next exchange, with a reply area of `capacity` raw bytes.
     Exchange Next(int capacity);
 
 private:
-    struct Impl;
-    Impl* impl_;
+    SerialLink& link_;  // one for every input: a link's buffers are large to set up
 };
 
 // Puts `port` under `link` as an open port, with whatever the link held before dropped and the

@@ -1,5 +1,6 @@
-// Host streaming commands against the simulated flash programmer: round trips over the eMMC,
-// the failure paths the faults provoke, and the two-phase SDRAM exchange across a RESET.
+// Host streaming commands against the simulated flash programmer: round trips over the eMMC, the
+// PMIC replies of every family, a refused write, and the two-phase SDRAM exchange across a RESET.
+// The other faults are met by every test on the board in the fault matrix.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -55,11 +56,6 @@ TEST_F(HostProgrammer, StreamWriteFileThenReadDataRoundTripsBySector) {
     ASSERT_EQ(StreamWriteBlock(512, 200, session, block), 0);
     EXPECT_EQ(ReadSector(session, 200), Bytes(block, block + 512));
     EXPECT_EQ(ReadSector(session, 201), Bytes(512, 0));
-
-    uint8_t pmic[kPmicReplyCapacity] = {};
-    ASSERT_EQ(GetPmicStatus(pmic, session), 0);
-    const Bytes layout = PmicStatusReply(options.pmicFamily, false);
-    EXPECT_EQ(Bytes(pmic, pmic + layout.size()), layout);
     ASSERT_EQ(EraseFlash(session), 0);
     EXPECT_EQ(ReadSector(session, 100), Bytes(512, 0));
     EXPECT_EQ(ClosePartition(session), 0);
@@ -71,33 +67,18 @@ TEST_F(HostProgrammer, PmicStatusOfEveryFamilyFitsTheHostsBuffer) {
         options.pmicFamily = family;
         StartAndOpen();
         BootProgrammerThroughHost();
-        uint8_t status[kPmicReplyCapacity] = {};
-        ASSERT_EQ(GetPmicStatus(status, session), 0);
-        const Bytes off = PmicStatusReply(family, false);
-        EXPECT_EQ(Bytes(status, status + off.size()), off);
-
-        const uint8_t pmicOn[] = {0x26};
-        uint8_t reply[kPmicReplyCapacity] = {};
-        int length = kPmicReplyCapacity;
-        ASSERT_EQ(Transact(pmicOn, 1, link, reply, length), 0);
-        const Bytes on = PmicStatusReply(family, true);
-        ASSERT_EQ(length, static_cast<int>(on.size() + 2));
-        EXPECT_EQ(Bytes(reply, reply + on.size()), on);
+        for (const bool on : {false, true}) {
+            uint8_t status[kPmicReplyCapacity] = {};
+            int length = 0;
+            ASSERT_EQ(
+                on ? PmicOn(status, session, &length) : GetPmicStatus(status, session, &length), 0);
+            const Bytes reply = PmicStatusReply(family, on);
+            ASSERT_EQ(length, static_cast<int>(reply.size() + 2));  // and the frame check
+            EXPECT_EQ(Bytes(status, status + reply.size()), reply);
+        }
         ClosePort(link);
         board.reset();
     }
-}
-
-TEST_F(HostProgrammer, SilenceIsRiddenOutByTheConnectRetries) {
-    StartAndOpen();
-    ASSERT_EQ(DloadNop(session), 0);
-    const auto hex = WriteFile("p.hex", {});
-    veltrix::testing::WriteText(hex, veltrix::testing::IntelHex(Noise(300), 0x1000));
-    ASSERT_EQ(UploadHexProgrammer(hex, session), 0);
-    board->InjectFault({FaultKind::kSilence, 0x01, 0, 3});  // three HELLOs unanswered
-    SetLinkTimeout(link, 40);  // the silent exchanges cost 40 ms each, not a second
-    ASSERT_EQ(ConnectProgrammer(session), 0);
-    EXPECT_EQ(clock.Sleeps(), (std::vector<uint32_t>{500, 500, 500}));
 }
 
 TEST_F(HostProgrammer, RefusedWriteGives29AndKeepsWhatWasWritten) {
@@ -112,36 +93,6 @@ TEST_F(HostProgrammer, RefusedWriteGives29AndKeepsWhatWasWritten) {
     ASSERT_TRUE(board->ReadEmmc(12 * 512, second));
     EXPECT_EQ(first, Bytes(file.begin(), file.begin() + 1024));
     EXPECT_EQ(second, Bytes(1024, 0)) << "the refused block and what follows are not written";
-}
-
-TEST_F(HostProgrammer, LogMessageReplyIsPrintedAndRefusesTheWrite) {
-    StartAndOpen();
-    BootProgrammerThroughHost();
-    Fault log{FaultKind::kLogMessage, 0x07};
-    log.text = "eMMC write protect";
-    board->InjectFault(log);
-    const uint8_t data[4] = {1, 2, 3, 4};
-    EXPECT_EQ(StreamWriteBlock(4, 0, session, data), 29);
-    board->InjectFault(log);
-    EXPECT_EQ(StreamWriteFile(WriteFile("x.mbn", Bytes(10, 1)), session, 0, kAnySize), 29);
-    EXPECT_NE(console.str().find("Device returned error: 14"), std::string::npos);
-    EXPECT_NE(console.str().find("eMMC write protect"), std::string::npos) << console.str();
-}
-
-TEST_F(HostProgrammer, CorruptFcsAndWrongCodeAreNotAnswers) {
-    StartAndOpen();
-    BootProgrammerThroughHost();
-    board->InjectFault({FaultKind::kCorruptFcs});
-    const uint8_t nopLike[] = {0x27};
-    uint8_t reply[64];
-    int replyLength = sizeof reply;
-    ASSERT_EQ(Transact(nopLike, 1, link, reply, replyLength), 0);
-    EXPECT_EQ(replyLength, 0) << "a reply with a wrong FCS is no reply";
-
-    board->InjectFault({FaultKind::kWrongCode, kCmdRead});
-    uint8_t read[kReadReplyCapacity];
-    EXPECT_EQ(ReadData(16, read, session, 0), 6);
-    EXPECT_EQ(ReadData(16, read, session, 0), 0);
 }
 
 // Phase 1 writes the test image into the boot partition, CLOSE, RESET; the board comes back in
