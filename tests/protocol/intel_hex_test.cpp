@@ -90,6 +90,12 @@ TEST(HexPacketPlan, NewPacketWhereAddressesJumpOrTheAreaIsFull) {
     EXPECT_EQ(p[2].address, 0x1000u);
     EXPECT_EQ(p[2].data.size(), 255u);
     EXPECT_EQ(p[3].address, 0x10FFu);
+    // 255 bytes and a record of 18 fill the area exactly; one of 19 would not fit.
+    for (const size_t more : {18u, 19u}) {
+        p = Plan(HexDataLines(0, Noise(255), 255) + HexDataLines(255, Noise(more), more));
+        EXPECT_EQ(p.size(), more == 18 ? 1u : 2u) << more;
+        EXPECT_EQ(p[0].data.size(), more == 18 ? 273u : 255u) << more;
+    }
 }
 
 TEST(HexPacketPlan, StartAndSegmentRecords) {
