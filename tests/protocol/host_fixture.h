@@ -35,6 +35,12 @@ protected:
         return result;
     }
 
+    // A file of the test's folder holding `bytes`.
+    std::filesystem::path File(const std::string& name, const Bytes& bytes) {
+        WriteBytes(folder / name, bytes);
+        return folder / name;
+    }
+
     PtyPair pty;
     FakeClock clock;
     std::ostringstream console;

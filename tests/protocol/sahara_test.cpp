@@ -28,13 +28,9 @@ const Bytes kDoneResponse = Words({6, 0x0C, 0});
 
 class SaharaTest : public HostTest {
 protected:
-    void SetUp() override {
-        HostTest::SetUp();
-        WriteBytes(path, image);
-    }
     Bytes Slice(size_t offset, size_t length) { return testing::Slice(image, offset, length); }
     Bytes image = Noise(70000);
-    std::filesystem::path path = folder / "2nd_loader.mbn";
+    std::filesystem::path path = File("2nd_loader.mbn", image);
 };
 
 TEST_F(SaharaTest, HelloResponseEchoesTheRomsMode) {
