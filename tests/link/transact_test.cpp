@@ -53,23 +53,6 @@ TEST_F(TransactOverPty, LateReplyIsDroppedBeforeTheNextRequest) {
     EXPECT_EQ(Exchange({0x06}, 64), WithFcs({0x04}));
 }
 
-TEST_F(TransactOverPty, ReplySplitAcrossManySmallWrites) {
-    const Bytes body = Noise(300);
-    const Bytes wire = Frame(body);
-    std::jthread peer([&] {
-        if (pty.ReadFrame(static_cast<int>(kGenerousMs)).empty()) {
-            return;
-        }
-        for (size_t at = 0, chunk = 1; at < wire.size(); at += chunk, chunk = chunk % 5 + 1) {
-            const size_t end = std::min(at + chunk, wire.size());
-            pty.Write(
-                Bytes(wire.begin() + static_cast<long>(at), wire.begin() + static_cast<long>(end)));
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
-        }
-    });
-    EXPECT_EQ(Exchange({0x05, 0x00}, 1024), WithFcs(body));
-}
-
 TEST_F(TransactOverPty, BadFcsIsNoAnswerWithOneDiagnostic) {
     pty.Write({0x7E, 0x02, 0x6A, 0xD4, 0x7E});
     int code = -1;
