@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <sstream>
 
 #include "base/byte_order.h"
 #include "fuzz/fuzz_support.h"
@@ -105,12 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    SerialLink link;
-    NoWaitClock clock;
-    std::ostringstream console;
-    link.clock = &clock;
-    link.console = &console;
-    link.handle = std::move(owned);
+    SerialLink& link = ScriptedLink(std::move(owned));
     const int hello = SaharaHello(link);
     const int upload = hello == kErrorSuccess ? SaharaUploadImage(imagePath, link) : -1;
     if (!p.known) {

@@ -43,6 +43,8 @@ void Deliver(Reader& in, ScriptedPort& port, const Bytes& bytes) {
     }
 }
 
+namespace {
+
 void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port) {
     ClosePort(link);
     link.handle = std::move(port);
@@ -50,23 +52,22 @@ void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port) {
     link.cancel = nullptr;
 }
 
-namespace {
-std::ostringstream& TargetConsole() {
-    static std::ostringstream console;
-    return console;
+SerialLink& SharedReferenceLink() {
+    static SerialLink link;
+    return link;
 }
+
 }  // namespace
 
 SerialLink& ScriptedLink(std::unique_ptr<ScriptedPort> port) {
     static SerialLink link;
-    TargetConsole().str("");
-    link.console = &TargetConsole();
+    static NoWaitClock clock;
+    static std::ostringstream console;
+    console.str("");
+    link.console = &console;
+    link.clock = &clock;
     UseScriptedPort(link, std::move(port));
     return link;
-}
-
-std::string ConsoleText() {
-    return TargetConsole().str();
 }
 
 Bytes Framed(std::span<const uint8_t> body) {
@@ -74,13 +75,6 @@ Bytes Framed(std::span<const uint8_t> body) {
     wire.resize(EncodeFrame(body, wire.data()));
     return wire;
 }
-
-namespace {
-SerialLink& SharedReferenceLink() {
-    static SerialLink link;
-    return link;
-}
-}  // namespace
 
 ReferenceLink::ReferenceLink(const std::deque<Bytes>& chunks) : link_(SharedReferenceLink()) {
     auto port = std::make_unique<ScriptedPort>();

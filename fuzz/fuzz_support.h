@@ -87,15 +87,10 @@ private:
     SerialLink& link_;  // one for every input: a link's buffers are large to set up
 };
 
-// Puts `port` under `link` as an open port, with whatever the link held before dropped and the
-// time-out back at 1000 ms, so one link can serve every input (its buffers are large to set up).
-void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port);
-
-// The one link of a fuzz target, reused for every input, under `port`, with its console emptied
-// and pointing at ConsoleText's stream.
+// The one link of a fuzz target, reused for every input (its buffers are large to set up), with
+// `port` under it as an open port, whatever it held before dropped, the time-out back at 1000 ms,
+// waits that take no time and a console nobody reads.
 SerialLink& ScriptedLink(std::unique_ptr<ScriptedPort> port);
-// What the protocol wrote on ScriptedLink's console for this input.
-std::string ConsoleText();
 
 // Bytes as the link frames them for sending.
 Bytes Framed(std::span<const uint8_t> body);
