@@ -99,7 +99,8 @@ void BM_DumpOverBare(benchmark::State& state) {
     veltrix::SerialLink link;
     link.console = &console;
     veltrix::ProgrammerSession session{&link};
-    const fs::path modelFolder = folder / "model" / "bench";
+    const fs::path modelFolder = folder / "model" / "bench";  // the dump folder is made in it
+    fs::create_directories(modelFolder);
     WriteProgrammer(folder / "programmer.hex");
     if (veltrix::OpenPort(link, kBoardPort) != 0 || veltrix::DloadNop(session) != 0 ||
         veltrix::UploadHexProgrammer(folder / "programmer.hex", session) != 0 ||
