@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "link/framing/fcs.h"
 #include "tests/protocol/host_fixture.h"
 
@@ -175,18 +173,6 @@ TEST_F(StreamWriteTest, FileGoesOutInKilobyteChunksAtSectorAddresses) {
     EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 100, kAnySize); }), 0);
     EXPECT_EQ(console.str(), "Destination sector: 102\rDestination sector: 102\r\n");
     EXPECT_EQ(link.timeoutMs, 1000u);
-}
-
-TEST_F(StreamWriteTest, ByteAddressingStartsAtTheHandlesPosition) {
-    const Bytes data = Noise(1000);
-    const auto path = File("image.bin", data);
-    board.Exchange(WriteRequest(5000, Slice(data, 10, 990)), {0x08});
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    std::fseek(file, 10, SEEK_SET);
-    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFromHandle(5000, session, file); }), 0);
-    std::fclose(file);
-    EXPECT_EQ(console.str(), "Destination offset: 5990\r\n");
 }
 
 TEST_F(StreamWriteTest, LogMessageReplyStopsTheWriteWithItsText) {
