@@ -56,9 +56,10 @@ RunVerdict VerdictOf(const RunRecord& record) {
                 return {RunVerdict::Kind::kFail, "FAIL: " + failed};
             }
             return {RunVerdict::Kind::kAborted,
-                    "ABORTED: " +
-                        (record.abortReason.empty() ? std::string("see the run log")
-                                                    : record.abortReason)};
+                    "ABORTED: " + (record.abortReason.empty() ? std::string("see the run log")
+                                                              : record.abortReason)};
+        case RunEnding::kRefused:
+            return {RunVerdict::Kind::kNone, "NOT STARTED"};
         default:
             return {};
     }

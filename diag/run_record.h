@@ -49,7 +49,7 @@ struct RunRecord {
 const char* RunEndingText(RunEnding ending);
 
 // The run's outcome at a glance: PASS; FAIL with what failed ("EMMC", "PMIC", "no SDRAM
-// verdict"); ABORTED with its reason; or nothing for a run that did not start.
+// verdict"); ABORTED with its reason; NOT STARTED for a refused run.
 struct RunVerdict {
     enum class Kind { kNone, kPass, kFail, kAborted };
     Kind kind = Kind::kNone;

@@ -4,6 +4,8 @@
 // it (a memory image built straight from the records) and respect the packet limits; the start
 // address is the last 03 or 05 record's.
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <string>
 #include <string_view>
@@ -17,25 +19,14 @@ namespace veltrix::fuzz {
 namespace {
 
 std::string HexText(const std::vector<HexRecord>& records, bool lowerCase, bool crlf) {
-    static const char* kUpper = "0123456789ABCDEF";
-    static const char* kLower = "0123456789abcdef";
-    const char* digits = lowerCase ? kLower : kUpper;
     std::string text;
     for (const HexRecord& r : records) {
-        Bytes bytes{static_cast<uint8_t>(r.data.size()), static_cast<uint8_t>(r.address >> 8),
-                    static_cast<uint8_t>(r.address), r.type};
-        bytes.insert(bytes.end(), r.data.begin(), r.data.end());
-        uint8_t sum = 0;
-        for (uint8_t b : bytes) {
-            sum = static_cast<uint8_t>(sum + b);
+        std::string line = testing::HexRecordLine(r.type, r.address, r.data);
+        line.pop_back();  // its "\n"
+        if (lowerCase) {
+            std::transform(line.begin(), line.end(), line.begin(), ::tolower);
         }
-        bytes.push_back(static_cast<uint8_t>(-sum));
-        text += ':';
-        for (uint8_t b : bytes) {
-            text += digits[b >> 4];
-            text += digits[b & 15];
-        }
-        text += crlf ? "\r\n" : "\n";
+        text += line + (crlf ? "\r\n" : "\n");
     }
     return text;
 }

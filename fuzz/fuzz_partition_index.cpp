@@ -16,15 +16,6 @@
 namespace veltrix::fuzz {
 namespace {
 
-class QuietView final : public LogView {
-public:
-    void InsertLogLine(int, const std::string&) override {}
-    void DeleteLogLine(int) override {}
-    void SelectLastLogLine() override {}
-    void ShowMessage(const std::string&) override { ++messages; }
-    int messages = 0;
-};
-
 char Fold(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -76,13 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veltrix::fuzz;
     const std::filesystem::path folder = ScratchFolder() / "target";
     std::filesystem::create_directories(folder);
-    WriteAll(folder / kPartitionTxtName, {data, size});
+    WriteBytes(folder / kPartitionTxtName, Bytes(data, data + size));
     PartitionIndex index;
-    QuietView view;
+    LineView view;
     FUZZ_CHECK(LoadPartitionIndex(index, folder, view) == kErrorSuccess);
     const size_t expected =
         std::min<size_t>(size / kPartitionTxtRecordSize, kPartitionIndexCapacity);
-    FUZZ_CHECK(index.imagePartitionCount == expected && view.messages == 0);
+    FUZZ_CHECK(index.imagePartitionCount == expected && view.messages.empty());
     for (uint32_t i = 0; i < index.imagePartitionCount; ++i) {
         FUZZ_CHECK(index.imagePartitions[i] != nullptr);
         CheckEntry(index, i, data + i * kPartitionTxtRecordSize, folder);
@@ -102,6 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(choices.size() == runs);
     // A load from a folder without partition.txt leaves no index behind.
     FUZZ_CHECK(LoadPartitionIndex(index, ScratchFolder() / "none", view) == kErrorFileNotFound);
-    FUZZ_CHECK(index.imagePartitionCount == 0 && view.messages == 1);
+    FUZZ_CHECK(index.imagePartitionCount == 0 && view.messages.size() == 1);
     return 0;
 }

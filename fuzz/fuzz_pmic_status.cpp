@@ -16,9 +16,8 @@
 #include <vector>
 
 #include "base/text_format.h"
-#include "diag/device_steps.h"
 #include "diag/pmic_control.h"
-#include "diag/workbench.h"
+#include "diag/run_context.h"
 #include "fuzz/fuzz_support.h"
 #include "link/framing/frame_codec.h"
 #include "link/serial_link.h"
@@ -31,31 +30,11 @@ constexpr int kRawCapacity = static_cast<int>(MaxEncodedLength(kPmicReplyCapacit
 constexpr uint8_t kCanary = 0xA5;
 
 struct Family {
-    const char* model;
     int number;
     size_t values;
     size_t lines;
 };
-constexpr Family kFamilies[] = {
-    {"Tamsin (APQ8064)", 1, 5, 1},          {"Corvin (MSM8974)", 4, 35, 6},
-    {"Ysolde Ferrand (MSM8610)", 5, 26, 4}, {"Hadley Loxley (MSM8226)", 6, 33, 5},
-    {"Amberly (MSM8926)", 7, 34, 5},
-};
-
-class LineView final : public RunView {
-public:
-    void InsertLogLine(int position, const std::string& text) override {
-        lines.insert(lines.begin() + position, text);
-    }
-    void DeleteLogLine(int position) override { lines.erase(lines.begin() + position); }
-    void SelectLastLogLine() override {}
-    void ShowMessage(const std::string&) override { ++messages; }
-    void PushStatus(const std::string&) override {}
-    void SetProgress(int) override {}
-    void SetResultBox(ResultBox, const std::string&) override {}
-    std::vector<std::string> lines;
-    int messages = 0;
-};
+constexpr Family kFamilies[] = {{1, 5, 1}, {4, 35, 6}, {5, 26, 4}, {6, 33, 5}, {7, 34, 5}};
 
 Bytes PmicAnswer(Reader& in) {
     const uint8_t shape = in.Byte();
@@ -147,7 +126,7 @@ int ExpectRun(const Family& f, ReferenceLink& reference, const LineView& view) {
         return failedStatus();
     }
     ExpectPrint(f, second.reply, lines, at);
-    FUZZ_CHECK(at == lines.size() && view.messages == 1);
+    FUZZ_CHECK(at == lines.size() && view.messages.size() == 1);
     return kErrorSuccess;
 }
 
@@ -158,10 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veltrix;
     using namespace veltrix::fuzz;
     static LineView view;
-    static DeviceSteps steps;
     static NoWaitClock clock;
-    static std::ostringstream console;
-    static Workbench bench(view, steps, clock, console);
     Reader in(data, size);
     const Family& family = kFamilies[in.Byte() % std::size(kFamilies)];
     auto owned = std::make_unique<ScriptedPort>();
@@ -172,15 +148,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReferenceLink reference(port.chunks);
 
     view.lines.clear();
-    view.messages = 0;
-    console.str("");
-    UseScriptedPort(bench.link, std::move(owned));
-    bench.state.logLineCount = 0;
-    bench.state.model = family.model;
-    bench.state.session = ProgrammerSession{&bench.link, true};
-
-    CheckGetPmicStatus(bench.state.session, reference);
-    const int rc = RunPmicControl(bench);
+    view.messages.clear();
+    RunContext ctx(view, clock);
+    ProgrammerSession session{&ScriptedLink(std::move(owned)), true};
+    CheckGetPmicStatus(session, reference);
+    const int rc = RunPmicControl(ctx, session, family.number);
     FUZZ_CHECK(rc == ExpectRun(family, reference, view));
     return 0;
 }

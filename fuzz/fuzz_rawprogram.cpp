@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace veltrix;
     using namespace veltrix::fuzz;
     const std::filesystem::path file = ScratchFolder() / "rawprogram0.xml";
-    WriteAll(file, {data, size});
+    WriteBytes(file, Bytes(data, data + size));
     ProgramList list;
     std::ostringstream console;
     list.console = &console;

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <sstream>
 
 #include "base/byte_order.h"
 #include "fuzz/fuzz_support.h"
@@ -29,17 +28,6 @@ Bytes Packet(std::initializer_list<uint32_t> words, size_t length) {
     return packet;
 }
 
-// Splits `packet` into chunks as the input says and queues them.
-void Deliver(Reader& in, ScriptedPort& port, const Bytes& packet) {
-    size_t at = 0;
-    while (at < packet.size()) {
-        const size_t n = std::min<size_t>(packet.size() - at, 1 + in.Byte() % 64);
-        port.chunks.emplace_back(packet.begin() + static_cast<std::ptrdiff_t>(at),
-                                 packet.begin() + static_cast<std::ptrdiff_t>(at + n));
-        at += n;
-    }
-}
-
 struct Prediction {
     Bytes written;
     int hello = kErrorInvalidHandle;
@@ -56,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in(data, size);
     const Bytes image = in.Take(in.U16() % 4096);
     const std::filesystem::path imagePath = ScratchFolder() / "image.mbn";
-    WriteAll(imagePath, image);
+    WriteBytes(imagePath, image);
 
     auto owned = std::make_unique<ScriptedPort>();
     ScriptedPort& port = *owned;
@@ -116,12 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    SerialLink link;
-    NoWaitClock clock;
-    std::ostringstream console;
-    link.clock = &clock;
-    link.console = &console;
-    link.handle = std::move(owned);
+    SerialLink& link = ScriptedLink(std::move(owned));
     const int hello = SaharaHello(link);
     const int upload = hello == kErrorSuccess ? SaharaUploadImage(imagePath, link) : -1;
     if (!p.known) {

@@ -1,43 +1,13 @@
 #include "fuzz/fuzz_support.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
-#include <system_error>
 
 #include "link/framing/frame_codec.h"
 #include "link/serial_link.h"
 
 namespace veltrix::fuzz {
-
-int ScriptedPort::Read(uint8_t* buffer, size_t capacity, size_t* got) {
-    ++reads;
-    *got = 0;
-    if (chunks.empty()) {
-        return 0;
-    }
-    Bytes& chunk = chunks.front();
-    const size_t n = std::min(capacity, chunk.size());
-    if (n > 0) {
-        std::memcpy(buffer, chunk.data(), n);
-    }
-    chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
-    if (chunk.empty()) {
-        chunks.pop_front();
-    }
-    *got = n;
-    return 0;
-}
-
-int ScriptedPort::Write(const uint8_t* bytes, size_t length) {
-    written.insert(written.end(), bytes, bytes + length);
-    return 0;
-}
 
 void QueueReply(Reader& in, ScriptedPort& port, const Bytes& body) {
     const uint8_t how = in.Byte();
@@ -62,38 +32,42 @@ void QueueReply(Reader& in, ScriptedPort& port, const Bytes& body) {
         port.chunks.push_back(std::move(wire));
         return;
     }
-    for (size_t at = 0; at < wire.size();) {
-        const size_t n = std::min<size_t>(wire.size() - at, 1 + in.Byte() % 64);
-        port.chunks.emplace_back(wire.begin() + static_cast<std::ptrdiff_t>(at),
-                                 wire.begin() + static_cast<std::ptrdiff_t>(at + n));
-        at += n;
+    Deliver(in, port, wire);
+}
+
+void Deliver(Reader& in, ScriptedPort& port, const Bytes& bytes) {
+    for (size_t at = 0, n = 0; at < bytes.size(); at += n) {
+        n = std::min<size_t>(bytes.size() - at, 1 + in.Byte() % 64);
+        port.chunks.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
     }
 }
+
+namespace {
 
 void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port) {
     ClosePort(link);
     link.handle = std::move(port);
     link.timeoutMs = kDefaultTimeoutMs;
-    link.cancel = false;
+    link.cancel = nullptr;
 }
 
-namespace {
-std::ostringstream& TargetConsole() {
-    static std::ostringstream console;
-    return console;
+SerialLink& SharedReferenceLink() {
+    static SerialLink link;
+    return link;
 }
+
 }  // namespace
 
 SerialLink& ScriptedLink(std::unique_ptr<ScriptedPort> port) {
     static SerialLink link;
-    TargetConsole().str("");
-    link.console = &TargetConsole();
+    static NoWaitClock clock;
+    static std::ostringstream console;
+    console.str("");
+    link.console = &console;
+    link.clock = &clock;
     UseScriptedPort(link, std::move(port));
     return link;
-}
-
-std::string ConsoleText() {
-    return TargetConsole().str();
 }
 
 Bytes Framed(std::span<const uint8_t> body) {
@@ -102,21 +76,10 @@ Bytes Framed(std::span<const uint8_t> body) {
     return wire;
 }
 
-// One link for every reference, reused: a link's buffers are large to set up for each input.
-struct ReferenceLink::Impl {
-    SerialLink& link;
-};
-
-ReferenceLink::ReferenceLink(const std::deque<Bytes>& chunks) {
-    static SerialLink shared;
-    impl_ = new Impl{shared};
+ReferenceLink::ReferenceLink(const std::deque<Bytes>& chunks) : link_(SharedReferenceLink()) {
     auto port = std::make_unique<ScriptedPort>();
     port->chunks = chunks;
-    UseScriptedPort(shared, std::move(port));
-}
-
-ReferenceLink::~ReferenceLink() {
-    delete impl_;
+    UseScriptedPort(link_, std::move(port));
 }
 
 ReferenceLink::Exchange ReferenceLink::Next(int capacity) {
@@ -124,56 +87,16 @@ ReferenceLink::Exchange ReferenceLink::Next(int capacity) {
     Exchange e;
     e.reply.resize(static_cast<size_t>(capacity));
     int length = capacity;
-    e.code = Transact(request, 1, impl_->link, e.reply.data(), length);
+    e.code = Transact(request, 1, link_, e.reply.data(), length);
     e.reply.resize(e.code == 0 ? static_cast<size_t>(length) : 0);
     return e;
 }
 
-namespace {
-
-std::filesystem::path* scratch = nullptr;
-
-void RemoveScratch() {
-    std::error_code ec;
-    std::filesystem::remove_all(*scratch, ec);
-}
-
-}  // namespace
-
 const std::filesystem::path& ScratchFolder() {
-    if (scratch == nullptr) {
-        std::error_code ec;
-        const std::filesystem::path base =
-            std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : "/tmp";
-        std::string pattern = (base / "veltrix-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        scratch = new std::filesystem::path(pattern);
-        std::atexit(RemoveScratch);
-    }
-    return *scratch;
-}
-
-std::vector<std::string> ListNames(const std::filesystem::path& dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-Bytes ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    static const testing::TempFolder folder(std::filesystem::is_directory("/dev/shm")
+                                                ? "/dev/shm"
+                                                : std::filesystem::temp_directory_path());
+    return folder.path();
 }
 
 }  // namespace veltrix::fuzz

@@ -14,8 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "diag/run_view.h"
 #include "link/clock.h"
 #include "link/serial_port.h"
+#include "tests/support/bench_scene.h"
+#include "tests/support/transact_model.h"
 
 #define FUZZ_CHECK(condition)                                                                   \
     do {                                                                                        \
@@ -57,24 +60,11 @@ private:
     size_t at_ = 0;
 };
 
-// A port whose reads deliver the chunks in order: an empty chunk is a read that times out, and
-// once the chunks are used up every read times out. Everything written is kept.
-class ScriptedPort final : public SerialPort {
-public:
-    int Open(const std::filesystem::path&) override { return 0; }
-    void Close() override {}
-    bool IsOpen() const override { return true; }
-    void SetTimeout(uint32_t) override {}
-    int Read(uint8_t* buffer, size_t capacity, size_t* got) override;
-    int Write(const uint8_t* bytes, size_t length) override;
-    void Purge() override {}
-    void WatchCancel(const std::atomic<bool>*) override {}
-    std::string LastErrorText() const override { return "scripted"; }
+// The port of every fuzz target that talks to a board: it delivers chosen chunks and time-outs.
+using ScriptedPort = testing::ChunkPort;
 
-    std::deque<Bytes> chunks;
-    Bytes written;
-    size_t reads = 0;
-};
+// Queues `bytes` on `port` split into chunks of 1..64 bytes as the input says.
+void Deliver(Reader& in, ScriptedPort& port, const Bytes& bytes);
 
 // Queues the board's answer to one request on `port`, as the input chooses: mostly `body` as one
 // well-formed frame (now and then with a spoiled frame check, junk before it, a time-out before
@@ -90,29 +80,37 @@ public:
         Bytes reply;  // unstuffed, the two FCS bytes included; empty after a time-out
     };
     explicit ReferenceLink(const std::deque<Bytes>& chunks);
-    ~ReferenceLink();
-    ReferenceLink(const ReferenceLink&) = delete;
-    ReferenceLink& operator=(const ReferenceLink&) = delete;
     // The next exchange, with a reply area of `capacity` raw bytes.
     Exchange Next(int capacity);
 
 private:
-    struct Impl;
-    Impl* impl_;
+    SerialLink& link_;  // one for every input: a link's buffers are large to set up
 };
 
-// Puts `port` under `link` as an open port, with whatever the link held before dropped and the
-// time-out back at 1000 ms, so one link can serve every input (its buffers are large to set up).
-void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port);
-
-// The one link of a fuzz target, reused for every input, under `port`, with its console emptied
-// and pointing at ConsoleText's stream.
+// The one link of a fuzz target, reused for every input (its buffers are large to set up), with
+// `port` under it as an open port, whatever it held before dropped, the time-out back at 1000 ms,
+// waits that take no time and a console nobody reads.
 SerialLink& ScriptedLink(std::unique_ptr<ScriptedPort> port);
-// What the protocol wrote on ScriptedLink's console for this input.
-std::string ConsoleText();
 
 // Bytes as the link frames them for sending.
 Bytes Framed(std::span<const uint8_t> body);
+
+// A run view that keeps the run log as a list box would, and the message boxes.
+class LineView final : public RunView {
+public:
+    void InsertLogLine(int position, const std::string& text) override {
+        lines.insert(lines.begin() + position, text);
+    }
+    void DeleteLogLine(int position) override { lines.erase(lines.begin() + position); }
+    void SelectLastLogLine() override {}
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void PushStatus(const std::string&) override {}
+    void SetProgress(int) override {}
+    void SetResultBox(ResultBox, const std::string&) override {}
+    void ClearLog() override { lines.clear(); }
+    std::vector<std::string> lines;
+    std::vector<std::string> messages;
+};
 
 // A clock whose waits take no time.
 class NoWaitClock final : public Clock {
@@ -121,15 +119,11 @@ public:
     int64_t NowSeconds() override { return 0; }
 };
 
-// A folder of this process's own (on a memory file system where there is one), removed when
-// the process ends normally.
+// A folder of this process's own (on a memory file system where there is one), removed when the
+// process ends normally.
 const std::filesystem::path& ScratchFolder();
-
-// Names in `dir`, sorted; links are listed, not followed.
-std::vector<std::string> ListNames(const std::filesystem::path& dir);
-
-// The whole file, or nothing when it cannot be read.
-Bytes ReadAll(const std::filesystem::path& path);
-void WriteAll(const std::filesystem::path& path, std::span<const uint8_t> bytes);
+using testing::ListFolder;
+using testing::ReadBytes;
+using testing::WriteBytes;
 
 }  // namespace veltrix::fuzz

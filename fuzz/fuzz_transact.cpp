@@ -10,49 +10,13 @@
 #include "link/framing/fcs.h"
 #include "link/framing/frame_codec.h"
 #include "link/serial_link.h"
+#include "tests/support/transact_model.h"
 
 namespace veltrix::fuzz {
 namespace {
 
-struct Outcome {
-    int code = 0;
-    Bytes reply;
-    bool operator==(const Outcome&) const = default;
-};
-
-// The stream as one-byte reads see it: bytes, and time-outs (-1) where a read came back empty.
-using Stream = std::vector<int>;
-
-// One exchange that reads one byte per step, at most `limit` steps.
-Outcome ModelTransact(const Stream& stream, size_t& at, size_t capacity, size_t limit) {
-    Bytes raw(limit);
-    size_t position = 0;
-    size_t rawLength = 0;
-    for (size_t step = 0; step < limit && rawLength == 0; ++step) {
-        if (at >= stream.size() || stream[at] < 0) {
-            at += at < stream.size() ? 1 : 0;
-            return {};  // time-out
-        }
-        const auto b = static_cast<uint8_t>(stream[at++]);
-        raw[position] = b;
-        if (b != kFrameFlag) {
-            ++position;
-        } else if (position >= 2) {
-            rawLength = position + 1;
-        } else {
-            position = 1;
-        }
-    }
-    if (rawLength == 0) {
-        return {};  // no closing flag within the frame buffer
-    }
-    if (rawLength > capacity) {
-        return {kErrorNotEnoughMemory, {}};
-    }
-    Bytes reply(rawLength);
-    reply.resize(UnstuffFrame({raw.data(), rawLength}, reply.data()));
-    return FrameFcsMatches(reply) ? Outcome{0, reply} : Outcome{};
-}
+using testing::ModelOutcome;
+using testing::ModelTransact;
 
 // The request, sent through the codec, collected and unstuffed again, is itself.
 void CheckRoundTrip(const Bytes& body) {
@@ -86,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The rest: chunks, each a length byte and that many bytes; length 0 is a time-out.
     auto port = std::make_unique<ScriptedPort>();
-    Stream stream;
+    std::vector<int> stream;  // as one-byte reads see it: -1 where a read came back empty
     while (!in.Empty()) {
         const Bytes chunk = in.Take(in.Byte());
         port->chunks.push_back(chunk);
@@ -106,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t exchange = 0; exchange < 64 && at < stream.size(); ++exchange) {
         const size_t capacity =
             capacities.empty() ? limit : capacities[exchange % capacities.size()];
-        const Outcome expected = ModelTransact(stream, at, capacity, limit);
+        const ModelOutcome expected = ModelTransact(stream, at, capacity, limit);
         Bytes reply(capacity);
         int length = static_cast<int>(capacity);
         const size_t writtenBefore = wire.written.size();
@@ -117,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             return 0;
         }
         reply.resize(code == 0 ? static_cast<size_t>(length) : 0);
-        FUZZ_CHECK((Outcome{code, reply}) == expected);
+        FUZZ_CHECK((ModelOutcome{code, reply}) == expected);
         // What went out for this exchange is the request, framed.
         const Bytes sent(wire.written.begin() + static_cast<std::ptrdiff_t>(writtenBefore),
                          wire.written.end());

@@ -63,12 +63,14 @@ TEST_F(FileIoTest, AFileAppearsWholeOnlyWhenCommitted) {
     EXPECT_EQ(in.ReadFull(back.data(), 1), 0);  // the end, not an error
 }
 
-// Runs of one byte value are data, not holes, unless the value is zero; a file that ends in a
-// run of zeros still has its whole length.
+// Runs of one byte value are data, not holes, unless the value is zero; a block of zeros with
+// one other byte at either end is data too; a file that ends in a run of zeros still has its
+// whole length.
 TEST_F(FileIoTest, RepeatedBytesAndTrailingZerosComeBackAsWritten) {
     const fs::path path = dir_ / "sbl1.dump";
-    const std::string expected =
-        std::string(4096, '\xFF') + std::string(4096, '\x01') + std::string(9000, '\0');
+    const std::string expected = std::string(4096, '\xFF') + std::string(4096, '\x01') +
+                                 std::string(511, '\0') + '\x02' + '\x03' + std::string(511, '\0') +
+                                 std::string(9000, '\0');
     OutputFile out;
     ASSERT_EQ(out.Create(path), kErrorSuccess);
     for (size_t at = 0; at < expected.size(); at += 512) {

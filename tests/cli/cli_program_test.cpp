@@ -5,7 +5,7 @@
 
 #include "cli/exit_status.h"
 #include "tests/cli/cli_fixture.h"
-#include "tests/layout/layout_test_support.h"
+#include "tests/support/bench_scene.h"
 
 namespace veltrix::cli {
 namespace {
@@ -59,8 +59,8 @@ TEST_F(CliTest, ExtractionFailuresSayWhy) {
     testing::WriteText(root + "/short.bin", std::string(100, 'x'));
     fs::create_directories(root + "/piped");
     ASSERT_EQ(mkfifo((root + "/piped/partition.txt").c_str(), 0600), 0);
-    const testing::TestImage image{{{0, 8, "sbl1"}, {64, 8192, "system"}}};  // 4 MiB: 4 pieces
-    testing::WriteTestImage(root + "/total.bin", image);
+    const testing::TotalImage image{{{0, 8, "sbl1"}, {64, 8192, "system"}}};  // 4 MiB: 4 pieces
+    testing::WriteTotalImage(root + "/total.bin", image);
     const struct {
         std::string bin, dir, out;  // out "": a pipe whose reader has gone
         int status;

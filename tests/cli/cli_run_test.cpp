@@ -9,8 +9,8 @@
 #include <functional>
 #include <thread>
 
-#include "cli/exit_status.h"
 #include "base/sha256.h"
+#include "cli/exit_status.h"
 #include "diag/run_report.h"
 #include "link/serial_link.h"
 #include "tests/cli/cli_fixture.h"
@@ -37,7 +37,7 @@ TEST_F(CliTest, PassedRunWritesItsSummaryAndRecord) {
     EXPECT_EQ(Out().rfind("[Tamsin (APQ8064)]\n\n======== AP CHECK START\n", 0), 0u) << Out();
     EXPECT_EQ(Summary(),
               R"j({"model":"Tamsin (APQ8064)","port":"14","ending":"completed","ap":"PASS",)j"
-              R"j("emmc":"PASS","sdram":"N/T","pmic":"N/T","exit":0})j"
+              R"j("emmc":"PASS","sdram":"N/T","pmic":"N/T","verdict":"PASS","exit":0})j"
               "\n");
     EXPECT_TRUE(board->WaitUntil([&] { return board->resets() == 1; }, 5000));
 
@@ -54,7 +54,11 @@ TEST_F(CliTest, PassedRunWritesItsSummaryAndRecord) {
         R"j(  "ending":"completed",
   "cancelled":false,
   "sdramNoVerdict":false,
+  "bootImagesNotRestored":false,
   "refusal":"",
+  "verdict":"PASS",
+  "abortReason":"",
+  "advice":"",
   "results":{"ap":"PASS","emmc":"PASS","sdram":"N/T","pmic":"N/T"},
   "exit":0,
   "log":[
@@ -87,7 +91,7 @@ TEST_F(CliTest, RunsThatDoNotPassSayHowTheyEnded) {
          kExitOutputLost, "AP CHECK = pass",
          "veltrix-cli: the run record cannot be written to " +
              (scene.root() / "no such folder" / "board.json").string(),
-         R"j("pmic":"N/T","exit":5})j"},
+         R"j("pmic":"N/T","verdict":"PASS","exit":5})j"},
         // PMIC ON loads no partition list, so it runs without a target directory.
         {"PMIC step failed",
          [&] {
@@ -96,7 +100,8 @@ TEST_F(CliTest, RunsThatDoNotPassSayHowTheyEnded) {
              command.selections.targetDir.clear();
          },
          kExitTestFailed, "FAIL to set PMIC on. 13\n======== END\n\nTest Completed !!\n", "",
-         R"j("ending":"completed","ap":"PASS","emmc":"N/T","sdram":"N/T","pmic":"FAIL","exit":1})j"},
+         R"j("ending":"completed","ap":"PASS","emmc":"N/T","sdram":"N/T","pmic":"FAIL",)j"
+         R"j("verdict":"FAIL: PMIC","exit":1})j"},
         // The message box goes to standard error with the errors, not into the run log.
         {"silent board",
          [&] { options.faults = {{.kind = sim::FaultKind::kSilence, .count = 1000}}; },
@@ -111,7 +116,7 @@ TEST_F(CliTest, RunsThatDoNotPassSayHowTheyEnded) {
              command.selections.sdramTest = true;
          },
          kExitTestFailed, "", "veltrix-cli: the DDR-level test gave no verdict",
-         R"j("sdram":"N/T","pmic":"N/T","sdramNoVerdict":true,"exit":1})j"},
+         R"j("sdramNoVerdict":true,"verdict":"FAIL: no SDRAM verdict","exit":1})j"},
     };
     const RunCommand base = command;
     for (const auto& c : cases) {
@@ -138,7 +143,7 @@ TEST_F(CliTest, SummaryAndRecordEscapeWhatJsonMustEscape) {
     const std::string port = R"j("C:\\ \"COM\"\u0001\t é€")j";
     EXPECT_EQ(Summary(), R"j({"model":"Tamsin (APQ8064)","port":)j" + port +
                              R"j(,"ending":"refused","ap":"N/T","emmc":"N/T","sdram":"N/T",)j"
-                             R"j("pmic":"N/T","exit":64})j"
+                             R"j("pmic":"N/T","verdict":"NOT STARTED","exit":64})j"
                              "\n");
     const std::string record = ReadText(command.record);
     EXPECT_TRUE(Has(record, "\n  \"port\":" + port + ",\n")) << record;

@@ -21,32 +21,15 @@
 #include "base/result_codes.h"
 #include "layout/image_extraction.h"
 #include "layout/partition_txt.h"
-#include "tests/layout/layout_test_support.h"
+#include "tests/support/bench_scene.h"
+#include "tests/support/recording_view.h"
 
-namespace veltrix {
+namespace veltrix::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ListDir;
-using testing::PatternBytes;
-using testing::ReadFileBytes;
-using testing::RecordingLogView;
-using testing::TempDir;
-using testing::TestImage;
-using testing::WriteFileBytes;
-using testing::WriteTestImage;
-using Lines = std::vector<std::string>;
 
-constexpr const char* kPrecious = "precious bytes nobody may touch";
-
-bool AnyTemporary(const fs::path& dir) {
-    for (const std::string& name : ListDir(dir)) {
-        if (name.ends_with(".tmp")) {
-            return true;
-        }
-    }
-    return false;
-}
+const Bytes kPrecious = Noise(64, 7);
 
 // Runs `body` in a child process with a mount namespace of its own, where `mountPoint` is a fresh
 // tmpfs with `options` (and `flags`). Gone with the child, so a failing test leaves no mount.
@@ -94,42 +77,48 @@ class HostileFolderTest : public ::testing::Test {
 protected:
     HostileFolderTest() {
         fs::create_directory(out);
-        WriteFileBytes(victim, kPrecious);
+        WriteBytes(victim, kPrecious);
     }
-    int Extract(const TestImage& image) {
-        WriteTestImage(bin, image);
-        return ExtractTotalImage(bin, out, view);
+    // Extracts into `out` with a fresh run log, kept in `lines` and `messages`.
+    int Run(const fs::path& from, const fs::path& to) {
+        RecordingView view;
+        const int result = ExtractTotalImage(from, to, view);
+        lines = view.Lines();
+        messages = view.Messages();
+        return result;
+    }
+    int Extract(const TotalImage& image) {
+        WriteTotalImage(bin, image);
+        return Run(bin, out);
     }
     // Nothing beside the output folder changed: the image, the victim and the folder itself.
-    void ExpectOutsideUntouched(const Lines& extra = {}) {
-        Lines expected{"out", "total.bin", "victim"};
-        expected.insert(expected.end(), extra.begin(), extra.end());
-        std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(ListDir(dir.path()), expected);
-        EXPECT_EQ(ReadFileBytes(victim), kPrecious);
+    void ExpectOutsideUntouched() {
+        EXPECT_EQ(ListFolder(dir.path()), (Lines{"out", "total.bin", "victim"}));
+        EXPECT_EQ(ReadBytes(victim), kPrecious);
     }
 
-    TempDir dir;
+    TempFolder dir;
     fs::path bin = dir / "total.bin";
     fs::path out = dir / "out";
     fs::path victim = dir / "victim";
-    RecordingLogView view;
+    Lines lines, messages;
 };
 
 // Links at the old fixed temporary names are never written through; a link, a FIFO or a folder
-// at a final name or at the index is never replaced: the extraction stops there, and whatever
-// was planted stays as it was.
+// at a final name or at the index is never replaced: the extraction is refused before anything is
+// written, and whatever was planted, and the earlier extraction's files, stay as they were.
 TEST_F(HostileFolderTest, PlantedLinksAreNeverWrittenThroughNorReplaced) {
     fs::create_symlink(victim, out / "a.mbn.tmp");
     fs::create_symlink(victim, out / "partition.txt.tmp");
     fs::create_symlink(dir / "created-through-link", out / "b.mbn.tmp");  // dangling
     ASSERT_EQ(Extract({{{1, 2, "a"}, {3, 1, "b"}}}), kErrorSuccess);
     ExpectOutsideUntouched();
-    EXPECT_EQ(ReadFileBytes(out / "a.mbn"), PatternBytes(0, 0, 2 * 512));
+    EXPECT_EQ(ReadBytes(out / "a.mbn"), RecordData(0, 0, 2 * 512));
     EXPECT_EQ(fs::file_size(out / "partition.txt"), 2 * kPartitionTxtRecordSize);
     EXPECT_EQ(fs::read_symlink(out / "a.mbn.tmp"), victim);
     EXPECT_EQ(fs::read_symlink(out / "b.mbn.tmp"), dir / "created-through-link");
 
+    const Bytes index = ReadBytes(out / "partition.txt");
     for (const auto& plant : std::vector<std::function<void(const fs::path&)>>{
              [&](const fs::path& at) { fs::create_symlink(victim, at); },
              [&](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); },
@@ -137,10 +126,10 @@ TEST_F(HostileFolderTest, PlantedLinksAreNeverWrittenThroughNorReplaced) {
         fs::remove(out / "b.mbn");
         plant(out / "b.mbn");
         const auto planted = fs::symlink_status(out / "b.mbn").type();
-        view = RecordingLogView{};
         EXPECT_NE(Extract({{{1, 2, "a"}, {3, 1, "b"}}}), kErrorSuccess);
         EXPECT_EQ(fs::symlink_status(out / "b.mbn").type(), planted);
-        EXPECT_FALSE(fs::exists(out / "partition.txt"));
+        EXPECT_EQ(ReadBytes(out / "partition.txt"), index);
+        EXPECT_EQ(ReadBytes(out / "a.mbn"), RecordData(0, 0, 2 * 512));
         ExpectOutsideUntouched();
         fs::remove(out / "b.mbn");
     }
@@ -165,49 +154,45 @@ TEST_F(HostileFolderTest, TemporaryFilesAreAlwaysNew) {
         EXPECT_FALSE(fs::exists(temp));
     }
     EXPECT_FALSE(fs::exists(target));
-    EXPECT_EQ(ReadFileBytes(victim), kPrecious);
+    EXPECT_EQ(ReadBytes(victim), kPrecious);
 }
 
 // `extract --bin same/boot.mbn --dir same`: the image would be replaced by its own partition.
 TEST_F(HostileFolderTest, ImageAmongTheOutputsIsRefusedBeforeAnythingIsWritten) {
-    const TestImage image{{{1, 1, "a"}, {2, 2, "boot"}}};
     const fs::path inside = out / "boot.mbn";
-    WriteTestImage(inside, image);
-    WriteFileBytes(out / "partition.txt", "old index");
-    const std::string before = ReadFileBytes(inside);
+    WriteTotalImage(inside, {{{1, 1, "a"}, {2, 2, "boot"}}});
+    WriteText(out / "partition.txt", "old index");
+    const Bytes before = ReadBytes(inside);
     const std::string line =
         "ERROR - output file " + inside.string() + " is the image itself; nothing written";
 
-    EXPECT_EQ(ExtractTotalImage(inside, out, view), kErrorWriteFault);
-    EXPECT_EQ(view.lines, Lines{line});
-    EXPECT_TRUE(view.messages.empty());
-    EXPECT_EQ(ReadFileBytes(inside), before);
-    EXPECT_EQ(ListDir(out), (Lines{"boot.mbn", "partition.txt"}));
-    EXPECT_EQ(ReadFileBytes(out / "partition.txt"), "old index");
+    EXPECT_EQ(Run(inside, out), kErrorWriteFault);
+    EXPECT_EQ(lines, Lines{line});
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(ReadBytes(inside), before);
+    EXPECT_EQ(ListFolder(out), (Lines{"boot.mbn", "partition.txt"}));
+    EXPECT_EQ(ReadBytes(out / "partition.txt").size(), 9u);
 
     // The same file under another name (a hard link) is the same file.
-    view = RecordingLogView{};
     ASSERT_EQ(::link(inside.c_str(), bin.c_str()), 0);
-    EXPECT_EQ(ExtractTotalImage(bin, out, view), kErrorWriteFault);
-    EXPECT_EQ(view.lines, Lines{line});
-    EXPECT_EQ(ReadFileBytes(inside), before);
+    EXPECT_EQ(Run(bin, out), kErrorWriteFault);
+    EXPECT_EQ(lines, Lines{line});
+    EXPECT_EQ(ReadBytes(inside), before);
 
     // The image as the index of the folder.
-    view = RecordingLogView{};
     fs::remove(out / "partition.txt");
     fs::rename(inside, out / "partition.txt");
-    EXPECT_EQ(ExtractTotalImage(out / "partition.txt", out, view), kErrorWriteFault);
-    EXPECT_EQ(ReadFileBytes(out / "partition.txt"), before);
+    EXPECT_EQ(Run(out / "partition.txt", out), kErrorWriteFault);
+    EXPECT_EQ(ReadBytes(out / "partition.txt"), before);
 }
 
 // A link at an output name that points to the image is not replaced; the image is not touched.
 TEST_F(HostileFolderTest, LinkToTheImageAtAnOutputNameIsRefused) {
-    const TestImage image{{{2, 2, "boot"}}};
-    WriteTestImage(bin, image);
-    const std::string before = ReadFileBytes(bin);
+    WriteTotalImage(bin, {{{2, 2, "boot"}}});
+    const Bytes before = ReadBytes(bin);
     fs::create_symlink(bin, out / "boot.mbn");
-    EXPECT_NE(ExtractTotalImage(out / "boot.mbn", out, view), kErrorSuccess);
-    EXPECT_EQ(ReadFileBytes(bin), before);
+    EXPECT_NE(Run(out / "boot.mbn", out), kErrorSuccess);
+    EXPECT_EQ(ReadBytes(bin), before);
     EXPECT_EQ(fs::read_symlink(out / "boot.mbn"), bin);
 }
 
@@ -215,15 +200,14 @@ TEST_F(HostileFolderTest, LinkToTheImageAtAnOutputNameIsRefused) {
 // mount namespace of the test's own; without one, a non-root user gets a folder without write
 // permission instead.
 TEST_F(HostileFolderTest, ReadOnlyFolderFailsWithTheSystemsWords) {
-    WriteTestImage(bin, TestImage{{{1, 1, "a"}}});
+    WriteTotalImage(bin, {{{1, 1, "a"}}});
     const auto check = [&] {
-        RecordingLogView log;
-        EXPECT_EQ(ExtractTotalImage(bin, out, log), kErrorWriteFault);
-        ASSERT_EQ(log.lines.size(), 1u);
-        EXPECT_TRUE(log.lines[0].starts_with("Write Fail " + (out / "a.mbn").string() + " ("))
-            << log.lines[0];
-        EXPECT_TRUE(log.messages.empty());
-        EXPECT_TRUE(ListDir(out).empty());
+        EXPECT_EQ(Run(bin, out), kErrorWriteFault);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(lines[0].starts_with("Write Fail " + (out / "a.mbn").string() + " ("))
+            << lines[0];
+        EXPECT_TRUE(messages.empty());
+        EXPECT_TRUE(ListFolder(out).empty());
         ExpectOutsideUntouched();
     };
     std::string why;
@@ -241,17 +225,16 @@ TEST_F(HostileFolderTest, ReadOnlyFolderFailsWithTheSystemsWords) {
 // A disk that fills up in the middle of a partition: the partition's file is not left half
 // written, the files before it stay, no index is written, no temporary file stays.
 TEST_F(HostileFolderTest, FullDiskLeavesNoPartialFileAndNoIndex) {
-    WriteTestImage(bin, TestImage{{{1, 1, "a"}, {2, 512, "big"}, {600, 1, "c"}}});
+    WriteTotalImage(bin, {{{1, 1, "a"}, {2, 512, "big"}, {600, 1, "c"}}});
     const auto check = [&] {
-        WriteFileBytes(out / "partition.txt", "old index");
-        RecordingLogView log;
-        EXPECT_EQ(ExtractTotalImage(bin, out, log), kErrorWriteFault);
-        ASSERT_EQ(log.lines.size(), 3u);
-        EXPECT_EQ(log.lines[1], "a -- 0x100200_0x0");
-        EXPECT_EQ(log.lines[2],
+        WriteText(out / "partition.txt", "old index");
+        EXPECT_EQ(Run(bin, out), kErrorWriteFault);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[1], "a -- 0x100200_0x0");
+        EXPECT_EQ(lines[2],
                   "Write Fail " + (out / "big.mbn").string() + " (No space left on device)");
-        EXPECT_TRUE(log.messages.empty());
-        EXPECT_EQ(ListDir(out), Lines{"a.mbn"});
+        EXPECT_TRUE(messages.empty());
+        EXPECT_EQ(ListFolder(out), Lines{"a.mbn"});
         ExpectOutsideUntouched();
     };
     std::string why;
@@ -263,20 +246,19 @@ TEST_F(HostileFolderTest, FullDiskLeavesNoPartialFileAndNoIndex) {
 // partition.txt is written whole or not at all: a file-size limit (in a child, so the limit
 // and its signal stay there) stops it in the middle.
 TEST_F(HostileFolderTest, IndexCutByAFileSizeLimitIsNotLeftBehind) {
-    TestImage image;
+    TotalImage image;
     for (int i = 0; i < 300; ++i) {
         image.records.push_back(
             {static_cast<uint32_t>(i), 0, std::string("p").append(std::to_string(i))});
     }
-    WriteTestImage(bin, image);
+    WriteTotalImage(bin, image);
     const pid_t child = ::fork();
     if (child == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{16 * 1024, 16 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        RecordingLogView log;
-        EXPECT_EQ(ExtractTotalImage(bin, out, log), kErrorWriteFault);
-        EXPECT_EQ(log.lines.back(),
+        EXPECT_EQ(Run(bin, out), kErrorWriteFault);
+        EXPECT_EQ(lines.back(),
                   "Write Fail " + (out / "partition.txt").string() + " (File too large)");
         ::_exit(::testing::Test::HasFailure() ? 1 : 0);
     }
@@ -284,8 +266,10 @@ TEST_F(HostileFolderTest, IndexCutByAFileSizeLimitIsNotLeftBehind) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_FALSE(fs::exists(out / "partition.txt"));
-    EXPECT_FALSE(AnyTemporary(out));
-    EXPECT_EQ(ListDir(out).size(), 300u);
+    const Lines names = ListFolder(out);
+    EXPECT_EQ(names.size(), 300u);  // the partitions' files, no temporary file
+    EXPECT_TRUE(std::none_of(names.begin(), names.end(),
+                             [](const std::string& n) { return n.ends_with(".tmp"); }));
     ExpectOutsideUntouched();
 }
 
@@ -293,19 +277,18 @@ TEST_F(HostileFolderTest, IndexCutByAFileSizeLimitIsNotLeftBehind) {
 // words; Latin-1 names become UTF-8 file names while partition.txt keeps their bytes.
 TEST_F(HostileFolderTest, NamesTheSystemCannotTake) {
     const fs::path tooLong = out / std::string(300, 'n');
-    WriteTestImage(bin, TestImage{{{1, 1, "a"}}});
-    EXPECT_EQ(ExtractTotalImage(bin, tooLong, view), kErrorWriteFault);
-    ASSERT_EQ(view.lines.size(), 1u);
-    EXPECT_TRUE(view.lines[0].ends_with("(File name too long)")) << view.lines[0];
-    EXPECT_TRUE(ListDir(out).empty());
+    WriteTotalImage(bin, {{{1, 1, "a"}}});
+    EXPECT_EQ(Run(bin, tooLong), kErrorWriteFault);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with("(File name too long)")) << lines[0];
+    EXPECT_TRUE(ListFolder(out).empty());
 
-    view = RecordingLogView{};
     ASSERT_EQ(Extract({{{1, 1, "caf\xE9"}, {2, 1, "a:b*c?"}}}), kErrorSuccess);
-    EXPECT_EQ(ListDir(out), (Lines{"a:b*c?.mbn", "caf\xC3\xA9.mbn", "partition.txt"}));
-    const std::string index = ReadFileBytes(out / "partition.txt");
-    EXPECT_EQ(index.substr(16, 5), std::string("caf\xE9\0", 5));
+    EXPECT_EQ(ListFolder(out), (Lines{"a:b*c?.mbn", "caf\xC3\xA9.mbn", "partition.txt"}));
+    const Bytes index = ReadBytes(out / "partition.txt");
+    EXPECT_EQ(Bytes(index.begin() + 16, index.begin() + 21), (Bytes{'c', 'a', 'f', 0xE9, 0}));
     ExpectOutsideUntouched();
 }
 
 }  // namespace
-}  // namespace veltrix
+}  // namespace veltrix::testing

@@ -2,18 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include "base/result_codes.h"
+#include "tests/support/bench_scene.h"
+#include "tests/support/recording_view.h"
 
-#include "link/serial_link.h"
-#include "tests/layout/layout_test_support.h"
-
-namespace veltrix {
+namespace veltrix::testing {
 namespace {
-
-using testing::RecordingLogView;
-using testing::TempDir;
-using testing::WriteFileBytes;
 
 constexpr const char* kNoPartitionTxt =
     "partition.txt does not exist. Please extract the file from the total binary image.  ";
@@ -34,13 +28,13 @@ std::string RawRecord(uint32_t start, uint32_t count, const std::string& label,
 class PartitionIndexTest : public ::testing::Test {
 protected:
     int Load(const std::string& partitionTxt) {
-        WriteFileBytes(dir / "partition.txt", partitionTxt);
+        WriteText(dir / "partition.txt", partitionTxt);
         return LoadPartitionIndex(index, dir.path(), view);
     }
     std::string Label(int i) const { return std::string(LabelText(*index.imagePartitions[i])); }
 
-    TempDir dir;
-    RecordingLogView view;
+    TempFolder dir;
+    RecordingView view;
     PartitionIndex index;
 };
 
@@ -58,7 +52,7 @@ TEST_F(PartitionIndexTest, ThreeRecordsInFileOrderAndAnIncompleteFourthDropped) 
     EXPECT_EQ(Label(2), "aboot");
     EXPECT_EQ(index.imagePartitions[2]->startSector, 0x1800u);
     EXPECT_EQ(FileNameText(*index.imagePartitions[1]), "aboot.mbn");
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(view.Messages().empty());
 }
 
 TEST_F(PartitionIndexTest, AtMost1024EntriesAreRead) {
@@ -71,41 +65,40 @@ TEST_F(PartitionIndexTest, AtMost1024EntriesAreRead) {
     EXPECT_EQ(Label(1023), "p1023");
 }
 
-TEST_F(PartitionIndexTest, LookupIgnoresAsciiCaseAndFindsTheFirst) {
-    ASSERT_EQ(Load(RawRecord(1, 1, "modem", "modem.mbn") + RawRecord(2, 1, "SBL1", "SBL1.mbn") +
-                   RawRecord(3, 1, "sbl1", "sbl1.mbn")),
-              kErrorSuccess);
-    EXPECT_EQ(FindImagePartition(index, "sbl1"), 1);
-    EXPECT_EQ(FindImagePartition(index, "Sbl1"), 1);
-    EXPECT_EQ(FindImagePartition(index, "sbl"), kPartitionIndexCapacity);
-    EXPECT_EQ(FindImagePartition(index, "sbl12"), kPartitionIndexCapacity);
-    EXPECT_EQ(FindImagePartition(index, ""), kPartitionIndexCapacity);
-}
-
-TEST_F(PartitionIndexTest, FullWidthFieldsAreReadWithoutATerminator) {
+// The first entry whose label matches, ignoring ASCII case; full 32-byte fields without a
+// terminator; Latin-1 labels found by their UI (UTF-8) text.
+TEST_F(PartitionIndexTest, LookupAndImagePaths) {
     const std::string label32 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
     const std::string file32 = "abcdefghijklmnopqrstuvwxyz01.mbn";
-    ASSERT_EQ(Load(RawRecord(7, 1, label32, file32) + RawRecord(8, 1, "next", "next.mbn")),
+    ASSERT_EQ(Load(RawRecord(1, 1, "modem", "modem.mbn") + RawRecord(2, 1, "SBL1", "SBL1.mbn") +
+                   RawRecord(3, 1, "sbl1", "sbl1.mbn") + RawRecord(7, 1, label32, file32) +
+                   RawRecord(8, 1, "caf\xE9", "caf\xE9.mbn")),
               kErrorSuccess);
-    EXPECT_EQ(LabelText(*index.imagePartitions[0]), label32);
-    EXPECT_EQ(FileNameText(*index.imagePartitions[0]), file32);
-    EXPECT_EQ(FindImagePartition(index, "abcdefghijklmnopqrstuvwxyz012345"), 0);
-    EXPECT_EQ(FindImagePartition(index, label32 + "a"), kPartitionIndexCapacity);
-    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[0]), dir / file32);
-}
-
-TEST_F(PartitionIndexTest, Latin1LabelsMatchTheirUiText) {
-    ASSERT_EQ(Load(RawRecord(1, 1, "caf\xE9", "caf\xE9.mbn")), kErrorSuccess);
-    EXPECT_EQ(FindImagePartition(index, "CAF\xC3\xA9"), 0);
-    EXPECT_EQ(PartitionChoices(index), std::vector<std::string>{"caf\xC3\xA9"});
-    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[0]), dir / "caf\xC3\xA9.mbn");
+    const struct {
+        std::string label;
+        int slot;
+    } cases[] = {{"sbl1", 1},
+                 {"Sbl1", 1},
+                 {"sbl", kPartitionIndexCapacity},
+                 {"sbl12", kPartitionIndexCapacity},
+                 {"", kPartitionIndexCapacity},
+                 {"abcdefghijklmnopqrstuvwxyz012345", 3},
+                 {label32 + "a", kPartitionIndexCapacity},
+                 {"CAF\xC3\xA9", 4}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindImagePartition(index, c.label), c.slot) << c.label;
+    }
+    EXPECT_EQ(LabelText(*index.imagePartitions[3]), label32);
+    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[3]), dir / file32);
+    EXPECT_EQ(*ImageFilePath(dir.path(), *index.imagePartitions[4]), dir / "caf\xC3\xA9.mbn");
+    EXPECT_EQ(PartitionChoices(index).back(), "caf\xC3\xA9");
 }
 
 // A failed load must not leave another folder's partitions behind for the next run.
 TEST_F(PartitionIndexTest, FailedLoadsEmptyTheIndex) {
     const std::string two = RawRecord(1, 1, "a", "a.mbn") + RawRecord(2, 1, "b", "b.mbn");
     ASSERT_EQ(Load(two), kErrorSuccess);
-    TempDir other;
+    TempFolder other;
     EXPECT_EQ(LoadPartitionIndex(index, other.path(), view), kErrorFileNotFound);
     EXPECT_EQ(index.imagePartitionCount, 0u);
     EXPECT_EQ(index.imagePartitions[0], nullptr);
@@ -113,7 +106,7 @@ TEST_F(PartitionIndexTest, FailedLoadsEmptyTheIndex) {
     ASSERT_EQ(Load(two), kErrorSuccess);
     EXPECT_EQ(LoadPartitionIndex(index, "", view), kErrorFileNotFound);
     EXPECT_EQ(index.imagePartitionCount, 0u);
-    EXPECT_EQ(view.messages,
+    EXPECT_EQ(view.Messages(),
               (std::vector<std::string>{kNoPartitionTxt, "Please select target directory.  "}));
     // A successful load replaces the whole index.
     ASSERT_EQ(Load(two), kErrorSuccess);
@@ -134,13 +127,13 @@ TEST_F(PartitionIndexTest, ChoicesShowRunsOfOneLabelOnce) {
 }
 
 TEST_F(PartitionIndexTest, FirstDropDownOnAnEmptyIndexOnlyLoadsIt) {
-    WriteFileBytes(dir / "partition.txt", RawRecord(1, 1, "sbl1", "sbl1.mbn"));
+    WriteText(dir / "partition.txt", RawRecord(1, 1, "sbl1", "sbl1.mbn"));
     EXPECT_FALSE(FillPartitionChoices(index, dir.path(), view).has_value());
     EXPECT_EQ(index.imagePartitionCount, 1u);
     const auto second = FillPartitionChoices(index, dir.path(), view);
     ASSERT_TRUE(second.has_value());
     EXPECT_EQ(*second, std::vector<std::string>{"sbl1"});
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(view.Messages().empty());
 }
 
 TEST(ImageFilePath, RefusesNamesThatLeaveTheTargetDirectory) {
@@ -175,4 +168,4 @@ TEST(ImageFilePath, RefusesNamesThatLeaveTheTargetDirectory) {
 }
 
 }  // namespace
-}  // namespace veltrix
+}  // namespace veltrix::testing

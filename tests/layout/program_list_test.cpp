@@ -1,31 +1,34 @@
 #include "layout/program_list.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <sstream>
-#include <string>
 
-#include "tests/layout/layout_test_support.h"
+#include "base/result_codes.h"
+#include "tests/support/bench_scene.h"
 
-namespace veltrix {
+namespace veltrix::testing {
 namespace {
-
-using testing::TempDir;
-using testing::WriteFileBytes;
 
 class ProgramListTest : public ::testing::Test {
 protected:
     ProgramListTest() { list.console = &console; }
 
     int Load(const std::string& xml) {
-        const auto path = dir / "rawprogram0.xml";
-        WriteFileBytes(path, xml);
-        return LoadProgramList(list, path);
+        WriteText(dir / "rawprogram0.xml", xml);
+        return LoadProgramList(list, dir / "rawprogram0.xml");
     }
-    std::string Label(int i) const { return list.slots[i]->label; }
+    Lines Labels() const {
+        Lines labels;
+        for (int i = 0; i < list.count; ++i) {
+            labels.push_back(list.slots[i]->label);
+        }
+        return labels;
+    }
 
-    TempDir dir;
+    TempFolder dir;
     std::ostringstream console;
     ProgramList list;
 };
@@ -35,114 +38,95 @@ std::string Program(const std::string& label, const std::string& filename = "f.m
            "start_byte_hex=\"0x200\" size_in_KB=\"1.0\" filename=\"" + filename + "\"/>\n";
 }
 
-TEST_F(ProgramListTest, FirstOfLabelsEqualIgnoringCaseWins) {
-    ASSERT_EQ(Load("<?xml version=\"1.0\" ?>\n<data>\n" + Program("sbl1", "first.mbn") +
-                   Program("SBL1", "second.mbn") + "</data>\n"),
-              1);
-    ASSERT_EQ(list.count, 1);
-    EXPECT_EQ(Label(0), "sbl1");
-    EXPECT_EQ(list.slots[0]->filename, "first.mbn");
+TEST_F(ProgramListTest, WhichProgramsAreListed) {
+    const struct {
+        const char* name;
+        std::string xml;
+        Lines labels;
+    } cases[] = {
+        {"first of labels equal ignoring case",
+         "<?xml version=\"1.0\" ?>\n<data>\n" + Program("sbl1") + Program("SBL1") + "</data>\n",
+         {"sbl1"}},
+        {"ASCII-only case folding",  // É and é differ outside ASCII; Z and z are one label
+         "<data>" + Program("\xC3\x89t\xC3\xA9") + Program("\xC3\xA9T\xC3\xA9") + Program("Z") +
+             Program("z") + "</data>",
+         {"\xC3\x89t\xC3\xA9", "\xC3\xA9T\xC3\xA9", "Z"}},
+        {"comments, zeroouts and other elements passed over",
+         "<?xml version=\"1.0\" ?>\n<!-- before -->\n<data>\n<!-- a -->\n" + Program("a") +
+             "<zeroout start_sector=\"0\" num_partition_sectors=\"1\"/>\n<!-- b -->\n<zeroout/>" +
+             Program("b") + "<other/>text\n" + Program("c") + "<!-- last -->\n</data>\n",
+         {"a", "b", "c"}},
+        {"before and inside the first data element only",
+         "<program label=\"early\" start_sector=\"0\" num_partition_sectors=\"1\" "
+         "filename=\"\"/>\n<data>" +
+             Program("inside") + "</data>\n" + Program("after") + "<data>" + Program("second") +
+             "</data>",
+         {"early", "inside"}},
+        {"required attributes (the incomplete a was never listed, so A is)",
+         "<data><program start_sector=\"1\" num_partition_sectors=\"1\" filename=\"x\"/>"
+         "<program label=\"a\" num_partition_sectors=\"1\" filename=\"x\"/>"
+         "<program label=\"b\" start_sector=\"1\" filename=\"x\"/>"
+         "<program label=\"c\" start_sector=\"1\" num_partition_sectors=\"1\"/>" +
+             Program("A") + "</data>",
+         {"A"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearProgramList(list);
+        ASSERT_EQ(Load(c.xml), 1);
+        EXPECT_EQ(Labels(), c.labels);
+    }
+    EXPECT_EQ(console.str(), "");
 }
 
-TEST_F(ProgramListTest, EmptyFilenameAndAbsentOptionalAttributes) {
+TEST_F(ProgramListTest, EntriesKeepTheFilesTextAndAbsentAttributes) {
     ASSERT_EQ(Load("<data><program label=\"modem\" start_sector=\"8\" "
-                   "num_partition_sectors=\"16\" filename=\"\"/></data>"),
-              1);
-    ASSERT_EQ(list.count, 1);
-    const ProgramEntry& entry = *list.slots[0];
-    EXPECT_EQ(entry.start_sector, "8");
-    EXPECT_EQ(entry.num_partition_sectors, "16");
-    EXPECT_EQ(entry.filename, "");
-    EXPECT_FALSE(entry.start_byte_hex.has_value());
-    EXPECT_FALSE(entry.size_in_KB.has_value());
-}
-
-TEST_F(ProgramListTest, CommentsAndZerooutsArePassedOver) {
-    ASSERT_EQ(Load("<?xml version=\"1.0\" ?>\n<!-- before the root -->\n<data>\n<!-- a -->\n" +
-                   Program("a") + "<zeroout start_sector=\"0\" num_partition_sectors=\"1\"/>\n" +
-                   "<!-- b -->\n<zeroout/><zeroout/>\n" + Program("b") + "<other/>text\n" +
-                   Program("c") + "<!-- last child -->\n</data>\n"),
-              1);
-    ASSERT_EQ(list.count, 3);
-    EXPECT_EQ(Label(0), "a");
-    EXPECT_EQ(Label(1), "b");
-    EXPECT_EQ(Label(2), "c");
-}
-
-TEST_F(ProgramListTest, OnlyTheFirstDataElementIsWalked) {
-    // A program before "data" at the top level is read; anything after the first "data" is not.
-    ASSERT_EQ(Load("<program label=\"early\" start_sector=\"0\" num_partition_sectors=\"1\" "
-                   "filename=\"\"/>\n<data>" +
-                   Program("inside") + "</data>\n" + Program("after") + "<data>" +
-                   Program("second_data") + "</data>"),
+                   "num_partition_sectors=\"16\" filename=\"\"/>" +
+                   Program("sbl1", "first.mbn") + "</data>"),
               1);
     ASSERT_EQ(list.count, 2);
-    EXPECT_EQ(Label(0), "early");
-    EXPECT_EQ(Label(1), "inside");
-}
-
-TEST_F(ProgramListTest, RequiredAttributesAndLabelOrder) {
-    ASSERT_EQ(Load("<data>"
-                   "<program start_sector=\"1\" num_partition_sectors=\"1\" filename=\"x\"/>"
-                   "<program label=\"a\" num_partition_sectors=\"1\" filename=\"x\"/>"
-                   "<program label=\"b\" start_sector=\"1\" filename=\"x\"/>"
-                   "<program label=\"c\" start_sector=\"1\" num_partition_sectors=\"1\"/>" +
-                   Program("A", "later.mbn") + "</data>"),
-              1);
-    // The incomplete "a" was never listed, so the later "A" is.
-    ASSERT_EQ(list.count, 1);
-    EXPECT_EQ(Label(0), "A");
-}
-
-TEST_F(ProgramListTest, CaseFoldingIsAsciiOnly) {
-    ASSERT_EQ(Load("<data>" + Program("\xC3\x89t\xC3\xA9") + Program("\xC3\xA9T\xC3\xA9") +
-                   Program("Z") + Program("z") + "</data>"),
-              1);
-    EXPECT_EQ(list.count, 3);  // É and é differ outside ASCII; Z and z are one label
-}
-
-TEST_F(ProgramListTest, LoadingTwiceAddsNothing) {
-    const std::string xml = "<data>" + Program("a") + Program("b") + "</data>";
-    ASSERT_EQ(Load(xml), 1);
-    ASSERT_EQ(Load(xml), 1);
+    const ProgramEntry& modem = *list.slots[0];
+    EXPECT_EQ(modem.start_sector, "8");
+    EXPECT_EQ(modem.num_partition_sectors, "16");
+    EXPECT_EQ(modem.filename, "");
+    EXPECT_FALSE(modem.start_byte_hex.has_value());
+    EXPECT_FALSE(modem.size_in_KB.has_value());
+    EXPECT_EQ(list.slots[1]->filename, "first.mbn");
+    EXPECT_EQ(list.slots[1]->start_byte_hex, "0x200");
+    // Loading again adds nothing; cleared, the list fills again.
+    ASSERT_EQ(Load("<data>" + Program("sbl1") + Program("modem") + "</data>"), 1);
     EXPECT_EQ(list.count, 2);
     ClearProgramList(list);
     EXPECT_EQ(list.count, 0);
     EXPECT_EQ(list.slots[0], nullptr);
-    ASSERT_EQ(Load(xml), 1);
-    EXPECT_EQ(list.count, 2);
 }
 
-TEST_F(ProgramListTest, MissingOrMalformedFileLeavesTheListAlone) {
+TEST_F(ProgramListTest, UnreadableFilesLeaveTheListAlone) {
     ASSERT_EQ(Load("<data>" + Program("kept") + "</data>"), 1);
-    EXPECT_EQ(LoadProgramList(list, dir / "absent.xml"), -1);
+    ASSERT_EQ(::mkfifo((dir / "fifo.xml").c_str(), 0600), 0);  // would never end
+    std::filesystem::create_directory(dir / "folder.xml");
+    for (const char* name : {"absent.xml", "fifo.xml", "folder.xml"}) {
+        EXPECT_EQ(LoadProgramList(list, dir / name), -1) << name;
+    }
     EXPECT_EQ(Load("<data><program label=\"x\" </data>"), -1);
-    ASSERT_EQ(list.count, 1);
-    EXPECT_EQ(Label(0), "kept");
+    EXPECT_EQ(Labels(), Lines{"kept"});
     EXPECT_EQ(Load("<?xml version=\"1.0\" ?><!-- no element -->"), 1);
     EXPECT_EQ(list.count, 1);
 }
 
-TEST_F(ProgramListTest, HundredEntriesThenOneConsoleLine) {
+TEST_F(ProgramListTest, HundredEntriesThenOneConsoleLineAndBoundedAccess) {
     std::string xml = "<data>";
     for (int i = 0; i < 105; ++i) {
         xml += Program(std::string("p").append(std::to_string(i)));
     }
-    xml += Program("p0") + "</data>";  // a repeat is skipped, not counted as refused
-    ASSERT_EQ(Load(xml), 1);
+    ASSERT_EQ(Load(xml + Program("p0") + "</data>"), 1);  // a repeat is skipped, not refused
     EXPECT_EQ(list.count, kProgramListCapacity);
-    EXPECT_EQ(Label(99), "p99");
+    EXPECT_EQ(list.At(99)->label, "p99");
     EXPECT_EQ(console.str(), "Program list full: 5 program entries not added\n");
     EXPECT_EQ(AddProgramEntry(list, "new", "1", "1", nullptr, nullptr, ""), AddResult::kListFull);
     EXPECT_EQ(AddProgramEntry(list, "P5", "1", "1", nullptr, nullptr, ""), AddResult::kSkipped);
-}
-
-TEST_F(ProgramListTest, IndexedAccessReportsOutOfBound) {
-    ASSERT_EQ(Load("<data>" + Program("a") + "</data>"), 1);
-    ASSERT_NE(list.At(0), nullptr);
-    EXPECT_EQ(list.At(0)->label, "a");
-    EXPECT_EQ(console.str(), "");
-    EXPECT_EQ(list.At(1), nullptr);
+    console.str("");
+    EXPECT_EQ(list.At(100), nullptr);
     EXPECT_EQ(list.At(-1), nullptr);
     EXPECT_EQ(console.str(),
               "Array Index out of bound exception\nArray Index out of bound exception\n");
@@ -153,7 +137,6 @@ struct RealFile {
     int entries;
     int emptyFilenames;
 };
-// Test names stay the same from build to build: a case prints as its file.
 void PrintTo(const RealFile& f, std::ostream* os) {
     *os << f.name;
 }
@@ -176,7 +159,8 @@ TEST_P(RealRawprogramTest, LoadsEveryCompleteProgram) {
     EXPECT_EQ(console.str(), "");
 }
 
-// Counts from tests/data/rawprogram/SOURCES.md ("All 4" and the empty filenames).
+// Counts from tests/data/rawprogram/SOURCES.md ("All 4" and the empty filenames). Named by file,
+// so a test keeps its name from build to build.
 INSTANTIATE_TEST_SUITE_P(Testdata, RealRawprogramTest,
                          ::testing::Values(RealFile{"msm8974-funsafe-math.xml", 31, 11},
                                            RealFile{"msm8610-aravindvnair99.xml", 36, 0},
@@ -185,7 +169,6 @@ INSTANTIATE_TEST_SUITE_P(Testdata, RealRawprogramTest,
                                            RealFile{"msm8909-philcodeex.xml", 42, 0},
                                            RealFile{"msm89xx-kubiko.xml", 31, 11}),
                          [](const ::testing::TestParamInfo<RealFile>& info) {
-                             // Named by file, so a test keeps its name from build to build.
                              std::string name = info.param.name;
                              for (char& c : name) {
                                  c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -194,4 +177,4 @@ INSTANTIATE_TEST_SUITE_P(Testdata, RealRawprogramTest,
                          });
 
 }  // namespace
-}  // namespace veltrix
+}  // namespace veltrix::testing

@@ -2,11 +2,11 @@
 // frames, junk, stray flags and corrupt checks, delivered in random chunks, must give the same
 // results, in the same order, as one-byte reads would.
 
+#include "tests/support/transact_model.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <deque>
 #include <sstream>
 
 #include "link/framing/frame_codec.h"
@@ -21,67 +21,6 @@ struct Rng {
     uint32_t seed;
     uint32_t operator()() { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; }
 };
-
-// Hands out a fixed stream in chunks of random size; a time-out once it is used up.
-class ChunkedPort final : public SerialPort {
-public:
-    ChunkedPort(Bytes stream, Rng& rng) : stream_(std::move(stream)), rng_(rng) {}
-    int Open(const std::filesystem::path&) override { return 0; }
-    void Close() override {}
-    bool IsOpen() const override { return true; }
-    void SetTimeout(uint32_t) override {}
-    int Read(uint8_t* buffer, size_t capacity, size_t* got) override {
-        const size_t n = std::min({capacity, stream_.size() - at_, size_t{1} + rng_() % 23});
-        std::memcpy(buffer, stream_.data() + at_, n);
-        at_ += n;
-        *got = n;
-        return 0;
-    }
-    int Write(const uint8_t*, size_t) override { return 0; }
-    void Purge() override {}
-    void WatchCancel(const std::atomic<bool>*) override {}
-    std::string LastErrorText() const override { return {}; }
-
-private:
-    Bytes stream_;
-    size_t at_ = 0;
-    Rng& rng_;
-};
-
-struct Outcome {
-    int code;
-    Bytes reply;
-    bool operator==(const Outcome&) const = default;
-};
-
-// One exchange read one byte per step, at most `limit` steps, as the board link is specified.
-Outcome ModelTransact(const Bytes& stream, size_t& at, size_t capacity, size_t limit) {
-    Bytes raw(limit);
-    size_t position = 0;
-    size_t rawLength = 0;
-    for (size_t step = 0; step < limit && rawLength == 0; ++step) {
-        if (at >= stream.size())
-            return {0, {}};  // time-out
-        const uint8_t b = stream[at++];
-        raw[position] = b;
-        if (b != kFrameFlag) {
-            ++position;
-        } else if (position >= 2) {
-            rawLength = position + 1;
-        } else {
-            position = 1;
-        }
-    }
-    if (rawLength == 0)
-        return {0, {}};  // no closing flag within the limit
-    if (rawLength > capacity)
-        return {kErrorNotEnoughMemory, {}};
-    Bytes reply(rawLength);
-    reply.resize(UnstuffFrame({raw.data(), rawLength}, reply.data()));
-    if (!FrameFcsMatches(reply))
-        return {0, {}};
-    return {0, reply};
-}
 
 Bytes RandomStream(Rng& rng) {
     Bytes stream;
@@ -121,23 +60,33 @@ TEST(TransactModel, ChunkedCollectionMatchesByteReads) {
     int replies = 0, tooLong = 0, empty = 0, noFrameEnd = 0, badCheck = 0;
     for (int round = 0; round < 600; ++round) {
         const Bytes stream = RandomStream(rng);
+        const std::vector<int> model(stream.begin(), stream.end());
         const size_t limit = 24 + rng() % 60;  // a small frame buffer reaches its end often
         SerialLink link;
         std::ostringstream console;
         link.console = &console;
         link.frameBuffer.resize(limit);
-        link.portFactory = [&] { return std::make_unique<ChunkedPort>(stream, rng); };
+        link.portFactory = [&] {  // the stream in chunks of random size
+            auto port = std::make_unique<testing::ChunkPort>();
+            for (size_t at = 0, n = 0; at < stream.size(); at += n) {
+                n = std::min<size_t>(1 + rng() % 23, stream.size() - at);
+                port->chunks.emplace_back(stream.begin() + static_cast<long>(at),
+                                          stream.begin() + static_cast<long>(at + n));
+            }
+            return port;
+        };
         ASSERT_EQ(OpenPort(link, 1), 0);
         size_t at = 0;
-        for (int exchange = 0; exchange < 40 && at < stream.size(); ++exchange) {
+        for (int exchange = 0; exchange < 40 && at < model.size(); ++exchange) {
             const size_t capacity = 4 + rng() % 64;
-            const Outcome expected = ModelTransact(stream, at, capacity, limit);
+            const testing::ModelOutcome expected =
+                testing::ModelTransact(model, at, capacity, limit);
             Bytes reply(capacity);
             int length = static_cast<int>(capacity);
             const int code = Transact(Bytes{0x01}.data(), 1, link, reply.data(), length);
             reply.resize(code == 0 ? static_cast<size_t>(length) : 0);
             SCOPED_TRACE(::testing::Message() << "round " << round << " exchange " << exchange);
-            ASSERT_EQ((Outcome{code, reply}), expected);
+            ASSERT_EQ((testing::ModelOutcome{code, reply}), expected);
             replies += code == 0 && !reply.empty();
             tooLong += code == kErrorNotEnoughMemory;
             empty += code == 0 && reply.empty();

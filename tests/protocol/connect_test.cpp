@@ -21,44 +21,41 @@ const Bytes kWrongCode = {0x0D};
 
 using ConnectTest = HostTest;
 
-TEST_F(ConnectTest, SendsTheHandshakeBytesAndTurnsOnSectorAddressing) {
+// HELLO and SECURITY MODE share one counter of ten attempts, 500 ms apart.
+TEST_F(ConnectTest, HandshakeBytesAndOneAttemptCounterForBothPhases) {
+    const struct {
+        int refusedHellos;
+        int refusedSecurity;
+        int result;
+        size_t sleeps;
+    } cases[] = {{0, 0, 0, 0}, {1, 1, 0, 2}, {3, 7, 6, 10}, {10, 0, 6, 10}};
     ASSERT_EQ(HelloBytes().size(), 36u);
-    board.Exchange(HelloBytes(), kHelloOk).Exchange(kSecurityMode, kSecurityOk).ExpectQuiet();
-    EXPECT_EQ(RunWithBoard([&] { return ConnectProgrammer(session); }), 0);
-    EXPECT_TRUE(session.sectorAddressing);
-    EXPECT_TRUE(clock.Sleeps().empty());
-}
-
-TEST_F(ConnectTest, ThreeUnansweredHellosLeaveSevenSecurityAttempts) {
-    for (int i = 0; i < 3; ++i)
-        board.Exchange(HelloBytes(), kWrongCode);
-    board.Exchange(HelloBytes(), kHelloOk);
-    for (int i = 0; i < 7; ++i)
-        board.Exchange(kSecurityMode, kWrongCode);
-    board.ExpectQuiet();
-    EXPECT_EQ(RunWithBoard([&] { return ConnectProgrammer(session); }), 6);
-    EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>(10, 500));
-}
-
-TEST_F(ConnectTest, LateSecurityAnswerStillConnects) {
-    board.Exchange(HelloBytes(), kWrongCode).Exchange(HelloBytes(), kHelloOk);
-    board.Exchange(kSecurityMode, kWrongCode).Exchange(kSecurityMode, kSecurityOk);
-    EXPECT_EQ(RunWithBoard([&] { return ConnectProgrammer(session); }), 0);
-    EXPECT_EQ(clock.Sleeps().size(), 2u);
-}
-
-TEST_F(ConnectTest, TenSilentHellosGiveUpWithoutSecurityMode) {
-    SetLinkTimeout(link, 40);
-    int hellos = 0;
-    board.Serve([&](const Bytes& request) -> std::optional<Bytes> {
-        EXPECT_EQ(request, HelloBytes()) << "only HELLO may be sent";
-        ++hellos;
-        return std::nullopt;
-    });
-    EXPECT_EQ(RunWithBoard([&] { return ConnectProgrammer(session); }), 6);
-    EXPECT_TRUE(session.sectorAddressing);
-    EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>(10, 500));
-    EXPECT_GE(hellos, 1);  // a purge may drop a HELLO the board had not read yet
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusedHellos);
+        ScriptedBoard rom(pty);
+        for (int i = 0; i < c.refusedHellos; ++i) {
+            rom.Exchange(HelloBytes(), kWrongCode);
+        }
+        if (c.refusedHellos < 10) {
+            rom.Exchange(HelloBytes(), kHelloOk);
+        }
+        for (int i = 0; i < c.refusedSecurity; ++i) {
+            rom.Exchange(kSecurityMode, kWrongCode);
+        }
+        if (c.result == 0) {
+            rom.Exchange(kSecurityMode, kSecurityOk);
+        }
+        rom.ExpectQuiet();  // after ten failed HELLOs, no SECURITY MODE
+        rom.Start();
+        FakeClock waits;
+        link.clock = &waits;
+        session.sectorAddressing = false;
+        EXPECT_EQ(ConnectProgrammer(session), c.result);
+        link.clock = &clock;
+        EXPECT_EQ(rom.Finish(), std::vector<std::string>{});
+        EXPECT_TRUE(session.sectorAddressing);
+        EXPECT_EQ(waits.Sleeps(), std::vector<uint32_t>(c.sleeps, 500));
+    }
 }
 
 }  // namespace

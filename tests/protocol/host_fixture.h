@@ -3,15 +3,13 @@
 // that the test reads, and a scripted board on the master.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "link/serial_link.h"
 #include "protocol/programmer_session.h"
+#include "tests/support/bench_scene.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/scripted_board.h"
@@ -24,13 +22,7 @@ protected:
         link.clock = &clock;
         link.console = &console;
         ASSERT_EQ(OpenPort(link, pty.portNumber()), 0);
-        session.link = &link;
-        std::string dir =
-            (std::filesystem::temp_directory_path() / "veltrix-proto-XXXXXX").string();
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
-        tempDir = dir;
     }
-    void TearDown() override { std::filesystem::remove_all(tempDir); }
 
     // Runs the host call while the board plays its script; checks the board saw no fault.
     template <typename Call>
@@ -43,35 +35,35 @@ protected:
         return result;
     }
 
-    std::filesystem::path WriteFile(const std::string& name, const Bytes& bytes) {
-        const auto path = tempDir / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return path;
+    // A file of the test's folder holding `bytes`.
+    std::filesystem::path File(const std::string& name, const Bytes& bytes) {
+        WriteBytes(folder / name, bytes);
+        return folder / name;
     }
 
     PtyPair pty;
     FakeClock clock;
     std::ostringstream console;
     SerialLink link;
-    ProgrammerSession session;
+    ProgrammerSession session{&link};
     ScriptedBoard board{pty};
-    std::filesystem::path tempDir;
+    TempFolder folder;
 };
 
-// Bytes 0, 1, 2, ... (mod 251, so runs never repeat at 256-byte strides).
-inline Bytes Pattern(size_t n, size_t from = 0) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i) {
-        b[i] = static_cast<uint8_t>((from + i) % 251);
-    }
-    return b;
+// `n` bytes of `bytes` from `from`.
+inline Bytes Slice(const Bytes& bytes, size_t from, size_t n) {
+    return Bytes(bytes.begin() + static_cast<long>(from),
+                 bytes.begin() + static_cast<long>(from + n));
 }
 
-inline Bytes Concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+inline std::string HexUpper(uint16_t upper) {
+    return HexRecordLine(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
 }
+inline std::string HexStart(uint32_t start) {
+    return HexRecordLine(0x05, 0,
+                         {static_cast<uint8_t>(start >> 24), static_cast<uint8_t>(start >> 16),
+                          static_cast<uint8_t>(start >> 8), static_cast<uint8_t>(start)});
+}
+inline const std::string kHexEnd = ":00000001FF\n";
 
 }  // namespace veltrix::testing

@@ -28,16 +28,9 @@ const Bytes kDoneResponse = Words({6, 0x0C, 0});
 
 class SaharaTest : public HostTest {
 protected:
-    void SetUp() override {
-        HostTest::SetUp();
-        image = Pattern(70000);
-        path = WriteFile("2nd_loader.mbn", image);
-    }
-    Bytes Slice(size_t offset, size_t length) {
-        return Bytes(image.begin() + offset, image.begin() + offset + length);
-    }
-    Bytes image;
-    std::filesystem::path path;
+    Bytes Slice(size_t offset, size_t length) { return testing::Slice(image, offset, length); }
+    Bytes image = Noise(70000);
+    std::filesystem::path path = File("2nd_loader.mbn", image);
 };
 
 TEST_F(SaharaTest, HelloResponseEchoesTheRomsMode) {
@@ -105,7 +98,7 @@ TEST_F(SaharaTest, TransferFaultsGiveWriteFault) {
 }
 
 TEST_F(SaharaTest, MissingImageGivesOpenFailure) {
-    EXPECT_EQ(SaharaUploadImage(tempDir / "none.mbn", link), 110);
+    EXPECT_EQ(SaharaUploadImage(folder / "none.mbn", link), 110);
 }
 
 }  // namespace

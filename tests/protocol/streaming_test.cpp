@@ -1,4 +1,5 @@
-// The one-exchange streaming commands over a real pty: request bytes, answer rule, time-outs.
+// The streaming commands over a real pty: request bytes, answer rule, time-outs, and STREAM WRITE
+// of files and blocks.
 #include "protocol/streaming.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,7 @@ TEST_F(StreamingTest, PartitionInfoSendsTheFixedRequestAndSignExtendsTheCount) {
 }
 
 TEST_F(StreamingTest, ReadDataCopiesTheWholeReplyAndRefusesShortOnes) {
-    const Bytes reply = Concat({0x04, 0x64, 0, 0, 0}, Pattern(512));
+    const Bytes reply = Join({{0x04, 0x64, 0, 0, 0}, Noise(512)});
     // A sector of flag and escape bytes nearly doubles on the wire; it is still one good sector.
     Bytes stuffed = {0x04, 0x66, 0, 0, 0};
     for (int i = 0; i < 512; ++i)
@@ -49,11 +50,11 @@ TEST_F(StreamingTest, ReadDataCopiesTheWholeReplyAndRefusesShortOnes) {
     board.Exchange({0x03, 0x64, 0, 0, 0, 0x00, 0x02}, reply);
     board.Exchange({0x03, 0x65, 0, 0, 0, 0x00, 0x02}, {0x04, 0x65, 0, 0, 0, 1, 2});
     board.Exchange({0x03, 0x66, 0, 0, 0, 0x00, 0x02}, stuffed);
-    board.Exchange({0x03, 0x67, 0, 0, 0, 0x00, 0x02}, Concat({0x04, 0x68, 0, 0, 0}, Pattern(512)));
-    board.Exchange({0x03, 0x69, 0, 0, 0, 0x00, 0x02}, Concat({0x04, 0x69, 0, 0, 0}, Pattern(511)));
+    board.Exchange({0x03, 0x67, 0, 0, 0, 0x00, 0x02}, Join({{0x04, 0x68, 0, 0, 0}, Noise(512)}));
+    board.Exchange({0x03, 0x69, 0, 0, 0, 0x00, 0x02}, Join({{0x04, 0x69, 0, 0, 0}, Noise(511)}));
     board.Exchange({0x03, 0x6A, 0, 0, 0, 0xE8, 0x03},  // 1000 bytes, longer than the buffer
-                   Concat({0x04, 0x6A, 0, 0, 0}, Bytes(1020, 0x11)));
-    board.Exchange({0x03, 0x6B, 0, 0, 0, 0x00, 0x02}, Concat({0x04, 0x6B, 0, 0, 0}, Pattern(513)));
+                   Join({{0x04, 0x6A, 0, 0, 0}, Bytes(1020, 0x11)}));
+    board.Exchange({0x03, 0x6B, 0, 0, 0, 0x00, 0x02}, Join({{0x04, 0x6B, 0, 0, 0}, Noise(513)}));
     board.ExpectQuiet();
     uint8_t out[kReadReplyCapacity] = {};
     RunWithBoard([&] {
@@ -145,18 +146,74 @@ TEST_F(StreamingTest, DdrTestReadsTheVerdictCharacter) {
         return 0;
     });
     EXPECT_EQ(link.timeoutMs, 1000u);
+    ClosePort(link);  // a failed link leaves the outcome as it was
+    int outcome = 42;
+    EXPECT_EQ(RunDdrTest(outcome, session, packet, 2), 6);
+    EXPECT_EQ(outcome, 42);
 }
 
-TEST_F(StreamingTest, LinkFailuresRestoreTheTimeout) {
-    ClosePort(link);
-    int outcome = 42;
-    const uint8_t packet[] = {0x0D};
-    EXPECT_EQ(RunDdrTest(outcome, session, packet, 1), 6);
-    EXPECT_EQ(outcome, 42);
+// The tests here send files of every size; the partition bound is tested with the restore.
+constexpr uint64_t kAnySize = ~uint64_t{0};
+
+using StreamWriteTest = HostTest;
+
+Bytes WriteRequest(uint32_t address, const Bytes& data) {
+    return Join({{0x07, static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
+                  static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 24)},
+                 data});
+}
+
+TEST_F(StreamWriteTest, FileGoesOutInKilobyteChunksAtSectorAddresses) {
+    const Bytes data = Noise(1300);
+    const auto path = File("image.mbn", data);
+    session.sectorAddressing = true;
+    board.Exchange(WriteRequest(100, Slice(data, 0, 1024)), {0x08});
+    board.Exchange(WriteRequest(102, Slice(data, 1024, 276)), {0x08});
+    board.ExpectQuiet();
+    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 100, kAnySize); }), 0);
+    EXPECT_EQ(console.str(), "Destination sector: 102\rDestination sector: 102\r\n");
     EXPECT_EQ(link.timeoutMs, 1000u);
-    SetLinkTimeout(link, 5);
-    EXPECT_EQ(EraseFlash(session), 6);
-    EXPECT_EQ(link.timeoutMs, 1000u);
+}
+
+TEST_F(StreamWriteTest, LogMessageReplyStopsTheWriteWithItsText) {
+    const auto path = File("image.bin", Noise(3000));
+    session.sectorAddressing = true;
+    const std::string text = "eMMC write failed\x01";
+    board.ExpectAny().Answer(Join({{0x0E}, Bytes(text.begin(), text.end())}));
+    board.ExpectQuiet();
+    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 0, kAnySize); }), 29);
+    EXPECT_EQ(console.str(),
+              "Device returned error: 14\neMMC write failed?\nDestination sector: 2\r\n");
+}
+
+TEST_F(StreamWriteTest, MissingOrEmptyFileSendsNothing) {
+    const auto path = folder / "absent.mbn";
+    board.ExpectQuiet();
+    RunWithBoard([&] {
+        EXPECT_EQ(StreamWriteFile(path, session, 0, kAnySize), kErrorFileNotFound);
+        EXPECT_EQ(StreamWriteFile(File("empty.bin", {}), session, 7, kAnySize), 0);
+        return 0;
+    });
+    EXPECT_EQ(console.str(), "Filename not found " + path.string() + "\n\n");
+}
+
+// A block is always padded to one kilobyte; a data write sends exactly its bytes.
+TEST_F(StreamWriteTest, BlockAndDataWrites) {
+    const Bytes data = Noise(512);
+    board.Exchange(WriteRequest(0x1234, Join({data, Bytes(512)})), {0x08});
+    board.Exchange(WriteRequest(0x1235, Join({data, Bytes(512)})), {0x0E, 'x'});
+    board.Exchange(WriteRequest(0x40, data), {0x08});
+    board.Exchange(WriteRequest(0x41, data), {0x0D, 3, 0, 0, 0});
+    board.ExpectQuiet();
+    RunWithBoard([&] {
+        EXPECT_EQ(StreamWriteBlock(512, 0x1234, session, data.data()), 0);
+        EXPECT_EQ(StreamWriteBlock(512, 0x1235, session, data.data()), 29);
+        EXPECT_EQ(StreamWriteBlock(1025, 0x1236, session, data.data()), 29);  // nothing sent
+        EXPECT_EQ(StreamWriteData(0x40, session, data), 0);
+        EXPECT_EQ(StreamWriteData(0x41, session, data), 29);
+        EXPECT_EQ(StreamWriteData(0x42, session, Bytes(1025, 1)), 29);  // nothing sent
+        return 0;
+    });
 }
 
 }  // namespace

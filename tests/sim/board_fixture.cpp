@@ -1,31 +1,49 @@
 #include "tests/sim/board_fixture.h"
 
+#include "protocol/dload.h"
+#include "protocol/streaming.h"
+
 namespace veltrix::sim::testing {
 
-Bytes Text(const std::string& text) {
-    return Bytes(text.begin(), text.end());
+BoardFixture::BoardFixture()
+    : options(veltrix::testing::BoardFor(scene, veltrix::testing::kDloadModel, 7)) {
+    options.emmcPath.clear();  // a temporary eMMC, removed when the board stops
+    link.clock = &clock;
+    link.console = &console;
 }
 
-Bytes HelloRequest() {
-    Bytes hello{0x01};
-    const Bytes magic = Text("QCOM fast download protocol host");
-    hello.insert(hello.end(), magic.begin(), magic.end());
-    hello.insert(hello.end(), {0x04, 0x02, 0x11});
-    return hello;
+BoardFixture::~BoardFixture() {
+    ClosePort(link);
+    board.reset();
 }
 
-void BoardFixture::BootProgrammer(RawHost& host) {
-    Bytes go{0x05};
-    AppendBe32(go, 0x2A000000);
-    ASSERT_EQ(host.Exchange(go), Bytes{0x02});
-    ASSERT_EQ(board->mode(), BoardMode::kProgrammer);
-    const auto hello = host.Exchange(HelloRequest());
-    ASSERT_TRUE(hello && !hello->empty());
-    ASSERT_EQ((*hello)[0], 0x02);
-    ASSERT_EQ(host.Exchange({0x17, 0x00}), Bytes{0x18});
-    const auto open = host.Exchange({0x1B, 0x21});
-    ASSERT_TRUE(open && !open->empty());
-    ASSERT_EQ((*open)[0], 0x1C);
+void BoardFixture::StartBoard() {
+    board = veltrix::testing::StartBoard(options);
+    ASSERT_NE(board, nullptr);
+}
+
+std::filesystem::path BoardFixture::PortPath() const {
+    return options.portsFolder / ("COM" + std::to_string(options.portNumber));
+}
+
+void BoardFixture::StartAndOpen() {
+    StartBoard();
+    ASSERT_EQ(OpenPort(link, options.portNumber), 0);
+}
+
+void BoardFixture::BootProgrammerThroughHost() {
+    const auto hex = scene.root() / "programmer.hex";
+    veltrix::testing::WriteText(
+        hex, veltrix::testing::IntelHex(veltrix::testing::Noise(600), 0x2A000000));
+    ASSERT_EQ(DloadNop(session), 0);
+    ASSERT_EQ(UploadHexProgrammer(hex, session), 0);
+    ASSERT_EQ(ConnectProgrammer(session), 0);
+    ASSERT_EQ(OpenPartition(session), 0);
+}
+
+std::filesystem::path BoardFixture::WriteFile(const std::string& name, const Bytes& bytes) {
+    veltrix::testing::WriteBytes(scene.root() / name, bytes);
+    return scene.root() / name;
 }
 
 }  // namespace veltrix::sim::testing

@@ -1,54 +1,64 @@
-// A fault the simulated board commits on request, seen from the wire, and its clean stop.
+// The simulated board's fixed answer to NOP, a fault it commits on request, and its clean stop.
 // The other faults are proven against the host in host_programmer_test and host_upload_test.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
+#include "protocol/streaming.h"
 #include "tests/sim/board_fixture.h"
 
 namespace veltrix::sim::testing {
 namespace {
 
-class FaultBoard : public BoardFixture {};
+namespace fs = std::filesystem;
+using FaultBoard = BoardFixture;
 
-TEST_F(FaultBoard, VanishTakesThePortAwayAndBringsItBackInTheSameState) {
-    StartBoard();
-    auto host = Connect();
-    BootProgrammer(*host);
-    board->InjectFault({.kind = FaultKind::kVanish, .ms = 100});
-    EXPECT_FALSE(host->Exchange({0x27}, 50));
-    ASSERT_TRUE(board->WaitUntil([&] { return !std::filesystem::exists(PortPath()); }, 1000));
-    host.reset();
-    ASSERT_TRUE(board->WaitUntil([&] { return std::filesystem::exists(PortPath()); }, 2000));
-    ASSERT_TRUE(WaitForMode(BoardMode::kProgrammer));
-    auto again = Connect();
-    EXPECT_EQ((*again->Exchange({0x27}))[0], 0x24);
+// NOP, answered with ACK and its frame check as the boot ROM sends them.
+Bytes Nop(SerialLink& link) {
+    const uint8_t nop[] = {0x06};
+    Bytes reply(16);
+    int length = 16;
+    EXPECT_EQ(Transact(nop, 1, link, reply.data(), length), 0);
+    reply.resize(static_cast<size_t>(length));
+    return reply;
 }
 
-class BoardLifecycle : public BoardFixture {};
+TEST_F(FaultBoard, VanishTakesThePortAwayAndBringsItBackInTheSameState) {
+    StartAndOpen();
+    BootProgrammerThroughHost();
+    board->InjectFault({.kind = FaultKind::kVanish, .ms = 100});
+    uint8_t status[kPmicReplyCapacity];
+    SetLinkTimeout(link, 50);
+    EXPECT_NE(GetPmicStatus(status, session), 0);
+    ASSERT_TRUE(board->WaitUntil([&] { return !fs::exists(PortPath()); }, 1000));
+    ClosePort(link);
+    ASSERT_TRUE(board->WaitUntil([&] { return fs::exists(PortPath()); }, 2000));
+    ASSERT_TRUE(WaitForMode(BoardMode::kProgrammer));
+    ASSERT_EQ(OpenPort(link, options.portNumber), 0);
+    EXPECT_EQ(GetPmicStatus(status, session), 0);
+}
 
-TEST_F(BoardLifecycle, ReplacesAStaleLinkAndStopsCleanlyWhileTheHostHoldsThePort) {
-    std::filesystem::create_directories(options.portsFolder);
-    std::filesystem::create_symlink("/dev/pts/does-not-exist", PortPath());
-    StartBoard();
+TEST_F(FaultBoard, ReplacesAStaleLinkAndStopsCleanlyWhileTheHostHoldsThePort) {
+    fs::create_directories(options.portsFolder);
+    fs::create_symlink("/dev/pts/does-not-exist", PortPath());
+    StartAndOpen();
     EXPECT_EQ(board->linkPath(), PortPath());
-    EXPECT_NE(std::filesystem::read_symlink(PortPath()), "/dev/pts/does-not-exist");
+    EXPECT_NE(fs::read_symlink(PortPath()), "/dev/pts/does-not-exist");
     const auto emmc = board->emmcPath();
-    EXPECT_TRUE(std::filesystem::exists(emmc));
-    auto host = Connect();
-    EXPECT_EQ(host->Exchange({0x06}), Bytes{0x02});
+    EXPECT_TRUE(fs::exists(emmc));
+    EXPECT_EQ(Nop(link), (Bytes{0x02, 0x6A, 0xD3}));
     const auto start = std::chrono::steady_clock::now();
     board->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(PortPath())));
-    EXPECT_FALSE(std::filesystem::exists(emmc)) << "the temporary eMMC is removed";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(PortPath())));
+    EXPECT_FALSE(fs::exists(emmc)) << "the temporary eMMC is removed";
     board->Stop();  // twice is harmless
 
     std::string error;
     ASSERT_TRUE(board->Start(&error)) << error;  // and it starts again
-    auto again = Connect();
-    EXPECT_EQ(again->Exchange({0x06}), Bytes{0x02});
+    ASSERT_EQ(OpenPort(link, options.portNumber), 0);
+    EXPECT_EQ(Nop(link), (Bytes{0x02, 0x6A, 0xD3}));
 }
 
 TEST(FaultScript, ReplyFaultsOfTheCommandLine) {

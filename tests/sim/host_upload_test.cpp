@@ -2,23 +2,31 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "protocol/dload.h"
 #include "protocol/sahara.h"
 #include "protocol/streaming.h"
-#include "tests/sim/host_board_fixture.h"
+#include "tests/sim/board_fixture.h"
 
 namespace veltrix::sim::testing {
 namespace {
 
-class HostUpload : public HostBoardFixture {};
+using veltrix::testing::IntelHex;
+using veltrix::testing::Noise;
 
-TEST_F(HostUpload, ObjcopyIntelHexArrivesByteIdenticalAcrossA64KBoundary) {
+class HostUpload : public BoardFixture {
+protected:
+    std::filesystem::path WriteHex(const Bytes& binary, uint32_t address) {
+        const auto path = WriteFile("loader.hex", {});
+        veltrix::testing::WriteText(path, IntelHex(binary, address));
+        return path;
+    }
+};
+
+TEST_F(HostUpload, IntelHexArrivesByteIdenticalAcrossA64KBoundary) {
     StartAndOpen();
-    const Bytes programmer = TestPattern(70001, 7);
+    const Bytes programmer = Noise(70001, 7);
     const uint32_t base = 0x2A00F0F0;  // the image crosses into the next 64 KiB (an 04 record)
-    const auto hex = MakeHex(programmer, base, "loader");
+    const auto hex = WriteHex(programmer, base);
     ASSERT_EQ(DloadNop(session), 0);
     ASSERT_EQ(UploadHexProgrammer(hex, session), 0) << console.str();
     EXPECT_EQ(board->ReadMemory(base, programmer.size()), programmer);
@@ -32,7 +40,7 @@ TEST_F(HostUpload, ObjcopyIntelHexArrivesByteIdenticalAcrossA64KBoundary) {
 TEST_F(HostUpload, RefusedWrite32StopsTheUploadWith29AndNoGo) {
     options.faults.push_back(*ParseFault("refuse-write,nth=3", nullptr));
     StartAndOpen();
-    const auto hex = MakeHex(TestPattern(4096), 0x10000, "loader");
+    const auto hex = WriteHex(Noise(4096), 0x10000);
     ASSERT_EQ(DloadNop(session), 0);
     EXPECT_EQ(UploadHexProgrammer(hex, session), 29);
     EXPECT_EQ(board->mode(), BoardMode::kDloadRom) << "GO must not follow a refused packet";
@@ -46,7 +54,7 @@ TEST_F(HostUpload, SaharaOutOfOrderAndOversizedRequestsArriveByteIdentical) {
     options.saharaChunk = 5000;
     options.saharaRequests = {{60000, 100}, {1000, 40000}, {0, 10}};
     StartAndOpen();
-    const Bytes image = TestPattern(80001, 3);
+    const Bytes image = Noise(80001, 3);
     const auto path = WriteFile("2nd_loader.mbn", image);
     ASSERT_EQ(SaharaHello(link), 0);
     ASSERT_EQ(SaharaUploadImage(path, link), 0) << console.str();
@@ -54,8 +62,8 @@ TEST_F(HostUpload, SaharaOutOfOrderAndOversizedRequestsArriveByteIdentical) {
     EXPECT_EQ(board->SaharaImage(), image);
     const auto response = board->SaharaHelloResponse();
     ASSERT_EQ(response.size(), 48u);
-    EXPECT_EQ(Le32At(response, 0), 2u);
-    EXPECT_EQ(Le32At(response, 20), 3u) << "the ROM's mode is echoed";
+    EXPECT_EQ(GetLe32(response, 0), 2u);
+    EXPECT_EQ(GetLe32(response, 20), 3u) << "the ROM's mode is echoed";
     const auto served = board->SaharaRequestsServed();
     ASSERT_GE(served.size(), 3u);
     EXPECT_EQ(served[1].received, 40000u);
@@ -63,7 +71,7 @@ TEST_F(HostUpload, SaharaOutOfOrderAndOversizedRequestsArriveByteIdentical) {
 
 TEST_F(HostUpload, SaharaDdrImageThenDdrTestOutcomes) {
     options.loaderFamily = 0;
-    const auto ddrImage = WriteFile("ddr_debug.mbn", TestPattern(3000, 9));
+    const auto ddrImage = WriteFile("ddr_debug.mbn", Noise(3000, 9));
     options.ddrImagePath = ddrImage;
     options.ddrVerdict = '1';
     options.ddrDelayMs = 20;

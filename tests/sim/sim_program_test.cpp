@@ -14,7 +14,9 @@
 #include <string>
 #include <thread>
 
-namespace veltrix {
+#include "tests/support/bench_scene.h"
+
+namespace veltrix::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -22,11 +24,6 @@ namespace fs = std::filesystem;
 class SimProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char templ[] = "/tmp/veltrix-simprog-XXXXXX";
-        folder_ = ::mkdtemp(templ);
-        ports_ = folder_ / "ports";
-        temp_ = folder_ / "tmp";
-        link_ = ports_ / "COM7";
         fs::create_directories(ports_);
         fs::create_directories(temp_);
     }
@@ -35,8 +32,6 @@ protected:
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
     }
 
     // Starts the simulator on COM`port` with its ports folder and temporary folder inside the
@@ -44,7 +39,7 @@ protected:
     void Start(const char* port = "7") {
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::setenv("TMPDIR", temp_.c_str(), 1);
+            const ScopedEnv tmp("TMPDIR", temp_.string());  // for the program exec'd below
             const int devNull = ::open("/dev/null", O_WRONLY);
             ::dup2(devNull, STDOUT_FILENO);
             ::execl(VELTRIX_SIM_PROGRAM, VELTRIX_SIM_PROGRAM, "--port", port, "--ports-folder",
@@ -81,10 +76,10 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-    fs::path folder_;
-    fs::path ports_;
-    fs::path temp_;
-    fs::path link_;
+    TempFolder folder_;
+    fs::path ports_ = folder_ / "ports";
+    fs::path temp_ = folder_ / "tmp";
+    fs::path link_ = ports_ / "COM7";
     pid_t pid_ = 0;
 };
 
@@ -131,4 +126,4 @@ TEST_F(SimProgramTest, SomethingElseAtTheLinksPlaceIsLeftAlone) {
 }
 
 }  // namespace
-}  // namespace veltrix
+}  // namespace veltrix::testing

@@ -34,6 +34,31 @@ std::string HexRecord(uint8_t type, uint16_t address, const uint8_t* data, size_
     return line + text;
 }
 
+// Writes `bytes` at `offset` of the open file (a hole stays where nothing was written).
+void WriteAt(std::fstream& file, uint64_t offset, const Bytes& bytes) {
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+void PutLe32(Bytes& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+Bytes NameTable(const TotalImage& image, bool decoy) {
+    Bytes table(image.records.size() * 32);
+    for (size_t i = 0; i < image.records.size(); ++i) {
+        const std::string name =
+            decoy ? std::string("decoy").append(std::to_string(i)) : image.records[i].name;
+        std::copy_n(name.begin(), std::min<size_t>(name.size(), 32), table.begin() + i * 32);
+    }
+    return table;
+}
+
+constexpr uint64_t kImageDataArea = 0x100000;
+
 template <size_t N>
 void PutField(std::array<char, N>& field, const std::string& text) {
     std::copy_n(text.begin(), std::min(text.size(), N), field.begin());
@@ -51,9 +76,8 @@ Bytes Noise(size_t size, unsigned seed) {
     return bytes;
 }
 
-TempFolder::TempFolder() {
+TempFolder::TempFolder(const fs::path& base) {
     std::random_device random;
-    const fs::path base = fs::temp_directory_path();
     for (;;) {
         path_ = base / ("veltrix-test-" + std::to_string(random()));
         std::error_code ec;
@@ -133,6 +157,73 @@ std::string IntelHex(const Bytes& data, uint32_t address) {
                              static_cast<uint8_t>(address >> 16),
                              static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
     return text + HexRecord(0x05, 0, start, 4) + ":00000001FF\n";
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+Bytes RecordData(size_t record, uint64_t offset, size_t count) {
+    Bytes bytes(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t at = offset + i;
+        bytes[i] = static_cast<uint8_t>(1 + (record * 37 + at * 7 + at / 512) % 251);
+    }
+    return bytes;
+}
+
+uint64_t TotalImageSize(const TotalImage& image) {
+    uint64_t size = kImageDataArea;
+    for (const ImageRecord& record : image.records) {
+        size += uint64_t{record.sectorCount} * 512;
+    }
+    return size;
+}
+
+void WriteTotalImage(const fs::path& path, const TotalImage& image) {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
+    Bytes table((image.records.size() + 1) * 16);
+    for (size_t i = 0; i < image.records.size(); ++i) {
+        PutLe32(table, i * 16, image.records[i].startSector);
+        PutLe32(table, i * 16 + 8, image.records[i].sectorCount);
+    }
+    PutLe32(table, image.records.size() * 16, image.terminated ? 0xFFFFFFFF : 0);
+    WriteAt(file, 0x2010, table);
+    Bytes mark(4);
+    PutLe32(mark, 0, image.nearLayoutMark ? 0x56781234 : 0x12345678);
+    WriteAt(file, 0x4000, mark);
+    WriteAt(file, image.nearLayoutMark ? 0x4220 : 0x6230, NameTable(image, false));
+    if (image.records.size() * 32 <= 0x6230 - 0x4220) {
+        WriteAt(file, image.nearLayoutMark ? 0x6230 : 0x4220, NameTable(image, true));
+    }
+    uint64_t offset = kImageDataArea;
+    for (size_t i = 0; i < image.records.size(); ++i) {
+        const uint64_t length = uint64_t{image.records[i].sectorCount} * 512;
+        for (uint64_t done = 0; done < length && !image.records[i].holes; done += 0x10000) {
+            const auto count = static_cast<size_t>(std::min<uint64_t>(length - done, 0x10000));
+            WriteAt(file, offset + done, RecordData(i, done, count));
+        }
+        offset += length;
+    }
+    file.close();
+    fs::resize_file(path, offset);
+}
+
+std::string HexRecordLine(uint8_t type, uint16_t address, const Bytes& data) {
+    return HexRecord(type, address, data.data(), data.size());
+}
+
+std::string HexDataLines(uint16_t offset, const Bytes& data, size_t recordSize) {
+    std::string text;
+    for (size_t i = 0; i < data.size(); i += recordSize) {
+        const size_t n = std::min(recordSize, data.size() - i);
+        text += HexRecord(0x00, static_cast<uint16_t>(offset + i), data.data() + i, n);
+    }
+    return text;
 }
 
 BenchScene::BenchScene() : ports_("VELTRIX_PORTS", (folder_.path() / "ports").string()) {

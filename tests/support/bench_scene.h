@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,7 +23,9 @@ Bytes Noise(size_t size, unsigned seed = 1);
 // A new folder of its own, removed with everything in it when the object goes.
 class TempFolder {
 public:
-    TempFolder();
+    TempFolder() : TempFolder(std::filesystem::temp_directory_path()) {}
+    // In `base` (the fuzz targets' scratch folder is on a memory file system where there is one).
+    explicit TempFolder(const std::filesystem::path& base);
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -57,6 +60,32 @@ Lines ListFolder(const std::filesystem::path& folder);
 // Intel-HEX text of `data` loaded at `address`: data records of 16 bytes, an 04 record at every
 // 64 KiB, the start address and the end record.
 std::string IntelHex(const Bytes& data, uint32_t address);
+// One Intel-HEX record line with its checksum; data records of `recordSize` bytes covering
+// `data` at 16-bit addresses from `offset`.
+std::string HexRecordLine(uint8_t type, uint16_t address, const Bytes& data);
+std::string HexDataLines(uint16_t offset, const Bytes& data, size_t recordSize = 16);
+
+// `parts` one after the other.
+Bytes Join(std::initializer_list<Bytes> parts);
+
+// A total binary image for the extraction: the record table at 0x2010, the layout mark at 0x4000
+// and the name table it selects (the other table holds decoy names, so reading the wrong one
+// shows), each record's data from 1 MiB on. Unused areas are holes.
+struct ImageRecord {
+    uint32_t startSector = 0;
+    uint32_t sectorCount = 0;
+    std::string name;    // raw name bytes, at most 32 (a 32-byte name has no terminator)
+    bool holes = false;  // data left as a hole (reads as zeros) instead of RecordData
+};
+struct TotalImage {
+    std::vector<ImageRecord> records;
+    bool terminated = true;
+    bool nearLayoutMark = true;  // 34 12 78 56 at 0x4000: names at 0x4220, else at 0x6230
+};
+// Bytes `offset`.. of record `record`'s data: never zero, so a gap or a hole read as data shows.
+Bytes RecordData(size_t record, uint64_t offset, size_t count);
+void WriteTotalImage(const std::filesystem::path& path, const TotalImage& image);
+uint64_t TotalImageSize(const TotalImage& image);
 
 // One partition of partition.txt; the file name is label + ".mbn" when empty.
 struct Partition {
@@ -92,7 +121,9 @@ public:
     // (Noise of its whole size, seeded by its position).
     void WritePartitions(const std::vector<Partition>& partitions, bool images = true);
     // A partition's image as WritePartitions wrote it.
-    Bytes Image(const std::string& label) const { return ReadBytes(targetDir() / (label + ".mbn")); }
+    Bytes Image(const std::string& label) const {
+        return ReadBytes(targetDir() / (label + ".mbn"));
+    }
     std::filesystem::path TestImage(const std::string& model, const std::string& name) const {
         return ModelFolder(model) / "test_image" / name;
     }

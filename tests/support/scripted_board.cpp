@@ -5,8 +5,10 @@
 #include "link/framing/frame_codec.h"
 
 namespace veltrix::testing {
+namespace {
 
-std::string HexDump(const Bytes& bytes, size_t limit) {
+// "01 02 ..." for fault messages.
+std::string HexDump(const Bytes& bytes, size_t limit = 48) {
     std::string s;
     char item[8];
     for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
@@ -19,37 +21,10 @@ std::string HexDump(const Bytes& bytes, size_t limit) {
     return s;
 }
 
+}  // namespace
+
 ScriptedBoard::~ScriptedBoard() {
     Finish();
-}
-
-ScriptedBoard& ScriptedBoard::Expect(Bytes request) {
-    steps_.push_back({Kind::kExpect, std::move(request), {}, 0});
-    return *this;
-}
-ScriptedBoard& ScriptedBoard::ExpectAny() {
-    steps_.push_back({Kind::kExpectAny, {}, {}, 0});
-    return *this;
-}
-ScriptedBoard& ScriptedBoard::Answer(Bytes reply) {
-    steps_.push_back({Kind::kAnswer, std::move(reply), {}, 0});
-    return *this;
-}
-ScriptedBoard& ScriptedBoard::Serve(Handler handler, int idleMs) {
-    steps_.push_back({Kind::kServe, {}, std::move(handler), idleMs});
-    return *this;
-}
-ScriptedBoard& ScriptedBoard::SendRaw(Bytes bytes) {
-    steps_.push_back({Kind::kSendRaw, std::move(bytes), {}, 0});
-    return *this;
-}
-ScriptedBoard& ScriptedBoard::ExpectRaw(Bytes bytes) {
-    steps_.push_back({Kind::kExpectRaw, std::move(bytes), {}, 0});
-    return *this;
-}
-ScriptedBoard& ScriptedBoard::ExpectQuiet(int ms) {
-    steps_.push_back({Kind::kQuiet, {}, {}, ms});
-    return *this;
 }
 
 void ScriptedBoard::Start() {

@@ -15,8 +15,6 @@
 
 namespace veltrix::testing {
 
-using Bytes = std::vector<uint8_t>;
-
 class ScriptedBoard {
 public:
     // Answers one request body; nullopt stays silent.
@@ -29,21 +27,23 @@ public:
     ScriptedBoard& operator=(const ScriptedBoard&) = delete;
 
     // The next frame's body (FCS removed) must be exactly `request`.
-    ScriptedBoard& Expect(Bytes request);
+    ScriptedBoard& Expect(Bytes request) { return Add(Kind::kExpect, std::move(request)); }
     // The next frame, whatever it holds (recorded in Frames()).
-    ScriptedBoard& ExpectAny();
+    ScriptedBoard& ExpectAny() { return Add(Kind::kExpectAny); }
     // Sends `reply` as one frame (the FCS is added).
-    ScriptedBoard& Answer(Bytes reply);
+    ScriptedBoard& Answer(Bytes reply) { return Add(Kind::kAnswer, std::move(reply)); }
     ScriptedBoard& Exchange(Bytes request, Bytes reply) {
         return Expect(std::move(request)).Answer(std::move(reply));
     }
     // Answers every frame through `handler` until none comes for `idleMs`.
-    ScriptedBoard& Serve(Handler handler, int idleMs = 400);
-    ScriptedBoard& SendRaw(Bytes bytes);
+    ScriptedBoard& Serve(Handler handler, int idleMs = 400) {
+        return Add(Kind::kServe, {}, idleMs, std::move(handler));
+    }
+    ScriptedBoard& SendRaw(Bytes bytes) { return Add(Kind::kSendRaw, std::move(bytes)); }
     // The next raw bytes must be exactly `bytes`.
-    ScriptedBoard& ExpectRaw(Bytes bytes);
+    ScriptedBoard& ExpectRaw(Bytes bytes) { return Add(Kind::kExpectRaw, std::move(bytes)); }
     // Nothing may arrive for `ms` milliseconds.
-    ScriptedBoard& ExpectQuiet(int ms = 150);
+    ScriptedBoard& ExpectQuiet(int ms = 150) { return Add(Kind::kQuiet, {}, ms); }
 
     // Runs the script on the board thread.
     void Start();
@@ -62,6 +62,10 @@ private:
         int ms = 0;
     };
 
+    ScriptedBoard& Add(Kind kind, Bytes bytes = {}, int ms = 0, Handler handler = {}) {
+        steps_.push_back({kind, std::move(bytes), std::move(handler), ms});
+        return *this;
+    }
     void Run();
     bool RunStep(size_t index, const Step& step);
     std::optional<Bytes> ReadFrameBody(int timeoutMs, std::string& fault);
@@ -74,8 +78,5 @@ private:
     std::vector<std::string> faults_;
     std::vector<Bytes> frames_;
 };
-
-// "0x01 0x02 ..." for fault messages.
-std::string HexDump(const Bytes& bytes, size_t limit = 48);
 
 }  // namespace veltrix::testing

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "diag/prepare_run.h"
-#include "tests/layout/layout_test_support.h"
+#include "tests/support/bench_scene.h"
 #include "tests/support/scene_board.h"
 #include "tests/ui/dialog_fixture.h"
 
@@ -154,12 +154,12 @@ TEST_F(DialogTest, EraseAsksBeforeItStarts) {
 // The extraction runs off the GUI thread, its lines in order; while it rewrites the folder
 // neither START nor Extract can be pressed, and both come back when it has ended.
 TEST_F(DialogTest, ExtractionRunsOffTheGuiThreadWithStartHeld) {
-    TestImage image;
+    TotalImage image;
     for (int i = 0; i < 6; ++i) {
         image.records.push_back({uint32_t(i * 4096), 4096, "part" + std::to_string(i), false});
     }
     const std::filesystem::path bin = scene.root() / "total.bin";
-    WriteTestImage(bin, image);
+    WriteTotalImage(bin, image);
     Open();
     fileAnswers = {QString::fromStdString(bin.string())};
     folderAnswers = {QString::fromStdString(scene.targetDir().string())};
