@@ -202,6 +202,9 @@ run_step() {  # run_step <title> <record name> <port> <model> <flags...>
     fi
 }
 
+echo
+echo "== Who answers at COM $port (veltrix-cli doctor)"
+run_cli doctor --port "$port" < /dev/null
 run_step "AP check" 1-ap-check "$port" "$model" --ap-check
 run_step "eMMC test, Read/Write with a dump of \"modem\"" 2-emmc "$port" "$model" \
     --emmc --option "Read/Write" --dump --partition modem
