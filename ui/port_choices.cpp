@@ -16,7 +16,12 @@ QString PortNote(const PortInfo& port) {
     if (port.target.empty()) {
         return QStringLiteral("missing");
     }
-    QString note = QString::fromStdString(port.target.filename().string());
+    // The device as the system names it below /dev ("ttyUSB3", "pts/4"), else its file name.
+    std::filesystem::path device = port.target.lexically_relative("/dev");
+    if (device.empty() || *device.begin() == "..") {
+        device = port.target.filename();
+    }
+    QString note = QString::fromStdString(device.generic_string());
     if (!port.usbId.empty()) {
         note += QStringLiteral(" usb %1").arg(QString::fromStdString(port.usbId));
     }

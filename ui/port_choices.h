@@ -11,7 +11,7 @@
 namespace veltrix::ui {
 
 // A few words on what is behind the port: "board in download mode", "held by ModemManager (pid
-// 812)", "missing", or its device ("ttyUSB3 usb 1a86:7523").
+// 812)", "missing", or its device ("ttyUSB3 usb 1a86:7523", "pts/4").
 QString PortNote(const PortInfo& port);
 
 // Refills the list: port n at position n - 1 for every n from 1 to 99, as "n" alone or

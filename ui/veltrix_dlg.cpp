@@ -53,7 +53,9 @@ DialogSeams DefaultDialogSeams() {
                                     QMessageBox::Ok, parent);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::NonModal);
-        QObject::connect(box, &QObject::destroyed, box, [closed = std::move(closed)] { closed(); });
+        // Closed by its button, Escape or STOP: the worker goes on at once, not when the box is
+        // deleted later.
+        QObject::connect(box, &QDialog::finished, box, [closed = std::move(closed)] { closed(); });
         box->show();
         return box;
     };
@@ -266,8 +268,12 @@ bool CVeltrixDlg::ReadyToClose() {
         return false;
     }
     if (engine_.InProgress()) {
-        // The run ends as aborted within a second; its end closes the window.
+        // The run ends as aborted within a second; its end closes the window. A message box of
+        // the run would hold it: it goes too.
         engine_.Cancel();
+        if (runBox_) {
+            runBox_->close();
+        }
         c_.rate->setText(QStringLiteral("Closing when the test has stopped"));
         return false;
     }
