@@ -24,6 +24,9 @@ constexpr std::string_view kNotInDloadMessage =
     "Device가 DLOAD mode 상태가 아닙니다.  \n\nDevice was not found in dload trying flash "
     "programmer.  ";
 constexpr std::string_view kUploadFailedLine = "Failed during loading flash programmer\n";
+constexpr std::string_view kUploadStoppedAdvice =
+    "the board stopped taking the flash programmer part way: power it off and on in download "
+    "mode and start again; if it fails again, check the PMIC first (PMIC ON), then the AP";
 constexpr std::string_view kWaitingLine = "Waiting for the device to connect in flash prg\n";
 constexpr std::string_view kNoResponseMessage =
     "Device에서 응답이 없습니다. PMIC를 먼저 확인 후, 이상여부에 따라 AP를 교체해 주시기 "
@@ -154,14 +157,19 @@ int ConnectAfterUpload(RunContext& ctx, ProgrammerSession& session, int comPort)
 // "Failed during loading flash programmer", after a line that says so when the file itself is
 // to blame (nothing of it was sent then); the AP box shows FAIL.
 void LogUploadFailed(RunContext& ctx, const std::filesystem::path& file, int upload) {
-    if (upload == kErrorOpenFailed || upload == kErrorInvalidData) {
-        ctx.Log(Format("%s cannot be used (missing, damaged, too large or not a regular file); "
-                       "nothing was sent\n",
-                       file.string().c_str()));
+    const bool fileToBlame = upload == kErrorOpenFailed || upload == kErrorInvalidData;
+    if (fileToBlame) {
+        ctx.Log(
+            Format("%s cannot be used (missing, damaged, too large or not a regular file); "
+                   "nothing was sent\n",
+                   file.string().c_str()));
     }
     ctx.Log(kUploadFailedLine);
     ctx.SetResult(ResultBox::kAp, kResultFail);
-    ctx.NoteFailure("programmer upload failed");
+    // The boot ROM answered, then stopped taking the programmer part way (or the file is bad).
+    ctx.NoteFailure("programmer upload failed",
+                    fileToBlame ? "put a good copy of " + file.string() + " in place"
+                                : std::string(kUploadStoppedAdvice));
 }
 
 void LogPassBlock(RunContext& ctx) {
@@ -174,8 +182,8 @@ void LogPassBlock(RunContext& ctx) {
 // Upload, the programmer's start-up wait and the handshake, once the port is open. In the wait
 // mode after a DDR test (`quiet`) no pass block follows, and a failed upload gives 21 when
 // `mayRetry`.
-int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
-                   int comPort, bool quiet, bool mayRetry) {
+int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, int comPort,
+                   bool quiet, bool mayRetry) {
     bool romAnswered = false;
     const int upload = ProbeAndUpload(session, files, romAnswered);
     if (!romAnswered) {
