@@ -38,10 +38,10 @@ inline std::string ReadText(const fs::path& path) {
 }
 
 // Runs veltrix-cli with `args`, standard output to `out` (empty: a pipe whose reader has gone)
-// and standard error to `err`, in a current folder `gone` removed before it starts when given.
-// The exit status.
+// and standard error to `err`, in a current folder `gone` removed before it starts when given,
+// as the user nobody when `asNobody` and root runs the tests. The exit status.
 inline int Program(std::vector<std::string> args, const std::string& out, const std::string& err,
-                   const std::string& gone) {
+                   const std::string& gone, bool asNobody = false) {
     args.insert(args.begin(), VELTRIX_CLI_PROGRAM);
     std::vector<char*> argv;
     for (std::string& arg : args) {
@@ -58,7 +58,8 @@ inline int Program(std::vector<std::string> args, const std::string& out, const 
         const int o = out.empty() ? fds[1] : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (dup2(o, STDOUT_FILENO) < 0 || dup2(e, STDERR_FILENO) < 0 ||
-            (!gone.empty() && (chdir(gone.c_str()) != 0 || rmdir(gone.c_str()) != 0))) {
+            (!gone.empty() && (chdir(gone.c_str()) != 0 || rmdir(gone.c_str()) != 0)) ||
+            (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))) {
             _exit(126);
         }
         execv(argv[0], argv.data());

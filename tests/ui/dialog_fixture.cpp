@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QJsonDocument>
 #include <QSettings>
 #include <QThread>
 #include <QTimer>
@@ -85,6 +86,8 @@ ui::CVeltrixDlg& DialogTest::OpenWith(const ui::StoredSettings& stored, MakeBoar
     };
     seams.pickFile = [this](QWidget*) { return Next(fileAnswers, QString()); };
     seams.pickFolder = [this](QWidget*, const QString&) { return Next(folderAnswers, QString()); };
+    seams.pickSaveFile = [this](QWidget*) { return Next(fileAnswers, QString()); };
+    seams.openFolder = [this](const QString& folder) { openedFolder = folder; };
     dialog->SetStoredSettings(stored);
     dialog->show();
     return *dialog;
@@ -114,6 +117,13 @@ Lines DialogTest::LogLines() const {
 bool DialogTest::LogHas(const std::string& line) const {
     const Lines lines = LogLines();
     return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+QJsonObject DialogTest::LastRecord() const {
+    const Bytes bytes = ReadBytes(dialog->lastRunRecord());
+    return QJsonDocument::fromJson(QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<qsizetype>(bytes.size())))
+        .object();
 }
 
 QStringList DialogTest::Items(const QComboBox& combo) {

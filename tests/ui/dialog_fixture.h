@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -40,6 +41,8 @@ protected:
     // The run log as the worker wrote it (line feeds kept).
     Lines LogLines() const;
     bool LogHas(const std::string& line) const;
+    // The record of the window's last run, parsed (empty when it is not JSON).
+    QJsonObject LastRecord() const;
     static QStringList Items(const QComboBox& combo);
     // Processes events until the run has ended and the window has taken its end up (STOP off).
     bool WaitForRunEnd(int ms = 10000);
@@ -49,10 +52,13 @@ protected:
     std::function<void()> onMessage;     // what a test looks at while a box is shown
     Lines questions;                     // Yes/No questions asked so far
     std::deque<bool> yesNoAnswers;       // their next answers (Yes when none are left)
-    std::deque<QString> fileAnswers;     // the next picks ("" = cancel)
+    std::deque<QString> fileAnswers;     // the next picks, to open or to save ("" = cancel)
     std::deque<QString> folderAnswers;
+    QString openedFolder;  // the folder last opened in the file manager
 
     BenchScene scene;
+    // The run records go to the scene's data folder.
+    ScopedEnv dataHome{"XDG_DATA_HOME", (scene.root() / "data").string()};
     ScriptedTests script;
     std::unique_ptr<ui::CVeltrixDlg> dialog;
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "tests/ui/dialog_fixture.h"
+#include "ui/port_choices.h"
 #include "ui/result_colours.h"
 
 namespace veltrix::testing {
@@ -38,22 +39,7 @@ TEST_F(DialogTest, OpensWithItsListsAndDefaults) {
     // The about box sits first in the window's menu (F1); F5 starts a run.
     ASSERT_GE(dialog->actions().size(), 1);
     EXPECT_EQ(dialog->actions()[0]->text(), QString::fromUtf8("Veltrix 정보(&A)..."));
-
-    // The boxes: "N/T" in the window's colours; PASS filled green and FAIL filled red, each with
-    // text readable on its fill (a contrast of at least 4.5:1).
-    const QPalette normal = c().apResult->palette();
     EXPECT_EQ(c().sdramResult->text(), "N/T");
-    dialog->SetResultBox(ResultBox::kAp, "PASS");
-    dialog->SetResultBox(ResultBox::kEmmc, "FAIL");
-    for (QLineEdit* box : {c().apResult, c().emmcResult}) {
-        const QPalette p = box->palette();
-        EXPECT_GE(ui::ContrastRatio(p.color(QPalette::Text), p.color(QPalette::Base)), 4.5);
-    }
-    EXPECT_GT(c().apResult->palette().color(QPalette::Base).green(), 150);
-    EXPECT_GT(c().emmcResult->palette().color(QPalette::Base).red(), 150);
-    dialog->SetResultBox(ResultBox::kAp, "N/T");
-    EXPECT_EQ(c().apResult->palette().color(QPalette::Text), normal.color(QPalette::Text));
-    EXPECT_EQ(c().apResult->palette().color(QPalette::Base), normal.color(QPalette::Base));
 }
 
 // One row of the interlock: the box clicked, and the boxes after clicking it on from all off and
@@ -134,6 +120,32 @@ TEST_F(DialogTest, PartitionCombosFillOnDropDownAndKeepTheirText) {
     EXPECT_EQ(messages, Lines(2, kNoPartitionTxt));
     EXPECT_FALSE(dialog->engine().InProgress());
     EXPECT_TRUE(script.Calls().empty());
+}
+
+// START offers the one board in download mode present when the chosen port has nothing behind it.
+TEST_F(DialogTest, OneBoardInDownloadModeIsOfferedForAPortWithNothingBehindIt) {
+    WriteText(scene.root() / "device", "");
+    std::filesystem::create_symlink(scene.root() / "device", scene.portsFolder() / "COM5");
+    // Ports 7 and 3 hold a board in download mode, 8 held one that is gone, 9 holds another device.
+    const int numbers[] = {7, 3, 8, 9};
+    std::vector<PortInfo> all(4);
+    for (int i = 0; i < 4; ++i) {
+        all[i].number = numbers[i];
+        all[i].usbId = i < 3 ? kDownloadModeUsbId : "1a86:7523";
+        all[i].target = i == 2 ? "" : "/dev/ttyUSB0";
+    }
+    const struct {
+        int chosen;
+        std::vector<PortInfo> ports;
+        int offer;
+    } cases[] = {{4, {all[3], all[0]}, 7},
+                 {0, {all[2], all[0]}, 7},
+                 {5, {all[0]}, 0},
+                 {4, {all[1], all[0]}, 0},
+                 {4, {all[3], all[2]}, 0}};
+    for (const auto& row : cases) {
+        EXPECT_EQ(ui::DownloadModePortToOffer(row.chosen, row.ports), row.offer) << row.chosen;
+    }
 }
 
 TEST_F(DialogTest, PickersTakeTheChoiceAndHandleCancel) {
