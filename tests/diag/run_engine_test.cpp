@@ -326,30 +326,5 @@ TEST_F(EngineTest, StartDuringARunChangesNothing) {
     EXPECT_EQ(rig.view.CountLines("Test Completed !!\n"), 1);
 }
 
-// The texts START turns into the run's values, exactly as the dialog reads them.
-TEST(PrepareTextsTest, OptionLevelAndPortTextsMapExactly) {
-    EXPECT_EQ(EmmcOptionFromText("Read only"), 1);
-    EXPECT_EQ(EmmcOptionFromText("Read/Write"), 2);
-    EXPECT_EQ(EmmcOptionFromText("Write only"), 3);
-    EXPECT_EQ(EmmcOptionFromText("Erase"), 4);
-    EXPECT_EQ(EmmcOptionFromText("read only"), 1);
-    EXPECT_EQ(DdrLevelFromText("1"), 1u);
-    for (const char* level : {"0", "01", "2", ""}) {
-        EXPECT_EQ(DdrLevelFromText(level), 0u) << level;
-    }
-    const std::pair<const char*, int> ports[] = {{"7", 7},  {" 12x", 12}, {"+3", 3},  {"99", 99},
-                                                 {"-4", 0}, {"COM3", 0},  {"", 0},
-                                                 {"99999999999", 0}};
-    for (const auto& [text, port] : ports) {
-        EXPECT_EQ(ParseComPort(text), port) << text;
-    }
-}
-
-TEST(ElapsedTimeLineTest, CountsHoursModuloADay) {
-    EXPECT_EQ(ElapsedTimeLine(0), "Elapsed Time : 0 hours 0 minutes 0 seconds\n");
-    EXPECT_EQ(ElapsedTimeLine(90061), "Elapsed Time : 1 hours 1 minutes 1 seconds\n");
-    EXPECT_EQ(ElapsedTimeLine(86399), "Elapsed Time : 23 hours 59 minutes 59 seconds\n");
-}
-
 }  // namespace
 }  // namespace veltrix::testing
