@@ -25,8 +25,9 @@ class FileIoTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* unit = ::testing::UnitTest::GetInstance();
-        dir_ = fs::temp_directory_path() / ("veltrix-file-io-" + std::to_string(unit->random_seed()) +
-                                            "-" + unit->current_test_info()->name());
+        dir_ =
+            fs::temp_directory_path() / ("veltrix-file-io-" + std::to_string(unit->random_seed()) +
+                                         "-" + unit->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }

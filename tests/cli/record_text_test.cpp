@@ -30,7 +30,6 @@ TEST(Sha256, StandardExamplesInAnyPieces) {
     }
 }
 
-
 // Text that JSON must escape reaches the summary and the record as JSON writes it: a backslash,
 // a quote, a control byte, a tab and non-ASCII text, here in a port text that is refused.
 TEST_F(CliCommandTest, SummaryAndRecordEscapeWhatJsonMustEscape) {

@@ -39,9 +39,9 @@ TEST(PrepareTextsTest, OptionLevelAndPortTextsMapExactly) {
     for (const char* level : {"0", "01", "2", ""}) {
         EXPECT_EQ(DdrLevelFromText(level), 0u) << level;
     }
-    const std::pair<const char*, int> ports[] = {{"7", 7},  {" 12x", 12}, {"+3", 3},  {"99", 99},
-                                                 {"-4", 0}, {"COM3", 0},  {"", 0},
-                                                 {"99999999999", 0}};
+    const std::pair<const char*, int> ports[] = {{"7", 7},   {" 12x", 12},      {"+3", 3},
+                                                 {"99", 99}, {"-4", 0},         {"COM3", 0},
+                                                 {"", 0},    {"99999999999", 0}};
     for (const auto& [text, port] : ports) {
         EXPECT_EQ(ParseComPort(text), port) << text;
     }

@@ -331,7 +331,6 @@ TEST_F(HostileFolderTest, ZeroGapOf4GiBIsLeftAsAHole) {
     EXPECT_EQ(tail, RecordData(1, 0, 512));
 }
 
-
 // A rawprogram0.xml that is a FIFO would never end: it is refused, the list kept as it was.
 TEST_F(HostileFolderTest, ProgramListThatIsAFifoIsRefused) {
     std::ostringstream console;
