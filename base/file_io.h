@@ -118,6 +118,11 @@ private:
 int RemoveFile(const std::filesystem::path& path, bool* removed = nullptr,
                std::string* reason = nullptr);
 
+// Creates `path` as a new, empty file, exclusively: whatever has the name already (a file, or a
+// link, which is not followed) is refused with kErrorFileExists and left as it was. OutputFile
+// makes its temporary files so. 0 or the code of the failure, its words in `*reason` when given.
+int CreateNewFile(const std::filesystem::path& path, std::string* reason = nullptr);
+
 // Reads the whole of `path`, a regular file of at most `maxBytes`, into `out`. 0, or the code of
 // the failed open or read, kErrorNotRegularFile or kErrorFileTooLarge (nothing read then); the
 // words for the line in `*reason` when given.

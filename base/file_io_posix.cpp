@@ -42,14 +42,18 @@ std::string TemporarySuffix() {
     return suffix;
 }
 
-// Creates a new file beside `path` under a name of its own: an existing name, or a link, is
-// never opened (O_EXCL, O_NOFOLLOW). The descriptor, or -1 with errno set.
+// A new file at `path` for writing: an existing name, or a link, is never opened (O_EXCL,
+// O_NOFOLLOW). The descriptor, or -1 with errno set.
+int OpenNewFile(const std::filesystem::path& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+}
+
+// Creates a new file beside `path` under a name of its own. The descriptor, or -1 with errno set.
 int CreateTemporaryBeside(const std::filesystem::path& path, std::filesystem::path* tempPath) {
     for (int i = 0; i < kTemporaryNameTries; ++i) {
         std::filesystem::path candidate = path;
         candidate += TemporarySuffix();
-        const int fd = ::open(candidate.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+        const int fd = OpenNewFile(candidate);
         if (fd >= 0) {
             *tempPath = std::move(candidate);
             return fd;
@@ -161,6 +165,19 @@ int RemoveFile(const std::filesystem::path& path, bool* removed, std::string* re
     if (error == 0) {
         return 0;
     }
+    if (reason != nullptr) {
+        *reason = SystemErrorText(error);
+    }
+    return ResultFromErrno(error);
+}
+
+int CreateNewFile(const std::filesystem::path& path, std::string* reason) {
+    const int fd = OpenNewFile(path);
+    if (fd >= 0) {
+        ::close(fd);
+        return 0;
+    }
+    const int error = errno;
     if (reason != nullptr) {
         *reason = SystemErrorText(error);
     }

@@ -158,6 +158,19 @@ int RemoveFile(const std::filesystem::path& path, bool* removed, std::string* re
     return ResultFromErrno(error);
 }
 
+int CreateNewFile(const std::filesystem::path& path, std::string* reason) {
+    errno = 0;
+    if (std::FILE* file = CreateNewStream(path)) {
+        std::fclose(file);
+        return 0;
+    }
+    const int error = LastErrno();
+    if (reason != nullptr) {
+        *reason = SystemErrorText(error);
+    }
+    return ResultFromErrno(error);
+}
+
 bool OutputFile::IsOpen() const {
     return stream_ != nullptr;
 }

@@ -49,4 +49,8 @@ bool CancelOnInterrupt::Interrupted() {
     return gInterrupted;
 }
 
+// Windows raises no signal for a pipe whose reader went away: the write fails, and the failure
+// is reported as it is on POSIX systems.
+void IgnoreBrokenPipe() {}
+
 }  // namespace veltrix::cli

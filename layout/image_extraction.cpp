@@ -90,7 +90,10 @@ int CopyRecords(ImageStream& stream, const std::vector<ImageRecord>& records,
             // CheckImageTable has made sure the next piece does not start inside this one.
             const uint64_t gapSectors =
                 uint64_t{records[i + 1].startSector} - record.startSector - record.sectorCount;
-            out.AppendZeros(gapSectors * kSectorSize);
+            // The stdio build writes the zeros out: a full disk fails here too.
+            if (out.AppendZeros(gapSectors * kSectorSize) != 0) {
+                return log.WriteFail(out.path(), out.errorText());
+            }
         }
     }
     return kErrorSuccess;

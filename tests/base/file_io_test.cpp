@@ -1,43 +1,14 @@
 // The one file-I/O place, built twice: with file descriptors (POSIX) and with C streams (the
-// portable fallback). Both must write whole files or none, and name their failures alike.
-
-#include "base/file_io.h"
-
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+// portable fallback, Windows' build). Both must write whole files or none, create their
+// temporary files only anew, and name their failures alike.
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 
-#include "base/result_codes.h"
+#include "tests/base/file_io_fixture.h"
 
 namespace veltrix {
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class FileIoTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("veltrix-file-io-" +
-                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
-};
 
 TEST_F(FileIoTest, AFileAppearsWholeOnlyWhenCommitted) {
     const fs::path path = dir_ / "boot.mbn";
@@ -53,7 +24,7 @@ TEST_F(FileIoTest, AFileAppearsWholeOnlyWhenCommitted) {
     }
     const std::string expected = "head" + std::string(70003, '\0') + "tail";
     EXPECT_EQ(ReadAll(path), expected);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    EXPECT_EQ(Entries(), 1u);
 
     InputFile in;
     ASSERT_EQ(in.Open(path), kErrorSuccess);
@@ -82,47 +53,19 @@ TEST_F(FileIoTest, RepeatedBytesAndTrailingZerosComeBackAsWritten) {
     EXPECT_EQ(ReadAll(path), expected);
 }
 
-// An output replaces a regular file or nothing: a link, a FIFO or a folder at its name stays as
-// it is, whether it was there at Create or appeared before Commit. An input that is not a regular
-// file (it may never end), or is larger than allowed, is refused without being read.
+// A folder at an output's name stays as it is; an input larger than allowed is refused unread.
 TEST_F(FileIoTest, OnlyRegularFilesAreReplacedOrReadBounded) {
-    const fs::path victim = dir_ / "victim";
-    std::ofstream(victim) << "precious";
-    const fs::path link = dir_ / "link";
-    fs::create_symlink(victim, link);
-    const fs::path fifo = dir_ / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const fs::path folder = dir_ / "folder";
-    fs::create_directory(folder);
-    const struct {
-        fs::path path;
-        int code;
-        const char* what;
-    } planted[] = {{link, kErrorNotRegularFile, "a symbolic link"},
-                   {fifo, kErrorNotRegularFile, "a FIFO"},
-                   {folder, kErrorDirectory, "a folder"}};
-    for (const auto& p : planted) {
-        SCOPED_TRACE(p.what);
-        OutputFile out;
-        EXPECT_EQ(out.Create(p.path), p.code);
-        EXPECT_NE(out.errorText().find(p.what), std::string::npos) << out.errorText();
-    }
-    OutputFile late;
-    ASSERT_EQ(late.Create(dir_ / "late"), kErrorSuccess);
-    ASSERT_EQ(late.Write("new", 3), kErrorSuccess);
-    fs::create_symlink(victim, dir_ / "late");
-    EXPECT_EQ(late.Commit(false), kErrorNotRegularFile);
-    EXPECT_TRUE(fs::is_symlink(dir_ / "late"));
-    EXPECT_EQ(ReadAll(victim), "precious");
-
+    fs::create_directory(dir_ / "folder");
+    OutputFile out;
+    EXPECT_EQ(out.Create(dir_ / "folder"), kErrorDirectory);
+    EXPECT_EQ(out.errorText(), "a folder is there, not a regular file");
+    std::ofstream(dir_ / "victim") << "precious";
     std::string text;
-    EXPECT_EQ(ReadSmallFile(fifo, 100, text), kErrorNotRegularFile);
-    EXPECT_EQ(ReadSmallFile("/dev/zero", 100, text), kErrorNotRegularFile);
-    EXPECT_EQ(ReadSmallFile(victim, 7, text), kErrorFileTooLarge);
+    EXPECT_EQ(ReadSmallFile(dir_ / "victim", 7, text), kErrorFileTooLarge);
     EXPECT_TRUE(text.empty());
-    EXPECT_EQ(ReadSmallFile(link, 8, text), kErrorSuccess);  // a link to a regular file is read
+    EXPECT_EQ(ReadSmallFile(dir_ / "victim", 8, text), kErrorSuccess);
     EXPECT_EQ(text, "precious");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 5);
+    EXPECT_EQ(Entries(), 2u);
 }
 
 TEST_F(FileIoTest, AnUncommittedFileLeavesTheOldOneAndNoLitter) {
@@ -134,7 +77,7 @@ TEST_F(FileIoTest, AnUncommittedFileLeavesTheOldOneAndNoLitter) {
         ASSERT_EQ(out.Write("new", 3), kErrorSuccess);
     }  // dropped without Commit, as after a failed write
     EXPECT_EQ(ReadAll(path), "old index");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    EXPECT_EQ(Entries(), 1u);
 
     // Committing replaces the old file at once.
     OutputFile out;
@@ -142,6 +85,32 @@ TEST_F(FileIoTest, AnUncommittedFileLeavesTheOldOneAndNoLitter) {
     ASSERT_EQ(out.Write("new", 3), kErrorSuccess);
     ASSERT_EQ(out.Commit(/*sync=*/false), kErrorSuccess);
     EXPECT_EQ(ReadAll(path), "new");
+}
+
+// A temporary file is always a new file: an existing name is refused, never opened or truncated
+// (O_EXCL, or CREATE_NEW on Windows), and two outputs to one name write files of their own.
+TEST_F(FileIoTest, ExclusiveCreationRefusesAnExistingName) {
+    const fs::path taken = dir_ / "taken";
+    std::ofstream(taken) << "precious";
+    std::string reason;
+    EXPECT_EQ(CreateNewFile(taken, &reason), kErrorFileExists);
+    EXPECT_EQ(reason, "File exists");
+    EXPECT_EQ(ReadAll(taken), "precious");
+    EXPECT_EQ(CreateNewFile(dir_ / "new"), kErrorSuccess);
+    EXPECT_EQ(CreateNewFile(dir_ / "new"), kErrorFileExists);
+    EXPECT_EQ(fs::file_size(dir_ / "new"), 0u);
+
+    OutputFile first, second;
+    ASSERT_EQ(first.Create(taken), kErrorSuccess);
+    ASSERT_EQ(second.Create(taken), kErrorSuccess);
+    EXPECT_NE(first.temporaryPath(), second.temporaryPath());
+    ASSERT_EQ(first.Write("first", 5), kErrorSuccess);
+    ASSERT_EQ(second.Write("second", 6), kErrorSuccess);
+    ASSERT_EQ(first.Commit(false), kErrorSuccess);
+    EXPECT_EQ(ReadAll(taken), "first");
+    ASSERT_EQ(second.Commit(false), kErrorSuccess);
+    EXPECT_EQ(ReadAll(taken), "second");
+    EXPECT_EQ(Entries(), 2u);
 }
 
 TEST_F(FileIoTest, FailuresCarryNamedCodesAndTheSystemsWords) {

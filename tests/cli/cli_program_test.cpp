@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "cli/exit_status.h"
-#include "tests/cli/cli_fixture.h"
+#include "tests/cli/cli_board_fixture.h"
 #include "tests/support/bench_scene.h"
 
 namespace veltrix::cli {

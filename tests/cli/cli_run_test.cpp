@@ -13,14 +13,10 @@
 #include "cli/exit_status.h"
 #include "diag/run_report.h"
 #include "link/serial_link.h"
-#include "tests/cli/cli_fixture.h"
+#include "tests/cli/cli_board_fixture.h"
 
 namespace veltrix::cli {
 namespace {
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // A passed eMMC dump: exit 0, the summary line, and the record with the selections, the log
 // lines in order and the dump file with its size and digest; the board is reset at the end.
@@ -126,26 +122,6 @@ TEST_F(CliTest, RunsThatDoNotPassSayHowTheyEnded) {
         EXPECT_TRUE(Has(Err(), c.err)) << Err();
         EXPECT_TRUE(Has(Summary(), c.summaryTail)) << Summary();
     }
-}
-
-// Text that JSON must escape reaches the summary and the record as JSON writes it: a backslash,
-// a quote, a control byte, a tab and non-ASCII text, here in a port text that is refused.
-TEST_F(CliTest, SummaryAndRecordEscapeWhatJsonMustEscape) {
-    command.comPort = "C:\\ \"COM\"\x01\t \xc3\xa9\xe2\x82\xac";
-    command.record = scene.root() / "refused.json";
-    EXPECT_EQ(Run(), kExitUsage);
-    const std::string port = R"j("C:\\ \"COM\"\u0001\t é€")j";
-    EXPECT_EQ(Summary(), R"j({"model":"Tamsin (APQ8064)","port":)j" + port +
-                             R"j(,"ending":"refused","ap":"N/T","emmc":"N/T","sdram":"N/T",)j"
-                             R"j("pmic":"N/T","verdict":"NOT STARTED","exit":64})j"
-                             "\n");
-    const std::string record = ReadText(command.record);
-    EXPECT_TRUE(Has(record, "\n  \"port\":" + port + ",\n")) << record;
-    EXPECT_TRUE(Has(record, R"j(  "refusal":"--port \"C:\\ \"COM\"\u0001\t é€\" is not a port: )j"
-                            R"j(give a number 1 to 99",)j"))
-        << record;
-    EXPECT_TRUE(IsStrictJson(record));
-    EXPECT_TRUE(IsStrictJson(Summary()));
 }
 
 // Each refusal of veltrix-cli run: its exit status, the message naming the flag, and a summary
@@ -348,23 +324,5 @@ TEST_F(CliTest, DoctorAndTheApCheckSayWhyABoardDoesNotTakePart) {
         ClosePort(holder);
     }
 }
-
-// Bytes outside UTF-8 become the Latin-1 characters they would be, so the JSON always parses.
-TEST(JsonStringTest, KeepsUtf8AndEscapesEveryOtherByte) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"t\xff", "\"t\\u00ff\""},
-        {"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "\"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\""},
-        {"\xc3", "\"\\u00c3\""},                                   // cut short
-        {"\xc0\xaf", "\"\\u00c0\\u00af\""},                        // overlong
-        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},             // a surrogate
-        {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},  // beyond U+10FFFF
-        {"\x80\"\\\n\x01", "\"\\u0080\\\"\\\\\\n\\u0001\""},
-    };
-    for (const auto& [text, json] : cases) {
-        EXPECT_EQ(JsonString(text), json);
-        EXPECT_TRUE(IsStrictJson(json)) << json;
-    }
-}
-
 }  // namespace
 }  // namespace veltrix::cli

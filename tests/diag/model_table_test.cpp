@@ -59,7 +59,7 @@ TEST(ModelFolderTest, IsTheExactTextBelowModel) {
     EXPECT_EQ(ModelFolder(work, "Corvin (MSM8974) ").filename(), "Corvin (MSM8974) ");
     EXPECT_TRUE(ModelFolder(work, "모델 (MSM8974)").filename().u8string() == u8"모델 (MSM8974)");
     // A typed text that looks absolute still names a folder below the model folder.
-    const std::string below = ModelFolder(work, "/etc").string();
+    const std::string below = ModelFolder(work, "/etc").generic_string();
     EXPECT_EQ(below.rfind("/opt/veltrix/model/", 0), 0u) << below;
 }
 

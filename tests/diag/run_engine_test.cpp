@@ -19,9 +19,12 @@ constexpr const char* kPmicRefused =
     "In the case of Fenrow,Marlo,Mossel and Tibbet, PMIC test is NOT supported";
 const Lines kCompleted = {"Test Completed !!\n"};
 const Lines kAborted = {"TEST aborted!!\n"};
-const Lines kEmmcSection = {"======== EMMC TEST START\n", "total sector size = 0x20000\n",
-                            "[emmc test]\n",              "EMMC TEST = pass\n",
-                            "======== END\n",             "\n"};
+const Lines kEmmcSection = {"======== EMMC TEST START\n",
+                            "total sector size = 0x20000\n",
+                            "[emmc test]\n",
+                            "EMMC TEST = pass\n",
+                            "======== END\n",
+                            "\n"};
 
 Lines Concat(std::initializer_list<Lines> parts) {
     Lines all;
@@ -99,8 +102,8 @@ protected:
 
 TEST_F(EngineTest, PassedEmmcRunLogsEverySectionAndCompletes) {
     Run(Select(kSaharaModel, kEmmc));
-    EXPECT_EQ(rig.view.Lines(), RunLog(kSaharaModel, Concat({kApSection, kEmmcSection,
-                                                              kCompleted})));
+    EXPECT_EQ(rig.view.Lines(),
+              RunLog(kSaharaModel, Concat({kApSection, kEmmcSection, kCompleted})));
     EXPECT_EQ(script.Calls(), (Lines{"CheckAp(14)", "TestEmmc(2,)"}));
     EXPECT_EQ(Wire(), "01 17 1B 23 15 0B");  // open, partition info, then CLOSE and RESET
     EXPECT_EQ(rig.view.SelectedLine(), static_cast<int>(rig.view.Lines().size()) - 1);
@@ -118,10 +121,10 @@ TEST_F(EngineTest, EmmcFailuresSetTheBoxAndAbortWithoutAWordToTheBoard) {
          [this] { options.faults = {{.kind = sim::FaultKind::kWrongCode, .command = 0x1B}}; },
          {"Failed to open partition from EMMC\n"}},
         // A device of exactly 6 sectors cannot be told from a failed exchange.
-        {"partition info", [this] { options.reportedSectors = 6; },
+        {"partition info",
+         [this] { options.reportedSectors = 6; },
          {"Failed to get physical partition info\n"}},
-        {"test", [this] { script.Answer("TestEmmc", 6); },
-         {"total sector size = 0x20000\n"}},
+        {"test", [this] { script.Answer("TestEmmc", 6); }, {"total sector size = 0x20000\n"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -129,9 +132,10 @@ TEST_F(EngineTest, EmmcFailuresSetTheBoxAndAbortWithoutAWordToTheBoard) {
         options.startInProgrammer = true;
         c.arrange();
         Run(Select(kSaharaModel, kEmmc | kSdram));  // no SDRAM step after an eMMC failure
-        EXPECT_EQ(rig.view.Lines(),
-                  RunLog(kSaharaModel, Concat({kApSection, {"======== EMMC TEST START\n"},
-                                               c.afterStart, kAborted})));
+        EXPECT_EQ(
+            rig.view.Lines(),
+            RunLog(kSaharaModel,
+                   Concat({kApSection, {"======== EMMC TEST START\n"}, c.afterStart, kAborted})));
         EXPECT_EQ(rig.view.Result(ResultBox::kEmmc), "FAIL");
         EXPECT_EQ(Wire().find("15"), std::string::npos);  // nothing is sent on abort
         EXPECT_EQ(script.CallCount("SdramTestPhase1"), 0);
@@ -146,10 +150,12 @@ TEST_F(EngineTest, SectorTotalLineShowsTheLow32BitsInLowerCaseHex) {
 
 TEST_F(EngineTest, DdrImageModelRunsTheLevelTestInTheSamePassAfterTheReset) {
     Run(Select(kDdrModel, kEmmc | kSdram));
-    EXPECT_EQ(rig.view.Lines(),
-              RunLog(kDdrModel, Concat({kApSection, kEmmcSection,
-                                        {"[ddr ap check]\n", "[sdram level test]\n"}, kCompleted}),
-                     "0 hours 0 minutes 3 seconds"));
+    EXPECT_EQ(rig.view.Lines(), RunLog(kDdrModel,
+                                       Concat({kApSection,
+                                               kEmmcSection,
+                                               {"[ddr ap check]\n", "[sdram level test]\n"},
+                                               kCompleted}),
+                                       "0 hours 0 minutes 3 seconds"));
     EXPECT_EQ(script.Calls(), (Lines{"CheckAp(14)", "TestEmmc(2,)", "CheckApWithDdrImage(14,15000)",
                                      "SdramLevelTest(14,1)"}));
     EXPECT_EQ(Wire(), "01 17 1B 23 15 0B");  // CLOSE and RESET before the DDR-debug image
@@ -160,7 +166,8 @@ TEST_F(EngineTest, TwoPhaseTestHandsOverAndCollectsTheVerdictInPassTwo) {
     Run(Select(kDloadModel, kEmmc | kSdram));
     EXPECT_EQ(rig.view.Lines(),
               RunLog(kDloadModel,
-                     Concat({kApSection, kEmmcSection,
+                     Concat({kApSection,
+                             kEmmcSection,
                              {"[sdram phase 1]\n", "Device Reset!!\n", "Waiting for DDR test....\n",
                               "Connected to flash programmer\n", "[sdram phase 2]\n"},
                              kCompleted}),
@@ -187,9 +194,9 @@ TEST_F(EngineTest, SdramFailuresEndTheRunByTheirCode) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         script.Answer(c.operation, c.code);
-        Run(Select(c.code == 30 && std::string(c.operation) == "SdramLevelTest" ? kDdrModel
-                                                                                 : kDloadModel,
-                   c.ticks));
+        Run(Select(
+            c.code == 30 && std::string(c.operation) == "SdramLevelTest" ? kDdrModel : kDloadModel,
+            c.ticks));
         EXPECT_EQ(rig.view.Lines().end()[-2], "TEST aborted!!\n");
         EXPECT_EQ(rig.view.Result(ResultBox::kEmmc), c.emmcBox);
         EXPECT_FALSE(rig.engine.InProgress());
@@ -233,10 +240,11 @@ TEST_F(EngineTest, PmicRunCompletesWhateverTheStepSaysButNotOnARefusedModel) {
     RunSelections pmic = Select(kSaharaModel, kPmic);
     pmic.targetDir.clear();  // PMIC ON needs no target directory
     Run(pmic);
-    EXPECT_EQ(rig.view.Lines(),
-              RunLog(kSaharaModel, Concat({kApSection,
-                                                        {"======== PMIC CONTROL START\n", "======== END\n", "\n"},
-                                           kCompleted})));
+    EXPECT_EQ(
+        rig.view.Lines(),
+        RunLog(kSaharaModel, Concat({kApSection,
+                                     {"======== PMIC CONTROL START\n", "======== END\n", "\n"},
+                                     kCompleted})));
     EXPECT_TRUE(rig.record().pmicFailed);
     EXPECT_FALSE(rig.record().Passed());
 
@@ -252,11 +260,10 @@ TEST_F(EngineTest, RestoreRunWritesTheChosenLabelOrAbortsOnAFailure) {
     RunSelections restore = Select(kSaharaModel, kRestore);
     restore.restoreLabel = "SBL1";
     Run(restore);
-    EXPECT_EQ(rig.Body(),
-              Concat({kApSection,
-                      {"======== BOOT IMAGE WRITE START\n", "[write boot images]\n",
-                       "Boot images download completed.\n", "======== END\n", "\n"},
-                      kCompleted}));
+    EXPECT_EQ(rig.Body(), Concat({kApSection,
+                                  {"======== BOOT IMAGE WRITE START\n", "[write boot images]\n",
+                                   "Boot images download completed.\n", "======== END\n", "\n"},
+                                  kCompleted}));
     EXPECT_EQ(script.Calls().back(), "RestoreBootImages(SBL1)");
 
     script.Answer("RestoreBootImages", 6);
@@ -292,8 +299,7 @@ TEST_F(EngineTest, StartRefusesWhatTheDialogRefusesAndSaysWhy) {
     } cases[] = {
         {"no port", [](RunSelections&, int& port) { port = 0; }, kPrepareNoComPort},
         {"no model", [](RunSelections& s, int&) { s.model.clear(); }, kPrepareNoModel},
-        {"no test",
-         [](RunSelections& s, int&) { s.apCheck = s.emmcTest = s.sdramTest = false; },
+        {"no test", [](RunSelections& s, int&) { s.apCheck = s.emmcTest = s.sdramTest = false; },
          kPrepareNoTest},
         {"no rawprogram0.xml", [](RunSelections& s, int&) { s.model = "Rusk (MSM8974AC)"; },
          kPrepareNoProgramList},
@@ -324,31 +330,6 @@ TEST_F(EngineTest, StartDuringARunChangesNothing) {
     rig.view.Release();
     ASSERT_TRUE(rig.WaitForEnd());
     EXPECT_EQ(rig.view.CountLines("Test Completed !!\n"), 1);
-}
-
-// The texts START turns into the run's values, exactly as the dialog reads them.
-TEST(PrepareTextsTest, OptionLevelAndPortTextsMapExactly) {
-    EXPECT_EQ(EmmcOptionFromText("Read only"), 1);
-    EXPECT_EQ(EmmcOptionFromText("Read/Write"), 2);
-    EXPECT_EQ(EmmcOptionFromText("Write only"), 3);
-    EXPECT_EQ(EmmcOptionFromText("Erase"), 4);
-    EXPECT_EQ(EmmcOptionFromText("read only"), 1);
-    EXPECT_EQ(DdrLevelFromText("1"), 1u);
-    for (const char* level : {"0", "01", "2", ""}) {
-        EXPECT_EQ(DdrLevelFromText(level), 0u) << level;
-    }
-    const std::pair<const char*, int> ports[] = {{"7", 7},  {" 12x", 12}, {"+3", 3},  {"99", 99},
-                                                 {"-4", 0}, {"COM3", 0},  {"", 0},
-                                                 {"99999999999", 0}};
-    for (const auto& [text, port] : ports) {
-        EXPECT_EQ(ParseComPort(text), port) << text;
-    }
-}
-
-TEST(ElapsedTimeLineTest, CountsHoursModuloADay) {
-    EXPECT_EQ(ElapsedTimeLine(0), "Elapsed Time : 0 hours 0 minutes 0 seconds\n");
-    EXPECT_EQ(ElapsedTimeLine(90061), "Elapsed Time : 1 hours 1 minutes 1 seconds\n");
-    EXPECT_EQ(ElapsedTimeLine(86399), "Elapsed Time : 23 hours 59 minutes 59 seconds\n");
 }
 
 }  // namespace

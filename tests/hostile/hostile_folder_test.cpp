@@ -1,7 +1,9 @@
-// The image extraction in folders that fight back: links planted where the output goes, the
-// image itself among the outputs, a read-only folder, a full disk, names the system cannot
-// take. Whatever happens, nothing outside the output folder changes, no temporary file stays,
-// and a folder whose extraction failed holds no index.
+// The image extraction in folders that fight back, with what only POSIX lets a test plant or
+// impose: links planted where the output goes, a read-only folder, a full disk, file-size limits,
+// names the system cannot take; and inputs that are pipes. Whatever happens, nothing outside the
+// output folder changes, no temporary file stays, and a folder whose extraction failed holds no
+// index.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -13,14 +15,18 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/file_io.h"
 #include "base/result_codes.h"
 #include "layout/image_extraction.h"
 #include "layout/partition_txt.h"
+#include "layout/program_list.h"
 #include "tests/support/bench_scene.h"
 #include "tests/support/recording_view.h"
 
@@ -157,35 +163,6 @@ TEST_F(HostileFolderTest, TemporaryFilesAreAlwaysNew) {
     EXPECT_EQ(ReadBytes(victim), kPrecious);
 }
 
-// `extract --bin same/boot.mbn --dir same`: the image would be replaced by its own partition.
-TEST_F(HostileFolderTest, ImageAmongTheOutputsIsRefusedBeforeAnythingIsWritten) {
-    const fs::path inside = out / "boot.mbn";
-    WriteTotalImage(inside, {{{1, 1, "a"}, {2, 2, "boot"}}});
-    WriteText(out / "partition.txt", "old index");
-    const Bytes before = ReadBytes(inside);
-    const std::string line =
-        "ERROR - output file " + inside.string() + " is the image itself; nothing written";
-
-    EXPECT_EQ(Run(inside, out), kErrorWriteFault);
-    EXPECT_EQ(lines, Lines{line});
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(ReadBytes(inside), before);
-    EXPECT_EQ(ListFolder(out), (Lines{"boot.mbn", "partition.txt"}));
-    EXPECT_EQ(ReadBytes(out / "partition.txt").size(), 9u);
-
-    // The same file under another name (a hard link) is the same file.
-    ASSERT_EQ(::link(inside.c_str(), bin.c_str()), 0);
-    EXPECT_EQ(Run(bin, out), kErrorWriteFault);
-    EXPECT_EQ(lines, Lines{line});
-    EXPECT_EQ(ReadBytes(inside), before);
-
-    // The image as the index of the folder.
-    fs::remove(out / "partition.txt");
-    fs::rename(inside, out / "partition.txt");
-    EXPECT_EQ(Run(out / "partition.txt", out), kErrorWriteFault);
-    EXPECT_EQ(ReadBytes(out / "partition.txt"), before);
-}
-
 // A link at an output name that points to the image is not replaced; the image is not touched.
 TEST_F(HostileFolderTest, LinkToTheImageAtAnOutputNameIsRefused) {
     WriteTotalImage(bin, {{{2, 2, "boot"}}});
@@ -243,20 +220,31 @@ TEST_F(HostileFolderTest, FullDiskLeavesNoPartialFileAndNoIndex) {
     }
 }
 
-// partition.txt is written whole or not at all: a file-size limit (in a child, so the limit
-// and its signal stay there) stops it in the middle.
-TEST_F(HostileFolderTest, IndexCutByAFileSizeLimitIsNotLeftBehind) {
+// A partition's file and partition.txt are written whole or not at all: a file-size limit (in a
+// child, so the limit and its signal stay there) stops each in the middle, and a file written
+// earlier stays as it was.
+TEST_F(HostileFolderTest, FilesCutByAFileSizeLimitAreNotLeftBehind) {
     TotalImage image;
     for (int i = 0; i < 300; ++i) {
         image.records.push_back(
             {static_cast<uint32_t>(i), 0, std::string("p").append(std::to_string(i))});
     }
     WriteTotalImage(bin, image);
+    const fs::path big = dir / "big.bin";
+    WriteTotalImage(big, {{{1, 1, "a"}, {2, 256, "big"}}});
+    WriteText(out / "big.mbn", "old");
     const pid_t child = ::fork();
     if (child == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{16 * 1024, 16 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
+        EXPECT_EQ(Run(big, out), kErrorWriteFault);
+        EXPECT_EQ(lines, (Lines{"a -- 0x100200_0x0",
+                                "Write Fail " + (out / "big.mbn").string() + " (File too large)"}));
+        EXPECT_EQ(ReadBytes(out / "big.mbn"), (Bytes{'o', 'l', 'd'}));
+        fs::remove(out / "big.mbn");
+        fs::remove(out / "a.mbn");
+        fs::remove(big);
         EXPECT_EQ(Run(bin, out), kErrorWriteFault);
         EXPECT_EQ(lines.back(),
                   "Write Fail " + (out / "partition.txt").string() + " (File too large)");
@@ -288,6 +276,69 @@ TEST_F(HostileFolderTest, NamesTheSystemCannotTake) {
     const Bytes index = ReadBytes(out / "partition.txt");
     EXPECT_EQ(Bytes(index.begin() + 16, index.begin() + 21), (Bytes{'c', 'a', 'f', 0xE9, 0}));
     ExpectOutsideUntouched();
+}
+
+// A pipe cannot be copied by the kernel file to file, so the data goes through the buffer.
+TEST_F(HostileFolderTest, ImageFromAPipeGivesTheSameFiles) {
+    WriteTotalImage(bin, {{{1000, 2100, "system"}, {3200, 7, "system"}, {9000, 3, "boot"}}});
+    const Bytes bytes = ReadBytes(bin);
+    const fs::path pipe = dir / "pipe.bin";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // The writer is connected before the extraction opens the pipe (which never waits for one):
+    // a reader of the test's own lets the write end open at once.
+    const int keeper = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    const int writeEnd = ::open(pipe.c_str(), O_WRONLY);
+    ASSERT_GE(writeEnd, 0);
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);
+    std::thread writer([&] {
+        for (size_t at = 0; at < bytes.size();) {
+            const ssize_t n = ::write(writeEnd, bytes.data() + at, bytes.size() - at);
+            if (n <= 0) {
+                break;
+            }
+            at += static_cast<size_t>(n);
+        }
+        ::close(writeEnd);
+    });
+    const int result = Run(pipe, out);
+    ::close(keeper);  // a writer still going gets EPIPE now
+    writer.join();
+    std::signal(SIGPIPE, previous);
+    ASSERT_EQ(result, kErrorSuccess);
+    EXPECT_EQ(ReadBytes(out / "system.mbn"),
+              Join({RecordData(0, 0, 2100 * 512), Bytes(100 * 512), RecordData(1, 0, 7 * 512)}));
+    EXPECT_EQ(ReadBytes(out / "boot.mbn"), RecordData(2, 0, 3 * 512));
+    EXPECT_EQ(lines, (Lines{"system -- 0x206800_0x0", "system -- 0x207600_0x834",
+                            "boot -- 0x207c00_0x83b"}));
+}
+
+TEST_F(HostileFolderTest, ZeroGapOf4GiBIsLeftAsAHole) {
+    ASSERT_EQ(Extract({{{0, 1, "gap"}, {0x800001, 1, "gap"}}}), kErrorSuccess);
+    const uint64_t size = 0x100000000u + 2 * 512;
+    ASSERT_EQ(fs::file_size(out / "gap.mbn"), size);
+    struct stat info {};
+    ASSERT_EQ(::stat((out / "gap.mbn").c_str(), &info), 0);
+    EXPECT_LT(info.st_blocks, 1024);
+    std::ifstream file(out / "gap.mbn", std::ios::binary);
+    Bytes head(512), middle(512), tail(512);
+    file.read(reinterpret_cast<char*>(head.data()), 512);
+    file.seekg(0x80000000);
+    file.read(reinterpret_cast<char*>(middle.data()), 512);
+    file.seekg(static_cast<std::streamoff>(size - 512));
+    file.read(reinterpret_cast<char*>(tail.data()), 512);
+    EXPECT_EQ(head, RecordData(0, 0, 512));
+    EXPECT_EQ(middle, Bytes(512));
+    EXPECT_EQ(tail, RecordData(1, 0, 512));
+}
+
+// A rawprogram0.xml that is a FIFO would never end: it is refused, the list kept as it was.
+TEST_F(HostileFolderTest, ProgramListThatIsAFifoIsRefused) {
+    std::ostringstream console;
+    ProgramList list;
+    list.console = &console;
+    ASSERT_EQ(::mkfifo((dir / "fifo.xml").c_str(), 0600), 0);
+    EXPECT_EQ(LoadProgramList(list, dir / "fifo.xml"), -1);
+    EXPECT_EQ(list.count, 0);
 }
 
 }  // namespace

@@ -2,15 +2,7 @@
 // tables it refuses, and the images that end too early.
 #include "layout/image_extraction.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <csignal>
-#include <fstream>
-#include <thread>
 
 #include "base/result_codes.h"
 #include "layout/partition_index.h"
@@ -101,40 +93,6 @@ TEST_F(ExtractionTest, PiecesOfOnePartitionShareAFileWithTheGapZeroed) {
     EXPECT_EQ(index.imagePartitions[1]->startSector, 1100u);
     EXPECT_EQ(index.imagePartitions[1]->sectorCount, 10u);
     EXPECT_EQ(PartitionChoices(index), Lines{"system"});
-}
-
-// A pipe cannot be copied by the kernel file to file, so the data goes through the buffer.
-TEST_F(ExtractionTest, ImageFromAPipeGivesTheSameFiles) {
-    WriteTotalImage(bin, {{{1000, 2100, "system"}, {3200, 7, "system"}, {9000, 3, "boot"}}});
-    const Bytes bytes = ReadBytes(bin);
-    const fs::path pipe = dir / "pipe.bin";
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    // The writer is connected before the extraction opens the pipe (which never waits for one):
-    // a reader of the test's own lets the write end open at once.
-    const int keeper = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
-    const int writeEnd = ::open(pipe.c_str(), O_WRONLY);
-    ASSERT_GE(writeEnd, 0);
-    const auto previous = std::signal(SIGPIPE, SIG_IGN);
-    std::thread writer([&] {
-        for (size_t at = 0; at < bytes.size();) {
-            const ssize_t n = ::write(writeEnd, bytes.data() + at, bytes.size() - at);
-            if (n <= 0) {
-                break;
-            }
-            at += static_cast<size_t>(n);
-        }
-        ::close(writeEnd);
-    });
-    const int result = Run(pipe, out);
-    ::close(keeper);  // a writer still going gets EPIPE now
-    writer.join();
-    std::signal(SIGPIPE, previous);
-    ASSERT_EQ(result, kErrorSuccess);
-    EXPECT_EQ(ReadBytes(out / "system.mbn"),
-              Join({RecordData(0, 0, 2100 * 512), Bytes(100 * 512), RecordData(1, 0, 7 * 512)}));
-    EXPECT_EQ(ReadBytes(out / "boot.mbn"), RecordData(2, 0, 3 * 512));
-    EXPECT_EQ(lines, (Lines{"system -- 0x206800_0x0", "system -- 0x207600_0x834",
-                            "boot -- 0x207c00_0x83b"}));
 }
 
 TEST_F(ExtractionTest, LayoutMarkChoosesTheNameTableAndNamesFillTheirField) {
@@ -247,46 +205,35 @@ TEST_F(ExtractionTest, WriteFailuresNameTheFileAndTheSystemsWords) {
                            " is a folder, not a regular file; nothing written"});
     EXPECT_EQ(ListFolder(out), Lines{"partition.txt"});
     EXPECT_TRUE(messages.empty());
-
-    // A file-size limit stands in for a full disk: writes past it fail with EFBIG, and the file
-    // being written is not left half written.
-    fs::remove(out / "partition.txt");
-    WriteTotalImage(bin, {{{1, 1, "a"}, {2, 256, "big"}}});
-    WriteText(out / "big.mbn", "old big");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const int result = Run(bin, out);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(result, kErrorWriteFault);
-    EXPECT_EQ(lines, (Lines{"a -- 0x100200_0x0",
-                            "Write Fail " + (out / "big.mbn").string() + " (File too large)"}));
-    EXPECT_EQ(ListFolder(out), (Lines{"a.mbn", "big.mbn"}));
-    EXPECT_EQ(ReadBytes(out / "big.mbn"), (Bytes{'o', 'l', 'd', ' ', 'b', 'i', 'g'}));
 }
 
-TEST_F(ExtractionTest, ZeroGapOf4GiBIsLeftAsAHole) {
-    ASSERT_EQ(Extract({{{0, 1, "gap"}, {0x800001, 1, "gap"}}}), kErrorSuccess);
-    const uint64_t size = 0x100000000u + 2 * 512;
-    ASSERT_EQ(fs::file_size(out / "gap.mbn"), size);
-    struct stat info {};
-    ASSERT_EQ(::stat((out / "gap.mbn").c_str(), &info), 0);
-    EXPECT_LT(info.st_blocks, 1024);
-    std::ifstream file(out / "gap.mbn", std::ios::binary);
-    Bytes head(512), middle(512), tail(512);
-    file.read(reinterpret_cast<char*>(head.data()), 512);
-    file.seekg(0x80000000);
-    file.read(reinterpret_cast<char*>(middle.data()), 512);
-    file.seekg(static_cast<std::streamoff>(size - 512));
-    file.read(reinterpret_cast<char*>(tail.data()), 512);
-    EXPECT_EQ(head, RecordData(0, 0, 512));
-    EXPECT_EQ(middle, Bytes(512));
-    EXPECT_EQ(tail, RecordData(1, 0, 512));
-    EXPECT_EQ(LoadIndex().imagePartitions[1]->startSector, 0x800001u);
+// `extract --bin same/boot.mbn --dir same`: the image would be replaced by its own partition.
+TEST_F(ExtractionTest, ImageAmongTheOutputsIsRefusedBeforeAnythingIsWritten) {
+    const fs::path inside = out / "boot.mbn";
+    WriteTotalImage(inside, {{{1, 1, "a"}, {2, 2, "boot"}}});
+    WriteText(out / "partition.txt", "old index");
+    const Bytes before = ReadBytes(inside);
+    const std::string line =
+        "ERROR - output file " + inside.string() + " is the image itself; nothing written";
+
+    EXPECT_EQ(Run(inside, out), kErrorWriteFault);
+    EXPECT_EQ(lines, Lines{line});
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(ReadBytes(inside), before);
+    EXPECT_EQ(ListFolder(out), (Lines{"boot.mbn", "partition.txt"}));
+    EXPECT_EQ(ReadBytes(out / "partition.txt").size(), 9u);
+
+    // The same file under another name (a hard link) is the same file.
+    fs::create_hard_link(inside, bin);
+    EXPECT_EQ(Run(bin, out), kErrorWriteFault);
+    EXPECT_EQ(lines, Lines{line});
+    EXPECT_EQ(ReadBytes(inside), before);
+
+    // The image as the index of the folder.
+    fs::remove(out / "partition.txt");
+    fs::rename(inside, out / "partition.txt");
+    EXPECT_EQ(Run(out / "partition.txt", out), kErrorWriteFault);
+    EXPECT_EQ(ReadBytes(out / "partition.txt"), before);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "layout/program_list.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cctype>
 #include <sstream>
@@ -103,9 +102,8 @@ TEST_F(ProgramListTest, EntriesKeepTheFilesTextAndAbsentAttributes) {
 
 TEST_F(ProgramListTest, UnreadableFilesLeaveTheListAlone) {
     ASSERT_EQ(Load("<data>" + Program("kept") + "</data>"), 1);
-    ASSERT_EQ(::mkfifo((dir / "fifo.xml").c_str(), 0600), 0);  // would never end
     std::filesystem::create_directory(dir / "folder.xml");
-    for (const char* name : {"absent.xml", "fifo.xml", "folder.xml"}) {
+    for (const char* name : {"absent.xml", "folder.xml"}) {  // a FIFO: hostile_folder_test
         EXPECT_EQ(LoadProgramList(list, dir / name), -1) << name;
     }
     EXPECT_EQ(Load("<data><program label=\"x\" </data>"), -1);

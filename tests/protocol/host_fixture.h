@@ -50,20 +50,4 @@ protected:
     TempFolder folder;
 };
 
-// `n` bytes of `bytes` from `from`.
-inline Bytes Slice(const Bytes& bytes, size_t from, size_t n) {
-    return Bytes(bytes.begin() + static_cast<long>(from),
-                 bytes.begin() + static_cast<long>(from + n));
-}
-
-inline std::string HexUpper(uint16_t upper) {
-    return HexRecordLine(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
-}
-inline std::string HexStart(uint32_t start) {
-    return HexRecordLine(0x05, 0,
-                         {static_cast<uint8_t>(start >> 24), static_cast<uint8_t>(start >> 16),
-                          static_cast<uint8_t>(start >> 8), static_cast<uint8_t>(start)});
-}
-inline const std::string kHexEnd = ":00000001FF\n";
-
 }  // namespace veltrix::testing

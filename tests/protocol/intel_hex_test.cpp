@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/hex_packet_plan.h"
-#include "tests/protocol/host_fixture.h"
+#include "tests/support/bench_scene.h"
 
 namespace veltrix::testing {
 namespace {

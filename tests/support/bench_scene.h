@@ -4,6 +4,7 @@
 // private ports folder that $VELTRIX_PORTS names while the scene lives), the writers for what
 // lies there, and the suite's one byte pattern. Portable: nothing here needs a pseudo-terminal.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
@@ -65,6 +66,23 @@ std::string IntelHex(const Bytes& data, uint32_t address);
 std::string HexRecordLine(uint8_t type, uint16_t address, const Bytes& data);
 std::string HexDataLines(uint16_t offset, const Bytes& data, size_t recordSize = 16);
 
+// `n` bytes of `bytes` from `from`.
+inline Bytes Slice(const Bytes& bytes, size_t from, size_t n) {
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(from + n));
+}
+
+// The extended-address (04) and start-address (05) records, and the end record.
+inline std::string HexUpper(uint16_t upper) {
+    return HexRecordLine(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
+}
+inline std::string HexStart(uint32_t start) {
+    return HexRecordLine(0x05, 0,
+                         {static_cast<uint8_t>(start >> 24), static_cast<uint8_t>(start >> 16),
+                          static_cast<uint8_t>(start >> 8), static_cast<uint8_t>(start)});
+}
+inline const std::string kHexEnd = ":00000001FF\n";
+
 // `parts` one after the other.
 Bytes Join(std::initializer_list<Bytes> parts);
 
@@ -100,6 +118,7 @@ struct Partition {
 inline constexpr const char* kDloadModel = "Tamsin (APQ8064)";   // DLOAD, sbl2/PrimaryGPT set
 inline constexpr const char* kSaharaModel = "Corvin (MSM8974)";  // Sahara, sbl1 set, PMIC 4
 inline constexpr const char* kDdrModel = "Amberly (MSM8926)";    // Sahara, DDR-debug image
+inline constexpr int kBoardPort = 14;  // the COM number of the scene's simulated board
 
 class BenchScene {
 public:

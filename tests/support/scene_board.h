@@ -13,8 +13,6 @@
 
 namespace veltrix::testing {
 
-inline constexpr int kBoardPort = 14;
-
 // A board for `model`: its loader and PMIC families, its DDR-debug image and SDRAM test image
 // from the scene's model folder, partition.txt of the scene's target directory, a 64 MiB eMMC,
 // and delays of a few milliseconds.
