@@ -252,7 +252,8 @@ TEST_F(CliTest, DoctorAndTheApCheckSayWhyABoardDoesNotTakePart) {
     using enum sim::FaultKind;
     const fs::path root = scene.root(), port = scene.portsFolder() / "COM14";
     const std::string com14 = "COM14 (" + port.string() + ")", todo = "\nWhat to do: ",
-                      held = com14 + " is held by cli_run_test (pid " + std::to_string(getpid());
+                      held = com14 + " is held by " + program_invocation_short_name + " (pid " +
+                             std::to_string(getpid());
     const auto linkPortTo = [&](const fs::path& target) {
         board.reset();
         fs::remove(port);
