@@ -8,8 +8,8 @@
 
 #include "cli/selections.h"
 #include "cli/terminal_view.h"
-#include "diag/prepare_run.h"
 #include "diag/board_tests.h"
+#include "diag/prepare_run.h"
 #include "link/clock.h"
 
 namespace veltrix::cli {
@@ -27,9 +27,9 @@ struct RunCommand {
 // A test run as START runs it, after the command line's own checks (selections as the dialog
 // allows them, the files the run needs): the partition index from the target directory,
 // preparation, the worker, and the wait for its end, on the clock the run waits on, with the sink
-// of the link's diagnostics and the tests on the board `makeTests` makes. Ctrl-C, SIGTERM, SIGHUP and SIGPIPE cancel the
-// run. The exit status comes from the run's record (kExitOutputLost for a passed run whose output
-// was lost); the run record and the summary are written for every outcome.
+// of the link's diagnostics and the tests on the board `makeTests` makes. Ctrl-C, SIGTERM, SIGHUP
+// and SIGPIPE cancel the run. The exit status comes from the run's record (kExitOutputLost for a
+// passed run whose output was lost); the run record and the summary are written for every outcome.
 int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::ostream& console,
              const MakeBoardTests& makeTests = MakeDeviceTests);
 

@@ -79,10 +79,11 @@ std::string ImageRefusal(int result, const std::string& file, const StreamFileFa
             return Format("%s is %s, not a regular file; nothing written\n", file.c_str(),
                           PathKindText(facts.kind));
         case kErrorFileTooLarge:
-            return Format("%s is %llu bytes, larger than the %s partition (%llu bytes); nothing "
-                          "written past it\n",
-                          file.c_str(), static_cast<unsigned long long>(facts.size),
-                          partition.c_str(), static_cast<unsigned long long>(roomBytes));
+            return Format(
+                "%s is %llu bytes, larger than the %s partition (%llu bytes); nothing "
+                "written past it\n",
+                file.c_str(), static_cast<unsigned long long>(facts.size), partition.c_str(),
+                static_cast<unsigned long long>(roomBytes));
         default:
             return {};
     }

@@ -97,11 +97,11 @@ void RemoveOlderDump(const std::filesystem::path& path) {
     }
 }
 
-int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span, std::string_view name,
-              const std::filesystem::path& path);
+int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
+              std::string_view name, const std::filesystem::path& path);
 
-int DumpPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan span, std::string_view name,
-                  const std::filesystem::path& path) {
+int DumpPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
+                  std::string_view name, const std::filesystem::path& path) {
     MakeDumpFolder(path);
     const int result = WriteDump(ctx, session, span, name, path);
     if (result != kErrorSuccess) {
@@ -110,8 +110,8 @@ int DumpPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan spa
     return result;
 }
 
-int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span, std::string_view name,
-              const std::filesystem::path& path) {
+int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
+              std::string_view name, const std::filesystem::path& path) {
     DumpFile dump;
     if (dump.Create(path) != kErrorSuccess) {
         return DumpFailed(ctx, name, path, "create", dump.errorText(), span.start);
@@ -146,7 +146,8 @@ int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span, s
     return kErrorSuccess;
 }
 
-int CheckPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan span, std::string_view name) {
+int CheckPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
+                   std::string_view name) {
     Progress progress(ctx, span.bytes);
     uint64_t remaining = span.bytes;
     uint32_t sector = span.start;
@@ -171,8 +172,8 @@ int CheckPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan sp
 }  // namespace
 
 int LogReadFailure(RunContext& ctx, std::string_view name, uint32_t sector) {
-    ctx.Log(Format("%.*s partition 0x%x read FAIL !!\n", static_cast<int>(name.size()),
-                            name.data(), sector));
+    ctx.Log(Format("%.*s partition 0x%x read FAIL !!\n", static_cast<int>(name.size()), name.data(),
+                   sector));
     return kErrorInvalidHandle;
 }
 

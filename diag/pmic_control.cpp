@@ -98,7 +98,7 @@ void PrintStatus(RunContext& ctx, int family, const PmicReply& reply) {
     const int expected = PmicStatusByteCount(family);
     if (static_cast<int>(status.size()) < expected) {
         ctx.Log(Format("PMIC status reply is short: %d of %d status bytes\n",
-                                static_cast<int>(status.size()), expected));
+                       static_cast<int>(status.size()), expected));
     }
     for (const std::string& line : PmicStatusLines(family, status)) {
         ctx.Log(line);

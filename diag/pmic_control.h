@@ -25,9 +25,9 @@ std::vector<std::string> PmicStatusLines(int pmicFamily, std::span<const uint8_t
 // How many status bytes a family's print shows (35, 26, 33, 34, or 5).
 int PmicStatusByteCount(int pmicFamily);
 
-// Status, PMIC ON, status again (printed in the layout of `pmicFamily`), then the box. 0 when all three exchanges succeeded; 6 when one
-// failed (its line logged, nothing further sent, no box); kErrorOperationAborted when the run
-// was cancelled.
+// Status, PMIC ON, status again (printed in the layout of `pmicFamily`), then the box. 0 when all
+// three exchanges succeeded; 6 when one failed (its line logged, nothing further sent, no box);
+// kErrorOperationAborted when the run was cancelled.
 int RunPmicControl(RunContext& ctx, ProgrammerSession& session, int pmicFamily);
 
 }  // namespace veltrix

@@ -4,8 +4,8 @@
 #include <charconv>
 #include <utility>
 
-#include "diag/model_table.h"
 #include "diag/emmc_test.h"
+#include "diag/model_table.h"
 #include "diag/run_state.h"
 
 namespace veltrix {

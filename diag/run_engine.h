@@ -81,7 +81,8 @@ public:
     // What a partition combo shows when dropped down: with an empty index the index is loaded
     // from `targetDir` and nothing is returned (the list is not refilled this time); otherwise
     // the labels of the index.
-    std::optional<std::vector<std::string>> PartitionChoices(const std::filesystem::path& targetDir);
+    std::optional<std::vector<std::string>> PartitionChoices(
+        const std::filesystem::path& targetDir);
 
 private:
     int Prepare(const RunSelections& selections, int comPort);

@@ -74,20 +74,21 @@ int RunSdramLevelTest(RunContext& ctx, ProgrammerSession& session, int comPort, 
         return kErrorOperationAborted;
     }
     if (level > 1) {
-        ctx.Log(Format("Invalid DDR test level %d (It should be 0 or 1)\n",
-                                static_cast<int>(level)));
+        ctx.Log(
+            Format("Invalid DDR test level %d (It should be 0 or 1)\n", static_cast<int>(level)));
         return kErrorGenFailure;
     }
     ctx.Log("Waiting for DDR test..\n");
     // Only the start exchange's own reply carries the verdict: whatever the wake reply held at
     // its byte 3 is not one.
     outcome = kDdrOutcomeUnknown;
-    if (!Exchange(ctx, session, level == 0 ? std::span<const uint8_t>(kLevel0Packet) : kLevel1Packet,
-                  outcome)) {
+    if (!Exchange(ctx, session,
+                  level == 0 ? std::span<const uint8_t>(kLevel0Packet) : kLevel1Packet, outcome)) {
         return kErrorOperationAborted;
     }
     ShowVerdict(ctx, outcome);
-    if (!Exchange(ctx, session, kLeavePacket, outcome) || !Exchange(ctx, session, kClosePacket, outcome)) {
+    if (!Exchange(ctx, session, kLeavePacket, outcome) ||
+        !Exchange(ctx, session, kClosePacket, outcome)) {
         return kErrorOperationAborted;
     }
     ctx.Log(kSectionEndLine);

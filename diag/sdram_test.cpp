@@ -79,7 +79,8 @@ int WriteTestImage(const SdramRun& run, std::string_view file, const ImagePartit
     }
     if (result == kErrorFileNotFound) {
         // The file that is missing is the test image, so its path is what the operator checks.
-        run.ctx.Log(Format("Filename not found. Please check if %s exist\n", path.string().c_str()));
+        run.ctx.Log(
+            Format("Filename not found. Please check if %s exist\n", path.string().c_str()));
         return kErrorGenFailure;
     }
     if (const std::string reason = ImageRefusal(result, path.string(), facts, label, room);
@@ -171,8 +172,8 @@ int SdramPhase1(const SdramRun& run, const SdramImageSet& set) {
 bool ReadVerdict(const SdramRun& run, const SdramImageSet& set, std::string& verdict) {
     const ImagePartition* entry = FindEntry(run, set.verdictPartition);
     std::array<uint8_t, kReadReplyCapacity> reply{};
-    if (entry == nullptr || ReadData(kVerdictLength, reply.data(), run.session,
-                                     entry->startSector) != kErrorSuccess) {
+    if (entry == nullptr ||
+        ReadData(kVerdictLength, reply.data(), run.session, entry->startSector) != kErrorSuccess) {
         if (!run.ctx.Cancelled()) {
             run.ctx.Log(kReadFailLine);
         }

@@ -18,15 +18,15 @@ namespace veltrix {
 // is written (and the run log says so), so a failed extraction leaves no index; the file being
 // written when a read or write fails is removed, and the files written before it stay. Output
 // files are written under new temporary names and renamed into place; a link, FIFO, device or
-// folder at an output name (partition.txt included) is refused before anything is written. Returns 0; kErrorOpenFailed (110) when the image
-// cannot be opened or no folder is given; kErrorReadFault (30) when the image is shorter than
-// its tables say or cannot be read; kErrorWriteFault (29) when an output file cannot be created
-// or written, or is the image itself; kErrorGenFailure (31) when the tables are refused (too many
-// records, unsafe or too long names, overlapping pieces); kErrorOperationAborted (995) when
-// `cancel` (looked at between copy pieces of at most 1 MiB) was set: the file being written is
-// removed, those finished before it stay, and partition.txt is not written.
-// `progress`, when given, hears the data bytes copied so far and the data area's size, after
-// every copy piece.
+// folder at an output name (partition.txt included) is refused before anything is written. Returns
+// 0; kErrorOpenFailed (110) when the image cannot be opened or no folder is given; kErrorReadFault
+// (30) when the image is shorter than its tables say or cannot be read; kErrorWriteFault (29) when
+// an output file cannot be created or written, or is the image itself; kErrorGenFailure (31) when
+// the tables are refused (too many records, unsafe or too long names, overlapping pieces);
+// kErrorOperationAborted (995) when `cancel` (looked at between copy pieces of at most 1 MiB) was
+// set: the file being written is removed, those finished before it stay, and partition.txt is not
+// written. `progress`, when given, hears the data bytes copied so far and the data area's size,
+// after every copy piece.
 using ExtractionProgress = std::function<void(uint64_t done, uint64_t total)>;
 int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
                       LogView& view, const std::atomic<bool>* cancel = nullptr,

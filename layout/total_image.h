@@ -10,9 +10,9 @@
 
 #include <array>
 #include <atomic>
-#include <functional>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -98,9 +98,8 @@ int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FIL
                              });
 }
 
-int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session,
-                    uint32_t address, uint64_t maxBytes, StreamFileFacts* facts,
-                    const WriteProgress& progress) {
+int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session, uint32_t address,
+                    uint64_t maxBytes, StreamFileFacts* facts, const WriteProgress& progress) {
     if (session.link == nullptr) {
         return kErrorInvalidHandle;
     }

@@ -106,8 +106,8 @@ struct StreamFileFacts {
 // what the file is and its size.
 // `progress`, when given, hears the bytes read for sending so far and the file's size.
 using WriteProgress = std::function<void(uint64_t sent, uint64_t total)>;
-int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session,
-                    uint32_t address, uint64_t maxBytes, StreamFileFacts* facts = nullptr,
+int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session, uint32_t address,
+                    uint64_t maxBytes, StreamFileFacts* facts = nullptr,
                     const WriteProgress& progress = {});
 
 // One STREAM WRITE whose data part is always 1024 bytes: `length` bytes of `data`, then zeros.
