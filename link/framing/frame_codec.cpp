@@ -8,8 +8,12 @@
 namespace veltrix {
 namespace {
 
-// The first `byte` in [from, end), or `end`.
+// The first `byte` in [from, end), or `end`. An empty range may come with no storage at all
+// (a null pointer), which memchr must not be given.
 inline const uint8_t* Find(const uint8_t* from, const uint8_t* end, uint8_t byte) {
+    if (from == end) {
+        return end;
+    }
     const void* found = std::memchr(from, byte, static_cast<size_t>(end - from));
     return found != nullptr ? static_cast<const uint8_t*>(found) : end;
 }
