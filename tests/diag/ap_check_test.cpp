@@ -169,7 +169,8 @@ TEST_F(ApCheckTest, FailuresOfTheBootRomAndTheProgrammerShowTheirLineAndBox) {
         EXPECT_EQ(Check(), kErrorGenFailure);
         // The boot ROM's silence is followed by what the board does instead and what to do.
         const Lines lines = rig->view.Lines();
-        EXPECT_EQ(c.fault.kind == kSilence && c.fault.command == sim::kAnyCommand ? lines.end()[-2] : lines.back(),
+        EXPECT_EQ(c.fault.kind == kSilence && c.fault.command == sim::kAnyCommand ? lines.end()[-2]
+                                                                                  : lines.back(),
                   c.line);
         EXPECT_EQ(rig->view.Result(ResultBox::kAp), c.box);
         ASSERT_EQ(rig->view.Messages().size(), c.message ? 1u : 0u);

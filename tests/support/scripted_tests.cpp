@@ -1,8 +1,8 @@
 #include "tests/support/scripted_tests.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -92,8 +92,8 @@ public:
         return Call("CheckApWithDdrImage", std::to_string(port) + "," + std::to_string(waitMs));
     }
     int TestEmmc(const EmmcChoice& c) override {
-        return Call("TestEmmc", std::to_string(c.option) + "," + c.partition +
-                                    (c.dump ? ",dump" : ""));
+        return Call("TestEmmc",
+                    std::to_string(c.option) + "," + c.partition + (c.dump ? ",dump" : ""));
     }
     int RestoreBootImages(const std::string& label) override {
         return Call("RestoreBootImages", label);
@@ -106,8 +106,7 @@ public:
     int PmicControl() override { return Call("PmicControl", ""); }
 
 private:
-    int Call(const std::string& operation, const std::string& arguments,
-             bool* onBoard = nullptr) {
+    int Call(const std::string& operation, const std::string& arguments, bool* onBoard = nullptr) {
         ScriptedCall call{ctx_, session_, onBoard};
         return script_.Next(operation, operation + "(" + arguments + ")", call);
     }
