@@ -148,35 +148,6 @@ TEST_F(EngineTest, SectorTotalLineShowsTheLow32BitsInLowerCaseHex) {
     EXPECT_EQ(rig.view.CountLines("total sector size = 0x800000ab\n"), 1);
 }
 
-TEST_F(EngineTest, DdrImageModelRunsTheLevelTestInTheSamePassAfterTheReset) {
-    Run(Select(kDdrModel, kEmmc | kSdram));
-    EXPECT_EQ(rig.view.Lines(), RunLog(kDdrModel,
-                                       Concat({kApSection,
-                                               kEmmcSection,
-                                               {"[ddr ap check]\n", "[sdram level test]\n"},
-                                               kCompleted}),
-                                       "0 hours 0 minutes 3 seconds"));
-    EXPECT_EQ(script.Calls(), (Lines{"CheckAp(14)", "TestEmmc(2,)", "CheckApWithDdrImage(14,15000)",
-                                     "SdramLevelTest(14,1)"}));
-    EXPECT_EQ(Wire(), "01 17 1B 23 15 0B");  // CLOSE and RESET before the DDR-debug image
-    EXPECT_EQ(rig.clock.Sleeps(), (std::vector<uint32_t>{3000}));
-}
-
-TEST_F(EngineTest, TwoPhaseTestHandsOverAndCollectsTheVerdictInPassTwo) {
-    Run(Select(kDloadModel, kEmmc | kSdram));
-    EXPECT_EQ(rig.view.Lines(),
-              RunLog(kDloadModel,
-                     Concat({kApSection,
-                             kEmmcSection,
-                             {"[sdram phase 1]\n", "Device Reset!!\n", "Waiting for DDR test....\n",
-                              "Connected to flash programmer\n", "[sdram phase 2]\n"},
-                             kCompleted}),
-                     "0 hours 0 minutes 15 seconds"));
-    EXPECT_EQ(script.CallCount("TestEmmc"), 1);  // not repeated in pass 2
-    EXPECT_EQ(script.Calls().at(3), "ReconnectAfterDdrTest(14,retry)");
-    EXPECT_EQ(rig.view.Result(ResultBox::kSdram), "PASS");
-}
-
 TEST_F(EngineTest, SdramFailuresEndTheRunByTheirCode) {
     const struct {
         const char* name;
