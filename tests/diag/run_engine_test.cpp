@@ -26,14 +26,6 @@ const Lines kEmmcSection = {"======== EMMC TEST START\n",
                             "======== END\n",
                             "\n"};
 
-Lines Concat(std::initializer_list<Lines> parts) {
-    Lines all;
-    for (const Lines& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
 class EngineTest : public ::testing::Test {
 protected:
     EngineTest() {
@@ -86,7 +78,7 @@ protected:
     // The model line and the empty line, `body`, then the elapsed-time line.
     static Lines RunLog(const std::string& model, const Lines& body,
                         const std::string& elapsed = "0 hours 0 minutes 0 seconds") {
-        Lines lines = Concat({{"[" + model + "]\n", "\n"}, body});
+        Lines lines = Join({{"[" + model + "]\n", "\n"}, body});
         lines.push_back("Elapsed Time : " + elapsed + "\n");
         return lines;
     }
@@ -102,8 +94,7 @@ protected:
 
 TEST_F(EngineTest, PassedEmmcRunLogsEverySectionAndCompletes) {
     Run(Select(kSaharaModel, kEmmc));
-    EXPECT_EQ(rig.view.Lines(),
-              RunLog(kSaharaModel, Concat({kApSection, kEmmcSection, kCompleted})));
+    EXPECT_EQ(rig.view.Lines(), RunLog(kSaharaModel, Join({kApSection, kEmmcSection, kCompleted})));
     EXPECT_EQ(script.Calls(), (Lines{"CheckAp(14)", "TestEmmc(2,)"}));
     EXPECT_EQ(Wire(), "01 17 1B 23 15 0B");  // open, partition info, then CLOSE and RESET
     EXPECT_EQ(rig.view.SelectedLine(), static_cast<int>(rig.view.Lines().size()) - 1);
@@ -135,7 +126,7 @@ TEST_F(EngineTest, EmmcFailuresSetTheBoxAndAbortWithoutAWordToTheBoard) {
         EXPECT_EQ(
             rig.view.Lines(),
             RunLog(kSaharaModel,
-                   Concat({kApSection, {"======== EMMC TEST START\n"}, c.afterStart, kAborted})));
+                   Join({kApSection, {"======== EMMC TEST START\n"}, c.afterStart, kAborted})));
         EXPECT_EQ(rig.view.Result(ResultBox::kEmmc), "FAIL");
         EXPECT_EQ(Wire().find("15"), std::string::npos);  // nothing is sent on abort
         EXPECT_EQ(script.CallCount("SdramTestPhase1"), 0);
@@ -146,35 +137,6 @@ TEST_F(EngineTest, SectorTotalLineShowsTheLow32BitsInLowerCaseHex) {
     options.reportedSectors = 0x800000ABu;  // sign-extended to 64 bits on the host
     Run(Select(kSaharaModel, kEmmc));
     EXPECT_EQ(rig.view.CountLines("total sector size = 0x800000ab\n"), 1);
-}
-
-TEST_F(EngineTest, DdrImageModelRunsTheLevelTestInTheSamePassAfterTheReset) {
-    Run(Select(kDdrModel, kEmmc | kSdram));
-    EXPECT_EQ(rig.view.Lines(), RunLog(kDdrModel,
-                                       Concat({kApSection,
-                                               kEmmcSection,
-                                               {"[ddr ap check]\n", "[sdram level test]\n"},
-                                               kCompleted}),
-                                       "0 hours 0 minutes 3 seconds"));
-    EXPECT_EQ(script.Calls(), (Lines{"CheckAp(14)", "TestEmmc(2,)", "CheckApWithDdrImage(14,15000)",
-                                     "SdramLevelTest(14,1)"}));
-    EXPECT_EQ(Wire(), "01 17 1B 23 15 0B");  // CLOSE and RESET before the DDR-debug image
-    EXPECT_EQ(rig.clock.Sleeps(), (std::vector<uint32_t>{3000}));
-}
-
-TEST_F(EngineTest, TwoPhaseTestHandsOverAndCollectsTheVerdictInPassTwo) {
-    Run(Select(kDloadModel, kEmmc | kSdram));
-    EXPECT_EQ(rig.view.Lines(),
-              RunLog(kDloadModel,
-                     Concat({kApSection,
-                             kEmmcSection,
-                             {"[sdram phase 1]\n", "Device Reset!!\n", "Waiting for DDR test....\n",
-                              "Connected to flash programmer\n", "[sdram phase 2]\n"},
-                             kCompleted}),
-                     "0 hours 0 minutes 15 seconds"));
-    EXPECT_EQ(script.CallCount("TestEmmc"), 1);  // not repeated in pass 2
-    EXPECT_EQ(script.Calls().at(3), "ReconnectAfterDdrTest(14,retry)");
-    EXPECT_EQ(rig.view.Result(ResultBox::kSdram), "PASS");
 }
 
 TEST_F(EngineTest, SdramFailuresEndTheRunByTheirCode) {
@@ -240,11 +202,10 @@ TEST_F(EngineTest, PmicRunCompletesWhateverTheStepSaysButNotOnARefusedModel) {
     RunSelections pmic = Select(kSaharaModel, kPmic);
     pmic.targetDir.clear();  // PMIC ON needs no target directory
     Run(pmic);
-    EXPECT_EQ(
-        rig.view.Lines(),
-        RunLog(kSaharaModel, Concat({kApSection,
-                                     {"======== PMIC CONTROL START\n", "======== END\n", "\n"},
-                                     kCompleted})));
+    EXPECT_EQ(rig.view.Lines(),
+              RunLog(kSaharaModel, Join({kApSection,
+                                         {"======== PMIC CONTROL START\n", "======== END\n", "\n"},
+                                         kCompleted})));
     EXPECT_TRUE(rig.record().pmicFailed);
     EXPECT_FALSE(rig.record().Passed());
 
@@ -260,10 +221,10 @@ TEST_F(EngineTest, RestoreRunWritesTheChosenLabelOrAbortsOnAFailure) {
     RunSelections restore = Select(kSaharaModel, kRestore);
     restore.restoreLabel = "SBL1";
     Run(restore);
-    EXPECT_EQ(rig.Body(), Concat({kApSection,
-                                  {"======== BOOT IMAGE WRITE START\n", "[write boot images]\n",
-                                   "Boot images download completed.\n", "======== END\n", "\n"},
-                                  kCompleted}));
+    EXPECT_EQ(rig.Body(), Join({kApSection,
+                                {"======== BOOT IMAGE WRITE START\n", "[write boot images]\n",
+                                 "Boot images download completed.\n", "======== END\n", "\n"},
+                                kCompleted}));
     EXPECT_EQ(script.Calls().back(), "RestoreBootImages(SBL1)");
 
     script.Answer("RestoreBootImages", 6);
@@ -278,7 +239,7 @@ TEST_F(EngineTest, DumpAloneRunsTheApCheckAndAFailedApCheckAborts) {
     dump.apCheck = false;
     dump.dump = true;
     Run(dump);
-    EXPECT_EQ(rig.view.Lines(), RunLog(kSaharaModel, Concat({kApSection, kCompleted})));
+    EXPECT_EQ(rig.view.Lines(), RunLog(kSaharaModel, Join({kApSection, kCompleted})));
 
     script.Answer("CheckAp", [](ScriptedCall& call) {
         call.ctx.Log("Serial port open FAILED..\n");
@@ -286,7 +247,7 @@ TEST_F(EngineTest, DumpAloneRunsTheApCheckAndAFailedApCheckAborts) {
     });
     Run(dump);
     EXPECT_EQ(rig.view.Lines(),
-              RunLog(kSaharaModel, Concat({{"Serial port open FAILED..\n"}, kAborted})));
+              RunLog(kSaharaModel, Join({{"Serial port open FAILED..\n"}, kAborted})));
 }
 
 // --- START -----------------------------------------------------------------------------------

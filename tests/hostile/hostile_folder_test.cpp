@@ -27,8 +27,7 @@
 #include "layout/image_extraction.h"
 #include "layout/partition_txt.h"
 #include "layout/program_list.h"
-#include "tests/support/bench_scene.h"
-#include "tests/support/recording_view.h"
+#include "tests/support/extraction_folder.h"
 
 namespace veltrix::testing {
 namespace {
@@ -79,35 +78,16 @@ bool RunOnPrivateTmpfs(const fs::path& mountPoint, unsigned long flags, const ch
     return true;
 }
 
-class HostileFolderTest : public ::testing::Test {
+class HostileFolderTest : public ExtractionFolder {
 protected:
-    HostileFolderTest() {
-        fs::create_directory(out);
-        WriteBytes(victim, kPrecious);
-    }
-    // Extracts into `out` with a fresh run log, kept in `lines` and `messages`.
-    int Run(const fs::path& from, const fs::path& to) {
-        RecordingView view;
-        const int result = ExtractTotalImage(from, to, view);
-        lines = view.Lines();
-        messages = view.Messages();
-        return result;
-    }
-    int Extract(const TotalImage& image) {
-        WriteTotalImage(bin, image);
-        return Run(bin, out);
-    }
+    HostileFolderTest() { WriteBytes(victim, kPrecious); }
     // Nothing beside the output folder changed: the image, the victim and the folder itself.
     void ExpectOutsideUntouched() {
         EXPECT_EQ(ListFolder(dir.path()), (Lines{"out", "total.bin", "victim"}));
         EXPECT_EQ(ReadBytes(victim), kPrecious);
     }
 
-    TempFolder dir;
-    fs::path bin = dir / "total.bin";
-    fs::path out = dir / "out";
     fs::path victim = dir / "victim";
-    Lines lines, messages;
 };
 
 // Links at the old fixed temporary names are never written through; a link, a FIFO or a folder

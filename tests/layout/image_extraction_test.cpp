@@ -6,8 +6,7 @@
 
 #include "base/result_codes.h"
 #include "layout/partition_index.h"
-#include "tests/support/bench_scene.h"
-#include "tests/support/recording_view.h"
+#include "tests/support/extraction_folder.h"
 
 namespace veltrix::testing {
 namespace {
@@ -16,37 +15,14 @@ namespace fs = std::filesystem;
 
 constexpr const char* kCompleted = "completed.  ";
 
-class ExtractionTest : public ::testing::Test {
+class ExtractionTest : public ExtractionFolder {
 protected:
-    ExtractionTest() { fs::create_directory(out); }
-
-    // Extracts `from` into `to` with a fresh run log, kept in `lines` and `messages`.
-    int Run(const fs::path& from, const fs::path& to) {
-        RecordingView view;
-        const int result = ExtractTotalImage(from, to, view);
-        lines = view.Lines();
-        messages = view.Messages();
-        return result;
-    }
-    int Extract(const TotalImage& image) {
-        WriteTotalImage(bin, image);
-        return Run(bin, out);
-    }
     PartitionIndex LoadIndex() {
         PartitionIndex index;
         RecordingView quiet;
         EXPECT_EQ(LoadPartitionIndex(index, out, quiet), kErrorSuccess);
         return index;
     }
-    void EmptyOut() {
-        fs::remove_all(out);
-        fs::create_directory(out);
-    }
-
-    TempFolder dir;
-    fs::path bin = dir / "total.bin";
-    fs::path out = dir / "out";
-    Lines lines, messages;
 };
 
 TEST_F(ExtractionTest, PartitionsBecomeFilesAndIndexRecords) {

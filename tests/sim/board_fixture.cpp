@@ -1,8 +1,5 @@
 #include "tests/sim/board_fixture.h"
 
-#include "protocol/dload.h"
-#include "protocol/streaming.h"
-
 namespace veltrix::sim::testing {
 
 BoardFixture::BoardFixture()
@@ -29,16 +26,6 @@ std::filesystem::path BoardFixture::PortPath() const {
 void BoardFixture::StartAndOpen() {
     StartBoard();
     ASSERT_EQ(OpenPort(link, options.portNumber), 0);
-}
-
-void BoardFixture::BootProgrammerThroughHost() {
-    const auto hex = scene.root() / "programmer.hex";
-    veltrix::testing::WriteText(
-        hex, veltrix::testing::IntelHex(veltrix::testing::Noise(600), 0x2A000000));
-    ASSERT_EQ(DloadNop(session), 0);
-    ASSERT_EQ(UploadHexProgrammer(hex, session), 0);
-    ASSERT_EQ(ConnectProgrammer(session), 0);
-    ASSERT_EQ(OpenPartition(session), 0);
 }
 
 std::filesystem::path BoardFixture::WriteFile(const std::string& name, const Bytes& bytes) {

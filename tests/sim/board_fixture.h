@@ -24,14 +24,9 @@ protected:
 
     void StartBoard();
     std::filesystem::path PortPath() const;
-    bool WaitForMode(BoardMode mode, int timeoutMs = 2000) {
-        return board->WaitUntil([&] { return board->mode() == mode; }, timeoutMs);
-    }
 
     // Starts the board and opens the host's link on its port.
     void StartAndOpen();
-    // Through the host: DloadNop, UploadHexProgrammer, ConnectProgrammer, OpenPartition.
-    void BootProgrammerThroughHost();
     // A file of the scene's root holding `bytes`.
     std::filesystem::path WriteFile(const std::string& name, const Bytes& bytes);
 

@@ -105,39 +105,39 @@ int TestRig::ConnectAndOpen(int comPort) {
     return opened;
 }
 
-RunSelections EmmcRun(const BenchScene& scene, const std::string& model, const std::string& option,
-                      const std::string& partition, bool dump) {
+// The AP check on `model` over the scene's target directory: what every common run starts from.
+static RunSelections BaseRun(const BenchScene& scene, const std::string& model) {
     RunSelections s;
     s.apCheck = true;
+    s.model = model;
+    s.targetDir = scene.targetDir().string();
+    return s;
+}
+
+RunSelections EmmcRun(const BenchScene& scene, const std::string& model, const std::string& option,
+                      const std::string& partition, bool dump) {
+    RunSelections s = BaseRun(scene, model);
     s.emmcTest = true;
     s.dump = dump;
-    s.model = model;
     s.partitionLabel = partition;
     s.option = option;
-    s.targetDir = scene.targetDir().string();
     return s;
 }
 
 RunSelections RestoreRun(const BenchScene& scene, const std::string& model,
                          const std::string& label) {
-    RunSelections s;
-    s.apCheck = true;
+    RunSelections s = BaseRun(scene, model);
     s.restoreBootImage = true;
-    s.model = model;
     s.restoreLabel = label;
-    s.targetDir = scene.targetDir().string();
     return s;
 }
 
 RunSelections SdramRun(const BenchScene& scene, const std::string& model, bool emmc,
                        const std::string& level) {
-    RunSelections s;
-    s.apCheck = true;
+    RunSelections s = BaseRun(scene, model);
     s.emmcTest = emmc;
     s.sdramTest = true;
-    s.model = model;
     s.option = "Read only";
-    s.targetDir = scene.targetDir().string();
     s.level = level;
     return s;
 }
