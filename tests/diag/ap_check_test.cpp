@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -89,26 +90,38 @@ TEST_F(ApCheckTest, PortFailuresAreLoggedInTheSystemsWordsWithoutABox) {
 }
 
 // A board that drops off the bus after the upload and comes back (it re-enumerates): the hang-up
-// is logged in the port's words, the port reopened, and the handshake completes.
-TEST_F(ApCheckTest, BoardThatDropsOffTheBusAfterTheUploadIsReconnected) {
-    Use(kSaharaModel, {{.kind = sim::FaultKind::kVanish, .ms = 300}});  // at the first HELLO
-    rig->clock.onSleep = [](uint32_t ms) {  // each poll lets the board get on
-        if (ms == kReopenPollMs) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// is logged in the port's words, the port reopened, and the handshake completes; a board that
+// keeps dropping off is given up after kMaxReconnects reconnects.
+TEST_F(ApCheckTest, BoardThatDropsOffTheBusAfterTheUploadIsReconnectedABoundedNumberOfTimes) {
+    for (const int drops : {1, kMaxReconnects + 1}) {
+        SCOPED_TRACE(drops);
+        Use(kSaharaModel, {{.kind = sim::FaultKind::kVanish, .count = drops, .ms = 300}});
+        rig->clock.onSleep = [](uint32_t ms) {  // each poll lets the board get on
+            if (ms == kReopenPollMs) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        };
+        const Lines lines = [&] {
+            EXPECT_EQ(Check(), drops == 1 ? 0 : kErrorGenFailure);
+            return rig->view.Lines();
+        }();
+        ASSERT_GE(lines.size(), 5u);
+        EXPECT_EQ(lines[1], "Waiting for the device to connect in flash prg\n");
+        EXPECT_TRUE(lines[2].starts_with("Serial port lost: COM14 (")) << lines[2];
+        EXPECT_TRUE(lines[2].ends_with("): Input/output error\n") ||
+                    lines[2].ends_with("): the device hung up\n"))
+            << lines[2];
+        EXPECT_EQ(lines[3], "Serial port COM14 reopened\n");
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.starts_with("Serial port lost"); }),
+            std::min(drops, kMaxReconnects));
+        if (drops == 1) {
+            EXPECT_EQ(lines[4], "Connected to flash programmer\n");
+            EXPECT_EQ(rig->view.Result(ResultBox::kAp), "PASS");
+            EXPECT_TRUE(rig->view.Messages().empty());
         }
-    };
-    ASSERT_EQ(Check(), 0);
-    const Lines lines = rig->view.Lines();
-    ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(lines[1], "Waiting for the device to connect in flash prg\n");
-    EXPECT_TRUE(lines[2].starts_with("Serial port lost: COM14 (")) << lines[2];
-    EXPECT_TRUE(lines[2].ends_with("): Input/output error\n") ||
-                lines[2].ends_with("): the device hung up\n"))
-        << lines[2];
-    EXPECT_EQ(lines[3], "Serial port COM14 reopened\n");
-    EXPECT_EQ(lines[4], "Connected to flash programmer\n");
-    EXPECT_EQ(rig->view.Result(ResultBox::kAp), "PASS");
-    EXPECT_TRUE(rig->view.Messages().empty());
+    }
 }
 
 // A board that does not come back: the second box, with the reason, after no more than the
