@@ -28,6 +28,13 @@ TEST(Sha256, StandardExamplesInAnyPieces) {
             EXPECT_EQ(sha.HexDigest(), digest) << text.size() << " in " << piece;
         }
     }
+    // A dump's file digest reads the file to its end, in buffers of a MiB.
+    testing::TempFolder dir;
+    testing::WriteText(dir / "dump.bin", std::string(3 * 1024 * 1024 + 5, 'a'));
+    const std::optional<FileDigest> file = DigestFile(dir / "dump.bin");
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(file->size, 3u * 1024 * 1024 + 5);
+    EXPECT_EQ(file->sha256, "aff2c7498aae939dfb2fb1dc6c0c83fa3708b069428e51338801af7f5dc2bf0f");
 }
 
 // Text that JSON must escape reaches the summary and the record as JSON writes it: a backslash,

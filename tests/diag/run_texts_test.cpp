@@ -4,6 +4,7 @@
 
 #include "diag/prepare_run.h"
 #include "diag/progress_meter.h"
+#include "diag/run_report.h"
 #include "diag/run_worker.h"
 
 namespace veltrix {
@@ -51,6 +52,36 @@ TEST(ElapsedTimeLineTest, CountsHoursModuloADay) {
     EXPECT_EQ(ElapsedTimeLine(0), "Elapsed Time : 0 hours 0 minutes 0 seconds\n");
     EXPECT_EQ(ElapsedTimeLine(90061), "Elapsed Time : 1 hours 1 minutes 1 seconds\n");
     EXPECT_EQ(ElapsedTimeLine(86399), "Elapsed Time : 23 hours 59 minutes 59 seconds\n");
+}
+
+// The verdict and the summary's PMIC field per ending: a failed box decides only a run that was not
+// cancelled, and PMIC ON passes only in a run that completed.
+TEST(VerdictTest, EndingBoxesAndCancelGiveTheVerdictAndThePmicField) {
+    const struct {
+        RunEnding ending;
+        bool cancelled, emmcFailed, pmicFailed;
+        const char* verdict;
+        const char* pmic;  // with PMIC ON chosen
+    } cases[] = {
+        {RunEnding::kCompleted, false, false, false, "PASS", "PASS"},
+        {RunEnding::kCompleted, false, true, true, "FAIL: EMMC, PMIC", "FAIL"},
+        {RunEnding::kAborted, false, true, false, "FAIL: EMMC", "N/T"},
+        {RunEnding::kAborted, true, true, false, "ABORTED: cancelled by the operator", "N/T"},
+        {RunEnding::kAborted, false, false, false, "ABORTED: cancelled by the operator", "N/T"},
+        {RunEnding::kRefused, false, false, false, "NOT STARTED", "N/T"},
+    };
+    for (const auto& c : cases) {
+        RunReport report;
+        report.selections.pmicOn = true;
+        RunRecord& r = report.record;
+        r.ending = c.ending;
+        r.cancelled = c.cancelled;
+        r.pmicFailed = c.pmicFailed;
+        r.abortReason = "cancelled by the operator";
+        r.boxes[static_cast<size_t>(ResultBox::kEmmc)] = c.emmcFailed ? kResultFail : kResultPass;
+        EXPECT_EQ(VerdictOf(r).text, c.verdict) << c.verdict;
+        EXPECT_EQ(PmicResult(report), c.pmic) << c.verdict;
+    }
 }
 
 }  // namespace
