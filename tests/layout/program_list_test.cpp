@@ -106,6 +106,10 @@ TEST_F(ProgramListTest, UnreadableFilesLeaveTheListAlone) {
     for (const char* name : {"absent.xml", "folder.xml"}) {  // a FIFO: hostile_folder_test
         EXPECT_EQ(LoadProgramList(list, dir / name), -1) << name;
     }
+    // A missing list is the caller's to report; one that is there but unreadable says why.
+    EXPECT_TRUE(console.str().starts_with((dir / "folder.xml").string() + " cannot be read: "))
+        << console.str();
+    EXPECT_EQ(console.str().find("absent.xml"), std::string::npos) << console.str();
     EXPECT_EQ(Load("<data><program label=\"x\" </data>"), -1);
     EXPECT_EQ(Labels(), Lines{"kept"});
     EXPECT_EQ(Load("<?xml version=\"1.0\" ?><!-- no element -->"), 1);
