@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "diag/ap_check.h"
@@ -70,7 +71,15 @@ TEST_F(PmicControlTest, StatusIsPrintedInTheFamilysLayoutBeforeAndAfterPmicOn) {
         options = BoardFor(scene, c.model);
         options.pmicStatus = c.status;
         board.reset();
+        std::vector<std::string> lastLineAtWait;  // the board settles between status and PMIC ON
+        rig.clock.onSleep = [&](uint32_t ms) {
+            if (ms == kPmicSettleWaitMs && !rig.view.Lines().empty()) {
+                lastLineAtWait.push_back(rig.view.Lines().back());
+            }
+        };
         Run(PmicRun(c.model));
+        rig.clock.onSleep = nullptr;
+        EXPECT_EQ(std::count(lastLineAtWait.begin(), lastLineAtWait.end(), c.print.back()), 1);
         EXPECT_EQ(rig.After("======== PMIC CONTROL START"),
                   Join({c.print,
                         {"PMIC set on"},
