@@ -143,5 +143,17 @@ TEST_F(RestoreRunTest, ChosenLabelMatchesInAnyCaseAndUnknownOnesAreNamed) {
               (Lines{"aboot partition is not in partition.txt\n", "TEST aborted!!\n"}));
 }
 
+// A cancel while the board takes a block ends the restore as cancelled, not as a failed write.
+TEST_F(RestoreRunTest, CancelDuringAWriteIsNoWriteFailure) {
+    options.faults = {{.kind = sim::FaultKind::kStall, .command = 0x07, .skip = 3, .ms = 3000}};
+    ReadyBoard(board, options);
+    ASSERT_EQ(rig.Start(RestoreRun(scene, kDloadModel, "tz"), kBoardPort), 0);
+    ASSERT_TRUE(board->WaitUntil([&] { return Requests(*board, 0x07).size() >= 4; }, 5000));
+    rig.engine.Cancel();
+    ASSERT_TRUE(rig.WaitForEnd());
+    EXPECT_TRUE(rig.record().cancelled);
+    EXPECT_EQ(TestLines(), (Lines{"Test cancelled by the operator\n", "TEST aborted!!\n"}));
+}
+
 }  // namespace
 }  // namespace veltrix::testing
