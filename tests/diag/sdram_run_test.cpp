@@ -226,25 +226,38 @@ TEST_F(SdramRunTest, Phase1FailuresAreNamedAndLeaveABootableBoard) {
 // then boots the test image and records its verdict in QCSBL.
 TEST(SdramPhase1Test, OemsblFamilyWritesBothTestImagesOrOnlyTheFirst) {
     const char* model = "Marlo (MSM7225)";
-    for (const bool withSecond : {true, false}) {
-        SCOPED_TRACE(withSecond);
+    enum class Second { kWritten, kNoPartition, kTooLarge };
+    for (const Second second : {Second::kWritten, Second::kNoPartition, Second::kTooLarge}) {
+        SCOPED_TRACE(static_cast<int>(second));
         BenchScene scene;
-        scene.WriteModel(model, {"sbl1"});
+        scene.WriteModel(model, {"sbl1", "OEMSBL1"});
         std::vector<Partition> partitions = kAllPartitions;
-        if (!withSecond) {
+        if (second == Second::kNoPartition) {
             partitions.erase(partitions.begin() + 4);
         }
         scene.WritePartitions(partitions);
+        if (second == Second::kTooLarge) {  // refused before it is sent
+            WriteBytes(scene.TestImage(model, "oemsbl.mbn"), Noise(9 * 512, 2));
+        }
         auto board = StartBoard(BoardFor(scene, model));
         TestRig test(scene, model);
         ASSERT_EQ(test.ConnectAndOpen(kBoardPort), 0) << test.console.str();
         bool testImagesOnBoard = false;
-        ASSERT_EQ(RunSdramTestPhase1(test.ctx, test.session, test.files, testImagesOnBoard), 0);
+        EXPECT_EQ(RunSdramTestPhase1(test.ctx, test.session, test.files, testImagesOnBoard) == 0,
+                  second != Second::kTooLarge);
+        if (second == Second::kTooLarge) {  // the first test image makes way for the boot image
+            EXPECT_FALSE(testImagesOnBoard);
+            EXPECT_EQ(ReadFlash(*board, 192, 8), scene.Image("OEMSBL1"));
+            continue;
+        }
         EXPECT_TRUE(testImagesOnBoard);
-        EXPECT_EQ(ReadFlash(*board, 192, 3),
-                  Join({ReadBytes(scene.TestImage(model, "oemsblhd.mbn")), Bytes(36)}));
-        const Bytes second = ReadBytes(scene.TestImage(model, "oemsbl.mbn"));
-        EXPECT_EQ(ReadFlash(*board, 256, 3) == Join({second, Bytes(36)}), withSecond);
+        const Bytes first = ReadBytes(scene.TestImage(model, "oemsblhd.mbn"));
+        Bytes onBoard = ReadFlash(*board, 192, 3);  // over the boot image written first
+        onBoard.resize(first.size());
+        EXPECT_EQ(onBoard, first);
+        const Bytes image = ReadBytes(scene.TestImage(model, "oemsbl.mbn"));
+        EXPECT_EQ(ReadFlash(*board, 256, 3) == Join({image, Bytes(36)}),
+                  second == Second::kWritten);
         ClosePort(test.link);
         ASSERT_TRUE(board->WaitUntil([&] { return board->verdictsWritten() == 1; }, 5000));
         const Bytes verdict = ReadFlash(*board, 320, 1);
