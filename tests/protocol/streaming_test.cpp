@@ -128,10 +128,14 @@ TEST_F(StreamingTest, PmicStatusHandsOverAnyReply) {
 }
 
 TEST_F(StreamingTest, DdrTestReadsTheVerdictCharacter) {
-    // A two-byte body whose frame check puts '1' at index 3 of the reply: that is no verdict.
-    Bytes fcsOne = {'O', 0};
+    // Bodies of two and three bytes whose frame check puts '1' at index 3 of the reply: that is
+    // no verdict.
+    Bytes fcsOne = {'O', 0}, fcsOneLow = {'O', 'K', 0};
     while (Fcs16(fcsOne) >> 8 != '1') {
         ++fcsOne[1];
+    }
+    for (int i = 0; (Fcs16(fcsOneLow) & 0xFF) != '1' && i < 0x10000; ++i) {
+        fcsOneLow = {'O', static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
     }
     const struct {
         Bytes reply;
@@ -140,7 +144,8 @@ TEST_F(StreamingTest, DdrTestReadsTheVerdictCharacter) {
                  {{0x00, 0x01, 0x02, '1', 'x'}, 1},
                  {{'r', 'e', 's', '7'}, 99},
                  {{'1'}, 99},
-                 {fcsOne, 99}};
+                 {fcsOne, 99},
+                 {fcsOneLow, 99}};
     for (const auto& c : cases)
         board.Exchange({0x31, 0x0D}, c.reply);
     const uint8_t packet[] = {0x31, 0x0D};
