@@ -36,7 +36,12 @@ constexpr const char* kRunHelp =
     "SIGTERM, SIGHUP and a reader of standard output that goes away.\n"
     "Selections follow the dialog: --restore and --pmic-on run on their own; --dump needs "
     "--emmc and excludes --sdram; --emmc needs an explicit --option; \"Erase\" takes the whole "
-    "eMMC and refuses --partition. --pmic-on needs no --target.";
+    "eMMC and refuses --partition. --pmic-on needs no --target. \"Read/Write\" and \"Write "
+    "only\" leave the test pattern in the first sectors of the partitions they test: --restore "
+    "puts their images back (the run names them at its end).";
+
+// A day: longer than any memory test takes, and within the waits' millisecond count.
+constexpr uint32_t kMaxBoardWaitSeconds = 86400;
 
 struct RunFlags {
     RunCommand command;
@@ -66,6 +71,10 @@ CLI::App* AddRunCommand(CLI::App& app, RunFlags& f) {
                                "\"Erase\" (the last three change the board's flash)");
     run->add_flag("--sdram", s.sdramTest, "SDRAM TEST");
     f.level = run->add_option("--level", s.level, "SDRAM test level, \"0\" or \"1\" (default 1)");
+    run->add_option("--board-wait", s.boardWaitSeconds,
+                    "With --sdram: seconds to wait for the board to come back after the test's "
+                    "reset before the run ends as aborted (default 600)")
+        ->check(CLI::Range(1u, kMaxBoardWaitSeconds));
     run->add_flag("--pmic-on", s.pmicOn, "PMIC status and PMIC ON");
     run->add_flag("--restore", s.restoreBootImage, "RESTORE BOOT IMG from the target directory");
     f.restoreLabel = run->add_option("--restore-label", s.restoreLabel,

@@ -72,7 +72,13 @@ std::string StartAndWait(const RunCommand& command, RunEngine& engine, TerminalV
         return refusal;
     }
     if (started != kErrorSuccess) {
-        return std::string(PrepareRunMessage(started));
+        // The message box said why in both languages; the error line says it in English.
+        std::string refusal = engine.Record().refusal;
+        const size_t english = refusal.rfind("\n\n");
+        refusal = refusal.substr(english == std::string::npos ? 0 : english + 2);
+        refusal.erase(refusal.find_last_not_of(' ') + 1);
+        view.Error(refusal);
+        return refusal;
     }
     // The run's own waits notice a cancel within 100 ms; so does this one.
     while (!view.WaitRunEnded(kInterruptPollMs)) {
@@ -139,21 +145,29 @@ int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::o
         return report.exitStatus;
     }
 
+    const RunSelections& s = command.selections;
+    if (s.emmcTest && !s.dump && (s.option == "Read/Write" || s.option == "Write only")) {
+        view.Note("\"" + s.option +
+                  "\" leaves the test pattern in the first sectors of the partitions it tests; "
+                  "--restore puts their images back");
+    }
     RunEngine engine(view, console, clock, command.workDir, makeTests);
     report.refusal = StartAndWait(command, engine, view);
     const RunRecord& record = engine.Record();
     if (record.sdramNoVerdict) {
         view.Error(
-            "the DDR-level test gave no verdict (no PASS or FAIL from the board): the run "
-            "has not passed");
+            "the SDRAM test gave no verdict (no PASS or FAIL from the board): the run has not "
+            "passed");
     }
-    if (record.ending == RunEnding::kAborted && !record.advice.empty()) {
-        view.Error(record.abortReason + ": " + record.advice);
+    if (record.ending == RunEnding::kAborted && !record.abortReason.empty()) {
+        view.Error(record.advice.empty() ? "aborted: " + record.abortReason
+                                         : record.abortReason + ": " + record.advice);
     }
-    if (record.bootImagesNotRestored) {
-        view.Error(
-            "the board still holds the SDRAM test's boot images: run RESTORE BOOT IMG before it "
-            "leaves the bench");
+    // What else the operator must do now, whatever the ending.
+    for (const std::string& advice : AdviceOf(record)) {
+        if (advice != record.advice) {
+            view.Error(advice);
+        }
     }
     report.record = record;
     report.log = view.Lines();

@@ -1,5 +1,7 @@
 #include "diag/ap_check.h"
 
+#include <algorithm>
+
 #include "base/text_format.h"
 #include "diag/model_table.h"
 #include "diag/port_doctor.h"
@@ -37,24 +39,37 @@ constexpr std::string_view kConnectedLine = "Connected to flash programmer\n";
 constexpr std::string_view kPassLine = "AP CHECK = pass\n";
 
 // The board is back in download mode only when its port exists again: poll every 30 s, with one
-// live log line counting the minutes. There is no limit, as the test may take long; only the
-// operator's cancel ends the wait (false).
-bool OpenPortWhenBack(RunContext& ctx, SerialLink& link, int comPort) {
+// live log line counting the minutes, for up to `boardWaitMs`. 0 when the port is open;
+// kErrorOperationAborted when the operator cancelled; kErrorGenFailure when the board did not
+// come back in time (logged, the reason noted).
+int OpenPortWhenBack(RunContext& ctx, SerialLink& link, int comPort, uint32_t boardWaitMs) {
     int waits = 0;
+    uint32_t waited = 0;
+    int result = kErrorSuccess;
     while (OpenPort(link, comPort) != kErrorSuccess) {
-        if (!ctx.Wait(kDdrPollWaitMs)) {
-            if (waits > 0) {
-                ctx.KeepLiveLine();  // the lines of the ending go below it, not above
-            }
-            return false;
+        if (waited >= boardWaitMs) {
+            result = kErrorGenFailure;
+            break;
         }
+        const uint32_t step = std::min(kDdrPollWaitMs, boardWaitMs - waited);
+        if (!ctx.Wait(step)) {
+            result = kErrorOperationAborted;
+            break;
+        }
+        waited += step;
         ++waits;
         ctx.ReplaceLiveLine(Format("Elapsed time for DDR test : %dmin\n", waits / 2));
     }
     if (waits > 0) {
-        ctx.KeepLiveLine();
+        ctx.KeepLiveLine();  // the lines that follow go below it, not above
     }
-    return true;
+    if (result == kErrorGenFailure) {
+        ctx.Log(Format("The board did not come back within %u s after the DDR test's reset: %s\n",
+                       boardWaitMs / 1000, PortFailureText(link).c_str()));
+        ctx.NoteFailure("the board did not come back",
+                        "power the board off and on in download mode, then run RESTORE BOOT IMG");
+    }
+    return result;
 }
 
 // "Serial port open FAILED..", then why, in the system's words, with the device, and what to do
@@ -197,6 +212,7 @@ int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& 
         LogUploadFailed(ctx, files.modelFolder / kProgrammerFile, upload);
         return kErrorGenFailure;
     }
+    ctx.record().programmerRunning = true;
     ctx.Log(kWaitingLine);
     if (!ctx.Wait(kProgrammerStartWaitMs)) {
         return kErrorOperationAborted;
@@ -235,12 +251,13 @@ int RunApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& file
 }
 
 int RunApCheckAfterDdrWait(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
-                           int comPort, bool mayRetry) {
+                           int comPort, bool mayRetry, uint32_t boardWaitMs) {
     if (comPort == 0) {
         return kErrorGenFailure;
     }
-    if (!OpenPortWhenBack(ctx, *session.link, comPort)) {
-        return kErrorOperationAborted;
+    if (const int back = OpenPortWhenBack(ctx, *session.link, comPort, boardWaitMs);
+        back != kErrorSuccess) {
+        return back;
     }
     return LoadProgrammer(ctx, session, files, comPort, /*quiet=*/true, mayRetry);
 }
@@ -271,6 +288,7 @@ int RunDdrApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& f
         LogUploadFailed(ctx, file, upload);
         return kErrorGenFailure;
     }
+    ctx.record().programmerRunning = true;
     ctx.Log(kWaitingLine);
     if (!ctx.Wait(kProgrammerStartWaitMs)) {
         return kErrorOperationAborted;

@@ -30,11 +30,12 @@ inline constexpr int kMaxReconnects = 3;
 int RunApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, int comPort);
 
 // The AP check after a DDR test: waits for the board's port to come back (polling every 30 s,
-// one live "Elapsed time" line, no limit but the run's cancel), then reloads the programmer
-// without a start line, pass block or result box. As RunApCheck, and 21 when the upload failed
-// and `mayRetry` (nothing logged then: the worker tries the pass once more).
+// one live "Elapsed time" line, for up to `boardWaitMs`: a board that does not come back in time
+// gives 31, logged, with "the board did not come back" as the run's reason), then reloads the
+// programmer without a start line, pass block or result box. As RunApCheck, and 21 when the
+// upload failed and `mayRetry` (nothing logged then: the worker tries the pass once more).
 int RunApCheckAfterDdrWait(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
-                           int comPort, bool mayRetry);
+                           int comPort, bool mayRetry, uint32_t boardWaitMs);
 
 // Uploads "ddr_debug.mbn" over Sahara, whatever the model; no handshake follows. 0 pass, 31 fail;
 // kErrorOperationAborted when the run was cancelled. After a reset the board may take a while to

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace veltrix {
 
@@ -25,15 +26,29 @@ struct EmmcChoice {
     int64_t totalSectors = 0;
 };
 
+// What the two-phase SDRAM test has written over the board's own images and not yet put back,
+// kept across the passes of a run: a run that ends with any of it names the partitions.
+struct SdramLeftovers {
+    // Labels (as the partition index has them) in the order phase 1 wrote them: the test images'
+    // partitions and the verdict's.
+    std::vector<std::string> partitions;
+    // The verdict partition's first sector as phase 1 found it on the board, put back in phase 2
+    // when the target directory has no image of that partition.
+    std::vector<uint8_t> verdictSector;
+
+    bool Any() const { return !partitions.empty(); }
+};
+
 class BoardTests {
 public:
     virtual ~BoardTests() = default;
 
     // Opens the port and starts the flash programmer: 0 (the port stays open), 31 fail (logged).
     virtual int CheckAp(int comPort) = 0;
-    // The same after the DDR wait: waits for the board's port to come back, then reloads the
-    // programmer without a start line or pass block. 21 when the upload failed and `mayRetry`.
-    virtual int ReconnectAfterDdrTest(int comPort, bool mayRetry) = 0;
+    // The same after the DDR wait: waits up to `boardWaitMs` for the board's port to come back
+    // (31, logged, when it does not), then reloads the programmer without a start line or pass
+    // block. 21 when the upload failed and `mayRetry`.
+    virtual int ReconnectAfterDdrTest(int comPort, bool mayRetry, uint32_t boardWaitMs) = 0;
     // Starts the DDR-debug image (Sahara, no handshake); the port is tried for up to
     // `portWaitMs` while the board comes back from a reset. 0 or 31.
     virtual int CheckApWithDdrImage(int comPort, uint32_t portWaitMs) = 0;
@@ -41,13 +56,13 @@ public:
     virtual int TestEmmc(const EmmcChoice& choice) = 0;
     // The image of `label`, or of every program-list label when it is empty. 0, or 6 (logged).
     virtual int RestoreBootImages(const std::string& label) = 0;
-    // Phase 1 of the two-phase SDRAM test: the test images written and the board reset (0), 29
-    // a boot-image write failed, 31 a test image failed. `testImagesOnBoard` says whether the
-    // board is left with test images instead of its boot images.
-    virtual int SdramTestPhase1(bool& testImagesOnBoard) = 0;
-    // Phase 2: the verdict shown and the boot images put back (0, whatever the verdict); 29 the
-    // restore failed; 30 no verdict could be read (the boot images are put back all the same).
-    virtual int SdramTestPhase2(bool& testImagesOnBoard) = 0;
+    // Phase 1 of the two-phase SDRAM test: the test images written, the verdict place cleared
+    // and the board reset (0), 29 a boot-image write failed, 31 a test image failed. `leftovers`
+    // says what the board holds instead of its own images.
+    virtual int SdramTestPhase1(SdramLeftovers& leftovers) = 0;
+    // Phase 2: the verdict shown (or its absence) and everything phase 1 wrote put back (0); 29
+    // the restore failed; 30 the verdict could not be read (the images are put back all the same).
+    virtual int SdramTestPhase2(SdramLeftovers& leftovers) = 0;
     // The level test through the DDR-debug image: 0 when the exchange ran to its end.
     virtual int SdramLevelTest(int comPort, uint32_t level) = 0;
     // PMIC status and PMIC ON: 0, or 6 when an exchange failed (logged).

@@ -19,8 +19,8 @@ public:
         : ctx_(ctx), session_(session), files_(files) {}
 
     int CheckAp(int comPort) override { return RunApCheck(ctx_, session_, files_, comPort); }
-    int ReconnectAfterDdrTest(int comPort, bool mayRetry) override {
-        return RunApCheckAfterDdrWait(ctx_, session_, files_, comPort, mayRetry);
+    int ReconnectAfterDdrTest(int comPort, bool mayRetry, uint32_t boardWaitMs) override {
+        return RunApCheckAfterDdrWait(ctx_, session_, files_, comPort, mayRetry, boardWaitMs);
     }
     int CheckApWithDdrImage(int comPort, uint32_t portWaitMs) override {
         return RunDdrApCheck(ctx_, session_, files_, comPort, portWaitMs);
@@ -31,11 +31,11 @@ public:
     int RestoreBootImages(const std::string& label) override {
         return WriteBootImages(ctx_, session_, files_, label);
     }
-    int SdramTestPhase1(bool& testImagesOnBoard) override {
-        return RunSdramTestPhase1(ctx_, session_, files_, testImagesOnBoard);
+    int SdramTestPhase1(SdramLeftovers& leftovers) override {
+        return RunSdramTestPhase1(ctx_, session_, files_, leftovers);
     }
-    int SdramTestPhase2(bool& testImagesOnBoard) override {
-        return RunSdramTestPhase2(ctx_, session_, files_, testImagesOnBoard);
+    int SdramTestPhase2(SdramLeftovers& leftovers) override {
+        return RunSdramTestPhase2(ctx_, session_, files_, leftovers);
     }
     int SdramLevelTest(int comPort, uint32_t level) override {
         return RunSdramLevelTest(ctx_, session_, comPort, level);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "base/text_format.h"
 #include "diag/board_tests.h"
@@ -112,6 +114,12 @@ int WriteVerifyPartition(RunContext& ctx, ProgrammerSession& session, const Imag
     const auto deviceSectors = static_cast<uint32_t>(static_cast<uint64_t>(totalSectors));
     const bool two = entry.sectorCount >= 2 && uint64_t{start} + 1 < deviceSectors;
     const std::span<const uint8_t> pattern(emmcTestPattern);
+    // The pattern stays where it is written (the restore puts the images back): the run says so
+    // at its end, whatever follows.
+    std::vector<std::string>& patterned = ctx.record().patternLeftIn;
+    if (std::find(patterned.begin(), patterned.end(), name) == patterned.end()) {
+        patterned.push_back(name);
+    }
     const int written =
         two ? StreamWriteBlock(static_cast<int>(pattern.size()), start, session, pattern.data())
             : StreamWriteData(start, session, pattern.first(kSectorBytes));

@@ -43,7 +43,8 @@ int RunEmmcTest(RunContext& ctx, ProgrammerSession& session, const RunFiles& fil
 // partition and the device (`totalSectors`) have one, then reads the sectors back and compares.
 // 0 with "%s partition write & verify done..\n"; 6 for a failed write, read or comparison
 // (logged); kErrorOperationAborted when the run was cancelled. A partition of no sectors is
-// reported and left alone (0).
+// reported and left alone (0). The pattern stays: the partition is listed in the record's
+// patternLeftIn from the moment its write is sent.
 int WriteVerifyPartition(RunContext& ctx, ProgrammerSession& session, const ImagePartition& entry,
                          int64_t totalSectors);
 

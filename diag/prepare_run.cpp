@@ -29,6 +29,16 @@ void StoreSelections(RunState& state, const RunSelections& selections, int comPo
     state.ddrLevel = DdrLevelFromText(selections.level);
 }
 
+// The eMMC test without a chosen partition (Erase excepted) and the restore without a chosen
+// label work through every partition of the program list.
+bool WorksOnProgramList(const RunState& state) {
+    const RunSelections& s = state.selections;
+    const bool emmcOverList =
+        s.emmcTest && state.emmcOption != kEmmcErase && s.partitionLabel.empty();
+    const bool restoreOverList = s.restoreBootImage && s.restoreLabel.empty();
+    return emmcOverList || restoreOverList;
+}
+
 bool AnyTestSelected(const RunSelections& s) {
     return s.apCheck || s.emmcTest || s.restoreBootImage || s.sdramTest || s.dump || s.pmicOn;
 }
@@ -55,6 +65,7 @@ int CheckAndLoad(RunState& state) {
     RunSelections& s = state.selections;
     // A list left by a run that was prepared but never started must not add to this one.
     ClearProgramList(state.programList);
+    state.programListProblem.clear();
 
     if (state.comPort == 0) {
         return kPrepareNoComPort;
@@ -72,8 +83,18 @@ int CheckAndLoad(RunState& state) {
     s.apCheck = true;
     const std::filesystem::path path =
         ModelFolder(state.workDir, s.model) / "boot_partition_info" / "rawprogram0.xml";
-    if (LoadProgramList(state.programList, path) < 0) {
-        return kPrepareNoProgramList;
+    std::string& problem = state.programListProblem;
+    const int loaded = LoadProgramList(state.programList, path, &problem);
+    if (loaded == kProgramListUnreadable && problem.empty()) {
+        return kPrepareNoProgramList;  // no such file
+    }
+    if (loaded < 0) {
+        return kPrepareProgramListUnusable;
+    }
+    // A test over the whole list that finds it empty would pass without touching the board.
+    if (state.programList.count == 0 && WorksOnProgramList(state)) {
+        problem = "lists no partition";
+        return kPrepareProgramListUnusable;
     }
     return kPrepareReady;
 }
@@ -108,6 +129,14 @@ int ParseComPort(std::string_view text) {
     return value;
 }
 
+std::string PrepareRunMessage(int result, std::string_view problem) {
+    if (result == kPrepareProgramListUnusable) {
+        return "파티션파일(rawprogram0.xml)을 사용할 수 없습니다.  \n\nrawprogram0.xml " +
+               std::string(problem) + ".  ";
+    }
+    return std::string(PrepareRunMessage(result));
+}
+
 std::string_view PrepareRunMessage(int result) {
     switch (result) {
         case kPrepareNoComPort:
@@ -126,6 +155,49 @@ std::string_view PrepareRunMessage(int result) {
         default:
             return {};
     }
+}
+
+namespace {
+
+// The partitions a write test puts its pattern in, as one text: the chosen one, or the program
+// list's (the first few, then how many more).
+std::string PatternPartitions(const RunState& state) {
+    constexpr int kNamed = 10;
+    if (!state.selections.partitionLabel.empty()) {
+        return state.selections.partitionLabel;
+    }
+    std::string text;
+    const ProgramList& list = state.programList;
+    for (int i = 0; i < list.count && i < kNamed; ++i) {
+        text += (i == 0 ? "" : ", ") + list.slots[static_cast<size_t>(i)]->label;
+    }
+    if (list.count > kNamed) {
+        text += " and " + std::to_string(list.count - kNamed) + " more";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string StartQuestion(const RunState& state) {
+    const RunSelections& s = state.selections;
+    if (!s.emmcTest) {
+        return {};
+    }
+    if (state.emmcOption == kEmmcErase) {
+        return s.model +
+               ": 전체 eMMC를 지웁니다. 계속하시겠습니까?  \n\nThis erases the whole eMMC of " +
+               s.model + ", not one partition. Continue?  ";
+    }
+    if (state.emmcOption != kEmmcReadWrite && state.emmcOption != kEmmcWriteOnly) {
+        return {};
+    }
+    const std::string partitions = PatternPartitions(state);
+    return s.model + ": " + partitions +
+           " 파티션의 첫 섹터에 테스트 패턴을 씁니다. RESTORE BOOT IMG로 이미지를 되돌립니다. "
+           "계속하시겠습니까?  \n\nThis writes the test pattern over the first sectors of " +
+           partitions + " on " + s.model +
+           "; it stays there until RESTORE BOOT IMG puts their images back. Continue?  ";
 }
 
 }  // namespace veltrix

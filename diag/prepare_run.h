@@ -15,7 +15,9 @@ struct RunState;
 // Stores the selections (whatever the result), maps the option and level texts, checks them in
 // order and, when a target directory is given, forces the AP check on and loads the model's
 // "rawprogram0.xml" (below `state.workDir`) into an emptied program list. Returns kPrepareReady
-// or one of the negative kPrepare codes.
+// or one of the negative kPrepare codes: kPrepareNoProgramList when the file is missing,
+// kPrepareProgramListUnusable (why in `state.programListProblem`) when it cannot be used or lists
+// no partition for an eMMC test or a restore over the whole list.
 int PrepareRun(RunState& state, const RunSelections& selections, int comPort);
 
 // The eMMC test option for the option text (exact match), 1 for any other text.
@@ -30,6 +32,14 @@ int ParseComPort(std::string_view text);
 
 // The message box START shows for a negative PrepareRun result; empty for any other value.
 std::string_view PrepareRunMessage(int result);
+// The same, with what is wrong with the program list for kPrepareProgramListUnusable.
+std::string PrepareRunMessage(int result, std::string_view problem);
+
+// The question START asks before a prepared run that changes the flash beyond what it tests:
+// Erase (the whole eMMC, whatever partition is chosen), and "Read/Write" or "Write only" (the
+// pattern stays in the first sectors of the partitions named, until RESTORE BOOT IMG). Empty for
+// any other run.
+std::string StartQuestion(const RunState& state);
 
 // "Test in progress" box of START while a run is active.
 inline constexpr std::string_view kTestInProgressMessage =

@@ -66,10 +66,11 @@ public:
     // record, the cancel flag cleared.
     void BeginRun();
 
-    // A fresh record of a run that did not start.
-    void RefuseRun() {
+    // A fresh record of a run that did not start, and why.
+    void RefuseRun(const std::string& why) {
         record_ = RunRecord{};
         record_.ending = RunEnding::kRefused;
+        record_.refusal = why;
     }
 
     RunRecord& record() { return record_; }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "diag/run_context.h"
 #include "diag/run_state.h"
@@ -20,6 +21,25 @@ void SendUnchecked(SerialLink& link, uint8_t command) {
     Transact(request.data(), static_cast<int>(request.size()), link, reply.data(), replyLength);
 }
 
+// What the run leaves on the board, in the log and the record.
+void LogWhatIsLeft(RunContext& ctx, RunState& state) {
+    RunRecord& record = ctx.record();
+    SdramLeftovers& leftovers = state.sdramLeftovers;
+    if (leftovers.Any()) {
+        record.bootImagesNotRestored = true;
+        for (const std::string& label : leftovers.partitions) {
+            record.NoteToRestore(label);
+        }
+        ctx.Log(std::string(kBootImagesNotRestoredText) + " (" + LabelList(leftovers.partitions) +
+                ")\n");
+        leftovers = SdramLeftovers{};
+    }
+    if (!record.patternLeftIn.empty()) {
+        ctx.Log("Test pattern left in " + LabelList(record.patternLeftIn) +
+                ": run RESTORE BOOT IMG to put their images back\n");
+    }
+}
+
 }  // namespace
 
 void CompleteRun(RunContext& ctx, SerialLink& link, RunState& state) {
@@ -29,6 +49,8 @@ void CompleteRun(RunContext& ctx, SerialLink& link, RunState& state) {
     }
     SendUnchecked(link, kCmdClose);
     SendUnchecked(link, kCmdReset);
+    ctx.record().programmerRunning = false;
+    LogWhatIsLeft(ctx, state);
     ctx.Log("Test Completed !!\n");
     ClosePort(link);
     ctx.record().ending = RunEnding::kCompleted;
@@ -41,11 +63,7 @@ void AbortRun(RunContext& ctx, SerialLink& link, RunState& state) {
         ctx.record().abortReason = "cancelled by the operator";
         ctx.Log("Test cancelled by the operator\n");
     }
-    if (state.testImagesOnBoard) {
-        state.testImagesOnBoard = false;
-        ctx.record().bootImagesNotRestored = true;
-        ctx.Log(kBootImagesNotRestoredLine);
-    }
+    LogWhatIsLeft(ctx, state);
     ClosePort(link);
     ctx.record().ending = RunEnding::kAborted;
     state.running = false;

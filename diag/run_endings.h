@@ -10,9 +10,15 @@ class RunContext;
 struct RunState;
 struct SerialLink;
 
-// Logged when a run ends while the SDRAM test's boot images are still on the board.
-inline constexpr std::string_view kBootImagesNotRestoredLine =
-    "Boot images are NOT restored: run RESTORE BOOT IMG before the board leaves the bench\n";
+// Logged when a run ends while the SDRAM test's boot images are still on the board, followed by
+// the partitions in parentheses: "... bench (sbl2, PrimaryGPT)\n".
+inline constexpr std::string_view kBootImagesNotRestoredText =
+    "Boot images are NOT restored: run RESTORE BOOT IMG before the board leaves the bench";
+
+// Both endings first say what the run leaves on the board: the test pattern's partitions
+// ("Test pattern left in sbl1, sbl2: run RESTORE BOOT IMG to put their images back\n"), and in an
+// aborted run the SDRAM test's partitions that are not back (kBootImagesNotRestoredText), both
+// kept in the record.
 
 // Sends CLOSE (0x15) and RESET (0x0B) to the board without looking at the answers, logs
 // "Test Completed !!\n", closes the port and clears `running`. `ddrWaiting` keeps its value. A
@@ -20,9 +26,8 @@ inline constexpr std::string_view kBootImagesNotRestoredLine =
 void CompleteRun(RunContext& ctx, SerialLink& link, RunState& state);
 
 // Closes the port, clears `running` and `ddrWaiting`, logs "TEST aborted!!\n" (after "Test
-// cancelled by the operator\n" when the run was cancelled, and after
-// kBootImagesNotRestoredLine, marked in the record, when the SDRAM test's boot images are still
-// on the board). Nothing is sent to the board.
+// cancelled by the operator\n" when the run was cancelled). Nothing is sent to the board: a
+// program this run uploaded stays running there (the record says so).
 void AbortRun(RunContext& ctx, SerialLink& link, RunState& state);
 
 }  // namespace veltrix

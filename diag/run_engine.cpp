@@ -37,8 +37,7 @@ bool RunEngine::InProgress() const {
     return state_.running || workerActive_;
 }
 
-int RunEngine::Start(const RunSelections& selections, int comPort,
-                     const std::function<bool()>& confirmErase) {
+int RunEngine::Start(const RunSelections& selections, int comPort, const Confirm& confirm) {
     view_.PushStatus("");
     view_.SetProgress(0);
     if (InProgress()) {
@@ -49,26 +48,28 @@ int RunEngine::Start(const RunSelections& selections, int comPort,
     Join();
     const int prepared = Prepare(selections, comPort);
     if (prepared == kStartNoPartitionIndex) {
-        context_.RefuseRun();
+        context_.RefuseRun("no partition index");
         return prepared;
     }
-    // Erase takes the whole eMMC, whatever partition is chosen: the front end may ask first. A
-    // run that is not wanted leaves the last run's log and boxes as they are.
-    if (prepared == kPrepareReady && confirmErase && state_.selections.emmcTest &&
-        state_.emmcOption == kEmmcErase && !confirmErase()) {
+    // A run that is not wanted, or not possible, leaves the last run's log and boxes as they are.
+    if (prepared != kPrepareReady) {
         ClearProgramList(state_.programList);
-        context_.RefuseRun();
+        const std::string message = PrepareRunMessage(prepared, state_.programListProblem);
+        context_.RefuseRun(message);
+        if (!message.empty()) {
+            view_.ShowMessage(message);
+        }
+        return prepared;
+    }
+    // Erase takes the whole eMMC, and the write tests leave their pattern: the front end may ask.
+    if (const std::string question = StartQuestion(state_);
+        confirm && !question.empty() && !confirm(question)) {
+        ClearProgramList(state_.programList);
+        context_.RefuseRun("not confirmed");
         return kErrorOperationAborted;
     }
     context_.BeginRun();
     view_.ClearLog();
-    if (prepared != kPrepareReady) {
-        context_.RefuseRun();
-        if (const std::string_view message = PrepareRunMessage(prepared); !message.empty()) {
-            view_.ShowMessage(std::string(message));
-        }
-        return prepared;
-    }
     state_.running = true;
     workerActive_ = true;
     try {
@@ -76,7 +77,7 @@ int RunEngine::Start(const RunSelections& selections, int comPort,
     } catch (const std::system_error&) {
         state_.running = false;
         workerActive_ = false;
-        context_.RefuseRun();
+        context_.RefuseRun("the run could not be started (no thread)");
         ClearProgramList(state_.programList);
         return kErrorNotEnoughMemory;
     }
@@ -156,7 +157,7 @@ void RunEngine::Work() {
     // A retry asked for in an earlier run must not use up this run's one retry.
     state_.apRetried = false;
     state_.ddrWaiting = false;
-    state_.testImagesOnBoard = false;
+    state_.sdramLeftovers = SdramLeftovers{};
     const RunSelections& s = state_.selections;
     const RunFiles files{s.model, ModelFolder(state_.workDir, s.model), PathFromUtf8(s.targetDir),
                          index_, state_.programList};

@@ -50,14 +50,15 @@ public:
 
     // START: a fresh status line and progress bar; "Test in progress" while a run is in
     // progress; the partition index from the target directory (no run without one, except PMIC
-    // ON without a target directory); the selections prepared; `confirmErase` asked when the run
-    // would erase the whole eMMC (false: nothing starts, the last run's log stays); the boxes to
-    // "N/T" and the log emptied; a refusal's message; then the worker.
+    // ON without a target directory); the selections prepared (a refusal shows its message); the
+    // run's question (StartQuestion: Erase, or a write test's pattern) put to `confirm`, when
+    // given; then the boxes to "N/T", the log emptied and the worker started. A START that does
+    // not start leaves the last run's log and boxes as they are.
     // 0 when the run started; otherwise kPrepareRunInProgress, kStartNoPartitionIndex, a
-    // negative kPrepare code, kErrorOperationAborted when `confirmErase` said no, or
-    // kErrorNotEnoughMemory when no thread could be made (the record says "refused").
-    int Start(const RunSelections& selections, int comPort,
-              const std::function<bool()>& confirmErase = {});
+    // negative kPrepare code, kErrorOperationAborted when `confirm` said no, or
+    // kErrorNotEnoughMemory when no thread could be made (the record says "refused", and why).
+    using Confirm = std::function<bool(const std::string& question)>;
+    int Start(const RunSelections& selections, int comPort, const Confirm& confirm = {});
 
     // Asks the run to stop: every wait of the worker returns within about 100 ms, no message box
     // of the run is shown any more, and the run ends as aborted, port closed, record marked

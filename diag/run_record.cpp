@@ -1,5 +1,9 @@
 #include "diag/run_record.h"
 
+#include <algorithm>
+
+#include "layout/fixed_text.h"
+
 namespace veltrix {
 
 bool RunRecord::Passed() const {
@@ -12,6 +16,15 @@ bool RunRecord::Passed() const {
         }
     }
     return true;
+}
+
+void RunRecord::NoteToRestore(const std::string& label) {
+    const bool listed =
+        std::any_of(partitionsToRestore.begin(), partitionsToRestore.end(),
+                    [&label](const std::string& l) { return EqualsIgnoreAsciiCase(l, label); });
+    if (!listed) {
+        partitionsToRestore.push_back(label);
+    }
 }
 
 const char* RunEndingText(RunEnding ending) {
@@ -63,6 +76,33 @@ RunVerdict VerdictOf(const RunRecord& record) {
         default:
             return {};
     }
+}
+
+std::string LabelList(const std::vector<std::string>& labels) {
+    std::string text;
+    for (const std::string& label : labels) {
+        text += (text.empty() ? "" : ", ") + label;
+    }
+    return text;
+}
+
+std::vector<std::string> AdviceOf(const RunRecord& record) {
+    std::vector<std::string> advice;
+    if (!record.advice.empty()) {
+        advice.push_back(record.advice);
+    }
+    if (!record.partitionsToRestore.empty()) {
+        advice.push_back("restore " + LabelList(record.partitionsToRestore) +
+                         " (RESTORE BOOT IMG) before the board leaves the bench");
+    }
+    if (!record.patternLeftIn.empty()) {
+        advice.push_back("the test pattern is in " + LabelList(record.patternLeftIn) +
+                         ": run RESTORE BOOT IMG to put their images back");
+    }
+    if (record.programmerRunning) {
+        advice.push_back("power the board off and on in download mode before the next run");
+    }
+    return advice;
 }
 
 }  // namespace veltrix

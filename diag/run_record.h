@@ -32,14 +32,26 @@ struct RunRecord {
     // The run ended with the SDRAM test's boot images on the board: RESTORE BOOT IMG must be run
     // before the board leaves the bench.
     bool bootImagesNotRestored = false;
+    // Partitions that no longer hold their own image: the SDRAM test's that were not put back,
+    // and those whose write was cut short. RESTORE BOOT IMG puts them back.
+    std::vector<std::string> partitionsToRestore;
+    // Partitions whose first sector (or two) the eMMC write test left holding its pattern.
+    std::vector<std::string> patternLeftIn;
+    // A program this run uploaded (the flash programmer, the DDR-debug image) still runs on the
+    // board: the boot ROM answers again only after the board is powered off and on.
+    bool programmerRunning = false;
     // Why the run was aborted, in a few words ("board not in download mode", "cancelled by the
     // operator"), and what the operator can do about it, when the engine knows; empty otherwise.
     std::string abortReason;
     std::string advice;
+    // Why START did not start the run (its message), for a refused run.
+    std::string refusal;
     // Every dump file the run completed, in the order written.
     std::vector<std::filesystem::path> dumpFiles;
 
     const std::string& Box(ResultBox box) const { return boxes[static_cast<size_t>(box)]; }
+    // Adds `label` to partitionsToRestore unless it is listed (ignoring ASCII case).
+    void NoteToRestore(const std::string& label);
     // A completed run none of whose boxes says "FAIL", whose PMIC step did not fail and whose
     // DDR-level test gave a verdict.
     bool Passed() const;
@@ -56,5 +68,13 @@ struct RunVerdict {
     std::string text;  // "PASS", "FAIL: EMMC", "ABORTED: board not in download mode"
 };
 RunVerdict VerdictOf(const RunRecord& record);
+
+// What the operator must do once the run has ended, one sentence each, most urgent first: the
+// failure's advice; the partitions to restore; the partitions holding the test pattern; a board
+// whose uploaded program still runs. Empty when nothing is to be done.
+std::vector<std::string> AdviceOf(const RunRecord& record);
+
+// The labels as one text: "sbl1, sbl2".
+std::string LabelList(const std::vector<std::string>& labels);
 
 }  // namespace veltrix

@@ -61,6 +61,18 @@ std::string Array(const std::vector<std::string>& jsonValues) {
     return out;
 }
 
+// A JSON array of texts on one line: ["sbl1","sbl2"].
+std::string TextArray(const std::vector<std::string>& texts) {
+    std::string out = "[";
+    for (const std::string& text : texts) {
+        if (out.size() > 1) {
+            out += ',';
+        }
+        out += JsonString(text);
+    }
+    return out + "]";
+}
+
 std::string Selections(const RunSelections& s) {
     return JsonObject()
         .Add("apCheck", Bool(s.apCheck))
@@ -172,6 +184,14 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
+std::string JoinedAdvice(const RunRecord& record) {
+    std::string text;
+    for (const std::string& line : AdviceOf(record)) {
+        text += (text.empty() ? "" : "; ") + line;
+    }
+    return text;
+}
+
 std::string PmicResult(const RunReport& report) {
     if (report.record.pmicFailed) {
         return kResultFail;
@@ -223,10 +243,13 @@ std::string RecordDocument(const RunReport& r) {
                .Add("cancelled", Bool(r.record.cancelled))
                .Add("sdramNoVerdict", Bool(r.record.sdramNoVerdict))
                .Add("bootImagesNotRestored", Bool(r.record.bootImagesNotRestored))
+               .Add("partitionsToRestore", TextArray(r.record.partitionsToRestore))
+               .Add("patternLeftIn", TextArray(r.record.patternLeftIn))
+               .Add("programmerRunning", Bool(r.record.programmerRunning))
                .Text("refusal", r.refusal)
                .Text("verdict", VerdictOf(r.record).text)
                .Text("abortReason", r.record.abortReason)
-               .Text("advice", r.record.advice)
+               .Text("advice", JoinedAdvice(r.record))
                .Add("results", Results(r))
                .Add("exit", std::to_string(r.exitStatus))
                .Add("log", LogLines(r.log))

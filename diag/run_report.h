@@ -28,6 +28,9 @@ struct RunReport {
 // completed with a failure, 2 aborted, 3 not started. Kept in the run record of either front end.
 int RecordExitStatus(const RunRecord& record);
 
+// AdviceOf the record as one text, its sentences joined by "; ".
+std::string JoinedAdvice(const RunRecord& record);
+
 // "PASS", "FAIL" or "N/T" for the PMIC step.
 std::string PmicResult(const RunReport& report);
 

@@ -1,9 +1,12 @@
 #pragma once
 // The operator's choices for a run, as START hands them over (UTF-8).
 
+#include <cstdint>
 #include <string>
 
 namespace veltrix {
+
+inline constexpr uint32_t kDefaultBoardWaitSeconds = 600;
 
 struct RunSelections {
     bool apCheck = false;
@@ -18,6 +21,9 @@ struct RunSelections {
     bool pmicOn = false;
     std::string targetDir;
     std::string level;  // "0" or "1"
+    // How long the SDRAM test waits for the board to come back after its reset before the run
+    // ends as aborted.
+    uint32_t boardWaitSeconds = kDefaultBoardWaitSeconds;
 };
 
 }  // namespace veltrix

@@ -48,7 +48,9 @@ int CheckAp(const RunPass& p) {
     if (!state.ddrWaiting) {
         return p.tests.CheckAp(state.comPort);
     }
-    const int result = p.tests.ReconnectAfterDdrTest(state.comPort, !state.apRetried);
+    constexpr uint32_t kMsPerSecond = 1000;
+    const uint32_t boardWaitMs = state.selections.boardWaitSeconds * kMsPerSecond;
+    const int result = p.tests.ReconnectAfterDdrTest(state.comPort, !state.apRetried, boardWaitMs);
     if (result == kErrorNotReady) {
         state.apRetried = true;
     }
@@ -73,11 +75,11 @@ void HandOver(const RunPass& p) {
 int RunSdramImageTest(const RunPass& p) {
     RunState& state = p.state;
     if (!state.ddrWaiting) {
-        const int result = p.tests.SdramTestPhase1(state.testImagesOnBoard);
+        const int result = p.tests.SdramTestPhase1(state.sdramLeftovers);
         state.ddrWaiting = result == kErrorSuccess;
         return result;
     }
-    const int result = p.tests.SdramTestPhase2(state.testImagesOnBoard);
+    const int result = p.tests.SdramTestPhase2(state.sdramLeftovers);
     if (result == kErrorSuccess) {
         state.ddrWaiting = false;
     }
@@ -109,6 +111,7 @@ void RunPmicBranch(const RunPass& p) {
     if (family == kPmicNotSupported) {
         p.ctx.Log(Format("%s\n", kPmicNotSupportedText));
         p.ctx.ShowMessage(Format("%s.  ", kPmicNotSupportedText));
+        p.ctx.NoteFailure("PMIC test not supported on this model");
         Abort(p);
         return;
     }
@@ -153,6 +156,7 @@ EmmcOutcome FollowPassedEmmcTest(const RunPass& p) {
         // The level test needs the DDR-debug image: restart the board into download mode.
         ClosePartition(p.session);
         ResetTarget(p.session);
+        p.ctx.record().programmerRunning = false;
         ClosePort(*p.session.link);
         p.ctx.Wait(kDdrImageResetWaitMs);
         return EmmcOutcome::kContinueWithSdram;

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
+#include "diag/board_tests.h"
 #include "diag/run_selections.h"
 #include "layout/program_list.h"
 
@@ -28,15 +30,17 @@ struct RunState {
     // Entries of the model's "rawprogram0.xml": loaded by preparation, emptied when the worker
     // ends.
     ProgramList programList;
+    // Why preparation refused the program list (kPrepareProgramListUnusable), in a few words.
+    std::string programListProblem;
 
     // Phase 1 of the two-phase SDRAM test has started a DDR test on the board and its verdict is
     // still to be collected.
     bool ddrWaiting = false;
     // During a DDR wait the AP check has already asked for its one retry pass.
     bool apRetried = false;
-    // The SDRAM test has written (some of) its test boot images and the board's own are not back
-    // yet: a run that ends now leaves a board that does not boot.
-    bool testImagesOnBoard = false;
+    // What the SDRAM test has written over the board's own images and not put back yet: a run
+    // that ends with any of it leaves a board that does not boot.
+    SdramLeftovers sdramLeftovers;
     // Last result of GetPhysicalPartitionInfo: the device's total sector count.
     int64_t totalSectors = 0;
 };

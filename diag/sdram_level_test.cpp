@@ -67,6 +67,7 @@ int RunSdramLevelTest(RunContext& ctx, ProgrammerSession& session, int comPort, 
     if (OpenPort(link, comPort) != kErrorSuccess) {
         ctx.Log("Serial port open FAILED..\n");
         ctx.Log(PortFailureText(link) + "\n");  // why, with the device
+        ctx.NoteFailure("the port could not be opened again for the DDR test");
         return kErrorGenFailure;
     }
     int outcome = kDdrOutcomeUnknown;
@@ -76,6 +77,7 @@ int RunSdramLevelTest(RunContext& ctx, ProgrammerSession& session, int comPort, 
     if (level > 1) {
         ctx.Log(
             Format("Invalid DDR test level %d (It should be 0 or 1)\n", static_cast<int>(level)));
+        ctx.NoteFailure("invalid DDR test level");
         return kErrorGenFailure;
     }
     ctx.Log("Waiting for DDR test..\n");

@@ -12,6 +12,7 @@ namespace veltrix {
 class RunContext;
 struct ProgrammerSession;
 struct RunFiles;
+struct SdramLeftovers;
 
 // The partitions and files of one loader family's image set.
 struct SdramImageSet {
@@ -29,22 +30,29 @@ SdramImageSet SdramImageSetFor(int loaderFamily);
 
 // True when the four verdict characters read "pass", ignoring case.
 bool SdramVerdictPasses(std::string_view verdict);
+// True when the four characters are a verdict at all: "pass" or "fail", ignoring case. Anything
+// else (zeros, what the partition held before) is no verdict.
+bool IsSdramVerdict(std::string_view record);
 
 // Phase 1: writes the boot images of the program list, then the model's test images into their
-// partitions (each must fit its partition), then closes the flash and resets the board, which
-// boots the test image. 0 done; 29 the boot-image write failed (nothing else written); 31 a test
-// image could not be written (logged; the boot images are put back when some of it may have
-// reached the flash) or its partition is not in the index; kErrorOperationAborted when the run
-// was cancelled. `testImagesOnBoard` tells whether the board is left with test images.
+// partitions (each must fit its partition), then makes sure the verdict place holds no verdict
+// record, then closes the flash and resets the board, which boots the test image. 0 done; 29 the
+// boot-image write failed on the board (nothing else written); 31 a test image or the verdict
+// place could not be written, a boot image could not be sent, or a partition of the image set is
+// not in the index (logged; whatever was written goes back before it returns);
+// kErrorOperationAborted when the run was cancelled. `leftovers` names what the board holds
+// instead of its own images.
 int RunSdramTestPhase1(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
-                       bool& testImagesOnBoard);
+                       SdramLeftovers& leftovers);
 
-// Phase 2, once the board is back in download mode: reads and shows the verdict, then puts the
-// boot images back. 0 (whatever the verdict); 29 the boot images could not be put back; 30 the
-// verdict cannot be read (also when its partition is not in the index; the boot images are put
-// back all the same); kErrorOperationAborted when the run was cancelled. `testImagesOnBoard` is
-// cleared once the boot images are back.
+// Phase 2, once the board is back in download mode: reads and shows the verdict ("pass" or
+// "fail"; anything else is no verdict, marked in the record), then puts back everything phase 1
+// wrote: the family's boot images and every partition in `leftovers`. 0 (whatever the verdict);
+// 29 the board did not take the images back, 31 an image could not be sent; 30 the verdict
+// cannot be read (also when its partition is not in the index; the images are put back all the
+// same); kErrorOperationAborted when the run was cancelled. What could not be put back stays in
+// `leftovers`.
 int RunSdramTestPhase2(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
-                       bool& testImagesOnBoard);
+                       SdramLeftovers& leftovers);
 
 }  // namespace veltrix

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "base/result_codes.h"
@@ -124,6 +125,22 @@ int RefuseUnfitOutputs(const InputFile& input, const std::vector<ImageRecord>& r
     return kErrorSuccess;
 }
 
+// The output folder is made (with its parents) when it is missing, as a dump's folder is.
+int MakeFolder(const std::filesystem::path& dir, ExtractionLog& log) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        log.Add(Format("ERROR - output folder %s cannot be created (%s)", dir.string().c_str(),
+                       ec.message().c_str()));
+        return kErrorWriteFault;
+    }
+    if (!std::filesystem::is_directory(dir, ec)) {
+        log.Add(Format("ERROR - output folder %s is not a folder", dir.string().c_str()));
+        return kErrorWriteFault;
+    }
+    return kErrorSuccess;
+}
+
 // The index of an earlier extraction goes before the first file is written: a folder whose
 // extraction fails then holds no index that would describe files it no longer matches.
 int RemoveOldIndex(const std::filesystem::path& dir, ExtractionLog& log) {
@@ -184,6 +201,9 @@ int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesyste
     if (const auto fault = CheckImageTable(records)) {
         log.Add(*fault);
         return kErrorGenFailure;
+    }
+    if (const int result = MakeFolder(dirPath, log); result != 0) {
+        return result;
     }
     if (const int result = RefuseUnfitOutputs(input, records, dirPath, log); result != 0) {
         return result;

@@ -17,7 +17,8 @@ namespace veltrix {
 // would be the image itself. Otherwise an older partition.txt is removed before the first file
 // is written (and the run log says so), so a failed extraction leaves no index; the file being
 // written when a read or write fails is removed, and the files written before it stay. Output
-// files are written under new temporary names and renamed into place; a link, FIFO, device or
+// files are written under new temporary names and renamed into place; the folder is made (with
+// its parents) when it is missing; a link, FIFO, device or
 // folder at an output name (partition.txt included) is refused before anything is written. Returns
 // 0; kErrorOpenFailed (110) when the image cannot be opened or no folder is given; kErrorReadFault
 // (30) when the image is shorter than its tables say or cannot be read; kErrorWriteFault (29) when

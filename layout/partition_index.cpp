@@ -4,6 +4,7 @@
 
 #include "base/result_codes.h"
 #include "layout/fixed_text.h"
+#include "layout/total_image.h"
 
 namespace veltrix {
 namespace {
@@ -69,21 +70,63 @@ int FindImagePartition(const PartitionIndex& index, std::string_view label) {
     return kPartitionIndexCapacity;
 }
 
-uint64_t PartitionSpanSectors(const PartitionIndex& index, std::string_view label) {
-    const int first = FindImagePartition(index, label);
-    if (first >= kPartitionIndexCapacity) {
-        return 0;
-    }
-    const uint64_t start = index.imagePartitions[first]->startSector;
-    const std::string_view wanted = LabelText(*index.imagePartitions[first]);
-    uint64_t end = start;
-    for (uint32_t i = static_cast<uint32_t>(first); i < index.imagePartitionCount; ++i) {
+namespace {
+
+bool SharesASector(const ImagePartition& entry, const PartitionPiece& piece) {
+    const uint64_t entryEnd = uint64_t{entry.startSector} + entry.sectorCount;
+    const uint64_t pieceEnd = uint64_t{piece.startSector} + piece.sectorCount;
+    return entry.sectorCount > 0 && piece.sectorCount > 0 && entry.startSector < pieceEnd &&
+           piece.startSector < entryEnd;
+}
+
+// An entry outside the pieces [first, last) that shares a sector with one of them.
+const ImagePartition* OverlappingEntry(const PartitionIndex& index, uint32_t first, uint32_t last,
+                                       const std::vector<PartitionPiece>& pieces) {
+    for (uint32_t i = 0; i < index.imagePartitionCount; ++i) {
         const ImagePartition* entry = index.imagePartitions[i].get();
-        if (entry != nullptr && EqualsIgnoreAsciiCase(LabelText(*entry), wanted)) {
-            end = std::max(end, uint64_t{entry->startSector} + entry->sectorCount);
+        if (entry == nullptr || (i >= first && i < last)) {
+            continue;
+        }
+        for (const PartitionPiece& piece : pieces) {
+            if (SharesASector(*entry, piece)) {
+                return entry;
+            }
         }
     }
-    return end - start;
+    return nullptr;
+}
+
+}  // namespace
+
+PartitionRoom FindPartitionRoom(const PartitionIndex& index, std::string_view label) {
+    PartitionRoom room;
+    const int found = FindImagePartition(index, label);
+    if (found >= kPartitionIndexCapacity) {
+        return room;
+    }
+    const auto first = static_cast<uint32_t>(found);
+    room.entry = index.imagePartitions[first].get();
+    const std::string_view wanted = LabelText(*room.entry);
+    const uint64_t start = room.entry->startSector;
+    uint64_t end = start;
+    uint32_t last = first;
+    for (; last < index.imagePartitionCount; ++last) {
+        const ImagePartition* entry = index.imagePartitions[last].get();
+        if (entry == nullptr || LabelText(*entry) != wanted) {
+            break;
+        }
+        if (entry->startSector < end) {
+            room.overlap = entry;  // a piece that goes back over the one before it
+        }
+        const uint64_t offset = entry->startSector >= start ? entry->startSector - start : 0;
+        room.pieces.push_back({entry->startSector, entry->sectorCount, offset * kSectorSize});
+        end = std::max(end, uint64_t{entry->startSector} + entry->sectorCount);
+    }
+    room.roomBytes = (end - start) * kSectorSize;
+    if (room.overlap == nullptr) {
+        room.overlap = OverlappingEntry(index, first, last, room.pieces);
+    }
+    return room;
 }
 
 std::vector<std::string> PartitionChoices(const PartitionIndex& index) {

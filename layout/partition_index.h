@@ -45,10 +45,32 @@ int LoadPartitionIndex(PartitionIndex& index, const std::filesystem::path& targe
 // 1024 when there is none.
 int FindImagePartition(const PartitionIndex& index, std::string_view label);
 
-// The room of the partition `label` (UTF-8, ignoring ASCII case) in sectors: from the start of
-// its first entry to the furthest end of any of its pieces, so the joined image of a split
-// partition fits. 0 when the index has no such label.
-uint64_t PartitionSpanSectors(const PartitionIndex& index, std::string_view label);
+// One piece of a partition on the device, and where its bytes lie in the partition's image file:
+// the extraction lays a split partition out as its pieces, with zeros for the sectors between
+// them, which belong to other partitions and are never written back.
+struct PartitionPiece {
+    uint32_t startSector = 0;
+    uint32_t sectorCount = 0;
+    uint64_t fileOffset = 0;  // bytes from the start of the image file
+};
+
+// Where a partition may be written: its pieces and the room they span.
+struct PartitionRoom {
+    // The first entry of the label, or null when the index has none.
+    const ImagePartition* entry = nullptr;
+    // The first entry and the entries right after it with exactly its label, as the extraction
+    // writes the pieces of a split partition. An entry of the same label elsewhere in the index
+    // is not part of it.
+    std::vector<PartitionPiece> pieces;
+    // From the first piece's start to the last piece's end: the longest image that fits.
+    uint64_t roomBytes = 0;
+    // An entry of another partition that claims a sector of a piece (or a piece that goes back
+    // over the one before it): the partition must not be written then. Null when none.
+    const ImagePartition* overlap = nullptr;
+};
+
+// The room of the partition `label` (UTF-8, ignoring ASCII case).
+PartitionRoom FindPartitionRoom(const PartitionIndex& index, std::string_view label);
 
 // The labels a partition combo offers (UTF-8), in index order: an entry is listed when its label
 // differs (letter case counts) from the label listed last, which starts as empty text. So the

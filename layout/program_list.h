@@ -1,5 +1,5 @@
 #pragma once
-// The model's partition program list, read from "rawprogram0.xml": up to 100 "program" elements,
+// The model's partition program list, read from "rawprogram0.xml": up to 1024 "program" elements,
 // in file order, keyed by label (ASCII case-insensitive, first one wins). The numeric attributes
 // are kept as the file's text and never parsed.
 
@@ -22,7 +22,8 @@ struct ProgramEntry {
     std::string filename;                       // may be empty ("filename=\"\"")
 };
 
-inline constexpr int kProgramListCapacity = 100;
+// Real lists hold tens to a few hundred partitions; a longer one is refused, not cut short.
+inline constexpr int kProgramListCapacity = 1024;
 
 struct ProgramList {
     std::array<std::unique_ptr<ProgramEntry>, kProgramListCapacity> slots;
@@ -45,13 +46,21 @@ enum class AddResult {
 };
 
 // 1 when the document was loaded (entries are added to what the list holds, the list is not
-// emptied first), -1 when it cannot be read or parsed (the list is unchanged). Walks the
-// "program" elements before and inside the first "data" element. Elements that found the list
-// full are not added; one line on the console then says how many.
-// Files larger than kMaxProgramListBytes, and anything but a regular file, are refused (-1, a
-// console line with the reason).
-int LoadProgramList(ProgramList& list, const std::filesystem::path& path);
+// emptied first). Walks the "program" elements before and inside the first "data" element.
+// Otherwise `*problem` (when given) says why in a few words, and the result is
+// kProgramListUnreadable: the file is missing (`*problem` empty then), is not a regular file,
+// is larger than kMaxProgramListBytes, or cannot be parsed (which line, and why: UTF-16, a NUL
+// byte, an element with more than kMaxAttributesPerElement attributes, nesting too deep, empty,
+// cut short); the list is unchanged. kProgramListTooLong when the list would hold more than
+// kProgramListCapacity entries (those that fit were added).
+inline constexpr int kProgramListUnreadable = -1;
+inline constexpr int kProgramListTooLong = -2;
+int LoadProgramList(ProgramList& list, const std::filesystem::path& path,
+                    std::string* problem = nullptr);
 inline constexpr uint64_t kMaxProgramListBytes = 16u << 20;
+// A "program" element carries about a dozen attributes; a parse is refused before it starts
+// when one element carries more than this (a parser's cost grows with their square).
+inline constexpr int kMaxAttributesPerElement = 256;
 
 // Adds one entry from attribute texts, each nullptr when the attribute is absent. Skipped when
 // `label` is absent or already listed (ASCII case-insensitive), or when start_sector,

@@ -94,6 +94,11 @@ int StreamWriteFromHandle(uint32_t address, ProgrammerSession& session, std::FIL
 struct StreamFileFacts {
     PathKind kind = PathKind::kNone;
     uint64_t size = 0;
+    // What became of the write: the bytes the board took, and whether the last block sent went
+    // unanswered (it may be in the flash or not). A write that stops with neither changed no
+    // sector.
+    uint64_t acceptedBytes = 0;
+    bool unanswered = false;
 };
 
 // Opens the file and writes it as StreamWriteFromHandle does, when it is a regular file of at
@@ -109,6 +114,22 @@ using WriteProgress = std::function<void(uint64_t sent, uint64_t total)>;
 int StreamWriteFile(const std::filesystem::path& path, ProgrammerSession& session, uint32_t address,
                     uint64_t maxBytes, StreamFileFacts* facts = nullptr,
                     const WriteProgress& progress = {});
+
+// Where a part of a file goes: `bytes` bytes from `fileOffset` of the file, written from
+// `address`. Pieces come in file order and do not overlap.
+struct WritePiece {
+    uint64_t fileOffset = 0;
+    uint32_t address = 0;
+    uint64_t bytes = 0;
+};
+
+// StreamWriteFile for a file laid out in pieces (a split partition's image): each piece of the
+// file goes to its own address; the file's bytes between the pieces are read past and never
+// sent. The file may end inside a piece (the rest is not written); `maxBytes` bounds it as
+// there.
+int StreamWriteFilePieces(const std::filesystem::path& path, ProgrammerSession& session,
+                          std::span<const WritePiece> pieces, uint64_t maxBytes,
+                          StreamFileFacts* facts = nullptr, const WriteProgress& progress = {});
 
 // One STREAM WRITE whose data part is always 1024 bytes: `length` bytes of `data`, then zeros.
 // 0 when written, 29 when refused or for a length outside 0..1024 (nothing sent then).

@@ -76,6 +76,19 @@ QLabel* MakeVerdict(QWidget* parent) {
     return label;
 }
 
+// The banner's advice line: bold, wrapped, hidden while there is nothing to do.
+QLabel* MakeAdvice(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setAlignment(Qt::AlignCenter);
+    label->setAutoFillBackground(true);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    label->setWordWrap(true);
+    label->setVisible(false);
+    return label;
+}
+
 QWidget* TopRow(DialogControls& c, QWidget* parent) {
     auto* row = new QWidget(parent);
     auto* grid = new QGridLayout(row);
@@ -202,6 +215,8 @@ DialogControls BuildDialogControls(QWidget& dialog) {
 
     c.verdict = MakeVerdict(&dialog);
     layout->addWidget(c.verdict);
+    c.advice = MakeAdvice(&dialog);
+    layout->addWidget(c.advice);
     c.runLog = new QListWidget(&dialog);
     c.runLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     c.runLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -38,6 +38,8 @@ struct DialogControls {
 
     // The run's outcome at a glance: PASS, FAIL with what failed, or ABORTED with its reason.
     QLabel* verdict = nullptr;
+    // Under it: what the operator must do now (restore partitions, power-cycle the board).
+    QLabel* advice = nullptr;
 
     QListWidget* runLog = nullptr;
     QListWidget* statusLine = nullptr;

@@ -120,7 +120,8 @@ private:
     // takes it in place of a port with nothing behind it.
     int PortForStart();
     void OnRunEnded();
-    void ShowVerdict(const RunVerdict& verdict);
+    // The banner: the verdict, and under it what the operator must do now.
+    void ShowVerdict(const RunVerdict& verdict, const std::vector<std::string>& advice = {});
     void SaveRecordOfRun();
     std::vector<std::string> RunLogLines() const;
     void AddActions();

@@ -52,14 +52,6 @@ RunSelections ReadSelections(const DialogControls& c, const QString& targetDir) 
     return s;
 }
 
-QString EraseQuestion(const std::string& model) {
-    const QString name = QString::fromStdString(model);
-    return QStringLiteral(
-               "%1: 전체 eMMC를 지웁니다. 계속하시겠습니까?  \n\nThis erases the whole "
-               "eMMC of %1, not one partition. Continue?  ")
-        .arg(name);
-}
-
 }  // namespace
 
 void CVeltrixDlg::InsertLogLine(int position, const std::string& text) {
@@ -167,8 +159,9 @@ void CVeltrixDlg::OnStart() {
     runStarted_ = UtcNow();
     runStart_ = std::chrono::steady_clock::now();
     ShowVerdict({});
-    const int started = engine_.Start(
-        selections, port, [&] { return seams_.askYesNo(this, EraseQuestion(selections.model)); });
+    const int started = engine_.Start(selections, port, [&](const std::string& question) {
+        return seams_.askYesNo(this, QString::fromStdString(question));
+    });
     if (started == kErrorNotEnoughMemory) {
         PushStatus("The test run could not be started.");
     }
@@ -198,7 +191,7 @@ void CVeltrixDlg::OnRunEnded() {
     // The worker has made its last call; collect its thread.
     engine_.Join();
     const RunVerdict verdict = VerdictOf(engine_.Record());
-    ShowVerdict(verdict);
+    ShowVerdict(verdict, AdviceOf(engine_.Record()));
     SaveRecordOfRun();
     if (closing_) {
         close();
@@ -208,14 +201,22 @@ void CVeltrixDlg::OnRunEnded() {
     SetRunControlsEnabled();
 }
 
-void CVeltrixDlg::ShowVerdict(const RunVerdict& verdict) {
+void CVeltrixDlg::ShowVerdict(const RunVerdict& verdict, const std::vector<std::string>& advice) {
     c_.verdict->setText(QString::fromStdString(verdict.text));
+    QStringList lines;
+    for (const std::string& line : advice) {
+        lines << QString::fromStdString(line);
+    }
+    c_.advice->setText(lines.join(QLatin1Char('\n')));
+    c_.advice->setVisible(!lines.isEmpty());
     if (verdict.kind == RunVerdict::Kind::kNone) {
         c_.verdict->setPalette(verdictPalette_);
+        c_.advice->setPalette(verdictPalette_);
         return;
     }
     const ResultColours colours = VerdictColours(verdict.kind);
     c_.verdict->setPalette(Filled(verdictPalette_, colours));
+    c_.advice->setPalette(Filled(verdictPalette_, colours));
     // The status line and the bar end with the outcome too, not with an earlier step's words.
     c_.statusLine->insertItem(0, QString::fromStdString(verdict.text));
     c_.statusLine->scrollToTop();

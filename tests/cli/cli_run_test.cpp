@@ -51,6 +51,9 @@ TEST_F(CliTest, PassedRunWritesItsSummaryAndRecord) {
   "cancelled":false,
   "sdramNoVerdict":false,
   "bootImagesNotRestored":false,
+  "partitionsToRestore":[],
+  "patternLeftIn":[],
+  "programmerRunning":false,
   "refusal":"",
   "verdict":"PASS",
   "abortReason":"",
@@ -75,8 +78,9 @@ TEST_F(CliTest, PassedRunWritesItsSummaryAndRecord) {
     EXPECT_TRUE(Has(Err(), "run record: " + command.record.string()));
 }
 
-// How a run that did not pass ends: its exit status, what it says and where, and its summary.
-TEST_F(CliTest, RunsThatDoNotPassSayHowTheyEnded) {
+// How a run that did not pass (or passed, but left something on the board) ends: its exit
+// status, what it says and where, and its summary.
+TEST_F(CliTest, RunsSayHowTheyEndedAndWhatTheyLeave) {
     const struct {
         const char* name;
         std::function<void()> arrange;
@@ -106,8 +110,20 @@ TEST_F(CliTest, RunsThatDoNotPassSayHowTheyEnded) {
              command.selections.model = testing::kDdrModel;
              command.selections.sdramTest = true;
          },
-         kExitTestFailed, "", "veltrix-cli: the DDR-level test gave no verdict",
+         kExitTestFailed, "", "veltrix-cli: the SDRAM test gave no verdict",
          R"j("sdramNoVerdict":true,"verdict":"FAIL: no SDRAM verdict","exit":1})j"},
+        {"write test",
+         [&] {
+             RunSelections& s = command.selections;
+             s.emmcTest = command.given.option = command.given.partition = true;
+             s.option = "Write only";
+             s.partitionLabel = "sbl2";
+         },
+         kExitPassed,
+         "Test pattern left in sbl2: run RESTORE BOOT IMG to put their images back\nTest "
+         "Completed !!\n",
+         "veltrix-cli: the test pattern is in sbl2: run RESTORE BOOT IMG to put their images back",
+         R"j("verdict":"PASS","exit":0})j"},
     };
     const RunCommand base = command;
     for (const auto& c : cases) {
@@ -131,6 +147,9 @@ TEST_F(CliTest, RefusedRunsNameTheFlagAndStillSummarise) {
     StartBoard();
     const std::string root = scene.root().string(), ports = scene.portsFolder().string();
     testing::WriteText(scene.root() / "empty" / "partition.txt", "");
+    testing::WriteText(
+        scene.root() / "nolist" / "model" / kDloadModel / "boot_partition_info" / "rawprogram0.xml",
+        "<data><zeroout/></data>");
     ASSERT_EQ(mkfifo((root + "/fifo").c_str(), 0600), 0);
     fs::create_symlink(root + "/elsewhere.json", root + "/link.json");
     for (const char* port : {"/COM1", "/COM99"}) {  // ports accepted, with no device behind them
@@ -165,6 +184,9 @@ TEST_F(CliTest, RefusedRunsNameTheFlagAndStillSummarise) {
         {kExitNotStarted, "--target=" + root + "/empty",
          "partition.txt in " + root + "/empty lists no partitions: extract"},
         {kExitNotStarted, "--workdir=" + root, "rawprogram0.xml not found"},
+        // A test over the whole program list that finds it empty would pass doing nothing.
+        {kExitNotStarted, "--workdir=" + root + "/nolist;--emmc;--option=Read only",
+         "rawprogram0.xml lists no partition."},
         {kExitUsage, "--record=" + root + "/fifo", "--record " + root + "/fifo is a FIFO: the run"},
         {kExitUsage, "--record=/dev/null", "--record /dev/null is a device"},
         {kExitUsage, "--record=" + root + "/link.json",
@@ -218,6 +240,12 @@ TEST_F(CliTest, SignalsCancelALongWaitAndFreeThePort) {
         EXPECT_LT(took, std::chrono::milliseconds(1900));  // the 2 s wait was cut short
         EXPECT_TRUE(Has(Out(), "Test cancelled by the operator\nTEST aborted!!\n")) << Out();
         EXPECT_TRUE(Has(ReadText(command.record), "\"cancelled\":true"));
+        // The programmer was uploaded before the cancel: the board needs a power cycle.
+        EXPECT_TRUE(Has(ReadText(command.record), "\"programmerRunning\":true"));
+        EXPECT_TRUE(Has(Err(),
+                        "veltrix-cli: power the board off and on in download mode before "
+                        "the next run"))
+            << Err();
         SerialLink link;
         EXPECT_EQ(OpenPort(link, kBoardPort), kErrorSuccess);
     }

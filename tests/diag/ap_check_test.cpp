@@ -15,6 +15,8 @@ namespace veltrix::testing {
 namespace {
 
 namespace fs = std::filesystem;
+// The wait for a board after the DDR test's reset, as a run has it by default.
+constexpr uint32_t kWaitMs = kDefaultBoardWaitSeconds * 1000;
 
 class ApCheckTest : public ::testing::Test {
 protected:
@@ -224,7 +226,8 @@ TEST_F(ApCheckTest, AfterADdrTestThePortIsPolledOnOneLiveLineUntilTheBoardIsBack
     }
     rig->clock.CueAt(kDdrPollWaitMs, 3,
                      [this] { board = StartBoard(BoardFor(scene, kDloadModel)); });
-    ASSERT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, kBoardPort, true), 0);
+    ASSERT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, kBoardPort, true, kWaitMs),
+              0);
     // 0, 1, 1 minutes on the same line; then the reconnect lines, no start line, no pass block.
     EXPECT_EQ(rig->view.Lines(),
               (Lines{"earlier\n", "earlier\n", "earlier\n", "Elapsed time for DDR test : 1min\n",
@@ -237,11 +240,12 @@ TEST_F(ApCheckTest, AfterADdrTestThePortIsPolledOnOneLiveLineUntilTheBoardIsBack
 TEST_F(ApCheckTest, UploadFailureAfterADdrTestAsksForOneRetryThenFails) {
     Use(kDloadModel,
         {{.kind = sim::FaultKind::kRefuseWrite, .command = sim::kWriteCommands, .count = 2}});
-    EXPECT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, kBoardPort, true),
+    EXPECT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, kBoardPort, true, kWaitMs),
               kErrorNotReady);
     EXPECT_TRUE(rig->view.Lines().empty());
-    EXPECT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, kBoardPort, false),
-              kErrorGenFailure);
+    EXPECT_EQ(
+        RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, kBoardPort, false, kWaitMs),
+        kErrorGenFailure);
     EXPECT_EQ(rig->view.Lines(), Lines{"Failed during loading flash programmer\n"});
     EXPECT_EQ(rig->view.Result(ResultBox::kAp), "FAIL");
 }

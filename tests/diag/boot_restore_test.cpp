@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "diag/run_record.h"
 #include "tests/support/scene_board.h"
 
 namespace veltrix::testing {
@@ -68,14 +69,20 @@ TEST_F(RestoreRunTest, ProgramListImagesAreWrittenInListOrderUntilOneIsRefused) 
                      "rpm partition write done.."}));
     EXPECT_EQ(rig.record().ending, RunEnding::kCompleted);
 
-    // The board refuses tz's first block: the restore stops there.
-    options.faults = {{.kind = sim::FaultKind::kRefuseWrite, .command = 0x07, .skip = 2}};
+    // The board refuses tz's second block: the restore stops there, and tz, partly written, is
+    // named as the partition to restore.
+    options.faults = {{.kind = sim::FaultKind::kRefuseWrite, .command = 0x07, .skip = 3}};
     board.reset();
     Run();
-    EXPECT_EQ(TestLines(), (Lines{"sbl1 partition write done..\n",
-                                  "tz partition write FAIL.. sector 0x200\n", "TEST aborted!!\n"}));
-    EXPECT_EQ(Requests(*board, 0x07).size(), 3u);
-    EXPECT_EQ(rig.record().ending, RunEnding::kAborted);
+    EXPECT_EQ(TestLines(),
+              (Lines{"sbl1 partition write done..\n", "tz partition write FAIL.. sector 0x200\n",
+                     "tz is partly written: run RESTORE BOOT IMG for it before the "
+                     "board leaves the bench\n",
+                     "TEST aborted!!\n"}));
+    EXPECT_EQ(Requests(*board, 0x07).size(), 4u);
+    EXPECT_EQ(VerdictOf(rig.record()).text, "ABORTED: the board did not take the write of tz");
+    EXPECT_EQ(rig.record().partitionsToRestore, Lines{"tz"});
+    EXPECT_TRUE(rig.record().programmerRunning);  // nothing is sent to the board on abort
 }
 
 // An image that is missing, does not fit its partition, is not a regular file (it may never end)
@@ -90,16 +97,20 @@ TEST_F(RestoreRunTest, ImagesThatCannotBeWrittenWholeAreRefusedBeforeAnythingIsS
         const char* label;
         std::function<void()> make;
         std::string reason;
+        std::string verdict;  // the run at a glance names the file and why
     } cases[] = {
-        {"tz", [] {}, "Filename not found. Please check if tz.mbn exist\n"},
+        {"tz", [] {}, "Filename not found. Please check if tz.mbn exist\n", "tz.mbn not found"},
         {"tz", [&] { WriteBytes(tz, Noise(17 * 512, 4)); },
          "tz.mbn is 8704 bytes, larger than the tz partition (8192 bytes); nothing written past "
-         "it\n"},
+         "it\n",
+         "tz.mbn is larger than its partition"},
         {"tz", [&] { fs::create_symlink("/dev/zero", tz); },
-         "tz.mbn is a device, not a regular file; nothing written\n"},
+         "tz.mbn is a device, not a regular file; nothing written\n",
+         "tz.mbn is not a regular file"},
         {"tz", [&] { ASSERT_EQ(::mkfifo(tz.c_str(), 0600), 0); },
-         "tz.mbn is a FIFO, not a regular file; nothing written\n"},
-        {"evil", [] {}, "../secret.mbn is not a file name in the target directory\n"},
+         "tz.mbn is a FIFO, not a regular file; nothing written\n", "tz.mbn is not a regular file"},
+        {"evil", [] {}, "../secret.mbn is not a file name in the target directory\n",
+         "../secret.mbn is not a file name in the target directory"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
@@ -113,23 +124,50 @@ TEST_F(RestoreRunTest, ImagesThatCannotBeWrittenWholeAreRefusedBeforeAnythingIsS
                          "TEST aborted!!\n"}));
         EXPECT_TRUE(Requests(*board, 0x07).empty());
         EXPECT_EQ(ReadFlash(*board, 0x210, 1), neighbour);
+        EXPECT_EQ(VerdictOf(rig.record()).text, "ABORTED: " + c.verdict);
     }
 }
 
-// A partition split in pieces takes its joined image from the first piece's start up to the last
-// piece's end, and no more.
-TEST_F(RestoreRunTest, JoinedImageOfASplitPartitionFitsItsPieces) {
-    scene.WritePartitions({{"tz", 0x200, 16}, {"tz", 0x220, 16}, {"rpm", 0x230, 4}}, false);
+// A partition split in pieces takes its joined image (the pieces with zeros between them, as the
+// extraction writes it) piece by piece: the sectors between the pieces belong to another
+// partition and keep what they hold. Its room is its own consecutive pieces only, and a partition
+// whose sectors another entry claims is not written at all.
+TEST_F(RestoreRunTest, SplitPartitionsAreWrittenPieceByPieceAndNeverOverAnother) {
+    ReadyBoard(board, options);
+    const Bytes other = Noise(16 * 512, 8);
+    ASSERT_TRUE(board->WriteEmmc(0x210 * 512, other));
+    scene.WritePartitions({{"tz", 0x200, 16}, {"tz", 0x220, 16}, {"rpm", 0x210, 16}}, false);
     const Bytes joined = Noise(48 * 512, 5);
     WriteBytes(scene.targetDir() / "tz.mbn", joined);
     Run("tz");
     EXPECT_EQ(TestLines(), Join({{"tz partition write done..\n"}, kRestoreEnd}));
-    EXPECT_EQ(ReadFlash(*board, 0x200, 48), joined);
+    EXPECT_EQ(ReadFlash(*board, 0x200, 16), Slice(joined, 0, 16 * 512));
+    EXPECT_EQ(ReadFlash(*board, 0x210, 16), other);
+    EXPECT_EQ(ReadFlash(*board, 0x220, 16), Slice(joined, 32 * 512, 16 * 512));
 
-    WriteBytes(scene.targetDir() / "tz.mbn", Noise(49 * 512, 5));
-    Run("tz");
-    EXPECT_EQ(TestLines().at(1), "tz partition write FAIL.. sector 0x200\n");
-    EXPECT_EQ(ReadFlash(*board, 0x230, 1), Bytes(512, 0));
+    const struct {
+        std::vector<Partition> table;
+        std::string reason;
+    } refused[] = {
+        // A later entry of the same label, apart from the first, is not part of its room.
+        {{{"tz", 0x200, 4}, {"rpm", 0x204, 16}, {"TZ", 0x214, 32}},
+         "tz.mbn is 24576 bytes, larger than the tz partition (2048 bytes); nothing written past "
+         "it\n"},
+        {{{"tz", 0x200, 48}, {"rpm", 0x210, 16}},
+         "tz shares sectors with rpm in partition.txt; nothing written\n"},
+        {{{"tz", 0x200, 16}, {"tz", 0x208, 16}},
+         "The pieces of tz overlap in partition.txt; nothing written\n"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.reason);
+        scene.WritePartitions(c.table, false);
+        board->ClearRequestJournal();
+        Run("tz");
+        EXPECT_EQ(TestLines(), (Lines{c.reason, "tz partition write FAIL.. sector 0x200\n",
+                                      "TEST aborted!!\n"}));
+        EXPECT_TRUE(Requests(*board, 0x07).empty());
+        EXPECT_EQ(ReadFlash(*board, 0x210, 16), other);
+    }
 }
 
 TEST_F(RestoreRunTest, ChosenLabelMatchesInAnyCaseAndUnknownOnesAreNamed) {

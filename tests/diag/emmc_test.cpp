@@ -17,6 +17,13 @@ using Spans = std::vector<std::pair<uint32_t, uint32_t>>;
 
 const Lines kPassEnd = {"EMMC TEST = pass\n", "======== END\n", "\n", "Test Completed !!\n"};
 
+// The end of a passed write test: it names the partitions that keep its pattern.
+Lines PatternEnd(const std::string& labels) {
+    return {"EMMC TEST = pass\n", "======== END\n", "\n",
+            "Test pattern left in " + labels + ": run RESTORE BOOT IMG to put their images back\n",
+            "Test Completed !!\n"};
+}
+
 Bytes Pattern(size_t from, size_t count) {
     return Bytes(emmcTestPattern.begin() + from, emmcTestPattern.begin() + from + count);
 }
@@ -99,7 +106,7 @@ TEST_F(EmmcRunTest, ReadCheckCoversEachListedPartitionIn5MiBRangesCountedIn64Bit
                      "empty partition has no sectors, write skipped\n",
                      "exact partition read done..\n", "exact partition write & verify done..\n",
                      "huge partition read done..\n", "huge partition write & verify done..\n"},
-                    kPassEnd}));
+                    PatternEnd("exact, huge")}));
     const Spans checks = Reads(Requests(*board, 0x25));
     ASSERT_EQ(checks.size(), 821u);  // one, then 819 of 5 MiB and the rest
     EXPECT_EQ(checks[0], std::make_pair(0x100u, 0x500000u));
@@ -126,7 +133,7 @@ TEST_F(EmmcRunTest, ReadWriteFindsTheLabelInAnyCaseAndLeavesThePatternVerified) 
     Run("Read/Write", "SBL1");
     EXPECT_EQ(TestLines(),
               Join({{"sbl1 partition read done..\n", "sbl1 partition write & verify done..\n"},
-                    kPassEnd}));
+                    PatternEnd("sbl1")}));
     EXPECT_EQ(ReadFlash(*board, 0x200, 2), Pattern(0, 1024));
     EXPECT_EQ(ReadFlash(*board, 0x202, 1), Noise(512, 9));
     EXPECT_EQ(Reads(Requests(*board, 0x03)), (Spans{{0x200, 512}, {0x201, 512}}));
@@ -144,7 +151,11 @@ TEST_F(EmmcRunTest, PatternStaysInsideThePartitionAndTheDevice) {
     EXPECT_EQ(
         TestLines(),
         Join({{"mid partition write & verify done..\n", "last partition write & verify done..\n"},
-              kPassEnd}));
+              PatternEnd("mid, last")}));
+    EXPECT_EQ(rig.record().patternLeftIn, (Lines{"mid", "last"}));
+    EXPECT_EQ(AdviceOf(rig.record()),
+              Lines{"the test pattern is in mid, last: run RESTORE BOOT IMG to put their images "
+                    "back"});
     EXPECT_EQ(ReadFlash(*board, 0x400, 1), Pattern(0, 512));
     EXPECT_EQ(ReadFlash(*board, 0x401, 1), Noise(512, 4));
     EXPECT_EQ(ReadFlash(*board, last, 1), Pattern(0, 512));
@@ -198,7 +209,11 @@ TEST_F(EmmcRunTest, RefusedShortOrForeignRepliesFailTheTestAndLeaveNoDump) {
         ReadyBoard(board, options);
         board->InjectFault(c.fault);
         Run(c.option, "boot", c.dump);
-        EXPECT_EQ(TestLines(), (Lines{c.line, "TEST aborted!!\n"}));
+        const bool written = c.option == std::string("Write only");
+        const Lines left = {
+            "Test pattern left in boot: run RESTORE BOOT IMG to put their images "
+            "back\n"};
+        EXPECT_EQ(TestLines(), Join({{c.line}, written ? left : Lines{}, {"TEST aborted!!\n"}}));
         EXPECT_EQ(rig.view.Result(ResultBox::kEmmc), "FAIL");
         EXPECT_EQ(Requests(*board, 0x07).empty(), c.option != std::string("Write only"));
         EXPECT_TRUE(ListFolder(Dump("boot").parent_path()).empty());

@@ -252,12 +252,26 @@ TEST_F(EngineTest, DumpAloneRunsTheApCheckAndAFailedApCheckAborts) {
 
 // --- START -----------------------------------------------------------------------------------
 
+// A START that does not start says why and leaves the last run's log as it was.
 TEST_F(EngineTest, StartRefusesWhatTheDialogRefusesAndSaysWhy) {
+    scene.WriteProgramList(kDloadModel, {});
+    const std::string noPartition =
+        PrepareRunMessage(kPrepareProgramListUnusable, "lists no partition");
+    const auto overEmptyList = [](unsigned ticks) {
+        return [ticks](RunSelections& s, int&) {
+            s.model = kDloadModel;
+            s.emmcTest = (ticks & kEmmc) != 0;
+            s.restoreBootImage = (ticks & kRestore) != 0;
+        };
+    };
     const struct {
         const char* name;
         std::function<void(RunSelections&, int&)> change;
         int result;
     } cases[] = {
+        // A test over every partition of an empty list would pass without doing anything.
+        {"eMMC test over an empty list", overEmptyList(kEmmc), kPrepareProgramListUnusable},
+        {"restore of an empty list", overEmptyList(kRestore), kPrepareProgramListUnusable},
         {"no port", [](RunSelections&, int& port) { port = 0; }, kPrepareNoComPort},
         {"no model", [](RunSelections& s, int&) { s.model.clear(); }, kPrepareNoModel},
         {"no test", [](RunSelections& s, int&) { s.apCheck = s.emmcTest = s.sdramTest = false; },
@@ -272,13 +286,23 @@ TEST_F(EngineTest, StartRefusesWhatTheDialogRefusesAndSaysWhy) {
         RunSelections s = Select(kSaharaModel, kEmmc);
         int port = kBoardPort;
         c.change(s, port);
+        rig.view.ClearLog();
+        rig.view.InsertLogLine(0, "an earlier run\n");
         EXPECT_EQ(rig.engine.Start(s, port), c.result);
         EXPECT_EQ(rig.record().ending, RunEnding::kRefused);
-        if (c.result != kStartNoPartitionIndex) {
+        if (c.result == kPrepareProgramListUnusable) {
+            EXPECT_EQ(rig.view.Messages().back(), noPartition);
+        } else if (c.result != kStartNoPartitionIndex) {
             EXPECT_EQ(rig.view.Messages().back(), PrepareRunMessage(c.result));
         }
+        EXPECT_EQ(rig.view.Lines(), Lines{"an earlier run\n"});
     }
     EXPECT_TRUE(script.Calls().empty());
+    // A run that does not walk the list starts on an empty one (a chosen partition).
+    RunSelections chosen = Select(kDloadModel, kEmmc);
+    chosen.partitionLabel = "sbl1";
+    board = StartBoard(options);
+    EXPECT_EQ(rig.Run(chosen, kBoardPort), 0);
 }
 
 TEST_F(EngineTest, StartDuringARunChangesNothing) {

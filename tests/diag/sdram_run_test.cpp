@@ -10,6 +10,7 @@
 
 #include "diag/ap_check.h"
 #include "diag/run_endings.h"
+#include "diag/run_report.h"
 #include "diag/run_worker.h"
 #include "diag/sdram_level_test.h"
 #include "diag/sdram_test.h"
@@ -30,6 +31,7 @@ const std::vector<Partition> kAllPartitions = {
 const std::string kLevel0Line = "TEST LEVEL = 0 (check data/address line)\n";
 const Lines kPhase2Restore = {"PrimaryGPT partition write done..\n",
                               "sbl2 partition write done..\n"};
+const std::string kNotRestored(kBootImagesNotRestoredText);
 
 // A board that a RESET sent away for good comes back; returns once its port is there. (The host
 // has the RESET answer before the board has left: wait for it to be away first.)
@@ -94,11 +96,12 @@ TEST_F(SdramRunTest, TwoPhaseRunAcrossTheBoardsResetPassesOrLeavesTheBoardMarked
         board->ClearRequestJournal();
         BringBack(*board);
     });
-    EXPECT_EQ(rig.LinesFrom("DDR TEST = PASS\n", 5),
+    EXPECT_EQ(rig.LinesFrom("DDR TEST = PASS\n", 6),
               (Lines{"DDR TEST = PASS\n", "PrimaryGPT partition write FAIL.. sector 0x0\n",
-                     "WRITE FAIL During DDR Test..", std::string(kBootImagesNotRestoredLine),
-                     "TEST aborted!!\n"}));
+                     "WRITE FAIL During DDR Test..", kNotRestored + " (sbl2, PrimaryGPT)\n",
+                     "TEST aborted!!\n", "Elapsed Time : 0 hours 0 minutes 49 seconds\n"}));
     EXPECT_TRUE(rig.record().bootImagesNotRestored);
+    EXPECT_EQ(rig.record().partitionsToRestore, (Lines{"sbl2", "PrimaryGPT"}));
     EXPECT_EQ(rig.record().Box(ResultBox::kEmmc), "FAIL");
     EXPECT_EQ(Requests(*board, 0x07).size(), 1u);  // sbl2 is not tried once PrimaryGPT failed
 }
@@ -116,8 +119,93 @@ TEST_F(SdramRunTest, EmmcAndSdramOnASaharaModelFollowTheEmmcTestWithoutASecondAp
     EXPECT_EQ(Flash(64, 8), scene.Image("sbl1"));
 }
 
-// Phase 2 on its own: the verdict record as read (compared ignoring case), and a verdict that
-// cannot be read, which is still a failure but does not leave the test boot image on the board.
+// The lines of a verdict place that holds no verdict.
+Lines NoVerdict(const std::string& shown) {
+    return {"No DDR test verdict came from the board\n",
+            "PrimaryGPT holds " + shown +
+                " where the test image writes PASS or FAIL: it did not run to its end\n"};
+}
+
+// A verdict left in the verdict place by an earlier run is no verdict of this run: phase 1 clears
+// it before the reset, so a test image that writes none (it crashed, or never booted) ends the
+// run without a verdict. The board gets back what it had: the GPT from its image or, when the
+// target directory has none, the sector as phase 1 found it.
+TEST_F(SdramRunTest, AVerdictThisRunDidNotCauseIsNoVerdict) {
+    for (const bool gptImage : {true, false}) {
+        SCOPED_TRACE(gptImage ? "GPT image in the target directory" : "no GPT image");
+        Use(kDloadModel);  // the program list does not name PrimaryGPT
+        options.verdictRecord = "";
+        board.reset();
+        ReadyBoard(board, options);
+        const Bytes stale = Join({{'P', 'A', 'S', 'S'}, Noise(508, 5)});
+        ASSERT_TRUE(board->WriteEmmc(0, stale));
+        const fs::path gpt = scene.targetDir() / "PrimaryGPT.mbn";
+        fs::remove(gpt);
+        if (gptImage) {  // a protective MBR begins with zeros
+            WriteBytes(gpt, Join({Bytes(4, 0), Noise(34 * 512 - 4, 6)}));
+        }
+        RunWith(kDloadModel, false, "0", kDdrPollWaitMs, 1, [this] { BringBack(*board); });
+        EXPECT_EQ(rig.LinesFrom("No DDR test verdict came from the board\n", 7),
+                  Join({NoVerdict("\\x00\\x00\\x00\\x00"),
+                        kPhase2Restore,
+                        {"======== END\n", "\n", "Test Completed !!\n"}}));
+        EXPECT_EQ(VerdictOf(rig.record()).text, "FAIL: no SDRAM verdict");
+        EXPECT_EQ(RecordExitStatus(rig.record()), 1);
+        EXPECT_EQ(Flash(0, 1), gptImage ? Slice(ReadBytes(gpt), 0, 512) : stale);
+        EXPECT_EQ(Flash(128, 8), scene.Image("sbl2"));
+    }
+}
+
+// Everything phase 1 wrote goes back, whether the program list names it or not; an image the
+// target directory lacks cannot, and the run names it (the others still go back).
+TEST_F(SdramRunTest, EverythingPhase1WroteGoesBackListedOrNot) {
+    const char* model = "Marlo (MSM7225)";  // test images in OEMSBL1 and OEMSBL2, verdict in QCSBL
+    scene.WriteModel(model, {"sbl1"});
+    scene.WritePartitions(kAllPartitions);
+    options = BoardFor(scene, model);
+    options.resetDelayMs = -1;
+    const auto expectBack = [this](std::initializer_list<std::pair<const char*, int>> parts) {
+        for (const auto& [label, sector] : parts) {
+            EXPECT_EQ(Flash(static_cast<uint64_t>(sector), 8), scene.Image(label)) << label;
+        }
+    };
+    RunWith(model, false, "0", kDdrPollWaitMs, 1, [this] { BringBack(*board); });
+    EXPECT_TRUE(rig.record().Passed()) << VerdictOf(rig.record()).text;
+    expectBack({{"OEMSBL1", 192}, {"OEMSBL2", 256}, {"QCSBL", 320}});
+
+    fs::remove(scene.targetDir() / "OEMSBL2.mbn");
+    board.reset();
+    RunWith(model, false, "0", kDdrPollWaitMs, 1, [this] { BringBack(*board); });
+    EXPECT_EQ(rig.view.CountLines(kNotRestored + " (OEMSBL2)\n"), 1);
+    EXPECT_EQ(rig.record().partitionsToRestore, Lines{"OEMSBL2"});
+    EXPECT_EQ(VerdictOf(rig.record()).text, "ABORTED: OEMSBL2.mbn not found");
+    EXPECT_EQ(rig.record().Box(ResultBox::kEmmc), "N/T");  // the PC's file, not the flash
+    expectBack({{"OEMSBL1", 192}, {"QCSBL", 320}});
+}
+
+// The wait for the board after the test's reset has an end: the run is aborted, and says why and
+// what the board holds.
+TEST_F(SdramRunTest, ABoardThatDoesNotComeBackEndsTheRunAndNamesWhatToRestore) {
+    Use(kDloadModel);
+    RunSelections selections = SdramRun(scene, kDloadModel);
+    selections.boardWaitSeconds = 90;
+    Run(selections);
+    EXPECT_EQ(rig.clock.Count(kDdrPollWaitMs), 3);
+    const Lines tail = rig.After("Elapsed time for DDR test");
+    ASSERT_EQ(tail.size(), 3u) << ::testing::PrintToString(rig.view.Lines());
+    EXPECT_TRUE(tail[0].starts_with("The board did not come back within 90 s")) << tail[0];
+    EXPECT_EQ(tail[1], kNotRestored + " (sbl2, PrimaryGPT)\n");
+    EXPECT_EQ(VerdictOf(rig.record()).text, "ABORTED: the board did not come back");
+    EXPECT_TRUE(rig.record().bootImagesNotRestored);
+    EXPECT_EQ(AdviceOf(rig.record()),
+              (Lines{"power the board off and on in download mode, then run RESTORE BOOT IMG",
+                     "restore sbl2, PrimaryGPT (RESTORE BOOT IMG) before the board leaves the "
+                     "bench"}));
+}
+
+// Phase 2 on its own: the verdict record as read (compared ignoring case), no verdict, and a
+// verdict that cannot be read, which is still a failure but does not leave the test boot image
+// on the board.
 TEST_F(SdramRunTest, Phase2ShowsTheVerdictAsReadAndPutsTheBootImagesBack) {
     Use(kDloadModel);
     ReadyBoard(board, options);
@@ -132,9 +220,11 @@ TEST_F(SdramRunTest, Phase2ShowsTheVerdictAsReadAndPutsTheBootImagesBack) {
     } cases[] = {
         {"PASS", false, 0, {"DDR TEST = PASS\n"}, "PASS"},
         {"Pass", false, 0, {"DDR TEST = Pass\n"}, "PASS"},
-        {std::string(4, '\0'), false, 0, {"DDR TEST = \\x00\\x00\\x00\\x00\n"}, "FAIL"},
-        {std::string("PAS\0", 4), false, 0, {"DDR TEST = PAS\\x00\n"}, "FAIL"},
-        {"FAIL", false, 0, {"DDR TEST = FAIL\n"}, "FAIL"},
+        {"fail", false, 0, {"DDR TEST = fail\n"}, "FAIL"},
+        // Anything but a verdict is no verdict: the test image did not get as far as writing.
+        {std::string(4, '\0'), false, 0, NoVerdict("\\x00\\x00\\x00\\x00"), "N/T"},
+        {std::string("PAS\0", 4), false, 0, NoVerdict("PAS\\x00"), "N/T"},
+        {"PASX", false, 0, NoVerdict("PASX"), "N/T"},
         {"PASS", true, kErrorReadFault, {"READ FAIL During DDR Test.."}, "N/T"},
     };
     for (const auto& c : cases) {
@@ -145,26 +235,28 @@ TEST_F(SdramRunTest, Phase2ShowsTheVerdictAsReadAndPutsTheBootImagesBack) {
         if (c.shortRead) {
             board->InjectFault({.kind = sim::FaultKind::kShortReply, .command = 0x03});
         }
-        bool testImagesOnBoard = true;
-        EXPECT_EQ(RunSdramTestPhase2(test.ctx, test.session, test.files, testImagesOnBoard),
-                  c.result);
+        SdramLeftovers leftovers{{"sbl2", "PrimaryGPT"}, {}};
+        EXPECT_EQ(RunSdramTestPhase2(test.ctx, test.session, test.files, leftovers), c.result);
         const Lines end = c.result == 0 ? Lines{"======== END\n", "\n"} : Lines{};
         EXPECT_EQ(test.view.Lines(), Join({c.lines, kPhase2Restore, end}));
         EXPECT_EQ(test.ctx.record().Box(ResultBox::kSdram), c.box);
+        EXPECT_EQ(test.ctx.record().sdramNoVerdict, c.lines.size() == 2);
         EXPECT_EQ(Flash(128, 8), scene.Image("sbl2"));
-        EXPECT_FALSE(testImagesOnBoard);
+        EXPECT_FALSE(leftovers.Any());
     }
     // Without its partition in the index there is no verdict, and no GPT to put back either.
     scene.WritePartitions({kAllPartitions.begin() + 1, kAllPartitions.end()}, false);
     test.LoadIndex();
     test.NewRun();
-    bool testImagesOnBoard = true;
-    EXPECT_EQ(RunSdramTestPhase2(test.ctx, test.session, test.files, testImagesOnBoard),
-              kErrorReadFault);
-    EXPECT_EQ(test.view.Lines(), (Lines{"READ FAIL During DDR Test..",
-                                        "PrimaryGPT partition is not in partition.txt\n",
-                                        "WRITE FAIL During DDR Test.."}));
-    EXPECT_TRUE(testImagesOnBoard);
+    SdramLeftovers leftovers{{"sbl2"}, {}};
+    EXPECT_EQ(RunSdramTestPhase2(test.ctx, test.session, test.files, leftovers), kErrorReadFault);
+    // The GPT cannot go back, but the test image's partition still does.
+    EXPECT_EQ(
+        test.view.Lines(),
+        (Lines{"READ FAIL During DDR Test..", "PrimaryGPT partition is not in partition.txt\n",
+               "WRITE FAIL During DDR Test..", "sbl2 partition write done..\n"}));
+    EXPECT_FALSE(leftovers.Any());
+    EXPECT_EQ(Flash(128, 8), scene.Image("sbl2"));
     EXPECT_NE(test.console.str().find("PrimaryGPT is not in partition.txt"), std::string::npos);
 }
 
@@ -199,8 +291,14 @@ TEST_F(SdramRunTest, Phase1FailuresAreNamedAndLeaveABootableBoard) {
                 sbl2Fail}}),
          false},
         {"test image missing", [&] { fs::remove(image); }, kErrorGenFailure,
-         Join({sbl1Done, {"Filename not found. Please check if " + image.string() + " exist\n"}}),
+         Join({sbl1Done,
+               {"Filename not found. Please check if " + image.string() + " exist\n", sbl2Fail}}),
          false},
+        // The test image is written (2 blocks after sbl1's 4); the verdict place is refused.
+        {"verdict place refused",
+         [&] { board->InjectFault(FaultOn(sim::FaultKind::kRefuseWrite, 0x07, 6)); },
+         kErrorGenFailure,
+         Join({sbl1Done, {"PrimaryGPT partition write FAIL.. sector 0x0"}, kPhase2Restore}), true},
         // The test image's second block is refused: the half-written test image goes.
         {"test image cut short",
          [&] { board->InjectFault(FaultOn(sim::FaultKind::kRefuseWrite, 0x07, 5)); },
@@ -211,11 +309,10 @@ TEST_F(SdramRunTest, Phase1FailuresAreNamedAndLeaveABootableBoard) {
         test.NewRun();
         WriteBytes(image, Noise(1500, 11));
         c.arrange();
-        bool testImagesOnBoard = false;
-        EXPECT_EQ(RunSdramTestPhase1(test.ctx, test.session, test.files, testImagesOnBoard),
-                  c.result);
+        SdramLeftovers leftovers;
+        EXPECT_EQ(RunSdramTestPhase1(test.ctx, test.session, test.files, leftovers), c.result);
         EXPECT_EQ(test.view.Lines(), Join({{"======== DDR TEST START\n", kLevel0Line}, c.lines}));
-        EXPECT_FALSE(testImagesOnBoard);
+        EXPECT_FALSE(leftovers.Any());
         EXPECT_EQ(Flash(128, 9),
                   c.sbl2Restored ? Join({scene.Image("sbl2"), Bytes(512)}) : Bytes(9 * 512, 0));
     }
@@ -242,15 +339,17 @@ TEST(SdramPhase1Test, OemsblFamilyWritesBothTestImagesOrOnlyTheFirst) {
         auto board = StartBoard(BoardFor(scene, model));
         TestRig test(scene, model);
         ASSERT_EQ(test.ConnectAndOpen(kBoardPort), 0) << test.console.str();
-        bool testImagesOnBoard = false;
-        EXPECT_EQ(RunSdramTestPhase1(test.ctx, test.session, test.files, testImagesOnBoard) == 0,
+        SdramLeftovers leftovers;
+        EXPECT_EQ(RunSdramTestPhase1(test.ctx, test.session, test.files, leftovers) == 0,
                   second != Second::kTooLarge);
         if (second == Second::kTooLarge) {  // the first test image makes way for the boot image
-            EXPECT_FALSE(testImagesOnBoard);
+            EXPECT_FALSE(leftovers.Any());
             EXPECT_EQ(ReadFlash(*board, 192, 8), scene.Image("OEMSBL1"));
             continue;
         }
-        EXPECT_TRUE(testImagesOnBoard);
+        EXPECT_EQ(leftovers.partitions, second == Second::kWritten
+                                            ? (Lines{"OEMSBL1", "OEMSBL2", "QCSBL"})
+                                            : (Lines{"OEMSBL1", "QCSBL"}));
         const Bytes first = ReadBytes(scene.TestImage(model, "oemsblhd.mbn"));
         Bytes onBoard = ReadFlash(*board, 192, 3);  // over the boot image written first
         onBoard.resize(first.size());
@@ -329,7 +428,11 @@ TEST_F(SdramRunTest, CancelDuringALongWaitEndsTheRunWithinASecond) {
         options.ddrDelayMs = 60000;
         board.reset();
         ReadyBoard(board, options);
-        ASSERT_EQ(rig.Start(SdramRun(scene, model), kBoardPort), 0);
+        // The wait for the board is long, and its polls take a little real time.
+        RunSelections selections = SdramRun(scene, model);
+        selections.boardWaitSeconds = 86400;
+        rig.clock.onSleep = [](uint32_t) { std::this_thread::sleep_for(2ms); };
+        ASSERT_EQ(rig.Start(selections, kBoardPort), 0);
         if (level) {
             ASSERT_TRUE(rig.view.WaitForLine("Waiting for DDR test..\n", 10s));
             ASSERT_TRUE(board->WaitUntil([&] { return board->ddrTestsRun() == 1; }, 5000));
@@ -351,7 +454,9 @@ TEST_F(SdramRunTest, CancelDuringALongWaitEndsTheRunWithinASecond) {
         EXPECT_EQ(rig.view.CountLines("DDR TEST = PASS\n"), 0);
         // A board left with its test boot image: the run says so.
         EXPECT_EQ(rig.record().bootImagesNotRestored, !level);
-        EXPECT_EQ(rig.view.CountLines(std::string(kBootImagesNotRestoredLine)), level ? 0 : 1);
+        EXPECT_EQ(rig.view.CountLines(kNotRestored + " (sbl2, PrimaryGPT)\n"), level ? 0 : 1);
+        // The DDR-debug image still runs on the board; a board that is away runs nothing.
+        EXPECT_EQ(rig.record().programmerRunning, level);
         if (!level) {
             BringBack(*board);
         }

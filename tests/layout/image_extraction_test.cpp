@@ -170,11 +170,17 @@ TEST_F(ExtractionTest, ImagesThatEndTooEarlyAreReadFailures) {
     EXPECT_EQ(ReadBytes(out / "b.mbn"), (Bytes{'o', 'l', 'd', ' ', 'b'}));
 }
 
+// A folder that is not there is made, with its parents; one that cannot be made is named with the
+// system's words.
 TEST_F(ExtractionTest, WriteFailuresNameTheFileAndTheSystemsWords) {
     WriteTotalImage(bin, {{{1, 1, "a"}}});
-    EXPECT_EQ(Run(bin, dir / "no" / "such"), kErrorWriteFault);
-    EXPECT_EQ(lines, Lines{"Write Fail " + (dir / "no" / "such" / "a.mbn").string() +
-                           " (No such file or directory)"});
+    EXPECT_EQ(Run(bin, dir / "no" / "such"), kErrorSuccess);
+    EXPECT_EQ(ListFolder(dir / "no" / "such"), (Lines{"a.mbn", "partition.txt"}));
+    WriteText(dir / "file", "");
+    EXPECT_EQ(Run(bin, dir / "file" / "sub"), kErrorWriteFault);
+    EXPECT_EQ(lines, Lines{"ERROR - output folder " + (dir / "file" / "sub").string() +
+                           " cannot be created (Not a directory)"});
+    messages.clear();
     fs::create_directory(out / "partition.txt");  // an index that is no file: refused first
     EXPECT_EQ(Run(bin, out), kErrorWriteFault);
     EXPECT_EQ(lines, Lines{"ERROR - output file " + (out / "partition.txt").string() +

@@ -100,35 +100,66 @@ TEST_F(ProgramListTest, EntriesKeepTheFilesTextAndAbsentAttributes) {
     EXPECT_EQ(list.slots[0], nullptr);
 }
 
-TEST_F(ProgramListTest, UnreadableFilesLeaveTheListAlone) {
+// A file that cannot be used says why (a missing one is the caller's to report), and leaves the
+// list as it was.
+TEST_F(ProgramListTest, UnusableFilesSayWhyAndLeaveTheListAlone) {
     ASSERT_EQ(Load("<data>" + Program("kept") + "</data>"), 1);
     std::filesystem::create_directory(dir / "folder.xml");
-    for (const char* name : {"absent.xml", "folder.xml"}) {  // a FIFO: hostile_folder_test
-        EXPECT_EQ(LoadProgramList(list, dir / name), -1) << name;
+    std::string nested;
+    for (int i = 0; i < 101; ++i) {
+        nested += "<a>";
     }
-    // A missing list is the caller's to report; one that is there but unreadable says why.
-    EXPECT_TRUE(console.str().starts_with((dir / "folder.xml").string() + " cannot be read: "))
-        << console.str();
-    EXPECT_EQ(console.str().find("absent.xml"), std::string::npos) << console.str();
-    EXPECT_EQ(Load("<data><program label=\"x\" </data>"), -1);
-    EXPECT_EQ(Labels(), Lines{"kept"});
+    std::string crowded = "<data><program";
+    for (int i = 0; i <= kMaxAttributesPerElement; ++i) {
+        crowded += " a" + std::to_string(i) + "=\"=\"";
+    }
+    const struct {
+        const char* file;  // or null: rawprogram0.xml holding `xml`
+        std::string xml;
+        std::string problem;
+    } cases[] = {
+        {"absent.xml", "", ""},
+        {"folder.xml", "", "cannot be read: "},
+        {nullptr, "", "is empty"},
+        {nullptr, "<data>\n<program label=\"x\" </data>", "cannot be parsed: "},
+        {nullptr, std::string("\xFF\xFE<\0d\0", 6), "is UTF-16 text: save it as UTF-8"},
+        {nullptr, std::string("<data>\n<program\0/>", 19), "holds a NUL byte on line 2"},
+        {nullptr, nested, "cannot be parsed: elements nested too deep on line 1"},
+        {nullptr, crowded + "/></data>",
+         "cannot be parsed: the element on line 1 carries more than 256 attributes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.problem);
+        std::string problem = "unchanged";
+        std::filesystem::path path = dir / (c.file != nullptr ? c.file : "rawprogram0.xml");
+        if (c.file == nullptr) {
+            WriteText(path, c.xml);
+        }
+        EXPECT_EQ(LoadProgramList(list, path, &problem), kProgramListUnreadable);
+        EXPECT_TRUE(problem.starts_with(c.problem) && (c.problem.empty() == problem.empty()))
+            << problem;
+        EXPECT_EQ(Labels(), Lines{"kept"});
+    }
     EXPECT_EQ(Load("<?xml version=\"1.0\" ?><!-- no element -->"), 1);
     EXPECT_EQ(list.count, 1);
 }
 
-TEST_F(ProgramListTest, HundredEntriesThenOneConsoleLineAndBoundedAccess) {
+// A list longer than the program list holds is refused, not cut short without a word; indexed
+// access stays within the list.
+TEST_F(ProgramListTest, ListsBeyondTheirBoundAreRefusedAndAccessIsBounded) {
     std::string xml = "<data>";
-    for (int i = 0; i < 105; ++i) {
+    for (int i = 0; i < kProgramListCapacity + 5; ++i) {
         xml += Program(std::string("p").append(std::to_string(i)));
     }
-    ASSERT_EQ(Load(xml + Program("p0") + "</data>"), 1);  // a repeat is skipped, not refused
+    WriteText(dir / "rawprogram0.xml", xml + Program("p0") + "</data>");
+    std::string problem;
+    ASSERT_EQ(LoadProgramList(list, dir / "rawprogram0.xml", &problem), kProgramListTooLong);
+    EXPECT_EQ(problem, "lists more than 1024 partitions (5 more)");
     EXPECT_EQ(list.count, kProgramListCapacity);
-    EXPECT_EQ(list.At(99)->label, "p99");
-    EXPECT_EQ(console.str(), "Program list full: 5 program entries not added\n");
+    EXPECT_EQ(list.At(1023)->label, "p1023");
     EXPECT_EQ(AddProgramEntry(list, "new", "1", "1", nullptr, nullptr, ""), AddResult::kListFull);
     EXPECT_EQ(AddProgramEntry(list, "P5", "1", "1", nullptr, nullptr, ""), AddResult::kSkipped);
-    console.str("");
-    EXPECT_EQ(list.At(100), nullptr);
+    EXPECT_EQ(list.At(kProgramListCapacity), nullptr);
     EXPECT_EQ(list.At(-1), nullptr);
     EXPECT_EQ(console.str(),
               "Array Index out of bound exception\nArray Index out of bound exception\n");

@@ -85,7 +85,7 @@ public:
         : script_(script), ctx_(ctx), session_(session) {}
 
     int CheckAp(int port) override { return Call("CheckAp", std::to_string(port)); }
-    int ReconnectAfterDdrTest(int port, bool mayRetry) override {
+    int ReconnectAfterDdrTest(int port, bool mayRetry, uint32_t) override {
         return Call("ReconnectAfterDdrTest", std::to_string(port) + (mayRetry ? ",retry" : ""));
     }
     int CheckApWithDdrImage(int port, uint32_t waitMs) override {
@@ -98,16 +98,21 @@ public:
     int RestoreBootImages(const std::string& label) override {
         return Call("RestoreBootImages", label);
     }
-    int SdramTestPhase1(bool& onBoard) override { return Call("SdramTestPhase1", "", &onBoard); }
-    int SdramTestPhase2(bool& onBoard) override { return Call("SdramTestPhase2", "", &onBoard); }
+    int SdramTestPhase1(SdramLeftovers& left) override {
+        return Call("SdramTestPhase1", "", &left);
+    }
+    int SdramTestPhase2(SdramLeftovers& left) override {
+        return Call("SdramTestPhase2", "", &left);
+    }
     int SdramLevelTest(int port, uint32_t level) override {
         return Call("SdramLevelTest", std::to_string(port) + "," + std::to_string(level));
     }
     int PmicControl() override { return Call("PmicControl", ""); }
 
 private:
-    int Call(const std::string& operation, const std::string& arguments, bool* onBoard = nullptr) {
-        ScriptedCall call{ctx_, session_, onBoard};
+    int Call(const std::string& operation, const std::string& arguments,
+             SdramLeftovers* leftovers = nullptr) {
+        ScriptedCall call{ctx_, session_, leftovers};
         return script_.Next(operation, operation + "(" + arguments + ")", call);
     }
     ScriptedTests& script_;

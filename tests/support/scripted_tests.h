@@ -23,7 +23,7 @@ namespace veltrix::testing {
 struct ScriptedCall {
     RunContext& ctx;
     ProgrammerSession& session;
-    bool* testImagesOnBoard;  // the SDRAM phases only
+    SdramLeftovers* leftovers;  // the SDRAM phases only
 };
 
 class ScriptedTests {

@@ -177,24 +177,31 @@ TEST_F(DialogTest, StopOrAnAgreedCloseEndsARunThatShowsAMessage) {
 
 // Erase clears the whole eMMC whatever partition is chosen, so START asks first; No starts
 // nothing and keeps the last run's log. "dump" makes every option a read: no question.
-TEST_F(DialogTest, EraseAsksBeforeItStarts) {
-    const std::string question = std::string(kDloadModel) +
-                                 ": 전체 eMMC를 지웁니다. 계속하시겠습니까?  \n\nThis erases the "
-                                 "whole eMMC of " +
-                                 kDloadModel + ", not one partition. Continue?  ";
+// Erase (the whole eMMC) and the write tests (their pattern stays) ask first, naming what they
+// change; No leaves the last run's log as it was.
+TEST_F(DialogTest, RunsThatChangeTheFlashAskBeforeTheyStart) {
+    const std::string model(kDloadModel);
+    const std::string erase = model +
+                              ": 전체 eMMC를 지웁니다. 계속하시겠습니까?  \n\nThis erases the "
+                              "whole eMMC of " +
+                              model + ", not one partition. Continue?  ";
+    const std::string pattern = "This writes the test pattern over the first sectors of sbl2 on " +
+                                model +
+                                "; it stays there until RESTORE BOOT IMG puts their images back. "
+                                "Continue?  ";
     const struct {
         const char* option;
         bool dump;
         bool yes;
-        size_t questions;
+        std::string question;  // its English sentence; empty: none asked
         bool starts;
     } cases[] = {
-        {"Read/Write", false, false, 0, true},
-        {"Erase", false, false, 1, false},
-        {"Erase", true, false, 0, true},
-        {"Erase", false, true, 1, true},
+        {"Read only", false, false, "", true},      {"Read/Write", false, false, pattern, false},
+        {"Write only", false, true, pattern, true}, {"Erase", false, false, erase, false},
+        {"Erase", true, false, "", true},  // a dump only reads
+        {"Erase", false, true, erase, true},
     };
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         script.Answer("CheckAp", kErrorSuccess);  // the run then ends at the closed port
     }
     Open();
@@ -211,7 +218,11 @@ TEST_F(DialogTest, EraseAsksBeforeItStarts) {
         const int checks = script.CallCount("CheckAp");
         dialog->OnStart();
         ASSERT_TRUE(WaitForRunEnd());
-        EXPECT_EQ(questions, Lines(row.questions, question));
+        ASSERT_EQ(questions.size(), row.question.empty() ? 0u : 1u);
+        if (!row.question.empty()) {
+            EXPECT_TRUE(questions[0].ends_with(row.question)) << questions[0];
+            EXPECT_TRUE(questions[0].starts_with(model + ": ")) << questions[0];
+        }
         EXPECT_EQ(script.CallCount("CheckAp"), checks + (row.starts ? 1 : 0));
         EXPECT_EQ(c().runLog->findItems("an earlier run", Qt::MatchExactly).isEmpty(), row.starts);
     }
