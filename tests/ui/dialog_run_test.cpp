@@ -279,7 +279,8 @@ TEST_F(DialogTest, WholeRunAgainstTheSimulatedBoardPassesAndIsRecorded) {
     Open(MakeDeviceTests);
     SetUpApCheck(kBoardPort);
     c().emmcTest->setChecked(true);
-    Select(*c().option, "Read only");
+    Select(*c().option, "Read/Write");
+    yesNoAnswers = {true};  // the pattern may stay
     c().comPort->setEditText("COM 7");
     c().comPort->showPopup();
     c().comPort->hidePopup();
@@ -296,6 +297,11 @@ TEST_F(DialogTest, WholeRunAgainstTheSimulatedBoardPassesAndIsRecorded) {
     EXPECT_EQ(c().apResult->text() + c().emmcResult->text() + c().sdramResult->text(),
               "PASSPASSN/T");
     EXPECT_EQ(c().verdict->text(), "PASS");
+    // Under the verdict: where the pattern stays and what puts the images back.
+    EXPECT_TRUE(c().advice->isVisible());
+    EXPECT_TRUE(c().advice->text().startsWith("the test pattern is in "))
+        << c().advice->text().toStdString();
+    EXPECT_EQ(questions.size(), 1u);
     EXPECT_TRUE(messages.empty()) << messages.front();
     EXPECT_TRUE(board->WaitUntil([&] { return board->resets() == 1; }, 5000));
 
@@ -305,7 +311,8 @@ TEST_F(DialogTest, WholeRunAgainstTheSimulatedBoardPassesAndIsRecorded) {
     }
     const QJsonObject record = LastRecord();
     EXPECT_EQ(record["results"].toObject()["emmc"].toString(), "PASS");
-    EXPECT_EQ(record["selections"].toObject()["option"].toString(), "Read only");
+    EXPECT_EQ(record["selections"].toObject()["option"].toString(), "Read/Write");
+    EXPECT_FALSE(record["patternLeftIn"].toArray().isEmpty());
     EXPECT_EQ(record["log"].toArray().size(), qsizetype(LogLines().size()));
     c().runLog->setFocus();
     QTest::keyClick(c().runLog, Qt::Key_A, Qt::ControlModifier);
