@@ -67,6 +67,8 @@ inline constexpr int kPrepareNoProgramList = -4;
 inline constexpr int kPrepareNoTargetDir = -5;
 // A run is still active, or its worker has not yet finished its last lines: nothing was touched.
 inline constexpr int kPrepareRunInProgress = -6;
+// START found no partition index in the target directory (the index reader has shown why).
+inline constexpr int kPrepareNoPartitionIndex = -7;
 // The model's "rawprogram0.xml" is there but cannot be used: unreadable, not parsable, longer
 // than the list holds, or listing no partition for a run that works on the list.
 inline constexpr int kPrepareProgramListUnusable = -8;

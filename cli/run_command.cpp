@@ -22,10 +22,6 @@ namespace veltrix::cli {
 // How soon Ctrl-C reaches a run.
 constexpr std::chrono::milliseconds kInterruptPollMs{100};
 
-int ExitStatusFor(const RunRecord& record) {
-    return RecordExitStatus(record);
-}
-
 namespace {
 
 // The command line's own checks: "" and 0, or the message and the exit status for it.
@@ -47,18 +43,6 @@ std::string Refusal(const RunCommand& command, int* status) {
     return CheckRunFiles(s, command.comPort, command.workDir);
 }
 
-// Why START found no partition index in the target directory (the index reader has shown its
-// message box already).
-std::string IndexRefusal(const RunCommand& command) {
-    const std::filesystem::path target = PathFromUtf8(command.selections.targetDir);
-    std::vector<PartitionTxtRecord> records;
-    if (ReadPartitionTxt(target / kPartitionTxtName, records) != kErrorSuccess) {
-        return "partition.txt in " + target.string() + " cannot be read (--target)";
-    }
-    return "partition.txt in " + target.string() +
-           " lists no partitions: extract the total binary image into it again (--target)";
-}
-
 // START on the engine, then the wait for the run's end; Ctrl-C and its kin cancel the run. The
 // record says how it went; a refused run's record says "refused", and the text returned says
 // why.
@@ -66,17 +50,11 @@ std::string StartAndWait(const RunCommand& command, RunEngine& engine, TerminalV
     std::atomic<bool> interrupted{false};
     CancelOnInterrupt interrupt(interrupted);
     const int started = engine.Start(command.selections, ParseComPort(command.comPort));
-    if (started == kStartNoPartitionIndex) {
-        std::string refusal = IndexRefusal(command);
-        view.Error(refusal);
-        return refusal;
-    }
     if (started != kErrorSuccess) {
         // The message box said why in both languages; the error line says it in English.
-        std::string refusal = engine.Record().refusal;
-        const size_t english = refusal.rfind("\n\n");
-        refusal = refusal.substr(english == std::string::npos ? 0 : english + 2);
-        refusal.erase(refusal.find_last_not_of(' ') + 1);
+        const std::string refusal = started == kPrepareNoPartitionIndex
+                                        ? engine.Report().refusal + " (--target)"
+                                        : engine.Report().refusal;
         view.Error(refusal);
         return refusal;
     }
@@ -124,17 +102,16 @@ void Report(const RunCommand& command, RunReport& report, TerminalView& view) {
 
 int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::ostream& console,
              const MakeBoardTests& makeTests) {
-    RunReport report;
-    report.model = command.selections.model;
-    report.port = command.comPort;
-    report.selections = command.selections;
-    report.started = UtcNow();
-    const auto start = std::chrono::steady_clock::now();
-
     int status = 0;
-    report.refusal = Refusal(command, &status);
-    if (!report.refusal.empty()) {
-        view.Error(report.refusal);
+    const std::string refusal = Refusal(command, &status);
+    if (!refusal.empty()) {
+        view.Error(refusal);
+        RunReport report;
+        report.model = command.selections.model;
+        report.port = command.comPort;
+        report.selections = command.selections;
+        report.started = UtcText(clock.NowSeconds());
+        report.refusal = refusal;
         report.record.ending = RunEnding::kRefused;
         report.exitStatus = status;
         RunCommand reported = command;
@@ -152,8 +129,11 @@ int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::o
                   "--restore puts their images back");
     }
     RunEngine engine(view, console, clock, command.workDir, makeTests);
-    report.refusal = StartAndWait(command, engine, view);
-    const RunRecord& record = engine.Record();
+    const std::string startRefusal = StartAndWait(command, engine, view);
+    RunReport report = engine.Report();
+    report.port = command.comPort;  // as typed
+    report.refusal = startRefusal.empty() ? report.refusal : startRefusal;
+    const RunRecord& record = report.record;
     if (record.sdramNoVerdict) {
         view.Error(
             "the SDRAM test gave no verdict (no PASS or FAIL from the board): the run has not "
@@ -169,12 +149,6 @@ int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::o
             view.Error(advice);
         }
     }
-    report.record = record;
-    report.log = view.Lines();
-    report.elapsedSeconds =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
-            .count();
-    report.exitStatus = ExitStatusFor(record);
     Report(command, report, view);
     return report.exitStatus;
 }

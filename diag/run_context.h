@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/result_codes.h"
 #include "diag/run_record.h"
@@ -40,7 +41,8 @@ public:
     void Status(const std::string& text) { view_.PushStatus(text); }
     void Progress(int percent) { view_.SetProgress(percent); }
     void Transfer(uint64_t done, uint64_t total) { view_.SetTransfer(done, total); }
-    // A message box of the run, unless the run has been cancelled.
+    // A message box of the run, unless the run has been cancelled; its text is kept in the
+    // record.
     void ShowMessage(std::string_view text);
 
     // Waits `ms` on the run's clock; false once the run is cancelled (noticed within 100 ms).
@@ -75,6 +77,8 @@ public:
 
     RunRecord& record() { return record_; }
     const RunRecord& record() const { return record_; }
+    // The run log as the view shows it (the live line in its place).
+    const std::vector<std::string>& Lines() const { return lines_; }
     Clock& clock() { return clock_; }
     RunView& view() { return view_; }
 
@@ -84,6 +88,7 @@ private:
     std::atomic<bool> cancel_{false};
     int logLineCount_ = 0;
     RunRecord record_;
+    std::vector<std::string> lines_;
 };
 
 }  // namespace veltrix

@@ -46,27 +46,27 @@ int RunEngine::Start(const RunSelections& selections, int comPort, const Confirm
     }
     // The previous worker has finished its last step; collect its thread.
     Join();
+    report_ = RunReport{};
+    report_.model = selections.model;
+    report_.port = std::to_string(comPort);
+    report_.selections = selections;
+    report_.started = UtcText(context_.clock().NowSeconds());
     const int prepared = Prepare(selections, comPort);
-    if (prepared == kStartNoPartitionIndex) {
-        context_.RefuseRun("no partition index");
-        return prepared;
-    }
     // A run that is not wanted, or not possible, leaves the last run's log and boxes as they are.
+    if (prepared == kPrepareNoPartitionIndex) {
+        return Refuse(prepared, indexProblem_);
+    }
     if (prepared != kPrepareReady) {
-        ClearProgramList(state_.programList);
         const std::string message = PrepareRunMessage(prepared, state_.programListProblem);
-        context_.RefuseRun(message);
         if (!message.empty()) {
             view_.ShowMessage(message);
         }
-        return prepared;
+        return Refuse(prepared, message);
     }
     // Erase takes the whole eMMC, and the write tests leave their pattern: the front end may ask.
     if (const std::string question = StartQuestion(state_);
         confirm && !question.empty() && !confirm(question)) {
-        ClearProgramList(state_.programList);
-        context_.RefuseRun("not confirmed");
-        return kErrorOperationAborted;
+        return Refuse(kErrorOperationAborted, "not confirmed by the operator");
     }
     context_.BeginRun();
     view_.ClearLog();
@@ -77,23 +77,37 @@ int RunEngine::Start(const RunSelections& selections, int comPort, const Confirm
     } catch (const std::system_error&) {
         state_.running = false;
         workerActive_ = false;
-        context_.RefuseRun("the run could not be started (no thread)");
-        ClearProgramList(state_.programList);
-        return kErrorNotEnoughMemory;
+        return Refuse(kErrorNotEnoughMemory, "the run could not be started (no thread)");
     }
     return kErrorSuccess;
 }
 
-// START's partition index and preparation: kPrepareReady, kStartNoPartitionIndex (the index
-// reader has said why), or PrepareRun's refusal.
+int RunEngine::Refuse(int result, const std::string& why) {
+    ClearProgramList(state_.programList);
+    context_.RefuseRun(why);
+    report_.record = context_.record();
+    report_.refusal = EnglishPart(why);
+    report_.exitStatus = ExitStatusOf(report_.record);
+    return result;
+}
+
+// START's partition index and preparation: kPrepareReady, kPrepareNoPartitionIndex (the index
+// reader has said why; `indexProblem_` says it in words), or PrepareRun's refusal.
 int RunEngine::Prepare(const RunSelections& selections, int comPort) {
     // PMIC ON without a target directory needs no partitions; every other run needs the index.
     if (selections.targetDir.empty() && selections.pmicOn) {
         index_ = PartitionIndex{};
     } else {
-        LoadPartitionIndex(index_, PathFromUtf8(selections.targetDir), view_);
+        const std::filesystem::path target = PathFromUtf8(selections.targetDir);
+        const int loaded = LoadPartitionIndex(index_, target, view_);
         if (index_.imagePartitionCount == 0) {
-            return kStartNoPartitionIndex;
+            indexProblem_ =
+                loaded == kErrorFileNotFound ? "no partition.txt in " + target.string()
+                : loaded != kErrorSuccess
+                    ? "partition.txt in " + target.string() + " cannot be read"
+                    : "partition.txt in " + target.string() +
+                          " lists no partitions: extract the total binary image into it again";
+            return kPrepareNoPartitionIndex;
         }
     }
     return PrepareRun(state_, selections, comPort);
@@ -172,8 +186,13 @@ void RunEngine::Work() {
     if (state_.running) {
         AbortRun(context_, link_, state_);
     }
-    context_.Log(ElapsedTimeLine(context_.clock().NowSeconds() - start));
+    const int64_t elapsed = context_.clock().NowSeconds() - start;
+    context_.Log(ElapsedTimeLine(elapsed));
     ClearProgramList(state_.programList);
+    report_.record = context_.record();
+    report_.log = context_.Lines();
+    report_.elapsedSeconds = elapsed;
+    report_.exitStatus = ExitStatusOf(report_.record);
     workerActive_ = false;
     view_.RunEnded();
 }

@@ -22,6 +22,7 @@
 #include "diag/board_tests.h"
 #include "diag/run_context.h"
 #include "diag/run_record.h"
+#include "diag/run_report.h"
 #include "diag/run_selections.h"
 #include "diag/run_sequencer.h"
 #include "diag/run_state.h"
@@ -32,9 +33,6 @@
 #include "protocol/programmer_session.h"
 
 namespace veltrix {
-
-// START found no partition index (the index reader has shown why).
-inline constexpr int kStartNoPartitionIndex = -7;
 
 class RunEngine {
 public:
@@ -54,7 +52,7 @@ public:
     // run's question (StartQuestion: Erase, or a write test's pattern) put to `confirm`, when
     // given; then the boxes to "N/T", the log emptied and the worker started. A START that does
     // not start leaves the last run's log and boxes as they are.
-    // 0 when the run started; otherwise kPrepareRunInProgress, kStartNoPartitionIndex, a
+    // 0 when the run started; otherwise kPrepareRunInProgress, kPrepareNoPartitionIndex, a
     // negative kPrepare code, kErrorOperationAborted when `confirm` said no, or
     // kErrorNotEnoughMemory when no thread could be made (the record says "refused", and why).
     using Confirm = std::function<bool(const std::string& question)>;
@@ -70,6 +68,10 @@ public:
 
     // How the last run ended and what its boxes say. Read it once InProgress() is false.
     const RunRecord& Record() const { return context_.record(); }
+    // The last run's report, whole (selections, start, elapsed time on the engine's clock, the
+    // record, the log and the exit status), or that of the last START that did not start. Read
+    // it once InProgress() is false.
+    const RunReport& Report() const { return report_; }
 
     // Cancels a run in progress, waits for the worker and closes the port. Call it from a thread
     // the worker does not wait on (a view whose calls block on that thread must stop blocking
@@ -87,6 +89,8 @@ public:
 
 private:
     int Prepare(const RunSelections& selections, int comPort);
+    // A START that does not start: the record says "refused" and why; returns `result`.
+    int Refuse(int result, const std::string& why);
     void Work();
     void RunPasses(const RunPass& pass);
 
@@ -101,6 +105,8 @@ private:
     // Set by Start, cleared by the worker as its very last step (after the elapsed-time line and
     // the program list).
     std::atomic<bool> workerActive_{false};
+    RunReport report_;
+    std::string indexProblem_;
 };
 
 }  // namespace veltrix

@@ -46,6 +46,8 @@ struct RunRecord {
     std::string advice;
     // Why START did not start the run (its message), for a refused run.
     std::string refusal;
+    // The run's message boxes, in the order shown.
+    std::vector<std::string> messages;
     // Every dump file the run completed, in the order written.
     std::vector<std::filesystem::path> dumpFiles;
 

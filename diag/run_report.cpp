@@ -200,14 +200,14 @@ std::string PmicResult(const RunReport& report) {
     return ran ? kResultPass : kResultNotTested;
 }
 
-int RecordExitStatus(const RunRecord& record) {
+int ExitStatusOf(const RunRecord& record) {
     switch (record.ending) {
         case RunEnding::kCompleted:
-            return record.Passed() ? 0 : 1;
+            return record.Passed() ? kExitPassed : kExitTestFailed;
         case RunEnding::kAborted:
-            return 2;
+            return kExitAborted;
         default:
-            return 3;
+            return kExitNotStarted;
     }
 }
 
@@ -250,6 +250,7 @@ std::string RecordDocument(const RunReport& r) {
                .Text("verdict", VerdictOf(r.record).text)
                .Text("abortReason", r.record.abortReason)
                .Text("advice", JoinedAdvice(r.record))
+               .Add("messages", TextArray(r.record.messages))
                .Add("results", Results(r))
                .Add("exit", std::to_string(r.exitStatus))
                .Add("log", LogLines(r.log))
@@ -276,9 +277,9 @@ int WriteWholeFile(const std::filesystem::path& path, const std::string& text,
 
 // From the calendar of <chrono>: the same on every system, with no gmtime_r (POSIX) or
 // gmtime_s (Windows) to choose from.
-std::string UtcNow() {
+std::string UtcText(int64_t unixSeconds) {
     using namespace std::chrono;
-    const sys_seconds now = floor<seconds>(system_clock::now());
+    const sys_seconds now{seconds{unixSeconds}};
     const sys_days day = floor<days>(now);
     const year_month_day date{day};
     const hh_mm_ss time{now - day};
@@ -289,6 +290,13 @@ std::string UtcNow() {
                   static_cast<int>(time.minutes().count()),
                   static_cast<int>(time.seconds().count()));
     return text;
+}
+
+std::string EnglishPart(std::string_view message) {
+    const size_t english = message.rfind("\n\n");
+    message.remove_prefix(english == std::string_view::npos ? 0 : english + 2);
+    const size_t end = message.find_last_not_of(' ');
+    return std::string(message.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
 }  // namespace veltrix

@@ -24,9 +24,19 @@ struct RunReport {
     int exitStatus = 0;
 };
 
-// The exit status `veltrix-cli run` gives a run with this record: 0 completed and passed, 1
-// completed with a failure, 2 aborted, 3 not started. Kept in the run record of either front end.
-int RecordExitStatus(const RunRecord& record);
+// The exit statuses of a run, for scripts and production lines (veltrix-cli's own, for its
+// command line and outputs, are in cli/exit_status.h).
+inline constexpr int kExitPassed = 0;  // the run completed and no result box says FAIL
+// Completed, but a box says FAIL, the PMIC step failed or the SDRAM test gave no verdict.
+inline constexpr int kExitTestFailed = 1;
+// The run ended with "TEST aborted!!", or a signal (Ctrl-C, SIGTERM, SIGHUP, SIGPIPE) cancelled
+// the run or the extraction.
+inline constexpr int kExitAborted = 2;
+inline constexpr int kExitNotStarted = 3;  // preparation refused the selections, or no index
+
+// The one mapping of a run to its exit status: passed, failed test, aborted, or not started.
+// Kept in the run record of either front end.
+int ExitStatusOf(const RunRecord& record);
 
 // AdviceOf the record as one text, its sentences joined by "; ".
 std::string JoinedAdvice(const RunRecord& record);
@@ -46,8 +56,12 @@ std::string RecordDocument(const RunReport& report);
 // `*reason`.
 int WriteWholeFile(const std::filesystem::path& path, const std::string& text, std::string* reason);
 
-// The current time as "YYYY-MM-DDTHH:MM:SSZ".
-std::string UtcNow();
+// Seconds since 1970 (UTC) as "YYYY-MM-DDTHH:MM:SSZ".
+std::string UtcText(int64_t unixSeconds);
+
+// The English sentence of a message box ("Korean.  \n\nEnglish.  "), without its trailing
+// blanks; the whole text when it has no such parts.
+std::string EnglishPart(std::string_view message);
 
 // `text` as a JSON string literal that always parses: valid UTF-8 passes as it is, and each byte
 // outside it becomes the Latin-1 character of that byte (\u00XX), as labels are elsewhere.

@@ -152,10 +152,6 @@ private:
     ProgressMeter runMeter_;
     ProgressMeter extractMeter_;
     // The run under way, for its record: its selections, port text and start.
-    RunSelections runSelections_;
-    std::string runPort_;
-    std::string runStarted_;
-    std::chrono::steady_clock::time_point runStart_;
     std::filesystem::path lastRecord_;
     // The run's message box while it is open.
     QPointer<QWidget> runBox_;

@@ -154,10 +154,6 @@ void CVeltrixDlg::OnStart() {
     }
     const int port = PortForStart();
     RunSelections selections = ReadSelections(c_, targetDir_);
-    runSelections_ = selections;
-    runPort_ = std::to_string(port);
-    runStarted_ = UtcNow();
-    runStart_ = std::chrono::steady_clock::now();
     ShowVerdict({});
     const int started = engine_.Start(selections, port, [&](const std::string& question) {
         return seams_.askYesNo(this, QString::fromStdString(question));
@@ -228,19 +224,8 @@ void CVeltrixDlg::ShowVerdict(const RunVerdict& verdict, const std::vector<std::
 }
 
 void CVeltrixDlg::SaveRecordOfRun() {
-    RunReport report;
-    report.model = runSelections_.model;
-    report.port = runPort_;
-    report.selections = runSelections_;
-    report.record = engine_.Record();
-    report.log = RunLogLines();
-    report.started = runStarted_;
-    report.elapsedSeconds = std::chrono::duration_cast<std::chrono::seconds>(
-                                std::chrono::steady_clock::now() - runStart_)
-                                .count();
-    report.exitStatus = RecordExitStatus(report.record);
     std::string reason;
-    lastRecord_ = SaveRunRecord(report, &reason);
+    lastRecord_ = SaveRunRecord(engine_.Report(), &reason);
     if (lastRecord_.empty()) {
         c_.statusLine->insertItem(0, QStringLiteral("The run record cannot be written: %1")
                                          .arg(QString::fromStdString(reason)));

@@ -58,6 +58,7 @@ TEST_F(CliTest, PassedRunWritesItsSummaryAndRecord) {
   "verdict":"PASS",
   "abortReason":"",
   "advice":"",
+  "messages":[],
   "results":{"ap":"PASS","emmc":"PASS","sdram":"N/T","pmic":"N/T"},
   "exit":0,
   "log":[

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "cli/exit_status.h"
+#include "diag/run_report.h"
 #include "diag/run_endings.h"
 #include "tests/support/scene_board.h"
 
@@ -130,9 +130,9 @@ const KindRow kKinds[] = {
 };
 
 int ExitFor(char expected) {
-    return expected == 'P'   ? cli::kExitPassed
-           : expected == 'F' ? cli::kExitTestFailed
-                             : cli::kExitAborted;
+    return expected == 'P'   ? kExitPassed
+           : expected == 'F' ? kExitTestFailed
+                             : kExitAborted;
 }
 
 bool HasLine(const Lines& lines, const std::string& line) {
@@ -227,7 +227,7 @@ protected:
         for (ResultBox box : {ResultBox::kAp, ResultBox::kEmmc, ResultBox::kSdram}) {
             EXPECT_EQ(rig.view.Result(box), rig.record().Box(box));
         }
-        EXPECT_EQ(cli::ExitStatusFor(rig.record()), ExitFor(expected));
+        EXPECT_EQ(ExitStatusOf(rig.record()), ExitFor(expected));
         // A stalled reply's second half still comes once its pause is over; a run that opens the
         // port before then reads it as the answer to its first request. Wait it out.
         if (fault.kind == FaultKind::kStall) {

@@ -279,7 +279,7 @@ TEST_F(EngineTest, StartRefusesWhatTheDialogRefusesAndSaysWhy) {
         {"no rawprogram0.xml", [](RunSelections& s, int&) { s.model = "Rusk (MSM8974AC)"; },
          kPrepareNoProgramList},
         {"no partition.txt", [](RunSelections& s, int&) { s.targetDir = "/nonexistent"; },
-         kStartNoPartitionIndex},
+         kPrepareNoPartitionIndex},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -292,7 +292,7 @@ TEST_F(EngineTest, StartRefusesWhatTheDialogRefusesAndSaysWhy) {
         EXPECT_EQ(rig.record().ending, RunEnding::kRefused);
         if (c.result == kPrepareProgramListUnusable) {
             EXPECT_EQ(rig.view.Messages().back(), noPartition);
-        } else if (c.result != kStartNoPartitionIndex) {
+        } else if (c.result != kPrepareNoPartitionIndex) {
             EXPECT_EQ(rig.view.Messages().back(), PrepareRunMessage(c.result));
         }
         EXPECT_EQ(rig.view.Lines(), Lines{"an earlier run\n"});

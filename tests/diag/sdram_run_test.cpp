@@ -150,7 +150,7 @@ TEST_F(SdramRunTest, AVerdictThisRunDidNotCauseIsNoVerdict) {
                         kPhase2Restore,
                         {"======== END\n", "\n", "Test Completed !!\n"}}));
         EXPECT_EQ(VerdictOf(rig.record()).text, "FAIL: no SDRAM verdict");
-        EXPECT_EQ(RecordExitStatus(rig.record()), 1);
+        EXPECT_EQ(ExitStatusOf(rig.record()), 1);
         EXPECT_EQ(Flash(0, 1), gptImage ? Slice(ReadBytes(gpt), 0, 512) : stale);
         EXPECT_EQ(Flash(128, 8), scene.Image("sbl2"));
     }
