@@ -1,7 +1,7 @@
 // Port numbers on Linux: the ports folder's COMn links, else /dev/ttyUSB<n-1>.
 
 #include "cli/port_words.h"
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 
 namespace veltrix::cli {
 

@@ -7,7 +7,7 @@
 
 #include "diag/model_table.h"
 #include "layout/partition_txt.h"
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 
 namespace veltrix::cli {
 namespace {

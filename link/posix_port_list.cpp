@@ -11,7 +11,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 #include "link/port_list.h"
 
 namespace veltrix {

@@ -7,7 +7,7 @@
 #include "base/text_format.h"
 #include "link/framing/fcs.h"
 #include "link/framing/frame_codec.h"
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 
 namespace veltrix {
 namespace {

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 #include "link/port_list.h"
 
 namespace veltrix {

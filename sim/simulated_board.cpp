@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 #include "sim/file_bytes.h"
 
 namespace veltrix::sim {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 
 namespace veltrix::ui {
 

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 #include "protocol/streaming.h"
 #include "tests/link/link_test_util.h"
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 
 namespace veltrix {
 namespace fs = std::filesystem;

@@ -3,7 +3,7 @@
 #include <string>
 #include <system_error>
 
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 
 namespace veltrix {
 namespace fs = std::filesystem;

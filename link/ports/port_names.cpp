@@ -1,4 +1,4 @@
-#include "link/framing/port_names.h"
+#include "link/ports/port_names.h"
 
 #include <cstdlib>
 
