@@ -101,15 +101,14 @@ void BM_DumpOverBare(benchmark::State& state) {
     BenchView view;
     veltrix::RunContext ctx(view, veltrix::SystemClock::Instance());
     std::ostringstream console;
-    veltrix::SerialLink link;
-    link.console = &console;
-    link.cancel = &ctx.cancelFlag();
+    veltrix::SerialLink link(veltrix::SystemClock::Instance(), &console);
+    link.WatchCancel(&ctx.cancelFlag());
     veltrix::ProgrammerSession session;
     session.link = &link;
     const fs::path modelFolder = folder / "model" / "bench";
     fs::create_directories(modelFolder / "dump");
     WriteProgrammer(folder / "programmer.hex");
-    if (veltrix::OpenPort(link, kBoardPort) != 0 || veltrix::DloadNop(session) != 0 ||
+    if (link.Open(kBoardPort) != 0 || veltrix::DloadNop(session) != 0 ||
         veltrix::UploadHexProgrammer(folder / "programmer.hex", session) != 0 ||
         veltrix::ConnectProgrammer(session) != 0 || veltrix::OpenPartition(session) != 0) {
         state.SkipWithError(("cannot start the programmer: " + console.str()).c_str());
@@ -147,7 +146,7 @@ void BM_DumpOverBare(benchmark::State& state) {
     state.counters["rate_ratio"] = state.counters["dump_MBps"] / state.counters["bare_MBps"];
     state.counters["dump_cpu_us"] = dumpCpu / static_cast<double>(reads) * 1e6;
     state.counters["bare_cpu_us"] = bareCpu / static_cast<double>(bareExchanges) * 1e6;
-    veltrix::ClosePort(link);
+    link.Close();
     board.Stop();
     std::error_code ec;
     fs::remove_all(folder, ec);

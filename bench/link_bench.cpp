@@ -91,7 +91,7 @@ void BM_Transact(benchmark::State& state) {
     const Bytes request = Pattern(static_cast<size_t>(state.range(0)));
     bench::EchoBoard board(Frame(Pattern(static_cast<size_t>(state.range(1)))), kBenchPort);
     veltrix::SerialLink link;
-    if (veltrix::OpenPort(link, kBenchPort) != 0) {
+    if (link.Open(kBenchPort) != 0) {
         state.SkipWithError("cannot open the pty");
         return;
     }
@@ -133,7 +133,7 @@ void BM_TransactOverBare(benchmark::State& state) {
     bench::EchoBoard board(Frame(replyBody), kBenchPort);
     bench::BarePingPong bare(request, replyBody);
     veltrix::SerialLink link;
-    if (veltrix::OpenPort(link, kBenchPort) != 0) {
+    if (link.Open(kBenchPort) != 0) {
         state.SkipWithError("cannot open the pty");
         return;
     }

@@ -25,11 +25,11 @@ int Doctor(const std::string& portText, std::FILE* out) {
     }
     SerialLink link;
     PortFinding finding;
-    if (const int opened = OpenPort(link, port); opened != kErrorSuccess) {
+    if (const int opened = link.Open(port); opened != kErrorSuccess) {
         finding = ExplainOpenFailure(link, opened);
     } else {
         finding = ProbeBoard(link);
-        ClosePort(link);
+        link.Close();
     }
     std::fprintf(out, "%s\n", finding.what.c_str());
     if (!finding.todo.empty()) {

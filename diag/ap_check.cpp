@@ -42,11 +42,11 @@ constexpr std::string_view kPassLine = "AP CHECK = pass\n";
 // live log line counting the minutes, for up to `boardWaitMs`. 0 when the port is open;
 // kErrorOperationAborted when the operator cancelled; kErrorGenFailure when the board did not
 // come back in time (logged, the reason noted).
-int OpenPortWhenBack(RunContext& ctx, SerialLink& link, int comPort, uint32_t boardWaitMs) {
+int OpenPortWhenBack(RunContext& ctx, SerialLink& link, uint32_t boardWaitMs) {
     int waits = 0;
     uint32_t waited = 0;
     int result = kErrorSuccess;
-    while (OpenPort(link, comPort) != kErrorSuccess) {
+    while (link.Open() != kErrorSuccess) {
         if (waited >= boardWaitMs) {
             result = kErrorGenFailure;
             break;
@@ -65,7 +65,7 @@ int OpenPortWhenBack(RunContext& ctx, SerialLink& link, int comPort, uint32_t bo
     }
     if (result == kErrorGenFailure) {
         ctx.Log(Format("The board did not come back within %u s after the DDR test's reset: %s\n",
-                       boardWaitMs / 1000, PortFailureText(link).c_str()));
+                       boardWaitMs / 1000, link.FailureText().c_str()));
         ctx.NoteFailure("the board did not come back",
                         "power the board off and on in download mode, then run RESTORE BOOT IMG");
     }
@@ -76,7 +76,7 @@ int OpenPortWhenBack(RunContext& ctx, SerialLink& link, int comPort, uint32_t bo
 // about it.
 void LogPortOpenFailed(RunContext& ctx, const SerialLink& link, int code) {
     ctx.Log(kPortOpenFailed);
-    ctx.Log(PortFailureText(link) + "\n");
+    ctx.Log(link.FailureText() + "\n");
     const PortFinding finding = ExplainOpenFailure(link, code);
     ctx.Log(finding.todo + "\n");
     ctx.NoteFailure(finding.reason, finding.Line());
@@ -120,9 +120,9 @@ int ProbeAndUpload(ProgrammerSession& session, const RunFiles& files, bool& romA
 // Opens the port, trying every kReopenPollMs on the run's clock for up to `windowMs` while the
 // board is away (it re-enumerates after a reset or a drop). 0; the code of the last failed open
 // (the link says why); kErrorOperationAborted when the run was cancelled.
-int OpenPortWithin(RunContext& ctx, SerialLink& link, int comPort, uint32_t windowMs) {
+int OpenPortWithin(RunContext& ctx, SerialLink& link, uint32_t windowMs) {
     for (uint32_t waited = 0;; waited += kReopenPollMs) {
-        const int code = OpenPort(link, comPort);
+        const int code = link.Open();
         if (code == kErrorSuccess || waited >= windowMs) {
             return code;
         }
@@ -135,18 +135,18 @@ int OpenPortWithin(RunContext& ctx, SerialLink& link, int comPort, uint32_t wind
 // Closes the lost port and opens it again once it is back within kReconnectWindowMs. 0 reopened;
 // kErrorDeviceNotConnected when it did not come back (logged); kErrorOperationAborted when the
 // run was cancelled.
-int ReopenWhenBack(RunContext& ctx, SerialLink& link, int comPort) {
-    ClosePort(link);
-    const int code = OpenPortWithin(ctx, link, comPort, kReconnectWindowMs);
+int ReopenWhenBack(RunContext& ctx, SerialLink& link) {
+    link.Close();
+    const int code = OpenPortWithin(ctx, link, kReconnectWindowMs);
     if (code == kErrorSuccess) {
-        ctx.Log(Format("Serial port COM%d reopened\n", comPort));
+        ctx.Log(Format("Serial port COM%d reopened\n", link.portNumber()));
         return kErrorSuccess;
     }
     if (code == kErrorOperationAborted) {
         return code;
     }
     ctx.Log(Format("Serial port did not come back within %u s: %s\n", kReconnectWindowMs / 1000,
-                   PortFailureText(link).c_str()));
+                   link.FailureText().c_str()));
     ctx.NoteFailure("port lost",
                     "the board dropped off the bus and did not come back: check the cable and the "
                     "board's power, then start again");
@@ -156,12 +156,12 @@ int ReopenWhenBack(RunContext& ctx, SerialLink& link, int comPort) {
 // The programmer's handshake. A board may drop off the bus after the upload and come back under
 // the same port: the hang-up is logged with the port's words, the port reopened, and the
 // handshake started again.
-int ConnectAfterUpload(RunContext& ctx, ProgrammerSession& session, int comPort) {
+int ConnectAfterUpload(RunContext& ctx, ProgrammerSession& session) {
     SerialLink& link = *session.link;
     int result = ConnectProgrammer(session);
     for (int i = 0; i < kMaxReconnects && result == kErrorDeviceNotConnected; ++i) {
-        ctx.Log(Format("Serial port lost: %s\n", PortFailureText(link).c_str()));
-        if (const int reopened = ReopenWhenBack(ctx, link, comPort); reopened != kErrorSuccess) {
+        ctx.Log(Format("Serial port lost: %s\n", link.FailureText().c_str()));
+        if (const int reopened = ReopenWhenBack(ctx, link); reopened != kErrorSuccess) {
             return reopened;
         }
         result = ConnectProgrammer(session);
@@ -197,8 +197,8 @@ void LogPassBlock(RunContext& ctx) {
 // Upload, the programmer's start-up wait and the handshake, once the port is open. In the wait
 // mode after a DDR test (`quiet`) no pass block follows, and a failed upload gives 21 when
 // `mayRetry`.
-int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, int comPort,
-                   bool quiet, bool mayRetry) {
+int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, bool quiet,
+                   bool mayRetry) {
     bool romAnswered = false;
     const int upload = ProbeAndUpload(session, files, romAnswered);
     if (!romAnswered) {
@@ -217,7 +217,7 @@ int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& 
     if (!ctx.Wait(kProgrammerStartWaitMs)) {
         return kErrorOperationAborted;
     }
-    const int connected = ConnectAfterUpload(ctx, session, comPort);
+    const int connected = ConnectAfterUpload(ctx, session);
     if (connected == kErrorOperationAborted) {
         return kErrorOperationAborted;
     }
@@ -238,38 +238,36 @@ int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& 
 
 }  // namespace
 
-int RunApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, int comPort) {
-    if (comPort == 0) {
+int RunApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& files) {
+    if (session.link->portNumber() == 0) {
         return kErrorGenFailure;
     }
-    if (const int opened = OpenPort(*session.link, comPort); opened != kErrorSuccess) {
+    if (const int opened = session.link->Open(); opened != kErrorSuccess) {
         LogPortOpenFailed(ctx, *session.link, opened);
         return kErrorGenFailure;
     }
     ctx.Log(kStartLine);
-    return LoadProgrammer(ctx, session, files, comPort, /*quiet=*/false, /*mayRetry=*/false);
+    return LoadProgrammer(ctx, session, files, /*quiet=*/false, /*mayRetry=*/false);
 }
 
 int RunApCheckAfterDdrWait(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
-                           int comPort, bool mayRetry, uint32_t boardWaitMs) {
-    if (comPort == 0) {
+                           bool mayRetry, uint32_t boardWaitMs) {
+    if (session.link->portNumber() == 0) {
         return kErrorGenFailure;
     }
-    if (const int back = OpenPortWhenBack(ctx, *session.link, comPort, boardWaitMs);
-        back != kErrorSuccess) {
+    if (const int back = OpenPortWhenBack(ctx, *session.link, boardWaitMs); back != kErrorSuccess) {
         return back;
     }
-    return LoadProgrammer(ctx, session, files, comPort, /*quiet=*/true, mayRetry);
+    return LoadProgrammer(ctx, session, files, /*quiet=*/true, mayRetry);
 }
 
-int RunDdrApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, int comPort,
+int RunDdrApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& files,
                   uint32_t portWaitMs) {
-    if (comPort == 0) {
+    if (session.link->portNumber() == 0) {
         return kErrorGenFailure;
     }
     SerialLink& link = *session.link;
-    if (const int opened = OpenPortWithin(ctx, link, comPort, portWaitMs);
-        opened != kErrorSuccess) {
+    if (const int opened = OpenPortWithin(ctx, link, portWaitMs); opened != kErrorSuccess) {
         if (opened == kErrorOperationAborted) {
             return opened;
         }

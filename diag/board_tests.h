@@ -43,15 +43,16 @@ class BoardTests {
 public:
     virtual ~BoardTests() = default;
 
-    // Opens the port and starts the flash programmer: 0 (the port stays open), 31 fail (logged).
-    virtual int CheckAp(int comPort) = 0;
+    // Opens the run's port (the link is bound to it) and starts the flash programmer: 0 (the
+    // port stays open), 31 fail (logged).
+    virtual int CheckAp() = 0;
     // The same after the DDR wait: waits up to `boardWaitMs` for the board's port to come back
     // (31, logged, when it does not), then reloads the programmer without a start line or pass
     // block. 21 when the upload failed and `mayRetry`.
-    virtual int ReconnectAfterDdrTest(int comPort, bool mayRetry, uint32_t boardWaitMs) = 0;
+    virtual int ReconnectAfterDdrTest(bool mayRetry, uint32_t boardWaitMs) = 0;
     // Starts the DDR-debug image (Sahara, no handshake); the port is tried for up to
     // `portWaitMs` while the board comes back from a reset. 0 or 31.
-    virtual int CheckApWithDdrImage(int comPort, uint32_t portWaitMs) = 0;
+    virtual int CheckApWithDdrImage(uint32_t portWaitMs) = 0;
     // 0 pass, 6 fail (logged).
     virtual int TestEmmc(const EmmcChoice& choice) = 0;
     // The image of `label`, or of every program-list label when it is empty. 0, or 6 (logged).
@@ -64,7 +65,7 @@ public:
     // the restore failed; 30 the verdict could not be read (the images are put back all the same).
     virtual int SdramTestPhase2(SdramLeftovers& leftovers) = 0;
     // The level test through the DDR-debug image: 0 when the exchange ran to its end.
-    virtual int SdramLevelTest(int comPort, uint32_t level) = 0;
+    virtual int SdramLevelTest(uint32_t level) = 0;
     // PMIC status and PMIC ON: 0, or 6 when an exchange failed (logged).
     virtual int PmicControl() = 0;
 };

@@ -18,12 +18,12 @@ public:
     DeviceTests(RunContext& ctx, ProgrammerSession& session, const RunFiles& files)
         : ctx_(ctx), session_(session), files_(files) {}
 
-    int CheckAp(int comPort) override { return RunApCheck(ctx_, session_, files_, comPort); }
-    int ReconnectAfterDdrTest(int comPort, bool mayRetry, uint32_t boardWaitMs) override {
-        return RunApCheckAfterDdrWait(ctx_, session_, files_, comPort, mayRetry, boardWaitMs);
+    int CheckAp() override { return RunApCheck(ctx_, session_, files_); }
+    int ReconnectAfterDdrTest(bool mayRetry, uint32_t boardWaitMs) override {
+        return RunApCheckAfterDdrWait(ctx_, session_, files_, mayRetry, boardWaitMs);
     }
-    int CheckApWithDdrImage(int comPort, uint32_t portWaitMs) override {
-        return RunDdrApCheck(ctx_, session_, files_, comPort, portWaitMs);
+    int CheckApWithDdrImage(uint32_t portWaitMs) override {
+        return RunDdrApCheck(ctx_, session_, files_, portWaitMs);
     }
     int TestEmmc(const EmmcChoice& choice) override {
         return RunEmmcTest(ctx_, session_, files_, choice);
@@ -37,9 +37,7 @@ public:
     int SdramTestPhase2(SdramLeftovers& leftovers) override {
         return RunSdramTestPhase2(ctx_, session_, files_, leftovers);
     }
-    int SdramLevelTest(int comPort, uint32_t level) override {
-        return RunSdramLevelTest(ctx_, session_, comPort, level);
-    }
+    int SdramLevelTest(uint32_t level) override { return RunSdramLevelTest(ctx_, session_, level); }
     int PmicControl() override {
         return RunPmicControl(ctx_, session_, ModelClass(files_.model, ModelQuery::PmicFamily));
     }

@@ -30,13 +30,13 @@ constexpr const char* kProgrammerLeftAdvice =
     "power the board off and on in download mode, then start again";
 
 std::string PortName(const SerialLink& link) {
-    return Format("COM%d (%s)", link.portNumber, link.device.string().c_str());
+    return Format("COM%d (%s)", link.portNumber(), link.device().string().c_str());
 }
 
 // The processes the port listing finds holding the port, "name (pid n), ...".
 std::string Holders(const SerialLink& link) {
     for (const PortInfo& port : ListSerialPorts()) {
-        if (port.number != link.portNumber) {
+        if (port.number != link.portNumber()) {
             continue;
         }
         std::string names;
@@ -51,7 +51,7 @@ std::string Holders(const SerialLink& link) {
 // A Sahara boot ROM greets with HELLO as soon as the port is open.
 bool SaharaGreets(SerialLink& link) {
     std::array<uint8_t, kSaharaHelloLength> packet{};
-    const int got = ReadRaw(link, packet.data(), static_cast<int>(packet.size()));
+    const int got = link.ReadRaw(packet.data(), static_cast<int>(packet.size()));
     return got >= 8 && GetLe32(packet.data()) == kSaharaHello;
 }
 
@@ -85,7 +85,7 @@ PortFinding ExplainOpenFailure(const SerialLink& link, int code) {
             break;
         default:
             finding.reason = "port cannot be opened";
-            finding.what = port + " cannot be opened: " + link.lastError;
+            finding.what = port + " cannot be opened: " + link.lastError();
             finding.todo = "check the cable and the port number ('veltrix-cli ports')";
             break;
     }

@@ -18,7 +18,7 @@ void SendUnchecked(SerialLink& link, uint8_t command) {
     const std::array<uint8_t, 1> request{command};
     std::array<uint8_t, kEndingReplyCapacity> reply{};
     int replyLength = kEndingReplyCapacity;
-    Transact(request.data(), static_cast<int>(request.size()), link, reply.data(), replyLength);
+    link.Transact(request.data(), static_cast<int>(request.size()), reply.data(), replyLength);
 }
 
 // What the run leaves on the board, in the log and the record.
@@ -52,7 +52,7 @@ void CompleteRun(RunContext& ctx, SerialLink& link, RunState& state) {
     ctx.record().programmerRunning = false;
     LogWhatIsLeft(ctx, state);
     ctx.Log("Test Completed !!\n");
-    ClosePort(link);
+    link.Close();
     ctx.record().ending = RunEnding::kCompleted;
     state.running = false;
 }
@@ -64,7 +64,7 @@ void AbortRun(RunContext& ctx, SerialLink& link, RunState& state) {
         ctx.Log("Test cancelled by the operator\n");
     }
     LogWhatIsLeft(ctx, state);
-    ClosePort(link);
+    link.Close();
     ctx.record().ending = RunEnding::kAborted;
     state.running = false;
     state.ddrWaiting = false;

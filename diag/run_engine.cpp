@@ -20,10 +20,8 @@ constexpr uint32_t kSecondMs = 1000;
 
 RunEngine::RunEngine(RunView& view, std::ostream& console, Clock& clock,
                      std::filesystem::path workDir, MakeBoardTests makeTests)
-    : view_(view), context_(view, clock), makeTests_(std::move(makeTests)) {
-    link_.clock = &clock;
-    link_.console = &console;
-    link_.cancel = &context_.cancelFlag();
+    : view_(view), link_(clock, &console), context_(view, clock), makeTests_(std::move(makeTests)) {
+    link_.WatchCancel(&context_.cancelFlag());
     session_.link = &link_;
     state_.programList.console = &console;
     state_.workDir = std::move(workDir);
@@ -68,6 +66,8 @@ int RunEngine::Start(const RunSelections& selections, int comPort, const Confirm
         confirm && !question.empty() && !confirm(question)) {
         return Refuse(kErrorOperationAborted, "not confirmed by the operator");
     }
+    // The run's link serves this board's port, and only that one, until the next run.
+    link_.Bind(state_.comPort);
     context_.BeginRun();
     view_.ClearLog();
     state_.running = true;
@@ -128,7 +128,7 @@ void RunEngine::Join() {
 void RunEngine::ShutDown() {
     Cancel();
     Join();
-    ClosePort(link_);
+    link_.Close();
 }
 
 std::optional<std::vector<std::string>> RunEngine::PartitionChoices(

@@ -46,11 +46,11 @@ void CloseSection(const RunPass& p) {
 int CheckAp(const RunPass& p) {
     RunState& state = p.state;
     if (!state.ddrWaiting) {
-        return p.tests.CheckAp(state.comPort);
+        return p.tests.CheckAp();
     }
     constexpr uint32_t kMsPerSecond = 1000;
     const uint32_t boardWaitMs = state.selections.boardWaitSeconds * kMsPerSecond;
-    const int result = p.tests.ReconnectAfterDdrTest(state.comPort, !state.apRetried, boardWaitMs);
+    const int result = p.tests.ReconnectAfterDdrTest(!state.apRetried, boardWaitMs);
     if (result == kErrorNotReady) {
         state.apRetried = true;
     }
@@ -68,7 +68,7 @@ void FailFlashOpen(const RunPass& p) {
 // for its verdict. `running` stays set.
 void HandOver(const RunPass& p) {
     p.ctx.Log("Device Reset!!\n");
-    ClosePort(*p.session.link);
+    p.session.link->Close();
 }
 
 // The phase of the two-phase SDRAM test that `ddrWaiting` calls for; its success moves the flag.
@@ -157,7 +157,7 @@ EmmcOutcome FollowPassedEmmcTest(const RunPass& p) {
         ClosePartition(p.session);
         ResetTarget(p.session);
         p.ctx.record().programmerRunning = false;
-        ClosePort(*p.session.link);
+        p.session.link->Close();
         p.ctx.Wait(kDdrImageResetWaitMs);
         return EmmcOutcome::kContinueWithSdram;
     }
@@ -217,11 +217,11 @@ EmmcOutcome RunEmmcBranch(const RunPass& p) {
 void RunSdramSection(const RunPass& p, uint32_t portWaitMs) {
     RunState& state = p.state;
     if (IsDdrImageModel(p) && !state.ddrWaiting) {
-        if (p.tests.CheckApWithDdrImage(state.comPort, portWaitMs) != kErrorSuccess) {
+        if (p.tests.CheckApWithDdrImage(portWaitMs) != kErrorSuccess) {
             Abort(p);
             return;
         }
-        SettleSdramResult(p, p.tests.SdramLevelTest(state.comPort, state.ddrLevel));
+        SettleSdramResult(p, p.tests.SdramLevelTest(state.ddrLevel));
         return;
     }
     const int apResult = CheckAp(p);

@@ -59,14 +59,14 @@ void ShowVerdict(RunContext& ctx, int outcome) {
 
 }  // namespace
 
-int RunSdramLevelTest(RunContext& ctx, ProgrammerSession& session, int comPort, uint32_t level) {
+int RunSdramLevelTest(RunContext& ctx, ProgrammerSession& session, uint32_t level) {
     SerialLink& link = *session.link;
     ctx.Log("======== DDR TEST START\n");
     ctx.Log(LevelLine(level));
-    ClosePort(link);
-    if (OpenPort(link, comPort) != kErrorSuccess) {
+    link.Close();
+    if (link.Open() != kErrorSuccess) {
         ctx.Log("Serial port open FAILED..\n");
-        ctx.Log(PortFailureText(link) + "\n");  // why, with the device
+        ctx.Log(link.FailureText() + "\n");  // why, with the device
         ctx.NoteFailure("the port could not be opened again for the DDR test");
         return kErrorGenFailure;
     }

@@ -10,10 +10,10 @@ namespace veltrix {
 class RunContext;
 struct ProgrammerSession;
 
-// Reopens the port, wakes the image, starts the test of `level` and shows the verdict, then
+// Reopens the link's port, wakes the image, starts the test of `level` and shows the verdict, then
 // leaves the image's menu. 0 when the exchange ran to its end, whatever the verdict (a reply
 // without one leaves the SDRAM box alone); 31 when the port cannot be reopened or the level is
 // neither 0 nor 1; kErrorOperationAborted when the run was cancelled. Leaves the port open.
-int RunSdramLevelTest(RunContext& ctx, ProgrammerSession& session, int comPort, uint32_t level);
+int RunSdramLevelTest(RunContext& ctx, ProgrammerSession& session, uint32_t level);
 
 }  // namespace veltrix

@@ -73,7 +73,7 @@ PartitionRoom FindRoom(const SdramRun& run, std::string_view label) {
     PartitionRoom room = FindPartitionRoom(run.files.index, label);
     if (room.entry == nullptr) {
         const std::string name(label);
-        if (std::ostream* console = run.session.link->console) {
+        if (std::ostream* console = run.session.link->console()) {
             *console << Format("Partition %s is not in partition.txt\n", name.c_str())
                      << std::flush;
         }

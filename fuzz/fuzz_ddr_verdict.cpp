@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int rc = RunDdrTest(outcome, session, packet.data(), static_cast<int>(packet.size()));
 
     FUZZ_CHECK(port.written == Framed(packet));
-    FUZZ_CHECK(link.timeoutMs == kDefaultTimeoutMs);
+    FUZZ_CHECK(link.timeout() == kDefaultTimeoutMs);
     const ReferenceLink::Exchange e = reference.Next(kReplyCapacity);
     if (e.code != 0) {
         FUZZ_CHECK(rc == kErrorInvalidHandle && outcome == kUntouched);

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return std::all_of(out.get() + from, out.get() + kReadReplyCapacity,
                            [](uint8_t b) { return b == kCanary; });
     };
-    FUZZ_CHECK(link.timeoutMs == kDefaultTimeoutMs);
+    FUZZ_CHECK(link.timeout() == kDefaultTimeoutMs);
     if (length > 1000) {
         FUZZ_CHECK(rc == kErrorInvalidHandle && port.written.empty() && untouchedFrom(0));
         return 0;

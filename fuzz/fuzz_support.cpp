@@ -46,10 +46,9 @@ void Deliver(Reader& in, ScriptedPort& port, const Bytes& bytes) {
 namespace {
 
 void UseScriptedPort(SerialLink& link, std::unique_ptr<ScriptedPort> port) {
-    ClosePort(link);
-    link.handle = std::move(port);
-    link.timeoutMs = kDefaultTimeoutMs;
-    link.cancel = nullptr;
+    link.SetTimeout(kDefaultTimeoutMs);
+    link.WatchCancel(nullptr);
+    link.Attach(std::move(port));
 }
 
 SerialLink& SharedReferenceLink() {
@@ -60,12 +59,10 @@ SerialLink& SharedReferenceLink() {
 }  // namespace
 
 SerialLink& ScriptedLink(std::unique_ptr<ScriptedPort> port) {
-    static SerialLink link;
     static NoWaitClock clock;
     static std::ostringstream console;
+    static SerialLink link(clock, &console);
     console.str("");
-    link.console = &console;
-    link.clock = &clock;
     UseScriptedPort(link, std::move(port));
     return link;
 }
@@ -87,7 +84,7 @@ ReferenceLink::Exchange ReferenceLink::Next(int capacity) {
     Exchange e;
     e.reply.resize(static_cast<size_t>(capacity));
     int length = capacity;
-    e.code = Transact(request, 1, link_, e.reply.data(), length);
+    e.code = link_.Transact(request, 1, e.reply.data(), length);
     e.reply.resize(e.code == 0 ? static_cast<size_t>(length) : 0);
     return e;
 }

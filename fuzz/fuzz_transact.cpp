@@ -60,11 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stream.insert(stream.end(), chunk.begin(), chunk.end());
     }
     ScriptedPort& wire = *port;
-    SerialLink link;
     std::ostringstream console;
-    link.console = &console;
-    link.frameBuffer.resize(limit);
-    link.handle = std::move(port);
+    SerialLink link(SystemClock::Instance(), &console);
+    link.LimitFrameBuffer(limit);
+    link.Attach(std::move(port));
 
     size_t at = 0;
     for (size_t exchange = 0; exchange < 64 && at < stream.size(); ++exchange) {
@@ -75,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int length = static_cast<int>(capacity);
         const size_t writtenBefore = wire.written.size();
         const int code =
-            Transact(request.data(), static_cast<int>(request.size()), link, reply.data(), length);
+            link.Transact(request.data(), static_cast<int>(request.size()), reply.data(), length);
         if (MaxEncodedLength(request.size()) > limit) {
             FUZZ_CHECK(code == kErrorInvalidParameter && wire.written.size() == writtenBefore);
             return 0;

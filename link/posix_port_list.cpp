@@ -11,8 +11,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "link/ports/port_names.h"
 #include "link/port_list.h"
+#include "link/ports/port_names.h"
 
 namespace veltrix {
 namespace {

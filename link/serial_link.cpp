@@ -10,166 +10,187 @@
 #include "link/ports/port_names.h"
 
 namespace veltrix {
-namespace {
 
-void Diagnose(SerialLink& link, const std::string& line) {
-    if (link.console) {
-        *link.console << line << std::flush;
+SerialLink::SerialLink(Clock& clock, std::ostream* console)
+    : clock_(&clock),
+      console_(console),
+      portFactory_(MakeSystemSerialPort),
+      frameBuffer_(kFrameBufferSize),
+      received_(kReceiveBufferSize) {}
+
+SerialLink::~SerialLink() {
+    Close();
+}
+
+void SerialLink::WriteConsole(std::string_view text) const {
+    if (console_ != nullptr) {
+        *console_ << text << std::flush;
     }
 }
 
 // Writes the port's reason for a failed read or write on the console and passes its code on.
-int PortFailed(SerialLink& link, const char* what, int code) {
-    link.lastError = link.handle->LastErrorText();
+int SerialLink::PortFailed(const char* what, int code) {
+    lastError_ = port_->LastErrorText();
     if (code != kErrorOperationAborted) {
-        Diagnose(link, Format("Serial %s failed: %s\n", what, link.lastError.c_str()));
+        WriteConsole(Format("Serial %s failed: %s\n", what, lastError_.c_str()));
     }
     return code;
 }
 
-// Collects one raw reply frame into frameBuffer from what the port delivers, reading whole
-// buffered chunks rather than a byte at a time. At most kFrameBufferSize bytes are taken, as
-// many as the board's one-byte reads would have taken; bytes after the closing flag stay in
-// `received`. `*rawLength` is 0 after a time-out or when no closing flag came in time.
-int CollectFrame(SerialLink& link, size_t* rawLength) {
+bool SerialLink::IsOpen() const {
+    return port_ && port_->IsOpen();
+}
+
+int SerialLink::Open(int portNumber) {
+    Bind(portNumber);
+    return Open();
+}
+
+int SerialLink::Open() {
+    // A retry pass reaches here with the port of the failed pass still open: close it, or the
+    // exclusive lock of the earlier handle would refuse this open.
+    Close();
+    if (portNumber_ <= 0) {
+        device_.clear();
+        lastError_ = "no port chosen";
+        return kErrorFileNotFound;
+    }
+    std::unique_ptr<SerialPort> port = portFactory_ ? portFactory_() : MakeSystemSerialPort();
+    device_ = PortDevicePath(portNumber_);
+    if (const int code = port->Open(device_); code != 0) {
+        lastError_ = port->LastErrorText();
+        return code;
+    }
+    lastError_.clear();
+    port->SetTimeout(timeoutMs_);
+    port->WatchCancel(cancel_);
+    port_ = std::move(port);
+    return kErrorSuccess;
+}
+
+std::string SerialLink::FailureText() const {
+    return Format("COM%d (%s): %s", portNumber_, device_.string().c_str(), lastError_.c_str());
+}
+
+void SerialLink::Close() {
+    if (port_) {
+        port_->Close();
+        port_.reset();
+    }
+    received_.Clear();
+    replyOverdue_ = false;
+}
+
+void SerialLink::SetTimeout(uint32_t ms) {
+    if (port_) {
+        port_->SetTimeout(ms);
+    }
+    timeoutMs_ = ms;
+}
+
+void SerialLink::Purge() {
+    if (port_) {
+        port_->Purge();
+    }
+    received_.Clear();
+    replyOverdue_ = false;
+}
+
+void SerialLink::WatchCancel(const std::atomic<bool>* cancel) {
+    cancel_ = cancel;
+    if (port_) {
+        port_->WatchCancel(cancel);
+    }
+}
+
+void SerialLink::Attach(std::unique_ptr<SerialPort> port) {
+    Close();
+    port->SetTimeout(timeoutMs_);
+    port->WatchCancel(cancel_);
+    port_ = std::move(port);
+}
+
+void SerialLink::SetPortFactory(std::function<std::unique_ptr<SerialPort>()> factory) {
+    portFactory_ = std::move(factory);
+}
+
+// Collects one raw reply frame into the frame buffer from what the port delivers, reading whole
+// buffered chunks rather than a byte at a time. At most the frame buffer's size is taken, as
+// many bytes as the board's one-byte reads would have taken; bytes after the closing flag stay
+// in `received_`. `*rawLength` is 0 after a time-out or when no closing flag came in time.
+int SerialLink::CollectFrame(size_t* rawLength) {
     *rawLength = 0;
-    FrameCollector collector(link.frameBuffer);
-    const size_t limit = link.frameBuffer.size();
+    FrameCollector collector(frameBuffer_);
+    const size_t limit = frameBuffer_.size();
     size_t taken = 0;
     for (;;) {
-        if (link.received.Empty()) {
-            const std::span<uint8_t> space = link.received.Space();
+        if (received_.Empty()) {
+            const std::span<uint8_t> space = received_.Space();
             size_t got = 0;
-            if (const int code = link.handle->Read(space.data(), space.size(), &got); code != 0) {
-                return PortFailed(link, "read", code);
+            if (const int code = port_->Read(space.data(), space.size(), &got); code != 0) {
+                return PortFailed("read", code);
             }
             if (got == 0) {
-                link.replyOverdue = true;  // a reply that comes later is not the next one's
-                return kErrorSuccess;      // time-out: no answer
+                replyOverdue_ = true;  // a reply that comes later is not the next one's
+                return kErrorSuccess;  // time-out: no answer
             }
-            link.received.Commit(got);
+            received_.Commit(got);
         }
-        std::span<const uint8_t> pending = link.received.Pending();
+        std::span<const uint8_t> pending = received_.Pending();
         pending = pending.first(std::min(pending.size(), limit - taken));
         FrameCollector::Step step = FrameCollector::Step::kMore;
         const size_t used = collector.Feed(pending, &step);
-        link.received.Consume(used);
+        received_.Consume(used);
         taken += used;
         if (step == FrameCollector::Step::kClosed) {
             *rawLength = collector.Raw().size();
             return kErrorSuccess;
         }
         if (taken >= limit) {
-            Diagnose(link, Format("No frame end in %u reply bytes, reply dropped\n",
-                                  static_cast<unsigned>(taken)));
+            WriteConsole(Format("No frame end in %u reply bytes, reply dropped\n",
+                                static_cast<unsigned>(taken)));
             return kErrorSuccess;
         }
     }
 }
 
 // A reply whose last two bytes are not the FCS of the rest is corrupt: it is dropped.
-bool ReplyIntact(SerialLink& link, std::span<const uint8_t> reply) {
+bool SerialLink::ReplyIntact(std::span<const uint8_t> reply) const {
     if (FrameFcsMatches(reply)) {
         return true;
     }
     if (reply.size() < kFcsLength) {
-        Diagnose(link, Format("Reply of %u bytes has no frame check, reply dropped\n",
-                              static_cast<unsigned>(reply.size())));
+        WriteConsole(Format("Reply of %u bytes has no frame check, reply dropped\n",
+                            static_cast<unsigned>(reply.size())));
         return false;
     }
     const size_t n = reply.size();
     const unsigned received = reply[n - 2] | (reply[n - 1] << 8);
     const unsigned computed = Fcs16(reply.first(n - kFcsLength));
-    Diagnose(link, Format("Reply frame check failed (FCS %04X, expected %04X), reply dropped\n",
-                          received, computed));
+    WriteConsole(Format("Reply frame check failed (FCS %04X, expected %04X), reply dropped\n",
+                        received, computed));
     return false;
 }
 
-}  // namespace
-
-SerialLink::SerialLink()
-    : frameBuffer(kFrameBufferSize),
-      console(nullptr),
-      clock(&SystemClock::Instance()),
-      received(kReceiveBufferSize),
-      portFactory(MakeSystemSerialPort) {}
-
-SerialLink::~SerialLink() {
-    ClosePort(*this);
-}
-
-bool PortIsOpen(const SerialLink& link) {
-    return link.handle && link.handle->IsOpen();
-}
-
-int OpenPort(SerialLink& link, int portNumber) {
-    // A retry pass reaches here with the port of the failed pass still open: close it, or the
-    // exclusive lock of the earlier handle would refuse this open.
-    ClosePort(link);
-    std::unique_ptr<SerialPort> port =
-        link.portFactory ? link.portFactory() : MakeSystemSerialPort();
-    link.portNumber = portNumber;
-    link.device = PortDevicePath(portNumber);
-    if (const int code = port->Open(link.device); code != 0) {
-        link.lastError = port->LastErrorText();
-        return code;
-    }
-    link.lastError.clear();
-    port->SetTimeout(link.timeoutMs);
-    port->WatchCancel(link.cancel);
-    link.handle = std::move(port);
-    return kErrorSuccess;
-}
-
-std::string PortFailureText(const SerialLink& link) {
-    return Format("COM%d (%s): %s", link.portNumber, link.device.string().c_str(),
-                  link.lastError.c_str());
-}
-
-int ClosePort(SerialLink& link) {
-    if (link.handle) {
-        link.handle->Close();
-        link.handle.reset();
-    }
-    link.received.Clear();
-    link.replyOverdue = false;
-    return kErrorSuccess;
-}
-
-void SetLinkTimeout(SerialLink& link, uint32_t ms) {
-    if (link.handle) {
-        link.handle->SetTimeout(ms);
-    }
-    link.timeoutMs = ms;
-}
-
-void PurgePort(SerialLink& link) {
-    if (link.handle) {
-        link.handle->Purge();
-    }
-    link.received.Clear();
-    link.replyOverdue = false;
-}
-
-int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_t* reply,
-             int& replyLength) {
-    if (!PortIsOpen(link)) {
+int SerialLink::Transact(const uint8_t* request, int requestLength, uint8_t* reply,
+                         int& replyLength) {
+    if (!IsOpen()) {
         return kErrorInvalidHandle;
     }
     if (requestLength < 0 || (requestLength > 0 && request == nullptr) ||
-        MaxEncodedLength(static_cast<size_t>(requestLength)) > link.frameBuffer.size()) {
+        MaxEncodedLength(static_cast<size_t>(requestLength)) > frameBuffer_.size()) {
         return kErrorInvalidParameter;
     }
-    if (link.replyOverdue) {
-        PurgePort(link);  // clears replyOverdue
+    if (replyOverdue_) {
+        Purge();  // clears replyOverdue_
     }
     const size_t encoded =
-        EncodeFrame({request, static_cast<size_t>(requestLength)}, link.frameBuffer.data());
-    if (const int code = link.handle->Write(link.frameBuffer.data(), encoded); code != 0) {
-        return PortFailed(link, "write", code);
+        EncodeFrame({request, static_cast<size_t>(requestLength)}, frameBuffer_.data());
+    if (const int code = port_->Write(frameBuffer_.data(), encoded); code != 0) {
+        return PortFailed("write", code);
     }
     size_t rawLength = 0;
-    if (const int code = CollectFrame(link, &rawLength); code != 0) {
+    if (const int code = CollectFrame(&rawLength); code != 0) {
         return code;
     }
     if (rawLength == 0) {
@@ -182,8 +203,8 @@ int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_
     if (rawLength > capacity) {
         return kErrorNotEnoughMemory;
     }
-    const size_t stored = UnstuffFrame({link.frameBuffer.data(), rawLength}, reply);
-    if (!ReplyIntact(link, {reply, stored})) {
+    const size_t stored = UnstuffFrame({frameBuffer_.data(), rawLength}, reply);
+    if (!ReplyIntact({reply, stored})) {
         replyLength = 0;
         return kErrorSuccess;
     }
@@ -191,40 +212,40 @@ int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_
     return kErrorSuccess;
 }
 
-bool LinkWait(SerialLink& link, uint32_t ms) {
+bool SerialLink::Wait(uint32_t ms) {
     static const std::atomic<bool> kNeverCancelled{false};
-    return link.clock->SleepUnlessCancelled(ms, link.cancel ? *link.cancel : kNeverCancelled);
+    return clock_->SleepUnlessCancelled(ms, cancel_ != nullptr ? *cancel_ : kNeverCancelled);
 }
 
-int ReadRaw(SerialLink& link, uint8_t* buffer, int count) {
-    if (!PortIsOpen(link) || buffer == nullptr || count <= 0) {
+int SerialLink::ReadRaw(uint8_t* buffer, int count) {
+    if (!IsOpen() || buffer == nullptr || count <= 0) {
         return 0;
     }
-    if (!link.received.Empty()) {
+    if (!received_.Empty()) {
         // Bytes that followed an earlier reply come first, as they would from the port.
-        const std::span<const uint8_t> pending = link.received.Pending();
+        const std::span<const uint8_t> pending = received_.Pending();
         const size_t n = std::min(pending.size(), static_cast<size_t>(count));
         std::memcpy(buffer, pending.data(), n);
-        link.received.Consume(n);
+        received_.Consume(n);
         return static_cast<int>(n);
     }
     size_t got = 0;
-    if (const int code = link.handle->Read(buffer, static_cast<size_t>(count), &got); code != 0) {
-        PortFailed(link, "read", code);
+    if (const int code = port_->Read(buffer, static_cast<size_t>(count), &got); code != 0) {
+        PortFailed("read", code);
         return 0;
     }
     return static_cast<int>(got);
 }
 
-int WriteRaw(SerialLink& link, const uint8_t* bytes, int count) {
-    if (!PortIsOpen(link)) {
+int SerialLink::WriteRaw(const uint8_t* bytes, int count) {
+    if (!IsOpen()) {
         return kErrorInvalidHandle;
     }
     if (count < 0 || (count > 0 && bytes == nullptr)) {
         return kErrorInvalidParameter;
     }
-    if (const int code = link.handle->Write(bytes, static_cast<size_t>(count)); code != 0) {
-        return PortFailed(link, "write", code);
+    if (const int code = port_->Write(bytes, static_cast<size_t>(count)); code != 0) {
+        return PortFailed("write", code);
     }
     return kErrorSuccess;
 }

@@ -1,7 +1,9 @@
 #pragma once
-// The one serial connection of the process and the framed request/reply exchange over it.
-// Results are the codes of base/result_codes.h: 0 success, 6 port closed, 8 reply larger than the
-// caller's buffer, or the port's code for a failed read or write (its reason on `console`).
+// One serial connection to one board and the framed request/reply exchange over it. A run engine
+// owns one link per board and binds it to the board's port when a run starts; the protocols
+// above use it through this face. Results are the codes of base/result_codes.h: 0 success, 6
+// port closed, 8 reply larger than the caller's buffer, or the port's code for a failed read or
+// write (its reason on the link's console).
 
 #include <atomic>
 #include <cstdint>
@@ -9,7 +11,9 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/result_codes.h"
@@ -24,83 +28,108 @@ inline constexpr size_t kFrameBufferSize = 0x20000;
 inline constexpr size_t kReceiveBufferSize = 0x10000;
 inline constexpr uint32_t kDefaultTimeoutMs = 1000;
 
-struct SerialLink {
-    SerialLink();
+class SerialLink {
+public:
+    // Every wait of the link goes through `clock`; its one-line diagnostics go to `console`
+    // (null: not shown). The link starts closed and bound to no port.
+    explicit SerialLink(Clock& clock = SystemClock::Instance(), std::ostream* console = nullptr);
     ~SerialLink();
     SerialLink(const SerialLink&) = delete;
     SerialLink& operator=(const SerialLink&) = delete;
 
-    // The port ("handle"); closed until OpenPort succeeds.
-    std::unique_ptr<SerialPort> handle;
+    // The port ("COM n") the link serves from now on; 0 is none. Open opens it.
+    void Bind(int portNumber) { portNumber_ = portNumber; }
+    int portNumber() const { return portNumber_; }
+
+    // Opens the bound port for exclusive use and applies the time-out. An already open port is
+    // closed first. 0, or the code of the failed open: kErrorFileNotFound when the port does not
+    // exist (or none is bound), kErrorAccessDenied without permission, kErrorPortBusy when
+    // another process holds it; the link is then closed, and device() and lastError() say which
+    // device and why.
+    int Open();
+    // Bind, then Open.
+    int Open(int portNumber);
+    // Closes the port if open; what was buffered goes with it.
+    void Close();
+    bool IsOpen() const;
+
+    // Applies `ms` as the total time-out of every read and write (also while the port is closed:
+    // the next Open applies it).
+    void SetTimeout(uint32_t ms);
+    uint32_t timeout() const { return timeoutMs_; }
+    // Drops what is buffered in both directions, in the port and in the link.
+    void Purge();
+
+    // One framed request/reply exchange. On entry `replyLength` is the capacity of `reply`; on
+    // success it is the number of unstuffed reply bytes, the peer's two FCS bytes included.
+    // After an exchange whose reply did not come in time, what the port holds is dropped before
+    // the request is written (a late reply would otherwise be taken for this one's). A reply
+    // time-out, a reply whose FCS is wrong, or 0x20000 bytes without a closing flag give 0 with
+    // replyLength 0 (the last two with a line on the console). Failures: 6 port closed (nothing
+    // written), 8 raw reply longer than the capacity (replyLength unchanged), 87 a negative
+    // length or a request too large for the frame buffer, else the code of the failed write or
+    // read.
+    int Transact(const uint8_t* request, int requestLength, uint8_t* reply, int& replyLength);
+
+    // Unframed I/O for the Sahara exchange. ReadRaw returns what is buffered (bytes left over
+    // from an earlier reply first), waiting up to the time-out for the first byte: the number of
+    // bytes read, 0 on time-out or failure (a failure also writes a line on the console).
+    // WriteRaw returns 0, 6 when the port is closed, or the code of the failed write.
+    int ReadRaw(uint8_t* buffer, int count);
+    int WriteRaw(const uint8_t* bytes, int count);
+
+    // Waits `ms` on the link's clock; false (at once, or within about 100 ms) once the run's
+    // cancel flag is set.
+    bool Wait(uint32_t ms);
+    Clock& clock() const { return *clock_; }
+    // The run's cancel flag (null: nothing cancels). Once it is set, a read, write or wait of the
+    // link returns kErrorOperationAborted within about 100 ms.
+    void WatchCancel(const std::atomic<bool>* cancel);
+
+    // Writes one diagnostic line (or part of one) to the console.
+    void WriteConsole(std::string_view text) const;
+    std::ostream* console() const { return console_; }
+
+    // The device the last Open tried, and the system's words for the port's last failure (a
+    // failed open, read or write): "held by another process (Resource temporarily
+    // unavailable)", "Input/output error". Kept after a close, for the diagnostics.
+    const std::filesystem::path& device() const { return device_; }
+    const std::string& lastError() const { return lastError_; }
+    // The port, its device and why it failed last, for the line below a failure: "COM1
+    // (/dev/ttyUSB0): no such device (No such file or directory)".
+    std::string FailureText() const;
+
+    // Makes the port Open opens (the operating system's port unless a test sets another).
+    void SetPortFactory(std::function<std::unique_ptr<SerialPort>()> factory);
+    // Takes `port`, open already, as the link's open port: a scripted port stands in for a
+    // device in tests and fuzzing.
+    void Attach(std::unique_ptr<SerialPort> port);
+    // Cuts the frame buffer to `bytes`, so a test reaches its limit sooner.
+    void LimitFrameBuffer(size_t bytes) { frameBuffer_.resize(bytes); }
+
+private:
+    int PortFailed(const char* what, int code);
+    int CollectFrame(size_t* rawLength);
+    bool ReplyIntact(std::span<const uint8_t> reply) const;
+
+    Clock* clock_;
+    std::ostream* console_;
+    int portNumber_ = 0;
+    std::unique_ptr<SerialPort> port_;
+    std::function<std::unique_ptr<SerialPort>()> portFactory_;
+    const std::atomic<bool>* cancel_ = nullptr;
     // Work area of Transact: the encoded request, then the raw reply.
-    std::vector<uint8_t> frameBuffer;
-    // The total time-out last applied; OpenPort applies it, SetLinkTimeout changes it.
-    uint32_t timeoutMs = kDefaultTimeoutMs;
-    // The port OpenPort was last asked for, and the device it tried; kept after a close, so the
-    // port can be reopened and named in a diagnostic.
-    int portNumber = 0;
-    std::filesystem::path device;
-    // The system's words for the port's last failure (a failed open, read or write): "held by
-    // another process (Resource temporarily unavailable)", "Input/output error".
-    std::string lastError;
-
-    // Where the link and the protocols above it write their one-line diagnostics; the owner of
-    // the link wires it (the front end shows it on standard output). Null: not shown.
-    std::ostream* console;
-    // Every protocol wait goes through this clock.
-    Clock* clock;
-
+    std::vector<uint8_t> frameBuffer_;
+    // The total time-out last applied; Open applies it, SetTimeout changes it.
+    uint32_t timeoutMs_ = kDefaultTimeoutMs;
+    std::filesystem::path device_;
+    std::string lastError_;
     // Bytes read but not yet used; what followed a reply's closing flag stays here for the next
-    // Transact or ReadRaw. PurgePort and ClosePort drop it.
-    ReceiveBuffer received;
+    // Transact or ReadRaw. Purge and Close drop it.
+    ReceiveBuffer received_;
     // The last exchange gave up waiting for its reply: whatever arrives late belongs to it and is
     // dropped before the next request, so an exchange only ever reads its own reply.
-    bool replyOverdue = false;
-    // Makes the port OpenPort opens; the operating system's port unless a test sets another.
-    std::function<std::unique_ptr<SerialPort>()> portFactory;
-    // The run's cancel flag, owned by whoever runs the link (null: nothing cancels). Once it is
-    // set, a read, write or wait of the link returns kErrorOperationAborted within about 100 ms.
-    const std::atomic<bool>* cancel = nullptr;
+    bool replyOverdue_ = false;
 };
-
-bool PortIsOpen(const SerialLink& link);
-
-// Opens "COM n" (see port_names.h) for exclusive use and applies timeoutMs. An already open
-// port is closed first. 0, or the code of the failed open: kErrorFileNotFound when the port does
-// not exist, kErrorAccessDenied without permission, kErrorPortBusy when another process holds
-// it; the link is then closed, and `device` and `lastError` say which device and why.
-int OpenPort(SerialLink& link, int portNumber);
-// The port, its device and why it failed last, for the line below a failure: "COM1
-// (/dev/ttyUSB0): no such device (No such file or directory)".
-std::string PortFailureText(const SerialLink& link);
-// Closes the port if open; always 0.
-int ClosePort(SerialLink& link);
-// Applies `ms` as the total time-out of every read and write, and stores it in timeoutMs (also
-// while the port is closed: the next OpenPort applies it).
-void SetLinkTimeout(SerialLink& link, uint32_t ms);
-// Drops what is buffered in both directions, in the port and in the link.
-void PurgePort(SerialLink& link);
-
-// One framed request/reply exchange. On entry `replyLength` is the capacity of `reply`; on
-// success it is the number of unstuffed reply bytes, the peer's two FCS bytes included. After an
-// exchange whose reply did not come in time, what the port holds is dropped before the request
-// is written (a late reply would otherwise be taken for this one's). A reply time-out, a reply
-// whose FCS is wrong, or 0x20000 bytes without a closing flag give 0 with replyLength 0 (the last
-// two with a line on `console`). Failures: 6 port closed (nothing written), 8 raw reply longer than
-// the capacity (replyLength unchanged), 87 a negative length or a request too large for the frame
-// buffer, else the code of the failed write or read.
-int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_t* reply,
-             int& replyLength);
-
-// Waits `ms` on the link's clock; false (at once, or within about 100 ms) once the link's cancel
-// flag is set.
-bool LinkWait(SerialLink& link, uint32_t ms);
-
-// Unframed I/O for the Sahara exchange. ReadRaw returns what is buffered (bytes left over from
-// an earlier reply first), waiting up to the time-out for the first byte: the number of bytes
-// read, 0 on time-out or failure (a failure also writes a line on `console`). WriteRaw returns
-// 0, 6 when the port is closed, or the code of the failed write.
-int ReadRaw(SerialLink& link, uint8_t* buffer, int count);
-int WriteRaw(SerialLink& link, const uint8_t* bytes, int count);
 
 }  // namespace veltrix

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "link/ports/port_names.h"
 #include "link/port_list.h"
+#include "link/ports/port_names.h"
 
 namespace veltrix {
 namespace {

@@ -11,19 +11,12 @@ bool ExchangeCommand(SerialLink& link, std::span<const uint8_t> request, uint8_t
                      uint8_t* reply, int capacity, int& replyLength) {
     replyLength = capacity;
     const int rc =
-        Transact(request.data(), static_cast<int>(request.size()), link, reply, replyLength);
+        link.Transact(request.data(), static_cast<int>(request.size()), reply, replyLength);
     if (rc != kErrorSuccess) {
         replyLength = 0;
         return false;
     }
     return replyLength > 0 && reply[0] == expected;
-}
-
-void WriteConsole(const SerialLink& link, std::string_view text) {
-    if (link.console != nullptr) {
-        *link.console << text;
-        link.console->flush();
-    }
 }
 
 std::string LogMessageText(const uint8_t* reply, int replyLength) {

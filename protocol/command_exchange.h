@@ -21,17 +21,14 @@ bool ExchangeCommand(SerialLink& link, std::span<const uint8_t> request, uint8_t
 // out, so a failed long command never leaves its long time-out behind.
 class TimeoutBracket {
 public:
-    TimeoutBracket(SerialLink& link, uint32_t ms) : link_(link) { SetLinkTimeout(link_, ms); }
-    ~TimeoutBracket() { SetLinkTimeout(link_, kDefaultTimeoutMs); }
+    TimeoutBracket(SerialLink& link, uint32_t ms) : link_(link) { link_.SetTimeout(ms); }
+    ~TimeoutBracket() { link_.SetTimeout(kDefaultTimeoutMs); }
     TimeoutBracket(const TimeoutBracket&) = delete;
     TimeoutBracket& operator=(const TimeoutBracket&) = delete;
 
 private:
     SerialLink& link_;
 };
-
-// Writes one diagnostic to the link's console (standard output by default).
-void WriteConsole(const SerialLink& link, std::string_view text);
 
 // The bytes of a 0x0E log-message reply (offset 1 up to the FCS) as printable text: control
 // characters other than line ends and tabs become '?', so a garbled reply cannot drive the

@@ -33,20 +33,20 @@ int LoadHexPlan(const std::filesystem::path& path, SerialLink& link, HexUploadPl
     std::string reason;
     const int read = ReadSmallFile(path, kMaxHexFileBytes, text, &reason);
     if (read == kErrorNotRegularFile || read == kErrorFileTooLarge) {
-        WriteConsole(
-            link, Format("Programmer file %s is refused: %s (at most %llu bytes)\n", name.c_str(),
-                         reason.c_str(), static_cast<unsigned long long>(kMaxHexFileBytes)));
+        link.WriteConsole(Format("Programmer file %s is refused: %s (at most %llu bytes)\n",
+                                 name.c_str(), reason.c_str(),
+                                 static_cast<unsigned long long>(kMaxHexFileBytes)));
         return kErrorInvalidData;
     }
     if (read != kErrorSuccess) {
-        WriteConsole(link,
-                     Format("Cannot open programmer file %s (%s)\n", name.c_str(), reason.c_str()));
+        link.WriteConsole(
+            Format("Cannot open programmer file %s (%s)\n", name.c_str(), reason.c_str()));
         return kErrorOpenFailed;
     }
     const HexParseResult parsed = ParseIntelHex(text);
     if (!parsed.ok()) {
-        WriteConsole(link, Format("Programmer file %s, line %d: %s\n", name.c_str(),
-                                  parsed.errorLine, HexErrorText(parsed.error)));
+        link.WriteConsole(Format("Programmer file %s, line %d: %s\n", name.c_str(),
+                                 parsed.errorLine, HexErrorText(parsed.error)));
         return kErrorInvalidData;
     }
     plan = PlanHexUpload(parsed.records);
@@ -90,12 +90,12 @@ int UploadHexProgrammer(const std::filesystem::path& path, ProgrammerSession& se
     }
     for (const HexWritePacket& packet : plan.packets) {
         if (!Acknowledged(link, BuildWrite32Request(packet.address, packet.data))) {
-            WriteConsole(link, Format("Programmer packet at 0x%08X refused\n", packet.address));
+            link.WriteConsole(Format("Programmer packet at 0x%08X refused\n", packet.address));
             return kErrorWriteFault;
         }
     }
     if (!Acknowledged(link, BuildGoRequest(plan.startAddress))) {
-        WriteConsole(link, Format("Programmer start at 0x%08X refused\n", plan.startAddress));
+        link.WriteConsole(Format("Programmer start at 0x%08X refused\n", plan.startAddress));
         return kErrorWriteFault;
     }
     return kErrorSuccess;

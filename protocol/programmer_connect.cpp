@@ -26,7 +26,7 @@ int Exchange(SerialLink& link, std::span<const uint8_t> request, uint8_t expecte
     std::array<uint8_t, kHandshakeReplyCapacity> reply{};
     int replyLength = kHandshakeReplyCapacity;
     const int code =
-        Transact(request.data(), static_cast<int>(request.size()), link, reply.data(), replyLength);
+        link.Transact(request.data(), static_cast<int>(request.size()), reply.data(), replyLength);
     if (PortLost(code)) {
         return code;
     }
@@ -43,8 +43,8 @@ int TryWhileAttemptsLeft(SerialLink& link, std::span<const uint8_t> request, uin
         if (code == kErrorSuccess || PortLost(code)) {
             return code;
         }
-        PurgePort(link);
-        if (!LinkWait(link, kConnectRetryWaitMs)) {
+        link.Purge();
+        if (!link.Wait(kConnectRetryWaitMs)) {
             return kErrorOperationAborted;
         }
         ++attempts;
@@ -65,7 +65,7 @@ int ConnectProgrammer(ProgrammerSession& session) {
     if (PortLost(greeted)) {
         return greeted;
     }
-    PurgePort(link);
+    link.Purge();
     if (greeted != kErrorSuccess) {
         return kErrorInvalidHandle;
     }
@@ -77,7 +77,7 @@ int ProbeProgrammer(ProgrammerSession& session) {
         return kErrorInvalidHandle;
     }
     const int code = Exchange(*session.link, BuildHelloRequest(), kReplyHello);
-    PurgePort(*session.link);
+    session.link->Purge();
     return code;
 }
 

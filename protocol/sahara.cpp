@@ -36,7 +36,7 @@ size_t ReadSaharaPacket(SerialLink& link, uint8_t* packet, size_t capacity) {
     size_t got = 0;
     size_t wanted = std::min(kSaharaHeaderLength, capacity);
     while (got < wanted) {
-        const int n = ReadRaw(link, packet + got, static_cast<int>(wanted - got));
+        const int n = link.ReadRaw(packet + got, static_cast<int>(wanted - got));
         if (n <= 0) {
             break;
         }
@@ -52,7 +52,7 @@ size_t ReadSaharaPacket(SerialLink& link, uint8_t* packet, size_t capacity) {
 int ServeReadData(SerialLink& link, std::FILE* image, uint32_t offset, uint32_t length) {
     // The ROM may ask for any part of the image (headers first, segments later): seek.
     if (std::fseek(image, static_cast<long>(offset), SEEK_SET) != 0) {
-        WriteConsole(link, Format("Sahara: cannot seek to offset %u of the image\n", offset));
+        link.WriteConsole(Format("Sahara: cannot seek to offset %u of the image\n", offset));
         return kErrorReadFault;
     }
     std::array<uint8_t, kSaharaTransferBuffer> buffer;
@@ -61,19 +61,20 @@ int ServeReadData(SerialLink& link, std::FILE* image, uint32_t offset, uint32_t 
         const size_t piece = std::min<size_t>(length - sent, buffer.size());
         const size_t n = std::fread(buffer.data(), 1, piece, image);
         if (std::ferror(image)) {
-            WriteConsole(link, Format("Sahara: image read failed: %s\n", std::strerror(errno)));
+            link.WriteConsole(Format("Sahara: image read failed: %s\n", std::strerror(errno)));
             return kErrorReadFault;
         }
         if (n > 0) {
-            if (const int rc = WriteRaw(link, buffer.data(), static_cast<int>(n)); rc != 0) {
+            if (const int rc = link.WriteRaw(buffer.data(), static_cast<int>(n)); rc != 0) {
                 return rc;
             }
             sent += static_cast<uint32_t>(n);
         }
         if (n < piece) {
-            WriteConsole(link, Format("Sahara: the image holds only %u of the %u bytes "
-                                      "requested at offset %u\n",
-                                      sent, length, offset));
+            link.WriteConsole(
+                Format("Sahara: the image holds only %u of the %u bytes "
+                       "requested at offset %u\n",
+                       sent, length, offset));
             break;
         }
     }
@@ -85,16 +86,16 @@ int FinishTransfer(SerialLink& link) {
     std::array<uint8_t, kSaharaDoneLength> done{};
     SetWord(done.data(), 0, kSaharaDone);
     SetWord(done.data(), 1, static_cast<uint32_t>(kSaharaDoneLength));
-    if (const int rc = WriteRaw(link, done.data(), static_cast<int>(done.size())); rc != 0) {
+    if (const int rc = link.WriteRaw(done.data(), static_cast<int>(done.size())); rc != 0) {
         return rc;
     }
     std::array<uint8_t, kSaharaDoneResponseLength> response{};
     const size_t got = ReadSaharaPacket(link, response.data(), response.size());
     if (got < kSaharaHeaderLength || Word(response.data(), 0) != kSaharaDoneResponse) {
-        WriteConsole(link, "Sahara: no DONE RESPONSE from the boot ROM\n");
+        link.WriteConsole("Sahara: no DONE RESPONSE from the boot ROM\n");
         return kErrorWriteFault;
     }
-    link.clock->Sleep(kImageStartWaitMs);
+    link.clock().Sleep(kImageStartWaitMs);
     return kErrorSuccess;
 }
 
@@ -104,7 +105,7 @@ int ServeTransfer(SerialLink& link, std::FILE* image, bool& ended) {
         std::array<uint8_t, kSaharaReadDataLength> request{};
         const size_t got = ReadSaharaPacket(link, request.data(), request.size());
         if (got < kSaharaHeaderLength) {
-            WriteConsole(link, "Sahara: no request from the boot ROM\n");
+            link.WriteConsole("Sahara: no request from the boot ROM\n");
             return kErrorWriteFault;
         }
         const uint32_t command = Word(request.data(), 0);
@@ -116,15 +117,16 @@ int ServeTransfer(SerialLink& link, std::FILE* image, bool& ended) {
             }
         } else if (command == kSaharaEndOfImageTransfer && got >= kSaharaEndOfImageLength) {
             if (const uint32_t status = Word(request.data(), 3); status != kStatusSuccess) {
-                WriteConsole(link, Format("Sahara: the boot ROM ended the transfer with status "
-                                          "%u\n",
-                                          status));
+                link.WriteConsole(
+                    Format("Sahara: the boot ROM ended the transfer with status "
+                           "%u\n",
+                           status));
             }
             ended = true;
             return kErrorSuccess;
         } else {
-            WriteConsole(
-                link, Format("Sahara: unexpected packet %u during the image transfer\n", command));
+            link.WriteConsole(
+                Format("Sahara: unexpected packet %u during the image transfer\n", command));
             return kErrorWriteFault;
         }
     }
@@ -144,9 +146,8 @@ int SaharaHello(SerialLink& link) {
     SetWord(packet.data(), 2, kHostVersion);
     SetWord(packet.data(), 3, kHostCompatibleVersion);
     SetWord(packet.data(), 4, kStatusSuccess);
-    return WriteRaw(link, packet.data(), static_cast<int>(packet.size())) == 0
-               ? kErrorSuccess
-               : kErrorInvalidHandle;
+    return link.WriteRaw(packet.data(), static_cast<int>(packet.size())) == 0 ? kErrorSuccess
+                                                                              : kErrorInvalidHandle;
 }
 
 int SaharaUploadImage(const std::filesystem::path& path, SerialLink& link) {
@@ -156,14 +157,14 @@ int SaharaUploadImage(const std::filesystem::path& path, SerialLink& link) {
         InputFile check;
         if (const int code = check.OpenBounded(path, kMaxSaharaImageBytes);
             code == kErrorNotRegularFile || code == kErrorFileTooLarge) {
-            WriteConsole(link, Format("Image file %s is refused: %s\n", path.string().c_str(),
-                                      check.errorText().c_str()));
+            link.WriteConsole(Format("Image file %s is refused: %s\n", path.string().c_str(),
+                                     check.errorText().c_str()));
             return kErrorOpenFailed;
         }
     }
     std::FILE* image = OpenCFile(path, "rb");
     if (image == nullptr) {
-        WriteConsole(link, Format("Cannot open image file %s\n", path.string().c_str()));
+        link.WriteConsole(Format("Cannot open image file %s\n", path.string().c_str()));
         return kErrorOpenFailed;
     }
     bool ended = false;

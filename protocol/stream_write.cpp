@@ -40,19 +40,19 @@ bool WriteChunk(SerialLink& link, const std::vector<uint8_t>& request, bool* una
         return true;
     }
     if (replyLength == 0) {
-        WriteConsole(link, "Device returned no answer\n");
+        link.WriteConsole("Device returned no answer\n");
         if (unanswered != nullptr) {
             *unanswered = true;
         }
         return false;
     }
-    WriteConsole(link, Format("Device returned error: %i\n", reply[0]));
+    link.WriteConsole(Format("Device returned error: %i\n", reply[0]));
     if (reply[0] == kReplyLogMessage) {
         std::string text = LogMessageText(reply.data(), replyLength);
         if (text.empty() || text.back() != '\n') {
             text.push_back('\n');
         }
-        WriteConsole(link, text);
+        link.WriteConsole(text);
     }
     return false;
 }
@@ -70,7 +70,7 @@ int StreamWriteChunks(uint32_t address, ProgrammerSession& session, ReadChunk re
         const long long n = read(chunk.data(), chunk.size(), &readError);
         if (n < 0) {
             // A chunk that could not be read is never sent: the flash would get wrong bytes.
-            WriteConsole(link, Format("File read failed: %s\n", readError.c_str()));
+            link.WriteConsole(Format("File read failed: %s\n", readError.c_str()));
             result = kErrorReadFault;
             break;
         }
@@ -90,10 +90,10 @@ int StreamWriteChunks(uint32_t address, ProgrammerSession& session, ReadChunk re
         const bool sectors = session.sectorAddressing;
         address +=
             sectors ? static_cast<uint32_t>(size / kSectorSize) : static_cast<uint32_t>(size);
-        WriteConsole(link, Format(sectors ? "Destination sector: %u\r" : "Destination offset: %u\r",
-                                  address));
+        link.WriteConsole(
+            Format(sectors ? "Destination sector: %u\r" : "Destination offset: %u\r", address));
     }
-    WriteConsole(link, "\n");
+    link.WriteConsole("\n");
     return result;  // the end of the file is the normal way out: 0
 }
 
@@ -154,7 +154,7 @@ private:
 };
 
 int ReadFailed(SerialLink& link, const PieceSource& source) {
-    WriteConsole(link, Format("File read failed: %s\n", source.errorText().c_str()));
+    link.WriteConsole(Format("File read failed: %s\n", source.errorText().c_str()));
     return kErrorReadFault;
 }
 
@@ -194,12 +194,12 @@ int StreamWriteFilePieces(const std::filesystem::path& path, ProgrammerSession& 
         facts->size = file.size();
     }
     if (opened == kErrorNotRegularFile || opened == kErrorFileTooLarge) {
-        WriteConsole(*session.link, Format("File %s is refused: %s\n", path.string().c_str(),
-                                           file.errorText().c_str()));
+        session.link->WriteConsole(
+            Format("File %s is refused: %s\n", path.string().c_str(), file.errorText().c_str()));
         return opened;
     }
     if (opened != kErrorSuccess) {
-        WriteConsole(*session.link, Format("Filename not found %s\n", path.string().c_str()));
+        session.link->WriteConsole(Format("Filename not found %s\n", path.string().c_str()));
         return kErrorFileNotFound;
     }
     PieceSource source(file, maxBytes, progress);
@@ -231,9 +231,9 @@ int StreamWriteFilePieces(const std::filesystem::path& path, ProgrammerSession& 
     // A file that grows while it is sent still stops at `maxBytes`: the flash after the
     // partition is never written.
     if (result == kErrorSuccess && source.Grew()) {
-        WriteConsole(*session.link,
-                     Format("File %s grew while it was written; stopped at %llu bytes\n",
-                            path.string().c_str(), static_cast<unsigned long long>(maxBytes)));
+        session.link->WriteConsole(
+            Format("File %s grew while it was written; stopped at %llu bytes\n",
+                   path.string().c_str(), static_cast<unsigned long long>(maxBytes)));
         return kErrorFileTooLarge;
     }
     return result;

@@ -56,13 +56,13 @@ int PmicExchange(uint8_t command, uint8_t* out, ProgrammerSession& session, int*
     const uint8_t request[] = {command};
     std::array<uint8_t, kPmicRawCapacity> reply{};
     int length = kPmicRawCapacity;
-    if (Transact(request, 1, *session.link, reply.data(), length) != kErrorSuccess || length <= 0) {
+    if (session.link->Transact(request, 1, reply.data(), length) != kErrorSuccess || length <= 0) {
         return kErrorInvalidHandle;
     }
     if (length > kPmicReplyCapacity) {
-        WriteConsole(*session.link,
-                     Format("PMIC reply of %d bytes is longer than %d, reply dropped\n", length,
-                            kPmicReplyCapacity));
+        session.link->WriteConsole(
+            Format("PMIC reply of %d bytes is longer than %d, reply dropped\n", length,
+                   kPmicReplyCapacity));
         return kErrorInvalidHandle;
     }
     std::memcpy(out, reply.data(), static_cast<size_t>(length));
@@ -97,13 +97,13 @@ int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t addr
     // answer to this request either, and the caller gets no more than it asked for.
     const size_t needed = kReadDataOffset + static_cast<size_t>(length) + kFcsLength;
     if (static_cast<size_t>(replyLength) != needed) {
-        WriteConsole(*session.link, Format("READ reply of %d bytes, expected %u\n", replyLength,
-                                           static_cast<unsigned>(needed)));
+        session.link->WriteConsole(Format("READ reply of %d bytes, expected %u\n", replyLength,
+                                          static_cast<unsigned>(needed)));
         return kErrorInvalidHandle;
     }
     if (const uint32_t echoed = GetLe32(&reply[kReadAddressOffset]); echoed != address) {
-        WriteConsole(*session.link,
-                     Format("READ reply for address 0x%x, asked 0x%x\n", echoed, address));
+        session.link->WriteConsole(
+            Format("READ reply for address 0x%x, asked 0x%x\n", echoed, address));
         return kErrorInvalidHandle;
     }
     std::memcpy(out, reply.data(), static_cast<size_t>(replyLength));
@@ -142,7 +142,7 @@ int RunDdrTest(int& result, ProgrammerSession& session, const uint8_t* packet, i
     TimeoutBracket bracket(*session.link, kDdrTestTimeoutMs);
     std::array<uint8_t, kDdrReplyCapacity> reply{};
     int replyLength = kDdrReplyCapacity;
-    if (Transact(packet, length, *session.link, reply.data(), replyLength) != kErrorSuccess) {
+    if (session.link->Transact(packet, length, reply.data(), replyLength) != kErrorSuccess) {
         return kErrorInvalidHandle;
     }
     // The verdict is a byte of the reply body: a body of fewer than four bytes has none, whatever
@@ -164,10 +164,10 @@ int OpenPartition(ProgrammerSession& session) {
     if (session.link == nullptr) {
         return kErrorInvalidHandle;
     }
-    PurgePort(*session.link);
+    session.link->Purge();
     const int rc = SimpleCommand(session, BuildOpenMultiImageRequest(), kReplyOpenMultiImage);
     if (rc != kErrorSuccess) {
-        WriteConsole(*session.link, "Could not open partition\n");
+        session.link->WriteConsole("Could not open partition\n");
     }
     return rc;
 }

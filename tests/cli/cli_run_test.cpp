@@ -248,7 +248,7 @@ TEST_F(CliTest, SignalsCancelALongWaitAndFreeThePort) {
                         "the next run"))
             << Err();
         SerialLink link;
-        EXPECT_EQ(OpenPort(link, kBoardPort), kErrorSuccess);
+        EXPECT_EQ(link.Open(kBoardPort), kErrorSuccess);
     }
 }
 
@@ -261,7 +261,7 @@ TEST_F(CliTest, PortsShowsLinksTheirDevicesAndWhoHoldsThem) {
         fs::create_symlink(fs::read_symlink(board->linkPath()), ports / name);
     }
     SerialLink holder;
-    ASSERT_EQ(OpenPort(holder, kBoardPort), kErrorSuccess);
+    ASSERT_EQ(holder.Open(kBoardPort), kErrorSuccess);
     EXPECT_EQ(ListPorts(out), kExitPassed);
     const std::string text = Out();
     EXPECT_FALSE(Has(text, "COM007")) << text;
@@ -303,7 +303,7 @@ TEST_F(CliTest, DoctorAndTheApCheckSayWhyABoardDoesNotTakePart) {
              StartBoard();
          },
          "a boot ROM in download mode greets (Sahara)\n", ""},
-        {"busy", [&] { ASSERT_EQ(OpenPort(holder, kBoardPort), kErrorSuccess); },
+        {"busy", [&] { ASSERT_EQ(holder.Open(kBoardPort), kErrorSuccess); },
          held + ")" + todo + "close the program that holds the port",
          "port held by another program: " + held + "): close the program"},
         {"locked",
@@ -351,7 +351,7 @@ TEST_F(CliTest, DoctorAndTheApCheckSayWhyABoardDoesNotTakePart) {
             EXPECT_EQ(Has(ReadText(err), "---- message ----"), c.runSays.starts_with("board "));
             EXPECT_FALSE(Has(ReadText(out), "---- message ----"));
         }
-        ClosePort(holder);
+        holder.Close();
     }
 }
 }  // namespace

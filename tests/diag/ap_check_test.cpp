@@ -32,7 +32,7 @@ protected:
         board.reset();  // its port is free for the next one only once it is gone
         board = StartBoard(options);
     }
-    int Check() { return RunApCheck(rig->ctx, rig->session, rig->files, kBoardPort); }
+    int Check() { return RunApCheck(rig->ctx, rig->session, rig->files); }
     // What the board took: the DLOAD upload in its memory, the Sahara image whole.
     Bytes Uploaded(const std::string& model) const {
         return model == kDloadModel ? board->ReadMemory(0x10000, scene.programmer.size())
@@ -63,8 +63,10 @@ TEST_F(ApCheckTest, EitherBootProtocolUploadsTheProgrammerAndConnects) {
 // No port, a missing one and one another program holds: a line that says which and why, no box.
 TEST_F(ApCheckTest, PortFailuresAreLoggedInTheSystemsWordsWithoutABox) {
     rig = std::make_unique<TestRig>(scene, kDloadModel);
-    EXPECT_EQ(RunApCheck(rig->ctx, rig->session, rig->files, 0), kErrorGenFailure);
+    rig->link.Bind(0);
+    EXPECT_EQ(RunApCheck(rig->ctx, rig->session, rig->files), kErrorGenFailure);
     EXPECT_TRUE(rig->view.Lines().empty());
+    rig->link.Bind(kBoardPort);
     EXPECT_EQ(Check(), kErrorGenFailure);
     // What the operator does about it comes last, and the record keeps the reason.
     const Lines missing = rig->view.Lines();
@@ -77,10 +79,10 @@ TEST_F(ApCheckTest, PortFailuresAreLoggedInTheSystemsWordsWithoutABox) {
 
     Use(kDloadModel);
     SerialLink other;
-    ASSERT_EQ(OpenPort(other, kBoardPort), 0);
+    ASSERT_EQ(other.Open(kBoardPort), 0);
     EXPECT_EQ(Check(), kErrorGenFailure);
-    EXPECT_EQ(OpenPort(rig->link, kBoardPort), kErrorPortBusy);
-    EXPECT_EQ(RunDdrApCheck(rig->ctx, rig->session, rig->files, kBoardPort, 0), kErrorGenFailure);
+    EXPECT_EQ(rig->link.Open(kBoardPort), kErrorPortBusy);
+    EXPECT_EQ(RunDdrApCheck(rig->ctx, rig->session, rig->files, 0), kErrorGenFailure);
     const std::string held = "COM14 (" + (scene.portsFolder() / "COM14").string() +
                              "): held by another process (Resource temporarily unavailable)\n";
     const Lines busy = rig->view.Lines();
@@ -180,7 +182,7 @@ TEST_F(ApCheckTest, FailuresOfTheBootRomAndTheProgrammerShowTheirLineAndBox) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         Use(kDloadModel, {c.fault});
-        rig->link.timeoutMs = 100;
+        rig->link.SetTimeout(100);
         EXPECT_EQ(Check(), kErrorGenFailure);
         // The boot ROM's silence is followed by what the board does instead and what to do.
         const Lines lines = rig->view.Lines();
@@ -226,8 +228,7 @@ TEST_F(ApCheckTest, AfterADdrTestThePortIsPolledOnOneLiveLineUntilTheBoardIsBack
     }
     rig->clock.CueAt(kDdrPollWaitMs, 3,
                      [this] { board = StartBoard(BoardFor(scene, kDloadModel)); });
-    ASSERT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, kBoardPort, true, kWaitMs),
-              0);
+    ASSERT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, true, kWaitMs), 0);
     // 0, 1, 1 minutes on the same line; then the reconnect lines, no start line, no pass block.
     EXPECT_EQ(rig->view.Lines(),
               (Lines{"earlier\n", "earlier\n", "earlier\n", "Elapsed time for DDR test : 1min\n",
@@ -240,12 +241,11 @@ TEST_F(ApCheckTest, AfterADdrTestThePortIsPolledOnOneLiveLineUntilTheBoardIsBack
 TEST_F(ApCheckTest, UploadFailureAfterADdrTestAsksForOneRetryThenFails) {
     Use(kDloadModel,
         {{.kind = sim::FaultKind::kRefuseWrite, .command = sim::kWriteCommands, .count = 2}});
-    EXPECT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, kBoardPort, true, kWaitMs),
+    EXPECT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, true, kWaitMs),
               kErrorNotReady);
     EXPECT_TRUE(rig->view.Lines().empty());
-    EXPECT_EQ(
-        RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, kBoardPort, false, kWaitMs),
-        kErrorGenFailure);
+    EXPECT_EQ(RunApCheckAfterDdrWait(rig->ctx, rig->session, rig->files, false, kWaitMs),
+              kErrorGenFailure);
     EXPECT_EQ(rig->view.Lines(), Lines{"Failed during loading flash programmer\n"});
     EXPECT_EQ(rig->view.Result(ResultBox::kAp), "FAIL");
 }
@@ -256,7 +256,7 @@ TEST_F(ApCheckTest, DdrImageGoesOverSaharaOnAnyModelWithoutAHandshake) {
     options.boot = sim::BootProtocol::kSahara;
     options.saharaTarget = sim::SaharaTarget::kDdrDebug;
     board = StartBoard(options);
-    ASSERT_EQ(RunDdrApCheck(rig->ctx, rig->session, rig->files, kBoardPort, 0), 0);
+    ASSERT_EQ(RunDdrApCheck(rig->ctx, rig->session, rig->files, 0), 0);
     EXPECT_TRUE(board->WaitUntil([&] { return board->mode() == sim::BoardMode::kDdrDebug; }, 5000));
     EXPECT_EQ(board->SaharaImage(), scene.ddrImage);
     EXPECT_EQ(rig->view.Lines(), (Lines{"======== AP CHECK START\n",

@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <thread>
 
-#include "diag/run_report.h"
 #include "diag/run_endings.h"
+#include "diag/run_report.h"
 #include "tests/support/scene_board.h"
 
 namespace veltrix::testing {
@@ -52,7 +52,8 @@ private:
 // The shipped tests, on a link whose ports cap their time-outs.
 std::unique_ptr<BoardTests> CappedTests(RunContext& ctx, ProgrammerSession& session,
                                         const RunFiles& files) {
-    session.link->portFactory = [] { return std::make_unique<CappedPort>(MakeSystemSerialPort()); };
+    session.link->SetPortFactory(
+        [] { return std::make_unique<CappedPort>(MakeSystemSerialPort()); });
     return MakeDeviceTests(ctx, session, files);
 }
 
@@ -130,9 +131,7 @@ const KindRow kKinds[] = {
 };
 
 int ExitFor(char expected) {
-    return expected == 'P'   ? kExitPassed
-           : expected == 'F' ? kExitTestFailed
-                             : kExitAborted;
+    return expected == 'P' ? kExitPassed : expected == 'F' ? kExitTestFailed : kExitAborted;
 }
 
 bool HasLine(const Lines& lines, const std::string& line) {
@@ -245,8 +244,8 @@ protected:
             },
             3000));
         SerialLink fresh;
-        EXPECT_EQ(OpenPort(fresh, kBoardPort), 0) << fresh.lastError;
-        ClosePort(fresh);
+        EXPECT_EQ(fresh.Open(kBoardPort), 0) << fresh.lastError();
+        fresh.Close();
         board->ClearFaults();
         ReadyBoard(board, options);
         EngineRig rig(scene, CappedTests);

@@ -132,8 +132,8 @@ TEST(PmicControlFailureTest, FailedExchangeStopsTheStepWithItsLine) {
         options.faults = {{.kind = c.kind, .command = c.command, .skip = c.skip, .code = 0x0D}};
         const auto board = StartBoard(options);
         TestRig test(scene, kSaharaModel);
-        test.link.timeoutMs = 100;
-        ASSERT_EQ(RunApCheck(test.ctx, test.session, test.files, kBoardPort), 0);
+        test.link.SetTimeout(100);
+        ASSERT_EQ(RunApCheck(test.ctx, test.session, test.files), 0);
         test.NewRun();
         EXPECT_EQ(RunPmicControl(test.ctx, test.session, 4), kErrorInvalidHandle);
         EXPECT_EQ(test.view.Lines(), c.tail);
@@ -158,7 +158,7 @@ TEST_F(PmicControlTest, CancelDuringPmicControlEndsTheRunAsAbortedNotAsFailed) {
     EXPECT_TRUE(rig.view.Messages().empty());
     EXPECT_EQ(rig.After("PMIC set on").back(), "TEST aborted!!\n");
     SerialLink fresh;
-    EXPECT_EQ(OpenPort(fresh, kBoardPort), 0) << fresh.lastError;
+    EXPECT_EQ(fresh.Open(kBoardPort), 0) << fresh.lastError();
 }
 
 }  // namespace

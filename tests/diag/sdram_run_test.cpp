@@ -357,7 +357,7 @@ TEST(SdramPhase1Test, OemsblFamilyWritesBothTestImagesOrOnlyTheFirst) {
         const Bytes image = ReadBytes(scene.TestImage(model, "oemsbl.mbn"));
         EXPECT_EQ(ReadFlash(*board, 256, 3) == Join({image, Bytes(36)}),
                   second == Second::kWritten);
-        ClosePort(test.link);
+        test.link.Close();
         ASSERT_TRUE(board->WaitUntil([&] { return board->verdictsWritten() == 1; }, 5000));
         const Bytes verdict = ReadFlash(*board, 320, 1);
         EXPECT_EQ(Bytes(verdict.begin(), verdict.begin() + 4), (Bytes{'P', 'A', 'S', 'S'}));
@@ -389,16 +389,16 @@ TEST_F(SdramRunTest, LevelTestVerdictsAndAnInvalidLevel) {
     Use(kDdrModel);
     ReadyBoard(board, options);
     TestRig test(scene, kDdrModel);
-    ASSERT_EQ(RunDdrApCheck(test.ctx, test.session, test.files, kBoardPort, 0), 0);
+    ASSERT_EQ(RunDdrApCheck(test.ctx, test.session, test.files, 0), 0);
     test.NewRun();
-    EXPECT_EQ(RunSdramLevelTest(test.ctx, test.session, kBoardPort, 5), kErrorGenFailure);
+    EXPECT_EQ(RunSdramLevelTest(test.ctx, test.session, 5), kErrorGenFailure);
     EXPECT_EQ(test.view.Lines(), (Lines{"======== DDR TEST START\n", "TEST LEVEL = 5\n",
                                         "Invalid DDR test level 5 (It should be 0 or 1)\n"}));
     EXPECT_EQ(board->ddrTestsRun(), 0);
 
     test.NewRun();
     board->SetDdrVerdict('0');
-    EXPECT_EQ(RunSdramLevelTest(test.ctx, test.session, kBoardPort, 0), 0);
+    EXPECT_EQ(RunSdramLevelTest(test.ctx, test.session, 0), 0);
     EXPECT_EQ(test.view.Lines(),
               (Lines{"======== DDR TEST START\n", kLevel0Line, "Waiting for DDR test..\n",
                      "DDR TEST = FAIL\n", "======== END\n", "\n"}));
@@ -408,7 +408,7 @@ TEST_F(SdramRunTest, LevelTestVerdictsAndAnInvalidLevel) {
     // A reply with neither '0' nor '1' at index 3: the box as it was, and a record that cannot
     // read as passed.
     board->SetDdrVerdict('7');
-    EXPECT_EQ(RunSdramLevelTest(test.ctx, test.session, kBoardPort, 0), 0);
+    EXPECT_EQ(RunSdramLevelTest(test.ctx, test.session, 0), 0);
     EXPECT_EQ(test.view.CountLines("No DDR test verdict came from the board\n"), 1);
     EXPECT_EQ(test.ctx.record().Box(ResultBox::kSdram), "FAIL");
     EXPECT_TRUE(test.ctx.record().sdramNoVerdict);
@@ -461,7 +461,7 @@ TEST_F(SdramRunTest, CancelDuringALongWaitEndsTheRunWithinASecond) {
             BringBack(*board);
         }
         SerialLink fresh;
-        EXPECT_EQ(OpenPort(fresh, kBoardPort), 0) << fresh.lastError;
+        EXPECT_EQ(fresh.Open(kBoardPort), 0) << fresh.lastError();
     }
 }
 
@@ -479,7 +479,8 @@ TEST(SdramLevelExchangeTest, FailedStartExchangeCountsAsNoVerdict) {
         .Exchange({0x0D}, leave)
         .Exchange({0x30, 0x0D}, leave);
     board.Start();
-    EXPECT_EQ(RunSdramLevelTest(test.ctx, test.session, 15, 0), 0);
+    test.link.Bind(15);
+    EXPECT_EQ(RunSdramLevelTest(test.ctx, test.session, 0), 0);
     EXPECT_EQ(board.Finish(), std::vector<std::string>{});
     EXPECT_EQ(test.view.Lines(),
               (Lines{"======== DDR TEST START\n", kLevel0Line, "Waiting for DDR test..\n",

@@ -37,9 +37,8 @@ inline Bytes WithFcs(const Bytes& body) {
 class LinkOverPty : public ::testing::Test {
 protected:
     void SetUp() override {
-        link.console = &console;
-        SetLinkTimeout(link, kGenerousMs);
-        ASSERT_EQ(OpenPort(link, pty.portNumber()), 0);
+        link.SetTimeout(kGenerousMs);
+        ASSERT_EQ(link.Open(pty.portNumber()), 0);
     }
 
     // Waits (bounded) until the port's input queue holds at least `count` bytes.
@@ -64,7 +63,7 @@ protected:
         Bytes reply(static_cast<size_t>(capacity));
         int length = capacity;
         const int rc =
-            Transact(request.data(), static_cast<int>(request.size()), link, reply.data(), length);
+            link.Transact(request.data(), static_cast<int>(request.size()), reply.data(), length);
         if (code) {
             *code = rc;
         }
@@ -74,7 +73,7 @@ protected:
 
     std::ostringstream console;
     PtyPair pty{7};
-    SerialLink link;
+    SerialLink link{SystemClock::Instance(), &console};
 };
 
 }  // namespace veltrix::testing

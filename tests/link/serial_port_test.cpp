@@ -21,12 +21,12 @@ TEST(PortOpen, ClosedLinkDoesNothingAndPortsResolveThroughTheFolder) {
     SerialLink link;
     Bytes reply(8);
     int length = 8;
-    EXPECT_EQ(Transact(Bytes{0x06}.data(), 1, link, reply.data(), length), kErrorInvalidHandle);
+    EXPECT_EQ(link.Transact(Bytes{0x06}.data(), 1, reply.data(), length), kErrorInvalidHandle);
     EXPECT_EQ(length, 8);
-    EXPECT_EQ(WriteRaw(link, Bytes{0x01}.data(), 1), kErrorInvalidHandle);
-    EXPECT_EQ(ReadRaw(link, reply.data(), 8), 0);
-    PurgePort(link);
-    EXPECT_EQ(ClosePort(link), 0);
+    EXPECT_EQ(link.WriteRaw(Bytes{0x01}.data(), 1), kErrorInvalidHandle);
+    EXPECT_EQ(link.ReadRaw(reply.data(), 8), 0);
+    link.Purge();
+    link.Close();
     EXPECT_EQ(pty.Drain(), Bytes{});
 
     EXPECT_EQ(PortDevicePath(7), pty.portsFolder() / "COM7");
@@ -43,25 +43,25 @@ TEST(PortOpen, ClosedLinkDoesNothingAndPortsResolveThroughTheFolder) {
         {8, kErrorIoDevice},         // not a terminal: refused, not half-opened
     };
     for (const auto& c : cases) {
-        ASSERT_EQ(OpenPort(link, 7), 0);  // a failed open also leaves an open link closed
-        EXPECT_EQ(OpenPort(link, c.port), c.code) << c.port;
-        EXPECT_FALSE(PortIsOpen(link)) << c.port;
+        ASSERT_EQ(link.Open(7), 0);  // a failed open also leaves an open link closed
+        EXPECT_EQ(link.Open(c.port), c.code) << c.port;
+        EXPECT_FALSE(link.IsOpen()) << c.port;
     }
 }
 
 TEST(PortOpen, PortIsHeldExclusively) {
     PtyPair pty(7);
     SerialLink link, second;
-    ASSERT_EQ(OpenPort(link, 7), 0);
-    EXPECT_EQ(OpenPort(second, 7), kErrorPortBusy);
-    EXPECT_FALSE(PortIsOpen(second));
-    EXPECT_NE(PortFailureText(second).find("held by another process"), std::string::npos);
+    ASSERT_EQ(link.Open(7), 0);
+    EXPECT_EQ(second.Open(7), kErrorPortBusy);
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_NE(second.FailureText().find("held by another process"), std::string::npos);
     // Reopening the same link closes its earlier handle first, or its own lock would refuse it.
-    EXPECT_EQ(OpenPort(link, 7), 0);
-    EXPECT_EQ(OpenPort(second, 7), kErrorPortBusy);
-    ClosePort(link);
-    EXPECT_EQ(OpenPort(second, 7), 0);
-    EXPECT_EQ(WriteRaw(second, Bytes{0x5A}.data(), 1), 0);
+    EXPECT_EQ(link.Open(7), 0);
+    EXPECT_EQ(second.Open(7), kErrorPortBusy);
+    link.Close();
+    EXPECT_EQ(second.Open(7), 0);
+    EXPECT_EQ(second.WriteRaw(Bytes{0x5A}.data(), 1), 0);
     EXPECT_EQ(pty.Read(1), Bytes{0x5A});
 }
 
@@ -77,19 +77,19 @@ TEST(PortOpen, EveryByteValuePassesAPreviouslyCookedTty) {
     ASSERT_EQ(tcsetattr(pty.slave(), TCSANOW, &t), 0);
 
     SerialLink link;
-    SetLinkTimeout(link, kGenerousMs);
-    ASSERT_EQ(OpenPort(link, 7), 0);
+    link.SetTimeout(kGenerousMs);
+    ASSERT_EQ(link.Open(7), 0);
     Bytes all(256);
     for (int i = 0; i < 256; ++i) {
         all[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
     }
-    EXPECT_EQ(WriteRaw(link, all.data(), 256), 0);
+    EXPECT_EQ(link.WriteRaw(all.data(), 256), 0);
     EXPECT_EQ(pty.Read(256), all);
     pty.Write(all);
     Bytes got(300);
     size_t have = 0;
     for (int n;
-         have < 256 && (n = ReadRaw(link, got.data() + have, 300 - static_cast<int>(have))) > 0;) {
+         have < 256 && (n = link.ReadRaw(got.data() + have, 300 - static_cast<int>(have))) > 0;) {
         have += static_cast<size_t>(n);
     }
     got.resize(have);
@@ -99,13 +99,13 @@ TEST(PortOpen, EveryByteValuePassesAPreviouslyCookedTty) {
 
 TEST_F(LinkOverPty, RawReadsAndWritesAndTheirLimits) {
     const Bytes sahara = {0x01, 0x00, 0x00, 0x00, 0x30, 0x00, 0x00, 0x00};
-    EXPECT_EQ(WriteRaw(link, sahara.data(), 8), 0);
+    EXPECT_EQ(link.WriteRaw(sahara.data(), 8), 0);
     EXPECT_EQ(pty.Read(8), sahara);
     pty.Write(sahara);
     ASSERT_TRUE(WaitQueued(8));
     uint8_t buffer[16];
-    EXPECT_EQ(ReadRaw(link, buffer, 3), 3);
-    EXPECT_EQ(ReadRaw(link, buffer + 3, 16), 5);
+    EXPECT_EQ(link.ReadRaw(buffer, 3), 3);
+    EXPECT_EQ(link.ReadRaw(buffer + 3, 16), 5);
     EXPECT_EQ(Bytes(buffer, buffer + 8), sahara);
 
     // Bytes that followed a reply's closing flag come first.
@@ -113,25 +113,25 @@ TEST_F(LinkOverPty, RawReadsAndWritesAndTheirLimits) {
     pty.Write({0x11, 0x22, 0x33});
     ASSERT_TRUE(WaitQueued(8));
     EXPECT_EQ(Exchange({0x01}, 64), WithFcs({0x02}));
-    EXPECT_EQ(ReadRaw(link, buffer, 16), 3);
+    EXPECT_EQ(link.ReadRaw(buffer, 16), 3);
     EXPECT_EQ(Bytes(buffer, buffer + 3), (Bytes{0x11, 0x22, 0x33}));
 
-    SetLinkTimeout(link, kShortMs);
+    link.SetTimeout(kShortMs);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ReadRaw(link, buffer, 16), 0);
+    EXPECT_EQ(link.ReadRaw(buffer, 16), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kShortMs));
     // Nobody reads the master: the pty's queue fills and the write must give up.
     const Bytes lots(1 << 20, 0x33);
-    EXPECT_EQ(WriteRaw(link, lots.data(), static_cast<int>(lots.size())), kErrorSemTimeout);
+    EXPECT_EQ(link.WriteRaw(lots.data(), static_cast<int>(lots.size())), kErrorSemTimeout);
 }
 
 TEST_F(LinkOverPty, CancelEndsALongWaitPromptly) {
     // The DDR-debug image may take ten minutes to answer; the operator must not wait for it. (Five
     // seconds here, so that a port deaf to the flag fails the test instead of holding it.)
-    SetLinkTimeout(link, 5000);
+    link.SetTimeout(5000);
     std::atomic<bool> cancel{false};
-    link.cancel = &cancel;
-    ASSERT_EQ(OpenPort(link, 7), 0);  // the port watches the flag from its open on
+    link.WatchCancel(&cancel);
+    ASSERT_EQ(link.Open(7), 0);  // the port watches the flag from its open on
     std::thread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         cancel = true;
@@ -143,7 +143,7 @@ TEST_F(LinkOverPty, CancelEndsALongWaitPromptly) {
     canceller.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     uint8_t buffer[4];
-    EXPECT_EQ(ReadRaw(link, buffer, 4), 0);  // and every later wait, until the owner clears it
+    EXPECT_EQ(link.ReadRaw(buffer, 4), 0);  // and every later wait, until the owner clears it
 }
 
 TEST(PortHangUp, ABoardThatGoesAwayIsAnError) {
@@ -153,18 +153,16 @@ TEST(PortHangUp, ABoardThatGoesAwayIsAnError) {
     ASSERT_EQ(grantpt(master), 0);
     ASSERT_EQ(unlockpt(master), 0);
     fs::create_symlink(ptsname(master), pty.portsFolder() / "COM5");
-    SerialLink link;
     std::ostringstream console;
-    link.console = &console;
-    SetLinkTimeout(link, kGenerousMs);
-    ASSERT_EQ(OpenPort(link, 5), 0);
+    SerialLink link(SystemClock::Instance(), &console);
+    link.SetTimeout(kGenerousMs);
+    ASSERT_EQ(link.Open(5), 0);
     ::close(master);
     Bytes reply(8);
     int length = 8;
-    EXPECT_EQ(Transact(Bytes{0x06}.data(), 1, link, reply.data(), length),
-              kErrorDeviceNotConnected);
+    EXPECT_EQ(link.Transact(Bytes{0x06}.data(), 1, reply.data(), length), kErrorDeviceNotConnected);
     uint8_t buffer[4];
-    EXPECT_EQ(ReadRaw(link, buffer, 4), 0);
+    EXPECT_EQ(link.ReadRaw(buffer, 4), 0);
     EXPECT_EQ(console.str(),
               "Serial write failed: Input/output error\nSerial read failed: the device hung up\n");
 }
@@ -213,12 +211,12 @@ private:
 // Opens `link` on a RecordingPort; the port stays the link's.
 RecordingPort* OpenRecording(SerialLink& link, int writeCode, int readCode) {
     RecordingPort* port = nullptr;
-    link.portFactory = [&] {
+    link.SetPortFactory([&] {
         auto made = std::make_unique<RecordingPort>(writeCode, readCode);
         port = made.get();
         return std::unique_ptr<SerialPort>(std::move(made));
-    };
-    EXPECT_EQ(OpenPort(link, 1), 0);
+    });
+    EXPECT_EQ(link.Open(1), 0);
     return port;
 }
 
@@ -234,13 +232,12 @@ TEST(LinkErrors, SystemCodesPassThrough) {
         {0, kErrorIoDevice, kErrorIoDevice, 1, "Serial read failed: what the system said\n"},
         {0, 0, kErrorDeviceNotConnected, 2, "Serial read failed: what the system said\n"}};
     for (const auto& c : cases) {
-        SerialLink link;
         std::ostringstream console;
-        link.console = &console;
+        SerialLink link(SystemClock::Instance(), &console);
         RecordingPort* port = OpenRecording(link, c.writeCode, c.readCode);
         Bytes reply(8);
         int length = 8;
-        EXPECT_EQ(Transact(Bytes{0x06}.data(), 1, link, reply.data(), length), c.expected);
+        EXPECT_EQ(link.Transact(Bytes{0x06}.data(), 1, reply.data(), length), c.expected);
         EXPECT_EQ(length, 8);
         EXPECT_EQ(port->reads, c.reads);
         EXPECT_EQ(console.str(), c.line);
@@ -268,7 +265,7 @@ TEST(LinkTimeouts, EachCommandsTimeoutReachesTheOpenPort) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SerialLink link;
-        SetLinkTimeout(link, 1000);
+        link.SetTimeout(1000);
         RecordingPort* port = OpenRecording(link, 0, kErrorIoDevice);
         ProgrammerSession session{&link, true};
         EXPECT_EQ(c.call(session), kErrorInvalidHandle);
@@ -276,7 +273,7 @@ TEST(LinkTimeouts, EachCommandsTimeoutReachesTheOpenPort) {
         EXPECT_EQ(port->timeout, 1000u);
     }
     SerialLink link;
-    SetLinkTimeout(link, 4321);
+    link.SetTimeout(4321);
     EXPECT_EQ(OpenRecording(link, 0, 0)->timeout, 4321u);
 }
 

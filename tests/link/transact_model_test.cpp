@@ -62,11 +62,10 @@ TEST(TransactModel, ChunkedCollectionMatchesByteReads) {
         const Bytes stream = RandomStream(rng);
         const std::vector<int> model(stream.begin(), stream.end());
         const size_t limit = 24 + rng() % 60;  // a small frame buffer reaches its end often
-        SerialLink link;
         std::ostringstream console;
-        link.console = &console;
-        link.frameBuffer.resize(limit);
-        link.portFactory = [&] {  // the stream in chunks of random size
+        SerialLink link(SystemClock::Instance(), &console);
+        link.LimitFrameBuffer(limit);
+        link.SetPortFactory([&] {  // the stream in chunks of random size
             auto port = std::make_unique<testing::ChunkPort>();
             for (size_t at = 0, n = 0; at < stream.size(); at += n) {
                 n = std::min<size_t>(1 + rng() % 23, stream.size() - at);
@@ -74,8 +73,8 @@ TEST(TransactModel, ChunkedCollectionMatchesByteReads) {
                                           stream.begin() + static_cast<long>(at + n));
             }
             return port;
-        };
-        ASSERT_EQ(OpenPort(link, 1), 0);
+        });
+        ASSERT_EQ(link.Open(1), 0);
         size_t at = 0;
         for (int exchange = 0; exchange < 40 && at < model.size(); ++exchange) {
             const size_t capacity = 4 + rng() % 64;
@@ -83,7 +82,7 @@ TEST(TransactModel, ChunkedCollectionMatchesByteReads) {
                 testing::ModelTransact(model, at, capacity, limit);
             Bytes reply(capacity);
             int length = static_cast<int>(capacity);
-            const int code = Transact(Bytes{0x01}.data(), 1, link, reply.data(), length);
+            const int code = link.Transact(Bytes{0x01}.data(), 1, reply.data(), length);
             reply.resize(code == 0 ? static_cast<size_t>(length) : 0);
             SCOPED_TRACE(::testing::Message() << "round " << round << " exchange " << exchange);
             ASSERT_EQ((testing::ModelOutcome{code, reply}), expected);

@@ -23,7 +23,7 @@ TEST_F(TransactOverPty, WireExamplesBothWays) {
     EXPECT_EQ(pty.ReadFrame(), (Bytes{0x7E, 0x1B, 0x21, 0xF5, 0x4E, 0x7E}));
 
     // Flag and escape bytes of a request go out escaped.
-    SetLinkTimeout(link, kShortMs);
+    link.SetTimeout(kShortMs);
     Exchange({0x7E, 0x7D, 0x01}, 64);
     const Bytes wire = pty.ReadFrame();
     EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 5), (Bytes{0x7E, 0x7D, 0x5E, 0x7D, 0x5D}));
@@ -34,12 +34,12 @@ TEST_F(TransactOverPty, WireExamplesBothWays) {
 // A reply that comes after its exchange gave up belongs to that exchange: the next exchange
 // reads only its own reply. An exchange that did not time out drops nothing that follows.
 TEST_F(TransactOverPty, LateReplyIsDroppedBeforeTheNextRequest) {
-    SetLinkTimeout(link, kShortMs);
+    link.SetTimeout(kShortMs);
     EXPECT_EQ(Exchange({0x06}, 64), Bytes{});  // no answer in time
     pty.ReadFrame();
     pty.Write(Frame({0x02}));  // the late answer to the first request
     ASSERT_TRUE(WaitQueued(1));
-    SetLinkTimeout(link, kGenerousMs);
+    link.SetTimeout(kGenerousMs);
     std::thread board([&] {
         pty.ReadFrame();
         pty.Write(Frame({0x1C}));
@@ -71,13 +71,13 @@ TEST_F(TransactOverPty, PurgeDropsBytesInTheLinkAndInThePort) {
     pty.Write(Frame({0x03}));
     ASSERT_TRUE(WaitQueued(10));
     EXPECT_EQ(Exchange({0x01}, 64), WithFcs({0x02}));
-    PurgePort(link);  // the second frame was read along with the first: held in the link
-    SetLinkTimeout(link, kShortMs);
+    link.Purge();  // the second frame was read along with the first: held in the link
+    link.SetTimeout(kShortMs);
     EXPECT_EQ(Exchange({0x01}, 64), Bytes{});
 
     pty.Write(Frame({0x04}));
     ASSERT_TRUE(WaitQueued(5));
-    PurgePort(link);  // still in the port's input queue
+    link.Purge();  // still in the port's input queue
     EXPECT_EQ(Queued(), 0);
     EXPECT_EQ(Exchange({0x01}, 64), Bytes{});
 }
@@ -85,17 +85,17 @@ TEST_F(TransactOverPty, PurgeDropsBytesInTheLinkAndInThePort) {
 TEST_F(TransactOverPty, RejectsUnsafeArgumentsWithoutWriting) {
     Bytes reply(8);
     int length = 8;
-    EXPECT_EQ(Transact(nullptr, -1, link, reply.data(), length), kErrorInvalidParameter);
-    EXPECT_EQ(Transact(nullptr, 4, link, reply.data(), length), kErrorInvalidParameter);
+    EXPECT_EQ(link.Transact(nullptr, -1, reply.data(), length), kErrorInvalidParameter);
+    EXPECT_EQ(link.Transact(nullptr, 4, reply.data(), length), kErrorInvalidParameter);
     const Bytes huge(kFrameBufferSize / 2, 0x7E);
-    EXPECT_EQ(Transact(huge.data(), static_cast<int>(huge.size()), link, reply.data(), length),
+    EXPECT_EQ(link.Transact(huge.data(), static_cast<int>(huge.size()), reply.data(), length),
               kErrorInvalidParameter);
     EXPECT_EQ(length, 8);
     EXPECT_EQ(pty.Drain(), Bytes{});
     // The largest request of the program fits, escapes and all.
     const Bytes largest(1029, 0x7D);
-    SetLinkTimeout(link, kShortMs);
-    EXPECT_EQ(Transact(largest.data(), 1029, link, reply.data(), length), 0);
+    link.SetTimeout(kShortMs);
+    EXPECT_EQ(link.Transact(largest.data(), 1029, reply.data(), length), 0);
     EXPECT_EQ(pty.ReadFrame(), Frame(largest));
 }
 

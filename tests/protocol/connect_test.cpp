@@ -58,14 +58,14 @@ TEST_F(ConnectTest, HandshakeBytesAndOneAttemptCounterForBothPhases) {
         }
         rom.ExpectQuiet();  // after ten failed HELLOs, no SECURITY MODE
         rom.Start();
-        FakeClock waits;
-        link.clock = &waits;
+        const size_t before = clock.Sleeps().size();
         session.sectorAddressing = false;
         EXPECT_EQ(ConnectProgrammer(session), c.result);
-        link.clock = &clock;
         EXPECT_EQ(rom.Finish(), std::vector<std::string>{});
         EXPECT_TRUE(session.sectorAddressing);
-        EXPECT_EQ(waits.Sleeps(), std::vector<uint32_t>(c.sleeps, 500));
+        std::vector<uint32_t> waits = clock.Sleeps();
+        waits.erase(waits.begin(), waits.begin() + static_cast<std::ptrdiff_t>(before));
+        EXPECT_EQ(waits, std::vector<uint32_t>(c.sleeps, 500));
     }
 }
 

@@ -32,7 +32,7 @@ TEST_F(DloadTest, NopIsAnsweredOnlyByAck) {
     RunWithBoard([&] {
         EXPECT_EQ(DloadNop(session), 0);
         EXPECT_EQ(DloadNop(session), 6);
-        SetLinkTimeout(link, 40);
+        link.SetTimeout(40);
         EXPECT_EQ(DloadNop(session), 6);  // silence
         return 0;
     });

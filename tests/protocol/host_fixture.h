@@ -18,11 +18,7 @@ namespace veltrix::testing {
 
 class HostTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        link.clock = &clock;
-        link.console = &console;
-        ASSERT_EQ(OpenPort(link, pty.portNumber()), 0);
-    }
+    void SetUp() override { ASSERT_EQ(link.Open(pty.portNumber()), 0); }
 
     // Runs the host call while the board plays its script; checks the board saw no fault.
     template <typename Call>
@@ -44,7 +40,7 @@ protected:
     PtyPair pty;
     FakeClock clock;
     std::ostringstream console;
-    SerialLink link;
+    SerialLink link{clock, &console};
     ProgrammerSession session{&link};
     ScriptedBoard board{pty};
     TempFolder folder;

@@ -42,7 +42,7 @@ TEST_F(SaharaTest, HelloResponseEchoesTheRomsMode) {
     RunWithBoard([&] {
         EXPECT_EQ(SaharaHello(link), 0);
         EXPECT_EQ(SaharaHello(link), 0);
-        SetLinkTimeout(link, 40);
+        link.SetTimeout(40);
         EXPECT_EQ(SaharaHello(link), 6);  // no HELLO
         return 0;
     });
@@ -76,7 +76,7 @@ TEST_F(SaharaTest, TransferFaultsGiveWriteFault) {
          {Words({7, 8})},
          "Sahara: unexpected packet 7 during the image transfer\n"},
     };
-    SetLinkTimeout(link, 40);  // only the awaited packet that never comes waits it out
+    link.SetTimeout(40);  // only the awaited packet that never comes waits it out
     for (const auto& c : cases) {
         // The ROM's packets are in the port before the host looks, so the host never waits for
         // the board thread; the board only checks what the host answers.

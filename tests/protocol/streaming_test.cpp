@@ -82,7 +82,7 @@ TEST_F(StreamingTest, ReadDataCopiesTheWholeReplyAndRefusesShortOnes) {
               "READ reply of 518 bytes, expected 519\n"
               "READ reply of 1027 bytes, expected 1007\n"
               "READ reply of 520 bytes, expected 519\n");
-    EXPECT_EQ(link.timeoutMs, 1000u);
+    EXPECT_EQ(link.timeout(), 1000u);
 }
 
 TEST_F(StreamingTest, SmallCommandsFollowTheAnswerRule) {
@@ -111,7 +111,7 @@ TEST_F(StreamingTest, SmallCommandsFollowTheAnswerRule) {
         EXPECT_EQ(OpenPartition(session), 0);
         return 0;
     });
-    EXPECT_EQ(link.timeoutMs, 1000u);  // a failed erase no longer leaves 60 s behind
+    EXPECT_EQ(link.timeout(), 1000u);  // a failed erase no longer leaves 60 s behind
 }
 
 TEST_F(StreamingTest, PmicStatusHandsOverAnyReply) {
@@ -157,8 +157,8 @@ TEST_F(StreamingTest, DdrTestReadsTheVerdictCharacter) {
         }
         return 0;
     });
-    EXPECT_EQ(link.timeoutMs, 1000u);
-    ClosePort(link);  // a failed link leaves the outcome as it was
+    EXPECT_EQ(link.timeout(), 1000u);
+    link.Close();  // a failed link leaves the outcome as it was
     int outcome = 42;
     EXPECT_EQ(RunDdrTest(outcome, session, packet, 2), 6);
     EXPECT_EQ(outcome, 42);
@@ -184,7 +184,7 @@ TEST_F(StreamWriteTest, FileGoesOutInKilobyteChunksAtSectorAddresses) {
     board.ExpectQuiet();
     EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 100, kAnySize); }), 0);
     EXPECT_EQ(console.str(), "Destination sector: 102\rDestination sector: 102\r\n");
-    EXPECT_EQ(link.timeoutMs, 1000u);
+    EXPECT_EQ(link.timeout(), 1000u);
 }
 
 TEST_F(StreamWriteTest, LogMessageReplyStopsTheWriteWithItsText) {

@@ -5,12 +5,10 @@ namespace veltrix::sim::testing {
 BoardFixture::BoardFixture()
     : options(veltrix::testing::BoardFor(scene, veltrix::testing::kDloadModel, 7)) {
     options.emmcPath.clear();  // a temporary eMMC, removed when the board stops
-    link.clock = &clock;
-    link.console = &console;
 }
 
 BoardFixture::~BoardFixture() {
-    ClosePort(link);
+    link.Close();
     board.reset();
 }
 
@@ -25,7 +23,7 @@ std::filesystem::path BoardFixture::PortPath() const {
 
 void BoardFixture::StartAndOpen() {
     StartBoard();
-    ASSERT_EQ(OpenPort(link, options.portNumber), 0);
+    ASSERT_EQ(link.Open(options.portNumber), 0);
 }
 
 std::filesystem::path BoardFixture::WriteFile(const std::string& name, const Bytes& bytes) {

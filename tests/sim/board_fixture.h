@@ -35,7 +35,7 @@ protected:
     std::unique_ptr<SimulatedBoard> board;
     veltrix::testing::FakeClock clock;
     std::ostringstream console;
-    SerialLink link;
+    SerialLink link{clock, &console};
     ProgrammerSession session{&link};
 };
 

@@ -18,7 +18,7 @@ Bytes Nop(SerialLink& link) {
     const uint8_t nop[] = {0x06};
     Bytes reply(16);
     int length = 16;
-    EXPECT_EQ(Transact(nop, 1, link, reply.data(), length), 0);
+    EXPECT_EQ(link.Transact(nop, 1, reply.data(), length), 0);
     reply.resize(static_cast<size_t>(length));
     return reply;
 }
@@ -41,7 +41,7 @@ TEST_F(FaultBoard, ReplacesAStaleLinkAndStopsCleanlyWhileTheHostHoldsThePort) {
 
     std::string error;
     ASSERT_TRUE(board->Start(&error)) << error;  // and it starts again
-    ASSERT_EQ(OpenPort(link, options.portNumber), 0);
+    ASSERT_EQ(link.Open(options.portNumber), 0);
     EXPECT_EQ(Nop(link), (Bytes{0x02, 0x6A, 0xD3}));
 }
 

@@ -68,15 +68,14 @@ Lines EngineRig::After(const std::string& prefix) const {
 
 TestRig::TestRig(const BenchScene& scene, const std::string& model)
     : files{model, scene.ModelFolder(model), scene.targetDir(), index, programList} {
-    link.clock = &clock;
-    link.console = &console;
-    link.cancel = &ctx.cancelFlag();
+    link.WatchCancel(&ctx.cancelFlag());
+    link.Bind(kBoardPort);  // the scene's board, unless a test binds another
     session.link = &link;
     programList.console = &console;
 }
 
 TestRig::~TestRig() {
-    ClosePort(link);
+    link.Close();
 }
 
 void TestRig::LoadIndex() {
@@ -97,7 +96,8 @@ void TestRig::NewRun() {
 int TestRig::ConnectAndOpen(int comPort) {
     LoadIndex();
     LoadProgramList();
-    if (const int result = RunApCheck(ctx, session, files, comPort); result != kErrorSuccess) {
+    link.Bind(comPort);
+    if (const int result = RunApCheck(ctx, session, files); result != kErrorSuccess) {
         return result;
     }
     const int opened = OpenPartition(session);

@@ -70,7 +70,8 @@ public:
 };
 
 // A test on the board called on its own: a context over a recording view and a fake clock, a
-// session over a link opened by the test, and the run's files of `model` on the scene.
+// session over a link bound to the scene's board port (kBoardPort) and opened by the test, and
+// the run's files of `model` on the scene.
 struct TestRig {
     TestRig(const BenchScene& scene, const std::string& model);
     ~TestRig();
@@ -89,7 +90,7 @@ struct TestRig {
     FakeClock clock;
     std::ostringstream console;
     RunContext ctx{view, clock};
-    SerialLink link;
+    SerialLink link{clock, &console};
     ProgrammerSession session;
     PartitionIndex index;
     ProgramList programList;

@@ -23,14 +23,13 @@ ScriptedTests::Action Marker(const std::string& line, int result = kErrorSuccess
 
 // Opens the port (the board may still be coming back from a reset) and, unless the DDR-debug
 // image answers there, greets the programmer; logs `lines`.
-int OpenAndLog(ScriptedCall& call, int port, const std::vector<std::string>& lines,
-               bool handshake = true) {
+int OpenAndLog(ScriptedCall& call, const std::vector<std::string>& lines, bool handshake = true) {
     SerialLink& link = *call.session.link;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (OpenPort(link, port) != kErrorSuccess && std::chrono::steady_clock::now() < until) {
+    while (link.Open() != kErrorSuccess && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (!PortIsOpen(link) || (handshake && ConnectProgrammer(call.session) != kErrorSuccess)) {
+    if (!link.IsOpen() || (handshake && ConnectProgrammer(call.session) != kErrorSuccess)) {
         call.ctx.Log("Serial port open FAILED..\n");
         return kErrorGenFailure;
     }
@@ -41,10 +40,10 @@ int OpenAndLog(ScriptedCall& call, int port, const std::vector<std::string>& lin
 }
 
 // The defaults, by operation.
-ScriptedTests::Action Default(const std::string& operation, int port) {
+ScriptedTests::Action Default(const std::string& operation) {
     if (operation == "CheckAp") {
-        return [port](ScriptedCall& call) {
-            const int result = OpenAndLog(call, port, kApSection);
+        return [](ScriptedCall& call) {
+            const int result = OpenAndLog(call, kApSection);
             if (result == kErrorSuccess) {
                 call.ctx.SetResult(ResultBox::kAp, kResultPass);
             }
@@ -52,13 +51,13 @@ ScriptedTests::Action Default(const std::string& operation, int port) {
         };
     }
     if (operation == "ReconnectAfterDdrTest") {
-        return [port](ScriptedCall& call) {
-            return OpenAndLog(call, port, {"Connected to flash programmer\n"});
+        return [](ScriptedCall& call) {
+            return OpenAndLog(call, {"Connected to flash programmer\n"});
         };
     }
     if (operation == "CheckApWithDdrImage") {
-        return [port](ScriptedCall& call) {
-            return OpenAndLog(call, port, {"[ddr ap check]\n"}, /*handshake=*/false);
+        return [](ScriptedCall& call) {
+            return OpenAndLog(call, {"[ddr ap check]\n"}, /*handshake=*/false);
         };
     }
     if (operation == "SdramTestPhase2") {
@@ -84,12 +83,12 @@ public:
     Bound(ScriptedTests& script, RunContext& ctx, ProgrammerSession& session)
         : script_(script), ctx_(ctx), session_(session) {}
 
-    int CheckAp(int port) override { return Call("CheckAp", std::to_string(port)); }
-    int ReconnectAfterDdrTest(int port, bool mayRetry, uint32_t) override {
-        return Call("ReconnectAfterDdrTest", std::to_string(port) + (mayRetry ? ",retry" : ""));
+    int CheckAp() override { return Call("CheckAp", Port()); }
+    int ReconnectAfterDdrTest(bool mayRetry, uint32_t) override {
+        return Call("ReconnectAfterDdrTest", Port() + (mayRetry ? ",retry" : ""));
     }
-    int CheckApWithDdrImage(int port, uint32_t waitMs) override {
-        return Call("CheckApWithDdrImage", std::to_string(port) + "," + std::to_string(waitMs));
+    int CheckApWithDdrImage(uint32_t waitMs) override {
+        return Call("CheckApWithDdrImage", Port() + "," + std::to_string(waitMs));
     }
     int TestEmmc(const EmmcChoice& c) override {
         return Call("TestEmmc",
@@ -104,12 +103,14 @@ public:
     int SdramTestPhase2(SdramLeftovers& left) override {
         return Call("SdramTestPhase2", "", &left);
     }
-    int SdramLevelTest(int port, uint32_t level) override {
-        return Call("SdramLevelTest", std::to_string(port) + "," + std::to_string(level));
+    int SdramLevelTest(uint32_t level) override {
+        return Call("SdramLevelTest", Port() + "," + std::to_string(level));
     }
     int PmicControl() override { return Call("PmicControl", ""); }
 
 private:
+    // The port the engine bound the link to.
+    std::string Port() const { return std::to_string(session_.link->portNumber()); }
     int Call(const std::string& operation, const std::string& arguments,
              SdramLeftovers* leftovers = nullptr) {
         ScriptedCall call{ctx_, session_, leftovers};
@@ -155,12 +156,7 @@ int ScriptedTests::Next(const std::string& operation, const std::string& call, S
         }
     }
     if (!action) {
-        // The port is the number in the call's arguments.
-        const size_t open = call.find('(');
-        const int port = operation.rfind("CheckAp", 0) == 0 || operation == "ReconnectAfterDdrTest"
-                             ? std::atoi(call.c_str() + open + 1)
-                             : 0;
-        action = Default(operation, port);
+        action = Default(operation);
     }
     return action(on);
 }
