@@ -64,7 +64,7 @@ int TestPartition(const EmmcRun& run, std::string_view label) {
     const int option = run.choice.option;
     if (option != kEmmcWriteOnly) {
         const PartitionToRead read{entry->startSector, entry->sectorCount, LabelText(*entry),
-                                   run.choice.dump ? &run.files.modelFolder : nullptr};
+                                   run.choice.dump ? &run.files.dumpFolder : nullptr};
         if (const int result = ReadPartition(run.ctx, run.session, read); result != 0) {
             return result;
         }

@@ -82,11 +82,11 @@ int DumpFailed(RunContext& ctx, std::string_view name, const std::filesystem::pa
     return LogReadFailure(ctx, name, sector);
 }
 
-// The dump folder of the model folder is made when it is missing: its absence is a matter of
-// the PC, not of the board.
+// The dump folder (and a station's folder of the board under it) is made when it is missing:
+// its absence is a matter of the PC, not of the board.
 void MakeDumpFolder(const std::filesystem::path& path) {
     std::error_code ec;
-    std::filesystem::create_directory(path.parent_path(), ec);
+    std::filesystem::create_directories(path.parent_path(), ec);
 }
 
 // A dump that did not complete leaves no file of its name: an older dump (another board's,
@@ -177,12 +177,12 @@ int LogReadFailure(RunContext& ctx, std::string_view name, uint32_t sector) {
     return kErrorInvalidHandle;
 }
 
-std::optional<std::filesystem::path> DumpFilePath(const std::filesystem::path& modelFolder,
+std::optional<std::filesystem::path> DumpFilePath(const std::filesystem::path& dumpFolder,
                                                   std::string_view label) {
     if (!IsSafeFileName(label)) {
         return std::nullopt;
     }
-    return modelFolder / kDumpFolderName / PathFromUtf8(Latin1ToUtf8(label) + kDumpFileSuffix);
+    return dumpFolder / PathFromUtf8(Latin1ToUtf8(label) + kDumpFileSuffix);
 }
 
 int ReadPartition(RunContext& ctx, ProgrammerSession& session, const PartitionToRead& read) {
@@ -201,8 +201,8 @@ int ReadPartition(RunContext& ctx, ProgrammerSession& session, const PartitionTo
     }
     const PartitionSpan span{startSector, uint64_t{sectorCount} * kSectorBytes};
     int result = kErrorSuccess;
-    if (read.modelFolder != nullptr) {
-        const auto path = DumpFilePath(*read.modelFolder, label);
+    if (read.dumpFolder != nullptr) {
+        const auto path = DumpFilePath(*read.dumpFolder, label);
         if (!path) {
             ctx.Log(Format("%s is not a file name for a dump file\n", name.c_str()));
             return LogReadFailure(ctx, name, startSector);

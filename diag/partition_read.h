@@ -20,22 +20,22 @@ inline constexpr uint32_t kReadCheckBytes = 0x500000;
 inline constexpr const char* kDumpFolderName = "dump";
 inline constexpr const char* kDumpFileSuffix = ".dump";
 
-// The dump file of the partition `label` (Latin-1, as partition.txt holds it): the model
-// folder, "dump", then the label with ".dump" appended. Nothing when the label would not name a
-// plain file in that folder (empty, "..", a separator or a control character).
-std::optional<std::filesystem::path> DumpFilePath(const std::filesystem::path& modelFolder,
+// The dump file of the partition `label` (Latin-1, as partition.txt holds it): the dump folder,
+// then the label with ".dump" appended. Nothing when the label would not name a plain file in
+// that folder (empty, "..", a separator or a control character).
+std::optional<std::filesystem::path> DumpFilePath(const std::filesystem::path& dumpFolder,
                                                   std::string_view label);
 
-// One partition to read; with `modelFolder` set, into its dump file there.
+// One partition to read; with `dumpFolder` set, into its dump file there.
 struct PartitionToRead {
     uint32_t startSector = 0;
     uint32_t sectorCount = 0;
     std::string_view label;  // Latin-1
-    const std::filesystem::path* modelFolder = nullptr;
+    const std::filesystem::path* dumpFolder = nullptr;
 };
 
-// Reads the partition: with a model folder, into the partition's dump file (the dump folder made
-// when missing; written under a temporary name, put in place only once complete and then listed
+// Reads the partition: with a dump folder, into the partition's dump file (the folder made when
+// missing; written under a temporary name, put in place only once complete and then listed
 // in the run record; a dump that fails removes an older file of its name), else by READ CHECK.
 // The status line names the partition and the progress bar follows the read.
 // 0 with "%s partition read done..\n"; a partition of no sectors is reported and skipped (0).

@@ -6,6 +6,7 @@
 #include "base/text_format.h"
 #include "diag/emmc_test.h"
 #include "diag/model_table.h"
+#include "diag/partition_read.h"
 #include "diag/prepare_run.h"
 #include "diag/run_endings.h"
 #include "diag/run_files.h"
@@ -173,8 +174,13 @@ void RunEngine::Work() {
     state_.ddrWaiting = false;
     state_.sdramLeftovers = SdramLeftovers{};
     const RunSelections& s = state_.selections;
-    const RunFiles files{s.model, ModelFolder(state_.workDir, s.model), PathFromUtf8(s.targetDir),
-                         index_, state_.programList};
+    const std::filesystem::path modelFolder = ModelFolder(state_.workDir, s.model);
+    std::filesystem::path dumpFolder = modelFolder / kDumpFolderName;
+    if (dumpsPerPort_) {
+        dumpFolder /= "COM" + std::to_string(state_.comPort);
+    }
+    const RunFiles files{s.model, modelFolder,        PathFromUtf8(s.targetDir),
+                         index_,  state_.programList, dumpFolder};
     const std::unique_ptr<BoardTests> tests = makeTests_(context_, session_, files);
 
     const int64_t start = context_.clock().NowSeconds();

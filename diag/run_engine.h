@@ -81,6 +81,11 @@ public:
     // Waits for the worker of a run that has ended (after RunEnded); nothing while none ran.
     void Join();
 
+    // Dump files go to the model's "dump" folder, or with `perPort` to a folder of the board's
+    // own under it ("dump/COM3"), so that boards of one model tested side by side never write
+    // one another's dumps.
+    void KeepDumpsPerPort(bool perPort) { dumpsPerPort_ = perPort; }
+
     // What a partition combo shows when dropped down: with an empty index the index is loaded
     // from `targetDir` and nothing is returned (the list is not refilled this time); otherwise
     // the labels of the index.
@@ -106,6 +111,7 @@ private:
     // the program list).
     std::atomic<bool> workerActive_{false};
     RunReport report_;
+    bool dumpsPerPort_ = false;
     std::string indexProblem_;
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 // What the tests on the board read from the PC for one run: the model (its families follow from
 // its text) and its folder, the target directory with its partition index, and the model's
-// program list. Built by the engine when a run starts; the tests only read it.
+// program list; and where the run's dump files go. Built by the engine when a run starts; the
+// tests only read it.
 
 #include <filesystem>
 #include <string>
@@ -18,6 +19,8 @@ struct RunFiles {
     std::filesystem::path targetDir;
     const PartitionIndex& index;
     const ProgramList& programList;
+    // The model folder's "dump" folder, or a board's own folder under it (a station's "COM3").
+    std::filesystem::path dumpFolder;
 
     // The first index entry of `label` (UTF-8, ignoring ASCII case), or null.
     const ImagePartition* Find(std::string_view label) const {

@@ -78,6 +78,8 @@ struct BoardOptions {
     std::filesystem::path sdramTestImagePath;
 
     std::vector<Fault> faults;
+    // Faults drawn at random after the scripted ones (a soak's day of misbehaving boards).
+    std::optional<RandomFaults> randomFaults;
 
     // The board starts with its flash programmer running, as after an upload (for tests that
     // stand in for the AP check); after a RESET it comes back in download mode as ever.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstdlib>
 #include <utility>
 
 namespace veltrix::sim {
@@ -46,6 +47,13 @@ bool ParseNumber(std::string_view text, long long* value) {
     return ec == std::errc() && end == text.data() + text.size();
 }
 
+// A number from 0 to 1, the whole text.
+bool ParseFraction(const std::string& text, double* value) {
+    char* end = nullptr;
+    *value = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && *value >= 0.0 && *value <= 1.0;
+}
+
 bool ApplyKey(Fault& fault, std::string_view key, std::string_view value, std::string* error) {
     if (key == "cmd" && (value == "any" || value == "write")) {
         fault.command = value == "any" ? kAnyCommand : kWriteCommands;
@@ -77,6 +85,29 @@ bool ApplyKey(Fault& fault, std::string_view key, std::string_view value, std::s
 
 }  // namespace
 
+void FaultPlan::Randomize(const RandomFaults& random) {
+    random_ = random;
+    rng_.seed(random.seed);
+}
+
+std::optional<Fault> FaultPlan::Draw() {
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    if (!random_ || chance(rng_) >= random_->rate) {
+        return std::nullopt;
+    }
+    // A stall past 1.5 s outlasts the host's 1 s time-out: its reply comes late.
+    static constexpr FaultKind kKinds[] = {
+        FaultKind::kSilence, FaultKind::kRefuseWrite, FaultKind::kCorruptFcs, FaultKind::kStall,
+        FaultKind::kStall,   FaultKind::kVanish,      FaultKind::kLogMessage,
+    };
+    Fault fault;
+    fault.kind = kKinds[std::uniform_int_distribution<size_t>(0, std::size(kKinds) - 1)(rng_)];
+    fault.ms = fault.kind == FaultKind::kVanish
+                   ? std::uniform_int_distribution<uint32_t>(100, 2000)(rng_)
+                   : std::uniform_int_distribution<uint32_t>(50, 1500)(rng_);
+    return fault;
+}
+
 std::optional<Fault> FaultPlan::Next(uint8_t command) {
     std::optional<Fault> hit;
     for (Fault& f : faults_) {
@@ -91,7 +122,27 @@ std::optional<Fault> FaultPlan::Next(uint8_t command) {
         }
     }
     std::erase_if(faults_, [](const Fault& f) { return f.count <= 0; });
-    return hit;
+    return hit ? hit : Draw();
+}
+
+std::optional<RandomFaults> ParseRandomFaults(std::string_view text, std::string* error) {
+    RandomFaults random;
+    while (!text.empty()) {
+        const size_t next = text.find(',');
+        const std::string_view item = text.substr(0, next);
+        text = next == std::string_view::npos ? "" : text.substr(next + 1);
+        const size_t eq = item.find('=');
+        const std::string_view key = item.substr(0, eq);
+        const std::string value(eq == std::string_view::npos ? "" : item.substr(eq + 1));
+        long long seed = 0;
+        if (key == "seed" && ParseNumber(value, &seed) && seed >= 0 && seed <= 0xFFFFFFFFLL) {
+            random.seed = static_cast<uint32_t>(seed);
+        } else if (key != "rate" || !ParseFraction(value, &random.rate)) {
+            *error = "bad random-fault option '" + std::string(item) + "' (seed=N,rate=0..1)";
+            return std::nullopt;
+        }
+    }
+    return random;
 }
 
 std::optional<Fault> ParseFault(std::string_view script, std::string* error) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,20 +40,41 @@ struct Fault {
     std::string text = "simulated log message";  // kLogMessage
 };
 
+// Faults drawn at random, request by request: each request is struck with probability `rate` by
+// one of silence, a refused write, a bad frame check, a short or a long stall (a reply that comes
+// after the host's time-out), a port that vanishes for a while, or a log message. The same seed
+// and the same requests give the same faults, so a run can be replayed.
+struct RandomFaults {
+    uint32_t seed = 1;
+    double rate = 0.0;
+};
+
 // The armed faults of one board, consumed request by request.
 class FaultPlan {
 public:
     void Add(const Fault& fault) { faults_.push_back(fault); }
-    void Clear() { faults_.clear(); }
-    bool Empty() const { return faults_.empty(); }
+    void Clear() {
+        faults_.clear();
+        random_.reset();
+    }
+    bool Empty() const { return faults_.empty() && !random_; }
+    // Draws faults from `random` after the armed ones, from now on.
+    void Randomize(const RandomFaults& random);
 
     // Counts one request with this command code against every armed fault; returns the first
-    // fault that strikes it, if any. Spent faults are dropped.
+    // fault that strikes it (or one drawn at random), if any. Spent faults are dropped.
     std::optional<Fault> Next(uint8_t command);
 
 private:
+    std::optional<Fault> Draw();
+
     std::vector<Fault> faults_;
+    std::optional<RandomFaults> random_;
+    std::mt19937 rng_;
 };
+
+// Parses "seed=N,rate=R" (rate a fraction, 0 to 1) for --random-faults.
+std::optional<RandomFaults> ParseRandomFaults(std::string_view text, std::string* error);
 
 // Parses "kind[,key=value...]": kinds silence, refuse-write, corrupt-fcs, wrong-code, stall,
 // vanish, log-message, short-reply, other-address; keys nth (1-based matching request, default

@@ -26,6 +26,7 @@ struct RawArguments {
     std::string ddrVerdict = "1";
     std::vector<std::string> requests;
     std::vector<std::string> faults;
+    std::string randomFaults;
     int64_t reportedSectors = -1;
 };
 
@@ -117,6 +118,10 @@ void AddTestOptions(CLI::App& app, BoardOptions& o, RawArguments& raw, bool& qui
                    "[,ms=N][,code=N][,bytes=N][,text=...]; kinds silence, refuse-write, "
                    "corrupt-fcs, wrong-code, stall, vanish, log-message, short-reply, "
                    "other-address");
+    app.add_option("--random-faults", raw.randomFaults,
+                   "faults drawn at random: seed=N,rate=R (each request struck with chance R by "
+                   "silence, a refused write, a bad frame check, a stall, a late reply, a "
+                   "vanishing port or a log message; the same seed replays the same faults)");
     app.add_flag("--programmer-running", o.startInProgrammer,
                  "start as a board whose flash programmer still runs from an aborted run (it "
                  "answers the streaming protocol, not the boot ROM's)");
@@ -155,6 +160,13 @@ std::string Finish(BoardOptions& o, const RawArguments& raw) {
             return "--fault: " + error;
         }
         o.faults.push_back(*f);
+    }
+    if (!raw.randomFaults.empty()) {
+        std::string error;
+        o.randomFaults = ParseRandomFaults(raw.randomFaults, &error);
+        if (!o.randomFaults) {
+            return "--random-faults: " + error;
+        }
     }
     return "";
 }

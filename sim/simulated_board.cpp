@@ -42,6 +42,9 @@ SimulatedBoard::SimulatedBoard(BoardOptions options)
     for (const Fault& f : options_.faults) {
         faults_.Add(f);
     }
+    if (options_.randomFaults) {
+        faults_.Randomize(*options_.randomFaults);
+    }
 }
 
 SimulatedBoard::~SimulatedBoard() {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "tests/sim/board_fixture.h"
@@ -58,6 +59,33 @@ TEST(FaultScript, ReplyFaultsOfTheCommandLine) {
     std::string error;
     EXPECT_FALSE(ParseFault("short-reply,bytes=0", &error));
     EXPECT_FALSE(error.empty());
+}
+
+// Random faults come from their seed alone, so a failing soak can be replayed request by request.
+TEST(FaultScript, RandomFaultsReplayFromTheirSeed) {
+    const auto strikes = [](const char* script) {
+        std::string error;
+        const auto random = ParseRandomFaults(script, &error);
+        EXPECT_TRUE(random) << error;
+        FaultPlan plan;
+        plan.Randomize(random.value_or(RandomFaults{}));
+        std::string seen;
+        for (int i = 0; i < 2000; ++i) {
+            const auto fault = plan.Next(0x03);
+            seen += fault ? static_cast<char>('a' + static_cast<int>(fault->kind)) : '.';
+        }
+        return seen;
+    };
+    const std::string first = strikes("seed=7,rate=0.05");
+    EXPECT_EQ(strikes("seed=7,rate=0.05"), first);
+    EXPECT_NE(strikes("seed=8,rate=0.05"), first);
+    const auto struck = std::count_if(first.begin(), first.end(), [](char c) { return c != '.'; });
+    EXPECT_GT(struck, 60);
+    EXPECT_LT(struck, 140);
+    EXPECT_EQ(strikes("seed=7,rate=0"), std::string(2000, '.'));
+    std::string error;
+    EXPECT_FALSE(ParseRandomFaults("seed=7,rate=2", &error));
+    EXPECT_FALSE(ParseRandomFaults("seed=x", &error));
 }
 
 }  // namespace

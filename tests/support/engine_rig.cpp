@@ -67,7 +67,8 @@ Lines EngineRig::After(const std::string& prefix) const {
 }
 
 TestRig::TestRig(const BenchScene& scene, const std::string& model)
-    : files{model, scene.ModelFolder(model), scene.targetDir(), index, programList} {
+    : files{model,       scene.ModelFolder(model),         scene.targetDir(), index,
+            programList, scene.ModelFolder(model) / "dump"} {
     link.WatchCancel(&ctx.cancelFlag());
     link.Bind(kBoardPort);  // the scene's board, unless a test binds another
     session.link = &link;
