@@ -27,13 +27,20 @@ constexpr const char* kExitHelp =
     "image extraction did not complete; 5 all went well, but standard output or the run record "
     "could not be written (a run that did not pass keeps its own status); 64 bad command line "
     "(unknown flag, a value not in its list, a combination the dialog cannot make, an output "
-    "path that is not a regular file).";
+    "path that is not a regular file). A station (--port with a list) exits 0 when every board "
+    "passed, otherwise with the highest of the boards' statuses; a command line refused before "
+    "any board is touched keeps 64 or 3.";
 
 constexpr const char* kRunHelp =
     "Runs the ticked tests on the board at COM PORT, as the dialog's START does. The run log goes "
     "to standard output; status lines, the progress bar, message boxes and errors to standard "
     "error. Ctrl-C cancels the run (it ends as aborted within a second, port closed), and so do "
     "SIGTERM, SIGHUP and a reader of standard output that goes away.\n"
+    "A list of ports (--port 3,4,7-10) makes a station: the same tests on every listed board at "
+    "once, one engine per board; each run-log line is prefixed with its port (\"COM3: \"), a "
+    "terminal shows a live line per board, message boxes never wait, dumps go to "
+    "model/<model>/dump/COM<n>/, --record writes one station record and --summary each board's "
+    "line and a station line; Ctrl-C cancels every board.\n"
     "Selections follow the dialog: --restore and --pmic-on run on their own; --dump needs "
     "--emmc and excludes --sdram; --emmc needs an explicit --option; \"Erase\" takes the whole "
     "eMMC and refuses --partition. --pmic-on needs no --target. \"Read/Write\" and \"Write "
@@ -57,7 +64,9 @@ CLI::App* AddRunCommand(CLI::App& app, RunFlags& f) {
     auto* run = app.add_subcommand("run", kRunHelp);
     auto& s = f.command.selections;
     run->add_option("--model", s.model, "Model text, e.g. \"Corvin (MSM8974)\" (see `models`)");
-    run->add_option("--port", f.command.comPort, "COM port number, 1 to 99 (see `ports`)");
+    run->add_option("--port", f.command.comPort,
+                    "COM port number, 1 to 99 (see `ports`), or a list such as 3,4,7-10 (a "
+                    "station: every board at once)");
     run->add_option("--target", s.targetDir,
                     "Target directory holding partition.txt and images (not needed by --pmic-on)");
     run->add_option("--workdir", f.workDir, "Folder holding model/<model>/ (default: here)");
@@ -102,6 +111,14 @@ int RunChosen(const CLI::App& app, RunFlags& run, const std::string& bin, const 
         command.record = PathFromUtf8(run.record);
         command.given = {run.option->count() > 0, run.level->count() > 0,
                          run.partition->count() > 0, run.restoreLabel->count() > 0};
+        // A list of ports is a station; one port is a single run, as ever.
+        std::string problem;
+        if (const auto ports = ParsePortList(command.comPort, &problem)) {
+            if (ports->size() > 1) {
+                return RunStation(command, *ports, SystemClock::Instance());
+            }
+            command.comPort = std::to_string(ports->front());
+        }
         return RunTests(command, view, SystemClock::Instance(), std::cout);
     }
     if (app.got_subcommand("extract")) {

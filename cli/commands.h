@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <iosfwd>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cli/selections.h"
 #include "cli/terminal_view.h"
@@ -32,6 +35,24 @@ struct RunCommand {
 // passed run whose output was lost); the run record and the summary are written for every outcome.
 int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::ostream& console,
              const MakeBoardTests& makeTests = MakeDeviceTests);
+
+// The command line's own checks of a run, before any board is touched (the selections as the
+// dialog allows them, the list texts, the record's path, the files the run needs): "" and 0, or
+// the message and the exit status for it (kExitUsage or kExitNotStarted).
+std::string RunRefusal(const RunCommand& command, int* status);
+
+// "3,4,7-10": the ports of a station, in the order given (each 1 to 99, none twice); nothing,
+// with the reason in `*problem`, for any other text.
+std::optional<std::vector<int>> ParsePortList(std::string_view text, std::string* problem);
+
+// The run on every board of `ports` at once, one engine each (see diag/station.h): each board's
+// run-log lines on standard output prefixed with its port, live lines on a terminal, message
+// boxes as lines, and at the end a table; --record writes one station record, --summary each
+// board's summary line and a station line. Exit status 0 when every board passed, else the
+// highest of the boards'; a command line refused before any board is touched keeps 64 or 3.
+// Ctrl-C, SIGTERM, SIGHUP and SIGPIPE cancel every board.
+int RunStation(const RunCommand& command, const std::vector<int>& ports, Clock& clock,
+               const MakeBoardTests& makeTests = MakeDeviceTests);
 
 // Splits a total binary image into DIR; a failure says why on standard error. Ctrl-C, SIGTERM,
 // SIGHUP and SIGPIPE cancel it between copy pieces (kExitAborted): the unfinished file is

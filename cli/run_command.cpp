@@ -24,25 +24,6 @@ constexpr std::chrono::milliseconds kInterruptPollMs{100};
 
 namespace {
 
-// The command line's own checks: "" and 0, or the message and the exit status for it.
-std::string Refusal(const RunCommand& command, int* status) {
-    const RunSelections& s = command.selections;
-    *status = kExitUsage;
-    if (std::string problem = CheckTestFlags(s, command.given); !problem.empty()) {
-        return problem;
-    }
-    if (std::string problem = CheckListTexts(s, command.comPort); !problem.empty()) {
-        return problem;
-    }
-    if (!command.record.empty()) {
-        if (std::string problem = CheckOutputPath(command.record); !problem.empty()) {
-            return "--record " + problem + ": the run record replaces only a regular file";
-        }
-    }
-    *status = kExitNotStarted;
-    return CheckRunFiles(s, command.comPort, command.workDir);
-}
-
 // START on the engine, then the wait for the run's end; Ctrl-C and its kin cancel the run. The
 // record says how it went; a refused run's record says "refused", and the text returned says
 // why.
@@ -100,10 +81,28 @@ void Report(const RunCommand& command, RunReport& report, TerminalView& view) {
 
 }  // namespace
 
+std::string RunRefusal(const RunCommand& command, int* status) {
+    const RunSelections& s = command.selections;
+    *status = kExitUsage;
+    if (std::string problem = CheckTestFlags(s, command.given); !problem.empty()) {
+        return problem;
+    }
+    if (std::string problem = CheckListTexts(s, command.comPort); !problem.empty()) {
+        return problem;
+    }
+    if (!command.record.empty()) {
+        if (std::string problem = CheckOutputPath(command.record); !problem.empty()) {
+            return "--record " + problem + ": the run record replaces only a regular file";
+        }
+    }
+    *status = kExitNotStarted;
+    return CheckRunFiles(s, command.comPort, command.workDir);
+}
+
 int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::ostream& console,
              const MakeBoardTests& makeTests) {
     int status = 0;
-    const std::string refusal = Refusal(command, &status);
+    const std::string refusal = RunRefusal(command, &status);
     if (!refusal.empty()) {
         view.Error(refusal);
         RunReport report;

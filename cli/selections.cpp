@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/commands.h"
 #include "diag/model_table.h"
 #include "layout/partition_txt.h"
 #include "link/ports/port_names.h"
@@ -160,6 +161,11 @@ std::string CheckListTexts(const RunSelections& s, std::string_view comPort) {
         return "--port is required: the number n of \"COM n\", 1 to 99 (see veltrix-cli ports)";
     }
     if (PortNumberOf(comPort) == 0) {
+        // A list of ports that is no list says what is wrong with it.
+        std::string problem;
+        if (comPort.find(',') != std::string_view::npos && !ParsePortList(comPort, &problem)) {
+            return problem;
+        }
         return "--port \"" + std::string(comPort) + "\" is not a port: give a number 1 to 99";
     }
     if (std::find(std::begin(kOptionTexts), std::end(kOptionTexts), s.option) ==

@@ -73,7 +73,9 @@ std::string TextArray(const std::vector<std::string>& texts) {
     return out + "]";
 }
 
-std::string Selections(const RunSelections& s) {
+}  // namespace
+
+std::string SelectionsJson(const RunSelections& s) {
     return JsonObject()
         .Add("apCheck", Bool(s.apCheck))
         .Add("emmc", Bool(s.emmcTest))
@@ -88,6 +90,8 @@ std::string Selections(const RunSelections& s) {
         .Text("target", s.targetDir)
         .Close();
 }
+
+namespace {
 
 std::string Results(const RunReport& r) {
     return JsonObject()
@@ -236,7 +240,7 @@ std::string RecordDocument(const RunReport& r) {
     return JsonObject(2)
                .Text("model", r.model)
                .Text("port", r.port)
-               .Add("selections", Selections(r.selections))
+               .Add("selections", SelectionsJson(r.selections))
                .Text("started", r.started)
                .Add("elapsedSeconds", std::to_string(r.elapsedSeconds))
                .Text("ending", RunEndingText(r.record.ending))

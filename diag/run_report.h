@@ -63,6 +63,9 @@ std::string UtcText(int64_t unixSeconds);
 // blanks; the whole text when it has no such parts.
 std::string EnglishPart(std::string_view message);
 
+// The selections as one JSON object, as a run record holds them.
+std::string SelectionsJson(const RunSelections& selections);
+
 // `text` as a JSON string literal that always parses: valid UTF-8 passes as it is, and each byte
 // outside it becomes the Latin-1 character of that byte (\u00XX), as labels are elsewhere.
 std::string JsonString(std::string_view text);

@@ -10,11 +10,11 @@
 
 namespace veltrix::cli {
 
-// Runs veltrix-cli with `args`, standard output to `out` (empty: a pipe whose reader has gone)
+// Starts veltrix-cli with `args`, standard output to `out` (empty: a pipe whose reader has gone)
 // and standard error to `err`, in a current folder `gone` removed before it starts when given,
-// as the user nobody when `asNobody` and root runs the tests. The exit status.
-inline int Program(std::vector<std::string> args, const std::string& out, const std::string& err,
-                   const std::string& gone, bool asNobody = false) {
+// as the user nobody when `asNobody` and root runs the tests. Its process id.
+inline pid_t StartProgram(std::vector<std::string> args, const std::string& out,
+                          const std::string& err, const std::string& gone, bool asNobody = false) {
     args.insert(args.begin(), VELTRIX_CLI_PROGRAM);
     std::vector<char*> argv;
     for (std::string& arg : args) {
@@ -39,9 +39,21 @@ inline int Program(std::vector<std::string> args, const std::string& out, const 
         _exit(127);
     }
     close(fds[1]);
+    return pid;
+}
+
+// Waits for the program; its exit status (128 + the signal when a signal ended it).
+inline int WaitProgram(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// StartProgram, then WaitProgram.
+inline int Program(std::vector<std::string> args, const std::string& out, const std::string& err,
+                   const std::string& gone, bool asNobody = false) {
+    const pid_t pid = StartProgram(std::move(args), out, err, gone, asNobody);
+    return pid < 0 ? -1 : WaitProgram(pid);
 }
 
 class CliTest : public CliCommandTest {
