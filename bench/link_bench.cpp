@@ -98,8 +98,8 @@ void BM_Transact(benchmark::State& state) {
     Bytes reply(4096);
     for (auto _ : state) {
         int length = static_cast<int>(reply.size());
-        const int code = veltrix::Transact(request.data(), static_cast<int>(request.size()), link,
-                                           reply.data(), length);
+        const int code =
+            link.Transact(request.data(), static_cast<int>(request.size()), reply.data(), length);
         if (code != 0 || length != state.range(1) + 2) {
             state.SkipWithError("exchange failed");
             break;
@@ -146,10 +146,10 @@ void BM_TransactOverBare(benchmark::State& state) {
                 const double w0 = bench::WallSeconds(), c0 = bench::ThreadCpuSeconds();
                 for (int i = 0; i < kBatch; ++i) {
                     int length = static_cast<int>(reply.size());
-                    const bool ok = side == 0 ? veltrix::Transact(request.data(),
-                                                                  static_cast<int>(request.size()),
-                                                                  link, reply.data(), length) == 0
-                                              : bare.Exchange();
+                    const bool ok =
+                        side == 0 ? link.Transact(request.data(), static_cast<int>(request.size()),
+                                                  reply.data(), length) == 0
+                                  : bare.Exchange();
                     if (!ok) {
                         state.SkipWithError("exchange failed");
                         return;

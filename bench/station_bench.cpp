@@ -78,7 +78,8 @@ void WriteBench(const fs::path& work, const fs::path& target) {
     sbl2.sectorCount = kDumpSectors;
     std::copy_n("sbl2", 4, sbl2.label.begin());
     std::copy_n("sbl2.mbn", 8, sbl2.fileName.begin());
-    veltrix::WritePartitionTxt(target, {sbl2});
+    const std::vector<veltrix::PartitionTxtRecord> records = {sbl2};
+    veltrix::WritePartitionTxt(target, records);
 }
 
 // One station run of `boards` boards to its end; its wall time in seconds, or a negative value
