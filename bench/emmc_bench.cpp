@@ -106,7 +106,8 @@ void BM_DumpOverBare(benchmark::State& state) {
     veltrix::ProgrammerSession session;
     session.link = &link;
     const fs::path modelFolder = folder / "model" / "bench";
-    fs::create_directories(modelFolder / "dump");
+    const fs::path dumpFolder = modelFolder / "dump";
+    fs::create_directories(dumpFolder);
     WriteProgrammer(folder / "programmer.hex");
     if (link.Open(kBoardPort) != 0 || veltrix::DloadNop(session) != 0 ||
         veltrix::UploadHexProgrammer(folder / "programmer.hex", session) != 0 ||
@@ -131,7 +132,7 @@ void BM_DumpOverBare(benchmark::State& state) {
     for (auto _ : state) {
         const double w0 = bench::WallSeconds(), c0 = bench::ThreadCpuSeconds();
         const int result =
-            veltrix::ReadPartition(ctx, session, {kStartSector, kSectors, "dump64", &modelFolder});
+            veltrix::ReadPartition(ctx, session, {kStartSector, kSectors, "dump64", &dumpFolder});
         totalWall += bench::WallSeconds() - w0;
         totalCpu += bench::ThreadCpuSeconds() - c0;
         if (result != 0 || !bareOk) {

@@ -14,6 +14,7 @@
 #include "cli/port_words.h"
 #include "diag/model_table.h"
 #include "link/clock.h"
+#include "protocol/programmer_session.h"
 
 namespace veltrix::cli {
 namespace {
@@ -84,6 +85,10 @@ CLI::App* AddRunCommand(CLI::App& app, RunFlags& f) {
                     "With --sdram: seconds to wait for the board to come back after the test's "
                     "reset before the run ends as aborted (default 600)")
         ->check(CLI::Range(1u, kMaxBoardWaitSeconds));
+    run->add_option("--window", s.readWindow,
+                    "READs a dump keeps in flight when the board's programmer takes them (probed "
+                    "at the first dump of a run); 1 asks one sector per exchange (default 8)")
+        ->check(CLI::Range(1, kMaxReadWindow));
     run->add_flag("--pmic-on", s.pmicOn, "PMIC status and PMIC ON");
     run->add_flag("--restore", s.restoreBootImage, "RESTORE BOOT IMG from the target directory");
     f.restoreLabel = run->add_option("--restore-label", s.restoreLabel,

@@ -14,7 +14,6 @@
 namespace veltrix {
 namespace {
 
-constexpr size_t kReadDataOffset = 5;  // code byte and address before the data of a READ reply
 constexpr uint64_t kSectorLimit = uint64_t{1} << 32;  // READ addresses are 32-bit sector numbers
 // The dump file takes its data in pieces of this size rather than one system call per sector.
 constexpr size_t kDumpBufferBytes = 256 * 1024;
@@ -117,26 +116,29 @@ int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
         return DumpFailed(ctx, name, path, "create", dump.errorText(), span.start);
     }
     Progress progress(ctx, span.bytes);
-    std::array<uint8_t, kReadReplyCapacity> reply;
-    uint64_t remaining = span.bytes;
-    uint32_t sector = span.start;
-    while (remaining > 0) {
-        if (ctx.Cancelled()) {
-            return kErrorOperationAborted;
+    const auto sectors = static_cast<uint32_t>(span.bytes / kSectorBytes);
+    bool fileFailed = false;
+    // Each sector, in order, into the file; the bar follows. The run's cancel stops the link's
+    // waits, and with them the transfer.
+    const SectorSink sink = [&](uint32_t sector, const uint8_t* data) {
+        if (dump.Append(data, kSectorBytes) != kErrorSuccess) {
+            fileFailed = true;
+            return kErrorWriteFault;
         }
-        if (ReadData(kSectorBytes, reply.data(), session, sector) != kErrorSuccess) {
-            const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
-            return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, sector);
+        const uint64_t done = uint64_t{sector - span.start + 1} * kSectorBytes;
+        if (done < span.bytes) {
+            progress.Update(span.bytes - done);
         }
-        if (dump.Append(reply.data() + kReadDataOffset, kSectorBytes) != kErrorSuccess) {
+        return kErrorSuccess;
+    };
+    uint32_t failed = span.start;
+    if (ReadSectors(session, span.start, sectors, sink, &failed) != kErrorSuccess) {
+        if (fileFailed) {
             const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
             return DumpFailed(ctx, name, path, "write", dump.errorText(), at);
         }
-        ++sector;
-        remaining -= kSectorBytes;
-        if (remaining > 0) {
-            progress.Update(remaining);
-        }
+        const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
+        return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, failed);
     }
     if (dump.Finish() != kErrorSuccess) {
         const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);

@@ -8,7 +8,7 @@
 
 namespace veltrix {
 
-struct SerialLink;
+class SerialLink;
 
 struct PortFinding {
     bool downloadMode = false;  // a boot ROM answered in download mode

@@ -8,7 +8,7 @@ namespace veltrix {
 
 class RunContext;
 struct RunState;
-struct SerialLink;
+class SerialLink;
 
 // Logged when a run ends while the SDRAM test's boot images are still on the board, followed by
 // the partitions in parentheses: "... bench (sbl2, PrimaryGPT)\n".

@@ -69,6 +69,7 @@ int RunEngine::Start(const RunSelections& selections, int comPort, const Confirm
     }
     // The run's link serves this board's port, and only that one, until the next run.
     link_.Bind(state_.comPort);
+    session_.readWindow = selections.readWindow;
     context_.BeginRun();
     view_.ClearLog();
     state_.running = true;

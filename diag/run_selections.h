@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/programmer_session.h"
+
 namespace veltrix {
 
 inline constexpr uint32_t kDefaultBoardWaitSeconds = 600;
@@ -24,6 +26,8 @@ struct RunSelections {
     // How long the SDRAM test waits for the board to come back after its reset before the run
     // ends as aborted.
     uint32_t boardWaitSeconds = kDefaultBoardWaitSeconds;
+    // READs a dump keeps in flight when the programmer takes them; 1 asks one sector per exchange.
+    int readWindow = kDefaultReadWindow;
 };
 
 }  // namespace veltrix

@@ -29,7 +29,7 @@
     } while (0)
 
 namespace veltrix {
-struct SerialLink;
+class SerialLink;
 }
 
 namespace veltrix::fuzz {

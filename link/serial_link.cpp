@@ -174,6 +174,13 @@ bool SerialLink::ReplyIntact(std::span<const uint8_t> reply) const {
 
 int SerialLink::Transact(const uint8_t* request, int requestLength, uint8_t* reply,
                          int& replyLength) {
+    if (const int code = Send(request, requestLength); code != kErrorSuccess) {
+        return code;
+    }
+    return Receive(reply, replyLength);
+}
+
+int SerialLink::Send(const uint8_t* request, int requestLength) {
     if (!IsOpen()) {
         return kErrorInvalidHandle;
     }
@@ -188,6 +195,13 @@ int SerialLink::Transact(const uint8_t* request, int requestLength, uint8_t* rep
         EncodeFrame({request, static_cast<size_t>(requestLength)}, frameBuffer_.data());
     if (const int code = port_->Write(frameBuffer_.data(), encoded); code != 0) {
         return PortFailed("write", code);
+    }
+    return kErrorSuccess;
+}
+
+int SerialLink::Receive(uint8_t* reply, int& replyLength) {
+    if (!IsOpen()) {
+        return kErrorInvalidHandle;
     }
     size_t rawLength = 0;
     if (const int code = CollectFrame(&rawLength); code != 0) {

@@ -71,6 +71,14 @@ public:
     // read.
     int Transact(const uint8_t* request, int requestLength, uint8_t* reply, int& replyLength);
 
+    // The two halves of Transact, for several requests in flight. Send writes one framed request
+    // (after an overdue reply, what the port holds is dropped first, as Transact does): 0, or
+    // Transact's failures of the write. Receive collects the next reply frame under the time-out,
+    // as Transact does after its write: 0 with replyLength 0 when none came in time or it was
+    // damaged, 8 when it is longer than the capacity, or the code of the failed read.
+    int Send(const uint8_t* request, int requestLength);
+    int Receive(uint8_t* reply, int& replyLength);
+
     // Unframed I/O for the Sahara exchange. ReadRaw returns what is buffered (bytes left over
     // from an earlier reply first), waiting up to the time-out for the first byte: the number of
     // bytes read, 0 on time-out or failure (a failure also writes a line on the console).

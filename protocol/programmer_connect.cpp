@@ -56,6 +56,7 @@ int TryWhileAttemptsLeft(SerialLink& link, std::span<const uint8_t> request, uin
 
 int ConnectProgrammer(ProgrammerSession& session) {
     session.sectorAddressing = true;
+    session.windowProbe = WindowProbe::kNotYet;  // a new programmer is asked anew
     if (session.link == nullptr) {
         return kErrorInvalidHandle;
     }

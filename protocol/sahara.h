@@ -10,7 +10,7 @@
 
 namespace veltrix {
 
-struct SerialLink;
+class SerialLink;
 
 inline constexpr uint32_t kSaharaHello = 1;
 inline constexpr uint32_t kSaharaHelloResponse = 2;

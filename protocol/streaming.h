@@ -52,6 +52,24 @@ int ProbeProgrammer(ProgrammerSession& session);
 // another address (the last two with a console line); only an accepted reply is copied.
 int ReadData(int length, uint8_t* out, ProgrammerSession& session, uint32_t address);
 
+// Where ReadSectors hands each sector: its number and its 512 bytes. 0 to go on, or a failure
+// code that stops the transfer.
+using SectorSink = std::function<int(uint32_t sector, const uint8_t* data)>;
+
+// Reads `count` sectors from `firstSector`, 512 bytes per READ, and hands them to `sink` in order.
+// With a session window above 1, up to that many READs are kept in flight: before the first such
+// transfer of a programmer two READs go back to back under a short time-out, and a programmer
+// that does not answer both gets one READ per exchange for the rest of the run (said once on the
+// console). Only an answer carrying the oldest outstanding address is taken for it; an answer
+// missing, late, damaged or out of place ends the window, and what is still missing is asked for
+// again one READ at a time, dropping the answers to the requests given up. Every READ waits at
+// most its 10 s. 0 when all came; otherwise `*failedSector` is the first sector that did not
+// come, and the result is 6 (no or a wrong answer, with a console line), the link's failure
+// (kErrorOperationAborted when the run was cancelled, kErrorDeviceNotConnected when the port
+// went away), or the sink's.
+int ReadSectors(ProgrammerSession& session, uint32_t firstSector, uint32_t count,
+                const SectorSink& sink, uint32_t* failedSector);
+
 // READ CHECK: the programmer reads `byteCount` bytes from `startSector` on its own. 0 or 6.
 int ReadCheck(uint32_t byteCount, uint32_t startSector, ProgrammerSession& session);
 

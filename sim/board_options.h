@@ -77,6 +77,15 @@ struct BoardOptions {
     std::string verdictRecord = "PASS";
     std::filesystem::path sdramTestImagePath;
 
+    // The line to the host as a USB link makes it: every answer `linkLatencyUs` after its request
+    // came whole, and at most `linkMbps` megabits per second each way (0: no cap). The board
+    // still takes requests in order and answers each once.
+    uint32_t linkLatencyUs = 0;
+    uint32_t linkMbps = 0;
+    // A programmer that does not take a request while its answer to the one before is still on
+    // the line: such a request is dropped (it shows with a link latency).
+    bool oneRequestAtATime = false;
+
     std::vector<Fault> faults;
     // Faults drawn at random after the scripted ones (a soak's day of misbehaving boards).
     std::optional<RandomFaults> randomFaults;

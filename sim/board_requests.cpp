@@ -2,6 +2,8 @@
 // mode, and committing the faults it was told to commit.
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "sim/reply_frame.h"
 #include "sim/simulated_board.h"
@@ -34,9 +36,18 @@ void AlterReply(const Fault& fault, Bytes& out) {
 }  // namespace
 
 void SimulatedBoard::ServeFrames() {
+    WriteAnswers(/*all=*/false);
+    // With answers on the line, the read waits no longer than until the next one is due.
+    auto wait = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::milliseconds(kReadPollMs));
+    if (link_.Pending()) {
+        wait = std::clamp(std::chrono::duration_cast<std::chrono::microseconds>(
+                              link_.NextDue() - LinkModel::Clock::now()),
+                          std::chrono::microseconds(0), wait);
+    }
     uint8_t buffer[4096];
     size_t got = 0;
-    const PtyPort::ReadStatus status = port_.Read(buffer, sizeof buffer, &got, kReadPollMs);
+    const PtyPort::ReadStatus status = port_.ReadFor(buffer, sizeof buffer, &got, wait);
     if (status == PtyPort::ReadStatus::kNoHost ||
         (status == PtyPort::ReadStatus::kError && !port_.HostPresent())) {
         OnHostAbsent();
@@ -56,9 +67,31 @@ void SimulatedBoard::ServeFrames() {
             collector_.Reset();  // no frame this long: drop it
         }
     }
+    WriteAnswers(/*all=*/false);
+}
+
+void SimulatedBoard::WriteAnswers(bool all) {
+    while (link_.Pending()) {
+        const auto due = link_.NextDue();
+        if (due > LinkModel::Clock::now()) {
+            if (!all) {
+                return;
+            }
+            std::this_thread::sleep_until(due);
+        }
+        port_.Write(link_.TakeNext(), kWriteTimeoutMs);
+    }
 }
 
 void SimulatedBoard::HandleFrame(std::span<const uint8_t> raw) {
+    if (link_.Active()) {
+        if (options_.oneRequestAtATime && link_.Pending()) {
+            Event("request dropped: the answer to the one before is still on its way");
+            return;
+        }
+        // A capped line delivers the request later than the pseudo-terminal did.
+        std::this_thread::sleep_until(link_.RequestTaken(raw.size()));
+    }
     unstuffed_.resize(raw.size());
     unstuffed_.resize(UnstuffFrame(raw, unstuffed_.data()));
     if (unstuffed_.size() < kMinFrame) {
@@ -79,8 +112,11 @@ void SimulatedBoard::HandleFrame(std::span<const uint8_t> raw) {
         journal_.Add(request.first(std::min(request.size(), kJournalBytes)));
         fault = faults_.Next(request[0]);
     }
-    if (fault && AnswerFault(*fault)) {
-        return;
+    if (fault) {
+        WriteAnswers(/*all=*/true);  // the answers before it go out first, in order
+        if (AnswerFault(*fault)) {
+            return;
+        }
     }
     bool reset = false;
     int delayMs = 0;
@@ -95,6 +131,7 @@ void SimulatedBoard::HandleFrame(std::span<const uint8_t> raw) {
     }
     SendReply(reply, fault ? &*fault : nullptr);
     if (reset) {
+        WriteAnswers(/*all=*/true);
         Reset();
     }
 }
@@ -169,9 +206,14 @@ void SimulatedBoard::SendReply(const Bytes& body, const Fault* fault) {
         return;
     }
     if (!fault) {
-        // The usual answer: framed into the board's own buffer, no copies.
+        // The usual answer: framed into the board's own buffer, no copies; on a modelled line
+        // it waits there until it is due.
         wire_.resize(MaxEncodedLength(body.size()));
         wire_.resize(EncodeFrame(body, wire_.data()));
+        if (link_.Active()) {
+            link_.Queue(wire_);
+            return;
+        }
         port_.Write(wire_, kWriteTimeoutMs);
         return;
     }

@@ -98,11 +98,22 @@ void PtyPort::Close() {
 }
 
 int PtyPort::PollMaster(short events, int timeoutMs) const {
+    return PollMaster(events, std::chrono::milliseconds(timeoutMs));
+}
+
+int PtyPort::PollMaster(short events, std::chrono::microseconds timeout) const {
     pollfd p[2] = {{master_, events, 0}, {wakeFd_, POLLIN, 0}};
     const int n = wakeFd_ >= 0 ? 2 : 1;
+    timespec wait{};
+    const timespec* limit = nullptr;
+    if (timeout.count() >= 0) {
+        wait.tv_sec = static_cast<time_t>(timeout.count() / 1000000);
+        wait.tv_nsec = static_cast<long>(timeout.count() % 1000000 * 1000);
+        limit = &wait;
+    }
     int r;
     do {
-        r = poll(p, n, timeoutMs);
+        r = ppoll(p, static_cast<nfds_t>(n), limit, nullptr);
     } while (r < 0 && errno == EINTR);
     if (r <= 0) {
         return 0;
@@ -122,11 +133,16 @@ bool PtyPort::HostPresent() const {
 }
 
 PtyPort::ReadStatus PtyPort::Read(uint8_t* buffer, size_t capacity, size_t* got, int timeoutMs) {
+    return ReadFor(buffer, capacity, got, std::chrono::milliseconds(timeoutMs));
+}
+
+PtyPort::ReadStatus PtyPort::ReadFor(uint8_t* buffer, size_t capacity, size_t* got,
+                                     std::chrono::microseconds timeout) {
     *got = 0;
     if (master_ < 0) {
         return ReadStatus::kError;
     }
-    const int rev = PollMaster(POLLIN, timeoutMs);
+    const int rev = PollMaster(POLLIN, timeout);
     if (rev < 0) {
         return ReadStatus::kWoken;
     }

@@ -4,6 +4,7 @@
 // A master sees EIO/POLLHUP while no one holds the slave; the port rides that out and reports
 // it as "no host".
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -42,6 +43,9 @@ public:
     bool HostPresent() const;
     // Waits up to `timeoutMs` for bytes from the host and reads what is there.
     ReadStatus Read(uint8_t* buffer, size_t capacity, size_t* got, int timeoutMs);
+    // The same, waiting up to `timeout` (finer than a millisecond).
+    ReadStatus ReadFor(uint8_t* buffer, size_t capacity, size_t* got,
+                       std::chrono::microseconds timeout);
     // Reads exactly `count` bytes unless the host leaves, the wake fd fires, or no byte arrives
     // for `idleMs`. Returns the number read.
     size_t ReadExact(uint8_t* buffer, size_t count, int idleMs);
@@ -54,6 +58,7 @@ public:
 
 private:
     int PollMaster(short events, int timeoutMs) const;
+    int PollMaster(short events, std::chrono::microseconds timeout) const;
 
     int master_ = -1;
     int wakeFd_ = -1;

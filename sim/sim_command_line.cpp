@@ -118,6 +118,16 @@ void AddTestOptions(CLI::App& app, BoardOptions& o, RawArguments& raw, bool& qui
                    "[,ms=N][,code=N][,bytes=N][,text=...]; kinds silence, refuse-write, "
                    "corrupt-fcs, wrong-code, stall, vanish, log-message, short-reply, "
                    "other-address");
+    app.add_option("--link-latency-us", o.linkLatencyUs,
+                   "delay of every answer after its request came whole, as a USB round trip "
+                   "makes it (requests are still taken in order, each answered once)")
+        ->capture_default_str();
+    app.add_option("--link-mbps", o.linkMbps,
+                   "megabits per second the line carries each way (0: no cap)")
+        ->capture_default_str();
+    app.add_flag("--one-request-at-a-time", o.oneRequestAtATime,
+                 "drop a request that comes while the answer to the one before is still on its "
+                 "way (a programmer that takes no second request; shows with a link latency)");
     app.add_option("--random-faults", raw.randomFaults,
                    "faults drawn at random: seed=N,rate=R (each request struck with chance R by "
                    "silence, a refused write, a bad frame check, a stall, a late reply, a "

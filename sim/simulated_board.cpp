@@ -38,7 +38,8 @@ SimulatedBoard::SimulatedBoard(BoardOptions options)
       collector_(frameStorage_),
       dload_(options_, memory_),
       programmer_(std::make_unique<FlashProgrammer>(options_, emmc_, sdram_)),
-      ddr_(options_.ddrVerdict, options_.ddrDelayMs) {
+      ddr_(options_.ddrVerdict, options_.ddrDelayMs),
+      link_(options_.linkLatencyUs, options_.linkMbps) {
     for (const Fault& f : options_.faults) {
         faults_.Add(f);
     }
@@ -155,6 +156,7 @@ void SimulatedBoard::OnHostAbsent() {
     }
     hostPresent_ = false;
     collector_.Reset();
+    link_.Drop();
     Event("host closed the port");
     // The host may leave replies unread and the line in exclusive mode: start its next open
     // clean, on a fresh pseudo-terminal if this one cannot be reset.
@@ -241,6 +243,7 @@ void SimulatedBoard::Reset() {
     port_.Close();
     hostPresent_ = false;
     collector_.Reset();
+    link_.Drop();
     bool ranTest = false;
     {
         std::lock_guard lock(mutex_);
@@ -283,6 +286,7 @@ void SimulatedBoard::Vanish(uint32_t ms) {
     port_.Close();
     hostPresent_ = false;
     collector_.Reset();
+    link_.Drop();
     {
         std::lock_guard lock(mutex_);
         linkPath_.clear();

@@ -25,6 +25,7 @@
 #include "sim/emmc_image.h"
 #include "sim/fault_plan.h"
 #include "sim/flash_programmer.h"
+#include "sim/link_model.h"
 #include "sim/port_lock.h"
 #include "sim/pty_port.h"
 #include "sim/request_journal.h"
@@ -106,6 +107,8 @@ private:
     Bytes Answer(std::span<const uint8_t> request, bool* reset, int* delayMs);
     Bytes BadFcsAnswer() const;
     void SendReply(const Bytes& body, const Fault* fault);
+    // Writes the queued answers that are due, or all of them (waiting until each is due).
+    void WriteAnswers(bool all);
     void Reset();
     void WaitToComeBack();
     void Vanish(uint32_t ms);
@@ -139,6 +142,7 @@ private:
     JournalRing journal_;
     Bytes unstuffed_;  // the request being handled, unstuffed
     Bytes wire_;       // the reply being sent, framed
+    LinkModel link_;   // the line's latency and rate, used by the board thread alone
     int resets_ = 0;
     int verdicts_ = 0;
     bool broughtBack_ = false;

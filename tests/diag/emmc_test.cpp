@@ -7,6 +7,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <chrono>
+
 #include "tests/support/scene_board.h"
 
 namespace veltrix::testing {
@@ -22,6 +24,10 @@ Lines PatternEnd(const std::string& labels) {
     return {"EMMC TEST = pass\n", "======== END\n", "\n",
             "Test pattern left in " + labels + ": run RESTORE BOOT IMG to put their images back\n",
             "Test Completed !!\n"};
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
 Bytes Pattern(size_t from, size_t count) {
@@ -52,8 +58,11 @@ protected:
         scene.WritePartitions(partitions, false);
         options = BoardFor(scene, kDloadModel);
     }
-    void Run(const std::string& option, const std::string& label = "", bool dump = false) {
-        SceneRunTest::Run(EmmcRun(scene, kDloadModel, option, label, dump));
+    void Run(const std::string& option, const std::string& label = "", bool dump = false,
+             int window = kDefaultReadWindow) {
+        RunSelections s = EmmcRun(scene, kDloadModel, option, label, dump);
+        s.readWindow = window;
+        SceneRunTest::Run(s);
     }
     // The log after the sector-total line.
     Lines TestLines() const { return rig.After("total sector size"); }
@@ -184,8 +193,9 @@ TEST_F(EmmcRunTest, EraseIgnoresThePartitionAndClearsTheFlash) {
     EXPECT_TRUE(Requests(*board, 0x25).empty());
 }
 
-// A refused request, or a READ answer cut short or naming another sector, fails the test: no
-// bytes of it reach a dump or a comparison, and nothing is written after a failed read.
+// A refused request, or a READ answer cut short or naming another sector, fails the test when
+// sectors are read one per exchange: no bytes of it reach a dump or a comparison, and nothing is
+// written after a failed read.
 TEST_F(EmmcRunTest, RefusedShortOrForeignRepliesFailTheTestAndLeaveNoDump) {
     Use({{"boot", 0x64, 4}});
     ReadyBoard(board, options);
@@ -208,7 +218,7 @@ TEST_F(EmmcRunTest, RefusedShortOrForeignRepliesFailTheTestAndLeaveNoDump) {
         SCOPED_TRACE(c.line);
         ReadyBoard(board, options);
         board->InjectFault(c.fault);
-        Run(c.option, "boot", c.dump);
+        Run(c.option, "boot", c.dump, /*window=*/1);
         const bool written = c.option == std::string("Write only");
         const Lines left = {
             "Test pattern left in boot: run RESTORE BOOT IMG to put their images "
@@ -268,19 +278,65 @@ TEST_F(EmmcRunTest, DumpThatCannotBeCreatedOrWrittenFailsAndLeavesNoCompleteLook
     EXPECT_TRUE(rig.record().dumpFiles.empty());
 }
 
+// A cancel stops a long dump promptly, one READ at a time or with READs in flight over a slow
+// line: an aborted run, no dump, the box left alone.
 TEST_F(EmmcRunTest, CancelStopsALongDumpPromptlyAsAnAbortedRun) {
     Use({{"big", 0x100, 0x10000}});
-    ReadyBoard(board, options);
-    ASSERT_EQ(rig.Start(EmmcRun(scene, kDloadModel, "Read only", "big", true), kBoardPort), 0);
-    ASSERT_TRUE(board->WaitUntil([&] { return Requests(*board, 0x03).size() >= 50; }, 20000));
-    rig.engine.Cancel();
-    ASSERT_TRUE(rig.WaitForEnd());
-    EXPECT_LT(Requests(*board, 0x03).size(), 2000u);
-    EXPECT_TRUE(rig.record().cancelled);
-    EXPECT_EQ(rig.record().ending, RunEnding::kAborted);
-    EXPECT_EQ(rig.view.Result(ResultBox::kEmmc), "N/T");  // a cancel says nothing about the flash
-    EXPECT_EQ(TestLines(), (Lines{"Test cancelled by the operator\n", "TEST aborted!!\n"}));
-    EXPECT_TRUE(ListFolder(Dump("big").parent_path()).empty());
+    for (const int window : {1, kDefaultReadWindow}) {
+        SCOPED_TRACE(window);
+        options.linkLatencyUs = window > 1 ? 300000 : 0;  // answers a third of a second late
+        board.reset();
+        ReadyBoard(board, options);
+        RunSelections s = EmmcRun(scene, kDloadModel, "Read only", "big", true);
+        s.readWindow = window;
+        ASSERT_EQ(rig.Start(s, kBoardPort), 0);
+        const size_t inFlight = window > 1 ? 2 + window : 50;  // the probe's, then the window's
+        ASSERT_TRUE(
+            board->WaitUntil([&] { return Requests(*board, 0x03).size() >= inFlight; }, 20000));
+        const auto start = std::chrono::steady_clock::now();
+        rig.engine.Cancel();
+        ASSERT_TRUE(rig.WaitForEnd());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_LT(Requests(*board, 0x03).size(), 2000u);
+        EXPECT_TRUE(rig.record().cancelled);
+        EXPECT_EQ(rig.record().ending, RunEnding::kAborted);
+        EXPECT_EQ(rig.view.Result(ResultBox::kEmmc), "N/T");  // a cancel says nothing of the flash
+        EXPECT_EQ(TestLines(), (Lines{"Test cancelled by the operator\n", "TEST aborted!!\n"}));
+        EXPECT_TRUE(ListFolder(Dump("big").parent_path()).empty());
+    }
+}
+
+// Over a line with USB's latency a dump keeps several READs in flight, each sector asked once and
+// the file byte-exact; a programmer that takes one request at a time is found out by the probe
+// (its second READ is dropped unanswered) and read one sector per exchange, said once; a window of
+// one asks one sector per exchange from the start.
+TEST_F(EmmcRunTest, DumpKeepsReadsInFlightWhereTheBoardTakesThem) {
+    Use({{"modem", 0x100, 64}});
+    const Bytes content = Noise(64 * 512, 31);
+    const std::string oneAtATime = "reading one sector per exchange for the rest of the run";
+    const struct {
+        const char* name;
+        bool oneRequestAtATime;
+        int window;
+    } cases[] = {
+        {"window", false, kDefaultReadWindow},
+        {"one request at a time", true, kDefaultReadWindow},
+        {"window of one", false, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        options.linkLatencyUs = 2000;
+        options.oneRequestAtATime = c.oneRequestAtATime;
+        board.reset();
+        ReadyBoard(board, options);
+        ASSERT_TRUE(board->WriteEmmc(0x100 * 512, content));
+        rig.console.str("");
+        Run("Read only", "modem", true, c.window);
+        EXPECT_TRUE(rig.record().Passed()) << rig.console.str();
+        EXPECT_EQ(ReadBytes(Dump("modem")), content);
+        EXPECT_EQ(Requests(*board, 0x03).size(), 64u);  // taken and answered once each
+        EXPECT_EQ(Has(rig.console.str(), oneAtATime), c.oneRequestAtATime) << rig.console.str();
+    }
 }
 
 }  // namespace

@@ -67,7 +67,8 @@ enum Ticks : unsigned {
     kDump = 4,
     kRestore = 8,
     kPmic = 16,
-    kSdram = 32
+    kSdram = 32,
+    kWindow = 64  // the dump keeps READs in flight; without it, one READ per exchange
 };
 
 struct Column {
@@ -83,6 +84,7 @@ const Column kColumns[] = {
     {"EmmcReadOnly", kDloadModel, kEmmc, 0x25, 1},
     {"EmmcReadWrite", kDloadModel, kEmmc | kReadWrite, 0x07, 1},
     {"EmmcDump", kDloadModel, kEmmc | kDump, 0x03, 2},
+    {"EmmcDumpWindow", kDloadModel, kEmmc | kDump | kWindow, 0x03, 5},
     {"Restore", kDloadModel, kRestore, 0x07, 2},
     {"PmicOn", kDloadModel, kPmic, 0x26, 1},
     {"TwoPhaseSdram", kDloadModel, kSdram, 0x03, 1},
@@ -116,18 +118,18 @@ struct KindRow {
 };
 
 const KindRow kKinds[] = {
-    {"silence", FaultKind::kSilence, 0, "AAAAAAAP", "PAAAAFAF"},
-    {"refuse-write", FaultKind::kRefuseWrite, 0, "AAAAAAAP", "PAAAAFAF"},
-    {"corrupt-fcs", FaultKind::kCorruptFcs, 0, "AAAAAAAP", "PAAAAFAF"},
+    {"silence", FaultKind::kSilence, 0, "AAAAAAAAP", "PAAAPAFAF"},
+    {"refuse-write", FaultKind::kRefuseWrite, 0, "AAAAAAAAP", "PAAAPAFAF"},
+    {"corrupt-fcs", FaultKind::kCorruptFcs, 0, "AAAAAAAAP", "PAAAPAFAF"},
     // The DDR image's reply with another first byte still carries its verdict at index 3.
-    {"wrong-code", FaultKind::kWrongCode, 0, "AAAAAAAP", "PAAAAFAP"},
-    {"stall-short", FaultKind::kStall, 30, "PPPPPPPP", "PPPPPPPP"},
-    {"stall-long", FaultKind::kStall, kStallLongMs, "AAAAAAAF", "PAAAAFAF"},
+    {"wrong-code", FaultKind::kWrongCode, 0, "AAAAAAAAP", "PAAAPAFAP"},
+    {"stall-short", FaultKind::kStall, 30, "PPPPPPPPP", "PPPPPPPPP"},
+    {"stall-long", FaultKind::kStall, kStallLongMs, "AAAAAAAAF", "PAAAPAFAF"},
     // The handshake reopens a port that vanished for 100 ms; nothing else reconnects.
-    {"vanish", FaultKind::kVanish, 100, "AAAAAAAF", "PAAAAFAF"},
-    {"log-message", FaultKind::kLogMessage, 0, "AAAAAAAP", "PAAAAFAF"},
-    {"short-reply", FaultKind::kShortReply, 0, "PPPPPPPP", "PPPAPPAP"},
-    {"other-address", FaultKind::kOtherAddress, 0, "PPPPPPPP", "PPPAPPAP"},
+    {"vanish", FaultKind::kVanish, 100, "AAAAAAAAF", "PAAAAAFAF"},
+    {"log-message", FaultKind::kLogMessage, 0, "AAAAAAAAP", "PAAAPAFAF"},
+    {"short-reply", FaultKind::kShortReply, 0, "PPPPPPPPP", "PPPAPPPAP"},
+    {"other-address", FaultKind::kOtherAddress, 0, "PPPPPPPPP", "PPPAPPPAP"},
 };
 
 int ExitFor(char expected) {
@@ -191,6 +193,7 @@ protected:
         s.restoreBootImage = (ticks & kRestore) != 0;
         s.pmicOn = (ticks & kPmic) != 0;
         s.sdramTest = (ticks & kSdram) != 0;
+        s.readWindow = (ticks & kWindow) != 0 ? kDefaultReadWindow : 1;
         if (s.pmicOn) {
             s.targetDir.clear();  // PMIC ON needs none
         }
@@ -205,6 +208,10 @@ protected:
         board = StartBoard(options);
         ASSERT_NE(board, nullptr);
         board->InjectFault(fault);
+        const Bytes flash = Noise(8 * 512, 17);  // sbl1, what a dump must hold whole or not at all
+        ASSERT_TRUE(board->WriteEmmc(64 * 512, flash));
+        const fs::path dump = scene.ModelFolder(column.model) / "dump" / "sbl1.dump";
+        fs::remove(dump);
         EngineRig rig(scene, CappedTests);
         rig.clock.onSleep = [](uint32_t) { std::this_thread::sleep_for(5ms); };
         const auto start = std::chrono::steady_clock::now();
@@ -227,6 +234,12 @@ protected:
             EXPECT_EQ(rig.view.Result(box), rig.record().Box(box));
         }
         EXPECT_EQ(ExitStatusOf(rig.record()), ExitFor(expected));
+        if ((column.ticks & kDump) != 0) {
+            EXPECT_EQ(fs::exists(dump), rig.record().Passed());
+            if (rig.record().Passed()) {
+                EXPECT_EQ(ReadBytes(dump), flash);
+            }
+        }
         // A stalled reply's second half still comes once its pause is over; a run that opens the
         // port before then reads it as the answer to its first request. Wait it out.
         if (fault.kind == FaultKind::kStall) {
