@@ -54,17 +54,25 @@ int VerifySector(RunContext& ctx, ProgrammerSession& session, const std::string&
     return kErrorSuccess;
 }
 
-// Read, then write and verify, as the option asks, for one label of the choice or the list.
+// Read, then write and verify, as the option asks, for one label of the choice or the list. A
+// partition split in pieces is read piece by piece.
 int TestPartition(const EmmcRun& run, std::string_view label) {
-    const ImagePartition* entry = run.files.Find(label);
+    const PartitionRoom room = FindPartitionRoom(run.files.index, label);
+    const ImagePartition* entry = room.entry;
     if (entry == nullptr) {
         run.ctx.Log(kNotInIndexLine);
+        return kErrorInvalidHandle;
+    }
+    if (room.overlap != nullptr && LabelText(*room.overlap) == LabelText(*entry)) {
+        // Pieces that go back over each other cannot be laid out as one image.
+        run.ctx.Log(Format("The pieces of %s overlap in partition.txt; not read\n",
+                           PrintableName(LabelText(*entry)).c_str()));
         return kErrorInvalidHandle;
     }
     const int option = run.choice.option;
     if (option != kEmmcWriteOnly) {
         const PartitionToRead read{entry->startSector, entry->sectorCount, LabelText(*entry),
-                                   run.choice.dump ? &run.files.dumpFolder : nullptr};
+                                   run.choice.dump ? &run.files.dumpFolder : nullptr, room.pieces};
         if (const int result = ReadPartition(run.ctx, run.session, read); result != 0) {
             return result;
         }

@@ -52,8 +52,9 @@ public:
         const int code = Flush();
         return code != kErrorSuccess ? code : file_.Commit(true);
     }
-    // Bytes that reached the file so far.
+    // Bytes that reached the file so far, and those taken in all.
     uint64_t written() const { return written_; }
+    uint64_t length() const { return written_ + buffer_.size(); }
     const std::string& errorText() const { return file_.errorText(); }
 
 private:
@@ -70,8 +71,10 @@ private:
     uint64_t written_ = 0;
 };
 
+// What is read: the partition's pieces (one for most), and the length of its image, gaps
+// between pieces included.
 struct PartitionSpan {
-    uint32_t start;
+    std::vector<PartitionPiece> pieces;
     uint64_t bytes;
 };
 
@@ -96,10 +99,67 @@ void RemoveOlderDump(const std::filesystem::path& path) {
     }
 }
 
-int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
-              std::string_view name, const std::filesystem::path& path);
+// The sectors between two pieces of a split partition belong to others: the dump holds zeros
+// there, as the extraction's image of the partition does.
+int AppendGap(DumpFile& dump, uint64_t bytes) {
+    const std::vector<uint8_t> zeros(kSectorBytes, 0);
+    for (; bytes > 0; bytes -= kSectorBytes) {
+        if (const int code = dump.Append(zeros.data(), kSectorBytes); code != kErrorSuccess) {
+            return code;
+        }
+    }
+    return kErrorSuccess;
+}
 
-int DumpPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
+int WriteDump(RunContext& ctx, ProgrammerSession& session, const PartitionSpan& span,
+              std::string_view name, const std::filesystem::path& path) {
+    const uint32_t first = span.pieces.front().startSector;
+    DumpFile dump;
+    if (dump.Create(path) != kErrorSuccess) {
+        return DumpFailed(ctx, name, path, "create", dump.errorText(), first);
+    }
+    Progress progress(ctx, span.bytes);
+    const auto writeFailed = [&] {
+        const auto at = static_cast<uint32_t>(first + dump.written() / kSectorBytes);
+        return DumpFailed(ctx, name, path, "write", dump.errorText(), at);
+    };
+    for (const PartitionPiece& piece : span.pieces) {
+        const uint64_t gap =
+            piece.fileOffset > dump.length() ? piece.fileOffset - dump.length() : 0;
+        if (AppendGap(dump, gap) != kErrorSuccess) {
+            return writeFailed();
+        }
+        bool fileFailed = false;
+        // Each sector, in order, into the file; the bar follows. The run's cancel stops the
+        // link's waits, and with them the transfer.
+        const SectorSink sink = [&](uint32_t, const uint8_t* data) {
+            if (dump.Append(data, kSectorBytes) != kErrorSuccess) {
+                fileFailed = true;
+                return kErrorWriteFault;
+            }
+            if (dump.length() < span.bytes) {
+                progress.Update(span.bytes - dump.length());
+            }
+            return kErrorSuccess;
+        };
+        uint32_t failed = piece.startSector;
+        if (ReadSectors(session, piece.startSector, piece.sectorCount, sink, &failed) !=
+            kErrorSuccess) {
+            if (fileFailed) {
+                return writeFailed();
+            }
+            const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
+            return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, failed);
+        }
+    }
+    if (dump.Finish() != kErrorSuccess) {
+        return writeFailed();
+    }
+    ctx.record().dumpFiles.push_back(path);
+    return kErrorSuccess;
+}
+
+int DumpPartition(RunContext& ctx, ProgrammerSession& session, const PartitionSpan& span,
                   std::string_view name, const std::filesystem::path& path) {
     MakeDumpFolder(path);
     const int result = WriteDump(ctx, session, span, name, path);
@@ -109,63 +169,30 @@ int DumpPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan spa
     return result;
 }
 
-int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
-              std::string_view name, const std::filesystem::path& path) {
-    DumpFile dump;
-    if (dump.Create(path) != kErrorSuccess) {
-        return DumpFailed(ctx, name, path, "create", dump.errorText(), span.start);
-    }
-    Progress progress(ctx, span.bytes);
-    const auto sectors = static_cast<uint32_t>(span.bytes / kSectorBytes);
-    bool fileFailed = false;
-    // Each sector, in order, into the file; the bar follows. The run's cancel stops the link's
-    // waits, and with them the transfer.
-    const SectorSink sink = [&](uint32_t sector, const uint8_t* data) {
-        if (dump.Append(data, kSectorBytes) != kErrorSuccess) {
-            fileFailed = true;
-            return kErrorWriteFault;
-        }
-        const uint64_t done = uint64_t{sector - span.start + 1} * kSectorBytes;
-        if (done < span.bytes) {
-            progress.Update(span.bytes - done);
-        }
-        return kErrorSuccess;
-    };
-    uint32_t failed = span.start;
-    if (ReadSectors(session, span.start, sectors, sink, &failed) != kErrorSuccess) {
-        if (fileFailed) {
-            const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
-            return DumpFailed(ctx, name, path, "write", dump.errorText(), at);
-        }
-        const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
-        return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, failed);
-    }
-    if (dump.Finish() != kErrorSuccess) {
-        const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
-        return DumpFailed(ctx, name, path, "write", dump.errorText(), at);
-    }
-    ctx.record().dumpFiles.push_back(path);
-    return kErrorSuccess;
-}
-
-int CheckPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
+// READ CHECK over each piece, in ranges of 5 MiB.
+int CheckPartition(RunContext& ctx, ProgrammerSession& session, const PartitionSpan& span,
                    std::string_view name) {
     Progress progress(ctx, span.bytes);
-    uint64_t remaining = span.bytes;
-    uint32_t sector = span.start;
-    while (remaining > 0) {
-        if (ctx.Cancelled()) {
-            return kErrorOperationAborted;
-        }
-        const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(remaining, kReadCheckBytes));
-        if (ReadCheck(chunk, sector, session) != kErrorSuccess) {
-            const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
-            return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, sector);
-        }
-        sector += chunk / kSectorBytes;
-        remaining -= chunk;
-        if (remaining > 0) {
-            progress.Update(remaining);
+    for (const PartitionPiece& piece : span.pieces) {
+        uint64_t remaining = uint64_t{piece.sectorCount} * kSectorBytes;
+        uint32_t sector = piece.startSector;
+        while (remaining > 0) {
+            if (ctx.Cancelled()) {
+                return kErrorOperationAborted;
+            }
+            const auto chunk =
+                static_cast<uint32_t>(std::min<uint64_t>(remaining, kReadCheckBytes));
+            if (ReadCheck(chunk, sector, session) != kErrorSuccess) {
+                const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
+                return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, sector);
+            }
+            sector += chunk / kSectorBytes;
+            remaining -= chunk;
+            const uint64_t done =
+                piece.fileOffset + uint64_t{sector - piece.startSector} * kSectorBytes;
+            if (done < span.bytes) {
+                progress.Update(span.bytes - done);
+            }
         }
     }
     return kErrorSuccess;
@@ -188,26 +215,32 @@ std::optional<std::filesystem::path> DumpFilePath(const std::filesystem::path& d
 }
 
 int ReadPartition(RunContext& ctx, ProgrammerSession& session, const PartitionToRead& read) {
-    const uint32_t startSector = read.startSector;
-    const uint32_t sectorCount = read.sectorCount;
     const std::string_view label = read.label;
     const std::string name = PrintableName(label);
     ctx.Status(Format("Reading %s partition..", name.c_str()));
-    if (sectorCount == 0) {
+    PartitionSpan span;
+    span.pieces.assign(read.pieces.begin(), read.pieces.end());
+    if (span.pieces.empty()) {
+        span.pieces.push_back({read.startSector, read.sectorCount, 0});
+    }
+    const PartitionPiece& last = span.pieces.back();
+    span.bytes = last.fileOffset + uint64_t{last.sectorCount} * kSectorBytes;
+    if (span.bytes == 0) {
         ctx.Log(Format("%s partition has no sectors, read skipped\n", name.c_str()));
         return kErrorSuccess;
     }
-    if (uint64_t{startSector} + sectorCount > kSectorLimit) {
-        ctx.Log(Format("%s partition runs past sector 0xffffffff\n", name.c_str()));
-        return LogReadFailure(ctx, name, startSector);
+    for (const PartitionPiece& piece : span.pieces) {
+        if (uint64_t{piece.startSector} + piece.sectorCount > kSectorLimit) {
+            ctx.Log(Format("%s partition runs past sector 0xffffffff\n", name.c_str()));
+            return LogReadFailure(ctx, name, piece.startSector);
+        }
     }
-    const PartitionSpan span{startSector, uint64_t{sectorCount} * kSectorBytes};
     int result = kErrorSuccess;
     if (read.dumpFolder != nullptr) {
         const auto path = DumpFilePath(*read.dumpFolder, label);
         if (!path) {
             ctx.Log(Format("%s is not a file name for a dump file\n", name.c_str()));
-            return LogReadFailure(ctx, name, startSector);
+            return LogReadFailure(ctx, name, span.pieces.front().startSector);
         }
         result = DumpPartition(ctx, session, span, name, *path);
     } else {

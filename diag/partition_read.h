@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string_view>
+
+#include "layout/partition_index.h"
 
 namespace veltrix {
 
@@ -26,12 +29,16 @@ inline constexpr const char* kDumpFileSuffix = ".dump";
 std::optional<std::filesystem::path> DumpFilePath(const std::filesystem::path& dumpFolder,
                                                   std::string_view label);
 
-// One partition to read; with `dumpFolder` set, into its dump file there.
+// One partition to read; with `dumpFolder` set, into its dump file there. A partition split in
+// pieces gives them in `pieces` (startSector and sectorCount then go unused): each piece is read,
+// and its dump file is laid out as the extraction lays out the partition's image, the pieces at
+// their offsets and zeros between them.
 struct PartitionToRead {
     uint32_t startSector = 0;
     uint32_t sectorCount = 0;
     std::string_view label;  // Latin-1
     const std::filesystem::path* dumpFolder = nullptr;
+    std::span<const PartitionPiece> pieces;
 };
 
 // Reads the partition: with a dump folder, into the partition's dump file (the folder made when

@@ -99,6 +99,23 @@ TEST_F(EmmcRunTest, DumpReadsEverySectorIntoAFileEqualToTheFlash) {
     EXPECT_TRUE(rig.record().Passed());
 }
 
+// A partition split in pieces is read piece by piece: its dump is laid out as the extraction lays
+// out its image (zeros where another partition lies between the pieces), and the read check
+// covers each piece and nothing between them.
+TEST_F(EmmcRunTest, SplitPartitionIsReadPieceByPiece) {
+    Use({{"modem", 0x200, 4}, {"modem", 0x208, 4}, {"other", 0x204, 4}});
+    ReadyBoard(board, options);
+    const Bytes first = Noise(4 * 512, 41), between = Noise(4 * 512, 42),
+                second = Noise(4 * 512, 43);
+    ASSERT_TRUE(board->WriteEmmc(0x200 * 512, Join({first, between, second})));
+    Run("Read only", "modem", true);
+    EXPECT_TRUE(rig.record().Passed());
+    EXPECT_EQ(ReadBytes(Dump("modem")), Join({first, Bytes(4 * 512, 0), second}));
+    board->ClearRequestJournal();
+    Run("Read only", "modem");
+    EXPECT_EQ(Reads(Requests(*board, 0x25)), (Spans{{0x200, 2048}, {0x208, 2048}}));
+}
+
 // READ CHECK in 5 MiB ranges: a partition of exactly one range, one of 4 GiB and a sector, one
 // of no sectors, and one whose sector numbers would run past 32 bits.
 TEST_F(EmmcRunTest, ReadCheckCoversEachListedPartitionIn5MiBRangesCountedIn64Bits) {
