@@ -4,19 +4,32 @@
 # demo, no layer probes, no window); a failing test "caught" it, none "missed" it. The file is put
 # back after each fault, and on any exit. A fault that does not build is "invalid".
 # Usage: scripts/mutants.sh [--check] [list [id...]]
+#        scripts/mutants.sh --random N [--seed S]
 #   --check   only checks that every fault's text is found exactly once in its file
+#   --random  N mechanical faults drawn at random over the product code with seed S (default 1)
+#             by scripts/random_mutants.py: comparisons flipped or loosened, constants off by one,
+#             early returns and error checks dropped, calls dropped, arguments swapped; the
+#             survivors are listed at the end
 #   VELTRIX_MUTANT_BUILD   the build folder (build-mutants); results go to <build>/mutants.log
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+dir="${VELTRIX_MUTANT_BUILD:-build-mutants}"
 check=0
 if [[ "${1:-}" == --check ]]; then
     check=1
     shift
 fi
+if [[ "${1:-}" == --random ]]; then
+    count="${2:?--random needs a count}"
+    seed=1
+    [[ "${3:-}" == --seed ]] && seed="${4:?--seed needs a value}"
+    mkdir -p "$dir"
+    python3 scripts/random_mutants.py "$seed" "$count" > "$dir/random-mutants.txt"
+    set -- "$dir/random-mutants.txt"
+fi
 list="${1:-scripts/mutants.txt}"
 shift || true
-dir="${VELTRIX_MUTANT_BUILD:-build-mutants}"
 
 # mutant <mode> [id]: "ids" lists the ids, "check" checks every text, "file id" prints the file
 # of a fault, "plant id" writes the fault and prints what it does.
@@ -84,6 +97,7 @@ trap 'restore; exit 130' INT TERM
 
 caught=0
 missed=0
+: > "$dir/mutants.log"
 for id in "${ids[@]}"; do
     target=$(mutant file "$id")
     [[ -n "$target" ]] || { echo "$id: no such fault" >&2; continue; }
@@ -106,3 +120,4 @@ for id in "${ids[@]}"; do
     echo "$id $verdict ($(($(date +%s) - start)) s): $what" | tee -a "$dir/mutants.log"
 done
 echo "caught $caught of $((caught + missed))" | tee -a "$dir/mutants.log"
+grep -F " missed (" "$dir/mutants.log" | sed 's/^/survivor: /' || true
