@@ -9,6 +9,9 @@ namespace veltrix {
 inline constexpr int kErrorSuccess = 0;
 // A file or a COM port that does not exist.
 inline constexpr int kErrorFileNotFound = 2;
+// The process (or the system) has no file descriptors left: a matter of the PC, not of a file
+// or a board.
+inline constexpr int kErrorTooManyOpenFiles = 4;
 // No permission to open the file or the port.
 inline constexpr int kErrorAccessDenied = 5;
 // The port is closed, or the expected answer did not come.
@@ -46,6 +49,7 @@ inline constexpr int kErrorBusy = 170;
 // replaced: a symbolic link, a FIFO, a device. Nothing was read or written.
 inline constexpr int kErrorNotRegularFile = 222;  // ERROR_BAD_FILE_TYPE
 // A file larger than the place it is meant for (a partition, a loader's memory): nothing sent.
+// Also a write past the file-size limit of the process.
 inline constexpr int kErrorFileTooLarge = 223;  // ERROR_FILE_TOO_LARGE
 // A path too long for the system.
 inline constexpr int kErrorFilenameTooLong = 206;

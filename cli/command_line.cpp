@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -110,9 +111,8 @@ int RunChosen(const CLI::App& app, RunFlags& run, const std::string& bin, const 
     return kExitUsage;
 }
 
-}  // namespace
-
-int RunCommandLine(int argc, char** argv) {
+// Parses the command line and runs the command.
+int ParseAndRun(int argc, char** argv) {
     const Utf8Console console;
     std::vector<std::string> arguments = Utf8Arguments(argc, argv);
     std::vector<char*> argumentPointers;
@@ -163,6 +163,18 @@ int RunCommandLine(int argc, char** argv) {
     const int status = RunChosen(app, run, bin, dir, doctorPort, view);
     // Whatever the command printed must have arrived: a passed run whose log is lost is not 0.
     return view.CheckOutput() && status == kExitPassed ? kExitOutputLost : status;
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv) {
+    try {
+        return ParseAndRun(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // A run's worker ends its run as aborted and writes its record; this is what is left.
+        std::fputs("veltrix-cli: the PC ran out of memory; the command was stopped\n", stderr);
+        return kExitAborted;
+    }
 }
 
 }  // namespace veltrix::cli

@@ -3,6 +3,9 @@
 // that fail.
 #include <sys/stat.h>
 
+#include <functional>
+#include <utility>
+
 #include "cli/exit_status.h"
 #include "tests/cli/cli_board_fixture.h"
 #include "tests/support/bench_scene.h"
@@ -20,6 +23,7 @@ TEST_F(CliTest, LostOutputAndStrangeSurroundingsNeverEndAsPassed) {
         int status;
         const char* err;
         const char* inRecord;
+        std::function<void()> arrange = {};  // once a board in download mode is at COM14
     } cases[] = {
         {"reader gone", "", "", kExitAborted, "standard output cannot be written (Broken pipe)",
          "\"cancelled\":true"},
@@ -29,10 +33,25 @@ TEST_F(CliTest, LostOutputAndStrangeSurroundingsNeverEndAsPassed) {
          "\"refusal\":\"the current folder is gone"},
         {"disk full", "", "/dev/full", kExitOutputLost,
          "standard output cannot be written (No space left on device)", "\"exit\":5"},
+        // A run that did not pass keeps its own status when its output is lost too.
+        {"disk full, board silent", "", "/dev/full", kExitAborted,
+         "standard output cannot be written (No space left on device)", "\"exit\":2",
+         [this] { board->InjectFault({.kind = sim::FaultKind::kSilence, .count = 1000}); }},
+        {"disk full, PMIC step failed", "--pmic-on;--ap-check=;--target=", "/dev/full",
+         kExitTestFailed, "standard output cannot be written (No space left on device)",
+         "\"exit\":1",
+         [this] {
+             options.faults = {{.kind = sim::FaultKind::kWrongCode, .command = 0x26, .code = 0x0D}};
+             StartBoard();
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        options = testing::BoardFor(scene, kDloadModel);
         StartBoard();  // a fresh board in download mode
+        if (c.arrange) {
+            c.arrange();
+        }
         const std::string name = (scene.root() / c.what).string();
         const std::string out = c.out == "file" ? name + ".out" : c.out;
         const fs::path gone = scene.root() / "gone";
@@ -49,6 +68,21 @@ TEST_F(CliTest, LostOutputAndStrangeSurroundingsNeverEndAsPassed) {
             const std::string summary = ReadText(out).substr(ReadText(out).rfind("\n{") + 1);
             EXPECT_TRUE(IsStrictJson(summary)) << summary;
         }
+    }
+}
+
+// A standard stream the program starts without never becomes the board's port: the run log
+// and the status lines would go to the board, and a good board would fail.
+TEST_F(CliTest, ClosedStandardStreamsNeverBecomeTheBoardsPort) {
+    const std::string name = (scene.root() / "closed").string();
+    const std::pair<std::string, std::string> outErr[] = {{kClosedStream, name + ".err"},
+                                                          {name + ".out", kClosedStream}};
+    for (const auto& [out, err] : outErr) {
+        SCOPED_TRACE(out + " " + err);
+        StartBoard();
+        EXPECT_EQ(Program(RunArgs("", name + ".json"), out, err, ""), kExitPassed);
+        EXPECT_TRUE(Has(ReadText(name + ".json"), "\"verdict\":\"PASS\""))
+            << ReadText(name + ".json");
     }
 }
 
