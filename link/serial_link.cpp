@@ -21,6 +21,7 @@ void Diagnose(SerialLink& link, const std::string& line) {
 // Writes the port's reason for a failed read or write on the console and passes its code on.
 int PortFailed(SerialLink& link, const char* what, int code) {
     link.lastError = link.handle->LastErrorText();
+    link.lastFailure = code;
     if (code != kErrorOperationAborted) {
         Diagnose(link, Format("Serial %s failed: %s\n", what, link.lastError.c_str()));
     }
@@ -106,6 +107,7 @@ int OpenPort(SerialLink& link, int portNumber) {
     // A retry pass reaches here with the port of the failed pass still open: close it, or the
     // exclusive lock of the earlier handle would refuse this open.
     ClosePort(link);
+    link.lastFailure = 0;
     std::unique_ptr<SerialPort> port =
         link.portFactory ? link.portFactory() : MakeSystemSerialPort();
     link.portNumber = portNumber;
@@ -153,6 +155,7 @@ void PurgePort(SerialLink& link) {
 
 int Transact(const uint8_t* request, int requestLength, SerialLink& link, uint8_t* reply,
              int& replyLength) {
+    link.lastFailure = 0;
     if (!PortIsOpen(link)) {
         return kErrorInvalidHandle;
     }
@@ -197,6 +200,7 @@ bool LinkWait(SerialLink& link, uint32_t ms) {
 }
 
 int ReadRaw(SerialLink& link, uint8_t* buffer, int count) {
+    link.lastFailure = 0;
     if (!PortIsOpen(link) || buffer == nullptr || count <= 0) {
         return 0;
     }
@@ -217,6 +221,7 @@ int ReadRaw(SerialLink& link, uint8_t* buffer, int count) {
 }
 
 int WriteRaw(SerialLink& link, const uint8_t* bytes, int count) {
+    link.lastFailure = 0;
     if (!PortIsOpen(link)) {
         return kErrorInvalidHandle;
     }

@@ -43,6 +43,10 @@ struct SerialLink {
     // The system's words for the port's last failure (a failed open, read or write): "held by
     // another process (Resource temporarily unavailable)", "Input/output error".
     std::string lastError;
+    // The code of the port's failure in the last Transact, ReadRaw or WriteRaw (0: the port did
+    // not fail, though the reply may still have been missing or wrong): kErrorDeviceNotConnected
+    // tells a port that went away from a board that did not answer.
+    int lastFailure = 0;
 
     // Where the link and the protocols above it write their one-line diagnostics; the owner of
     // the link wires it (the front end shows it on standard output). Null: not shown.
