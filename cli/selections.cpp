@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "diag/model_table.h"
+#include "diag/partition_read.h"
 #include "layout/partition_txt.h"
 #include "link/framing/port_names.h"
 
@@ -108,6 +109,13 @@ std::string CheckTargetFiles(const RunSelections& s, const std::filesystem::path
         ModelFolder(workDir, s.model) / "boot_partition_info" / "rawprogram0.xml";
     if (!std::filesystem::is_regular_file(xml, ec)) {
         return "rawprogram0.xml not found at " + xml.string() + " (--model, --workdir)";
+    }
+    // Dumps go into the model folder itself, never through a link to a folder elsewhere.
+    const std::filesystem::path dumps = ModelFolder(workDir, s.model) / kDumpFolderName;
+    if (s.dump && std::filesystem::is_symlink(dumps, ec)) {
+        return "the dump folder " + dumps.string() +
+               " is a symbolic link: dumps are written only into a folder of the model folder "
+               "(--dump)";
     }
     return {};
 }

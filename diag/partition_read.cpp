@@ -9,6 +9,7 @@
 #include "diag/model_table.h"
 #include "diag/run_context.h"
 #include "layout/fixed_text.h"
+#include "link/serial_link.h"
 #include "protocol/streaming.h"
 
 namespace veltrix {
@@ -53,22 +54,18 @@ public:
         const int code = Flush();
         return code != kErrorSuccess ? code : file_.Commit(true);
     }
-    // Bytes that reached the file so far.
-    uint64_t written() const { return written_; }
     const std::string& errorText() const { return file_.errorText(); }
 
 private:
     int Flush() {
         const int code = file_.Write(buffer_.data(), buffer_.size());
         if (code == kErrorSuccess) {
-            written_ += buffer_.size();
             buffer_.clear();
         }
         return code;
     }
     OutputFile file_;  // an unfinished file is discarded with it
     std::vector<uint8_t> buffer_;
-    uint64_t written_ = 0;
 };
 
 struct PartitionSpan {
@@ -76,9 +73,35 @@ struct PartitionSpan {
     uint64_t bytes;
 };
 
-int DumpFailed(RunContext& ctx, std::string_view name, const std::filesystem::path& path,
-               const char* what, const std::string& reason, uint32_t sector) {
+// A dump that cannot be made is the PC's fault (a full disk, a read-only or linked folder, a
+// file-size limit, no descriptors left), never the board's: the line says why, and the run ends
+// as aborted naming it, the EMMC box left "N/T".
+int DumpFailed(RunContext& ctx, const std::filesystem::path& path, const char* what,
+               const std::string& reason) {
     ctx.Log(Format("Cannot %s dump file %s (%s)\n", what, path.string().c_str(), reason.c_str()));
+    ctx.NoteFaultOffBoard(Format("cannot %s the dump: %s", what, reason.c_str()),
+                          "the board was not judged: mend the PC's side (space on the disk, a "
+                          "writable dump folder " +
+                              path.parent_path().string() + "), then dump again");
+    return kErrorWriteFault;
+}
+
+// A READ that failed: the board's failure ("%s partition 0x%x read FAIL !!"); a port that went
+// away under the read ("port lost": the board dropped off the bus, which says nothing about its
+// eMMC); or the operator's cancel.
+int ReadFailed(RunContext& ctx, const ProgrammerSession& session, std::string_view name,
+               uint32_t sector) {
+    if (ctx.Cancelled()) {
+        return kErrorOperationAborted;
+    }
+    const SerialLink& link = *session.link;
+    if (link.lastFailure == kErrorDeviceNotConnected) {
+        ctx.Log(Format("Serial port lost: %s\n", PortFailureText(link).c_str()));
+        ctx.NoteFaultOffBoard("port lost",
+                              "the board dropped off the bus during the read: check the cable and "
+                              "the board's power, then start again");
+        return kErrorDeviceNotConnected;
+    }
     return LogReadFailure(ctx, name, sector);
 }
 
@@ -102,6 +125,14 @@ int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
 
 int DumpPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
                   std::string_view name, const std::filesystem::path& path) {
+    // Dumps go into the model folder itself, as the extraction's and the record's outputs go
+    // only where they are asked: a link would put them, and the removal of an older dump,
+    // elsewhere.
+    if (const std::filesystem::path folder = path.parent_path();
+        KindOfPath(folder) == PathKind::kLink) {
+        return DumpFailed(ctx, path, "create",
+                          "the dump folder " + folder.string() + " is a symbolic link");
+    }
     MakeDumpFolder(path);
     const int result = WriteDump(ctx, session, span, name, path);
     if (result != kErrorSuccess) {
@@ -114,7 +145,7 @@ int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
               std::string_view name, const std::filesystem::path& path) {
     DumpFile dump;
     if (dump.Create(path) != kErrorSuccess) {
-        return DumpFailed(ctx, name, path, "create", dump.errorText(), span.start);
+        return DumpFailed(ctx, path, "create", dump.errorText());
     }
     Progress progress(ctx, span.bytes);
     std::array<uint8_t, kReadReplyCapacity> reply;
@@ -125,12 +156,10 @@ int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
             return kErrorOperationAborted;
         }
         if (ReadData(kSectorBytes, reply.data(), session, sector) != kErrorSuccess) {
-            const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
-            return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, sector);
+            return ReadFailed(ctx, session, name, sector);
         }
         if (dump.Append(reply.data() + kReadDataOffset, kSectorBytes) != kErrorSuccess) {
-            const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
-            return DumpFailed(ctx, name, path, "write", dump.errorText(), at);
+            return DumpFailed(ctx, path, "write", dump.errorText());
         }
         ++sector;
         remaining -= kSectorBytes;
@@ -139,8 +168,7 @@ int WriteDump(RunContext& ctx, ProgrammerSession& session, PartitionSpan span,
         }
     }
     if (dump.Finish() != kErrorSuccess) {
-        const auto at = static_cast<uint32_t>(span.start + dump.written() / kSectorBytes);
-        return DumpFailed(ctx, name, path, "write", dump.errorText(), at);
+        return DumpFailed(ctx, path, "write", dump.errorText());
     }
     ctx.record().dumpFiles.push_back(path);
     return kErrorSuccess;
@@ -157,8 +185,7 @@ int CheckPartition(RunContext& ctx, ProgrammerSession& session, PartitionSpan sp
         }
         const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(remaining, kReadCheckBytes));
         if (ReadCheck(chunk, sector, session) != kErrorSuccess) {
-            const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
-            return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, sector);
+            return ReadFailed(ctx, session, name, sector);
         }
         sector += chunk / kSectorBytes;
         remaining -= chunk;

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/scene_board.h"
 
@@ -21,9 +23,10 @@ inline bool Redirect(int fd, int target, const std::string& path) {
 // Runs veltrix-cli with `args`, standard output to `out` (empty: a pipe whose reader has gone)
 // and standard error to `err` (either closed when kClosedStream), in a current folder `gone`
 // removed before it starts when given, as the user nobody when `asNobody` and root runs the
-// tests. The exit status.
+// tests, after `inChild` (a resource limit, say). The exit status.
 inline int Program(std::vector<std::string> args, const std::string& out, const std::string& err,
-                   const std::string& gone, bool asNobody = false) {
+                   const std::string& gone, bool asNobody = false,
+                   const std::function<void()>& inChild = {}) {
     args.insert(args.begin(), VELTRIX_CLI_PROGRAM);
     std::vector<char*> argv;
     for (std::string& arg : args) {
@@ -48,6 +51,9 @@ inline int Program(std::vector<std::string> args, const std::string& out, const 
             (!gone.empty() && (chdir(gone.c_str()) != 0 || rmdir(gone.c_str()) != 0)) ||
             (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))) {
             _exit(126);
+        }
+        if (inChild) {
+            inChild();
         }
         execv(argv[0], argv.data());
         _exit(127);

@@ -1,6 +1,7 @@
 // veltrix-cli as a program, where a terminal is not what it gets: standard output full or with
 // no reader, a current folder that is gone, arguments that are not UTF-8; and its extractions
 // that fail.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <functional>
@@ -86,6 +87,57 @@ TEST_F(CliTest, ClosedStandardStreamsNeverBecomeTheBoardsPort) {
     }
 }
 
+// Under a file-size limit a write past it fails as any failed write does, and the program goes
+// on (it is not ended by SIGXFSZ): a dump ends the run as aborted naming the PC's fault with its
+// record and summary written, an extraction fails saying why; no temporary file stays. A PC out
+// of file descriptors is named as such too.
+TEST_F(CliTest, LimitsOfThePcFailTheWorkAndAreNamedAsThePcs) {
+    const std::string root = scene.root().string();
+    scene.WritePartitions({{"sbl2", 8, 128}});  // 64 KiB
+    testing::WriteTotalImage(root + "/total.bin", {{{0, 8, "sbl1"}, {64, 128, "system"}}});
+    fs::create_directories(root + "/out");
+    const auto limit = [] {
+        const rlimit small{16 * 1024, 16 * 1024};
+        setrlimit(RLIMIT_FSIZE, &small);
+    };
+    StartBoard();
+    const Lines dump =
+        RunArgs("--emmc;--option=Read only;--partition=sbl2;--dump", root + "/r.json");
+    EXPECT_EQ(Program(dump, root + "/out.txt", root + "/err", "", false, limit), kExitAborted);
+    EXPECT_TRUE(Has(ReadText(root + "/err"), "veltrix-cli: cannot write the dump: File too large"))
+        << ReadText(root + "/err");
+    EXPECT_TRUE(Has(ReadText(root + "/r.json"), R"j("verdict":"ABORTED: cannot write the dump)j"));
+    EXPECT_TRUE(Has(ReadText(root + "/out.txt"), R"j("emmc":"N/T")j"))
+        << ReadText(root + "/out.txt");
+    EXPECT_TRUE(testing::ListFolder(scene.ModelFolder(kDloadModel) / "dump").empty());
+
+    const Lines extract = {"extract", "--bin=" + root + "/total.bin", "--dir=" + root + "/out"};
+    EXPECT_EQ(Program(extract, root + "/out.txt", root + "/err", "", false, limit),
+              kExitExtractFailed);
+    EXPECT_TRUE(Has(ReadText(root + "/err"), "/out/system.mbn (File too large)"))
+        << ReadText(root + "/err");
+    EXPECT_EQ(testing::ListFolder(root + "/out"), Lines{"sbl1.mbn"});
+
+    // Four descriptors: the standard streams and the port. The programmer file cannot be
+    // opened, which is the PC's fault, not the file's nor the board's.
+    StartBoard();
+    const auto fewFiles = [] {
+        for (int fd = 3; fd < 1024; ++fd) {  // what the test process holds open
+            close(fd);
+        }
+        const rlimit four{4, 4};
+        setrlimit(RLIMIT_NOFILE, &four);
+    };
+    EXPECT_EQ(Program(RunArgs("", root + "/r.json"), root + "/out.txt", root + "/err", "", false,
+                      fewFiles),
+              kExitAborted);
+    EXPECT_TRUE(Has(ReadText(root + "/err"),
+                    "veltrix-cli: the PC has no file descriptors left "
+                    "to read "))
+        << ReadText(root + "/err");
+    EXPECT_TRUE(Has(ReadText(root + "/out.txt"), R"j("ap":"N/T")j")) << ReadText(root + "/out.txt");
+}
+
 // veltrix-cli extract says why it failed and leaves no partition.txt for a folder that is not
 // complete; a reader of its log that goes away cancels it and the file being written is removed.
 TEST_F(CliTest, ExtractionFailuresSayWhy) {
@@ -122,6 +174,25 @@ TEST_F(CliTest, ExtractionFailuresSayWhy) {
     }
     EXPECT_TRUE(fs::is_fifo(root + "/piped/partition.txt"));
     EXPECT_EQ(testing::ListFolder(root + "/out"), Lines{"sbl1.mbn"});
+
+    // Four descriptors: the standard streams and the port. The programmer file cannot be
+    // opened, which is the PC's fault, not the file's nor the board's.
+    StartBoard();
+    const auto fewFiles = [] {
+        for (int fd = 3; fd < 1024; ++fd) {  // what the test process holds open
+            close(fd);
+        }
+        const rlimit four{4, 4};
+        setrlimit(RLIMIT_NOFILE, &four);
+    };
+    EXPECT_EQ(Program(RunArgs("", root + "/r.json"), root + "/out.txt", root + "/err", "", false,
+                      fewFiles),
+              kExitAborted);
+    EXPECT_TRUE(Has(ReadText(root + "/err"),
+                    "veltrix-cli: the PC has no file descriptors left "
+                    "to read "))
+        << ReadText(root + "/err");
+    EXPECT_TRUE(Has(ReadText(root + "/out.txt"), R"j("ap":"N/T")j")) << ReadText(root + "/out.txt");
 }
 
 }  // namespace

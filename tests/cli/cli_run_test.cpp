@@ -136,6 +136,9 @@ TEST_F(CliTest, RefusedRunsNameTheFlagAndStillSummarise) {
     for (const char* port : {"/COM1", "/COM99"}) {  // ports accepted, with no device behind them
         fs::create_symlink(root + "/gone", ports + port);
     }
+    const fs::path dump = scene.ModelFolder(kDloadModel) / "dump";
+    fs::remove_all(dump);
+    fs::create_symlink(root, dump);
     const struct {
         int status;
         std::string flags;  // for RunArgs
@@ -165,6 +168,8 @@ TEST_F(CliTest, RefusedRunsNameTheFlagAndStillSummarise) {
         {kExitNotStarted, "--target=" + root + "/empty",
          "partition.txt in " + root + "/empty lists no partitions: extract"},
         {kExitNotStarted, "--workdir=" + root, "rawprogram0.xml not found"},
+        {kExitNotStarted, "--emmc;--option=Read only;--dump",
+         "the dump folder " + dump.string() + " is a symbolic link: dumps are written only"},
         {kExitUsage, "--record=" + root + "/fifo", "--record " + root + "/fifo is a FIFO: the run"},
         {kExitUsage, "--record=/dev/null", "--record /dev/null is a device"},
         {kExitUsage, "--record=" + root + "/link.json",
