@@ -59,12 +59,11 @@ std::string IndexRefusal(const RunCommand& command) {
            " lists no partitions: extract the total binary image into it again (--target)";
 }
 
-// START on the engine, then the wait for the run's end; Ctrl-C and its kin cancel the run. The
-// record says how it went; a refused run's record says "refused", and the text returned says
-// why.
-std::string StartAndWait(const RunCommand& command, RunEngine& engine, TerminalView& view) {
-    std::atomic<bool> interrupted{false};
-    CancelOnInterrupt interrupt(interrupted);
+// START on the engine, then the wait for the run's end; `interrupted` (Ctrl-C and its kin)
+// cancels the run. The record says how it went; a refused run's record says "refused", and the
+// text returned says why.
+std::string StartAndWait(const RunCommand& command, RunEngine& engine, TerminalView& view,
+                         const std::atomic<bool>& interrupted) {
     const int started = engine.Start(command.selections, ParseComPort(command.comPort));
     if (started == kStartNoPartitionIndex) {
         std::string refusal = IndexRefusal(command);
@@ -118,6 +117,10 @@ void Report(const RunCommand& command, RunReport& report, TerminalView& view) {
 
 int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::ostream& console,
              const MakeBoardTests& makeTests) {
+    // The signals that cancel a run stay caught until the record and the summary are out: one
+    // that comes while they are written must not end the program with them half written.
+    std::atomic<bool> interrupted{false};
+    const CancelOnInterrupt interrupt(interrupted);
     RunReport report;
     report.model = command.selections.model;
     report.port = command.comPort;
@@ -140,7 +143,7 @@ int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::o
     }
 
     RunEngine engine(view, console, clock, command.workDir, makeTests);
-    report.refusal = StartAndWait(command, engine, view);
+    report.refusal = StartAndWait(command, engine, view, interrupted);
     const RunRecord& record = engine.Record();
     if (record.sdramNoVerdict) {
         view.Error(

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <string_view>
 #include <thread>
 
 #include "base/sha256.h"
@@ -226,6 +228,40 @@ TEST_F(CliTest, SignalsCancelALongWaitAndFreeThePort) {
         SerialLink link;
         EXPECT_EQ(OpenPort(link, kBoardPort), kErrorSuccess);
     }
+}
+
+// A signal that comes once the run has ended, while its record and summary are written (here
+// as the record's note goes to standard error), does not end the program with them half out:
+// the signals stay caught until the summary is written.
+std::atomic<bool> gProcessHandlerRan{false};
+extern "C" void OnTermInTest(int) {
+    gProcessHandlerRan = true;
+}
+
+ssize_t RaiseOnRecordNote(void* file, const char* data, size_t size) {
+    if (std::string_view(data, size).find("run record: ") != std::string_view::npos) {
+        std::raise(SIGTERM);
+    }
+    return static_cast<ssize_t>(std::fwrite(data, 1, size, static_cast<std::FILE*>(file)));
+}
+
+TEST_F(CliTest, SignalWhileTheRecordIsWrittenWaitsForTheSummary) {
+    StartBoard();
+    command.record = scene.root() / "board.json";
+    struct sigaction test {
+    }, saved{};
+    test.sa_handler = OnTermInTest;
+    sigemptyset(&test.sa_mask);
+    sigaction(SIGTERM, &test, &saved);
+    std::FILE* raising = fopencookie(err, "w", {nullptr, RaiseOnRecordNote, nullptr, nullptr});
+    view = std::make_unique<TerminalView>(out, raising, false);
+    EXPECT_EQ(Run(), kExitPassed);
+    std::fclose(raising);
+    sigaction(SIGTERM, &saved, nullptr);
+    EXPECT_FALSE(gProcessHandlerRan);
+    EXPECT_TRUE(Has(Err(), "run record: ")) << Err();
+    EXPECT_TRUE(Has(ReadText(command.record), "\"verdict\":\"PASS\""));
+    EXPECT_TRUE(Has(Summary(), "\"verdict\":\"PASS\",\"exit\":0}\n")) << Summary();
 }
 
 TEST_F(CliTest, PortsShowsLinksTheirDevicesAndWhoHoldsThem) {
