@@ -77,6 +77,7 @@ std::string StartAndWait(const RunCommand& command, RunEngine& engine, TerminalV
     while (!view.WaitRunEnded(kInterruptPollMs)) {
         if (interrupted) {
             engine.Cancel();
+            view.CloseMessages();  // a message box waiting for Enter must not hold the run
         }
     }
     engine.Join();

@@ -1,5 +1,7 @@
 // veltrix-cli's run, ports and extract commands end to end: the simulated board on a real pty,
 // real files, and the exit statuses, summaries and run records a production script relies on.
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -262,6 +264,47 @@ TEST_F(CliTest, SignalWhileTheRecordIsWrittenWaitsForTheSummary) {
     EXPECT_TRUE(Has(Err(), "run record: ")) << Err();
     EXPECT_TRUE(Has(ReadText(command.record), "\"verdict\":\"PASS\""));
     EXPECT_TRUE(Has(Summary(), "\"verdict\":\"PASS\",\"exit\":0}\n")) << Summary();
+}
+
+// With standard input a terminal, a message box waits for Enter; Ctrl-C closes it and ends the
+// run within a second, without the Enter.
+TEST_F(CliTest, CtrlCClosesAMessageBoxAndEndsTheRun) {
+    StartBoard();
+    board->InjectFault({.kind = sim::FaultKind::kSilence, .count = 1000});  // a message box
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    std::FILE* in = std::fopen(ptsname(terminal), "r");
+    ASSERT_NE(in, nullptr);
+    view = std::make_unique<TerminalView>(out, err, true, in);
+    std::atomic<bool> ended{false};
+    std::chrono::steady_clock::time_point signalled;
+    std::thread operatorAtTheTerminal([&] {
+        const fs::path errPath = scene.root() / "stderr";
+        for (int i = 0; i < 500 && !Has(ReadText(errPath), "Press Enter to continue."); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        signalled = std::chrono::steady_clock::now();
+        std::raise(SIGINT);
+        for (int i = 0; i < 300 && !ended; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!ended) {
+            (void)!write(terminal, "\n", 1);  // the run is stuck in the box: fail, not hang
+        }
+    });
+    const int status = Run();
+    const auto endedAt = std::chrono::steady_clock::now();
+    ended = true;
+    operatorAtTheTerminal.join();
+    const auto took = endedAt - signalled;
+    std::fclose(in);
+    close(terminal);
+    EXPECT_EQ(status, kExitAborted);
+    EXPECT_LT(took, std::chrono::seconds(1));
+    EXPECT_TRUE(Has(Err(), "Press Enter to continue.")) << Err();
+    EXPECT_TRUE(Has(Out(), "Test cancelled by the operator\nTEST aborted!!\n")) << Out();
 }
 
 TEST_F(CliTest, PortsShowsLinksTheirDevicesAndWhoHoldsThem) {
