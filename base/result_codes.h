@@ -31,6 +31,8 @@ inline constexpr int kErrorReadFault = 30;
 inline constexpr int kErrorGenFailure = 31;
 // Another process holds the port.
 inline constexpr int kErrorPortBusy = 32;  // ERROR_SHARING_VIOLATION
+// Another program holds the lock of a folder (a second extraction into it): nothing was written.
+inline constexpr int kErrorLockViolation = 33;
 // End of a streamed file; turned into 0 by the caller.
 inline constexpr int kErrorHandleEof = 38;
 // A file that must be new already exists.
