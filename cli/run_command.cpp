@@ -52,8 +52,10 @@ std::string Refusal(const RunCommand& command, int* status) {
 std::string IndexRefusal(const RunCommand& command) {
     const std::filesystem::path target = PathFromUtf8(command.selections.targetDir);
     std::vector<PartitionTxtRecord> records;
-    if (ReadPartitionTxt(target / kPartitionTxtName, records) != kErrorSuccess) {
-        return "partition.txt in " + target.string() + " cannot be read (--target)";
+    std::string problem;
+    if (ReadPartitionTxt(target / kPartitionTxtName, records, &problem) != kErrorSuccess) {
+        return "partition.txt in " + target.string() + " cannot be read" +
+               (problem.empty() ? "" : " (" + problem + ")") + " (--target)";
     }
     return "partition.txt in " + target.string() +
            " lists no partitions: extract the total binary image into it again (--target)";

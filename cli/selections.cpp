@@ -103,7 +103,9 @@ std::string CheckTargetFiles(const RunSelections& s, const std::filesystem::path
     }
     const std::filesystem::path target = PathFromUtf8(s.targetDir);
     if (!std::filesystem::is_regular_file(target / kPartitionTxtName, ec)) {
-        return "no partition.txt in " + target.string() + " (--target)";
+        return std::filesystem::exists(target / kPartitionTxtName, ec)
+                   ? "partition.txt in " + target.string() + " is not a regular file (--target)"
+                   : "no partition.txt in " + target.string() + " (--target)";
     }
     const std::filesystem::path xml =
         ModelFolder(workDir, s.model) / "boot_partition_info" / "rawprogram0.xml";
