@@ -17,7 +17,7 @@ int WriteLabel(RunContext& ctx, ProgrammerSession& session, const RunFiles& file
     if (entry == nullptr) {
         // A label that partition.txt does not have: the target directory holds another image's
         // files.
-        ctx.Log(Format("%s partition is not in partition.txt\n", label.c_str()));
+        ctx.Log(Format("%s partition is not in partition.txt\n", PrintableLabel(label).c_str()));
         return kErrorInvalidHandle;
     }
     return WriteBootPartition(ctx, session, files, *entry);
