@@ -170,7 +170,9 @@ std::string CheckListTexts(const RunSelections& s, std::string_view comPort) {
         return "--port is required: the number n of \"COM n\", 1 to 99 (see veltrix-cli ports)";
     }
     if (PortNumberOf(comPort) == 0) {
-        return "--port \"" + std::string(comPort) + "\" is not a port: give a number 1 to 99";
+        return "--port \"" + std::string(comPort) +
+               "\" is not a port: give a number 1 to 99 (digits only, no sign, blank or leading "
+               "zero)";
     }
     if (std::find(std::begin(kOptionTexts), std::end(kOptionTexts), s.option) ==
         std::end(kOptionTexts)) {
@@ -229,12 +231,19 @@ std::string CheckOutputPath(const std::filesystem::path& path) {
 }
 
 int PortNumberOf(std::string_view text) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
+    // "COM n" as the operator reads it: one or two decimal digits, no sign, no blank, no leading
+    // zero, nothing after. "03" or " 3" could be a typing slip as well as port 3.
+    if (text.empty() || text.size() > 2 || text.front() == '0') {
         return 0;
     }
-    return value >= 1 && value <= kHighestPort ? value : 0;
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value <= kHighestPort ? value : 0;
 }
 
 }  // namespace veltrix::cli

@@ -157,6 +157,7 @@ TEST_F(CliTest, RefusedRunsNameTheFlagAndStillSummarise) {
         {kExitUsage, "--port=100", "--port \"100\" is not a port"},
         {kExitUsage, "--port=-1", "--port \"-1\" is not a port"},
         {kExitUsage, "--port=COM14", "--port \"COM14\" is not a port"},
+        {kExitUsage, "--port=014", "--port \"014\" is not a port: give a number 1 to 99 (digits"},
         {kExitUsage, "--dump", "--dump is part of the eMMC test: add --emmc"},
         {kExitUsage, "--emmc", "--emmc needs --option"},
         {kExitUsage, "--emmc;--option=read only", "--option \"read only\" is not an option; the"},
