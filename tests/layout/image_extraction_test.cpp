@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include "base/result_codes.h"
@@ -231,6 +232,26 @@ TEST_F(ExtractionTest, CancelAfterTheLastPieceLeavesNoIndex) {
     EXPECT_EQ(view.Lines().back(), "Extraction cancelled; partition.txt is not written");
     EXPECT_EQ(ListFolder(out), (Lines{"a.mbn", "b.mbn"}));
     EXPECT_TRUE(view.Messages().empty());
+}
+
+// An image that grows while it is split (another program still writing its end) gives the
+// files its tables describe, no byte more.
+TEST_F(ExtractionTest, ImageThatGrowsWhileItIsSplitGivesTheFilesOfItsTables) {
+    WriteTotalImage(bin, {{{1, 4, "a"}, {9, 2048, "b"}}});
+    const uint64_t size = fs::file_size(bin);
+    RecordingView view;
+    bool grown = false;
+    const auto grow = [&](uint64_t, uint64_t) {
+        if (!grown) {
+            grown = true;
+            std::ofstream(bin, std::ios::binary | std::ios::app) << std::string(3 << 20, '\xEE');
+        }
+    };
+    ASSERT_EQ(ExtractTotalImage(bin, out, view, nullptr, grow), kErrorSuccess);
+    ASSERT_GT(fs::file_size(bin), size);
+    EXPECT_EQ(ReadBytes(out / "a.mbn"), RecordData(0, 0, 4 * 512));
+    EXPECT_EQ(ReadBytes(out / "b.mbn"), RecordData(1, 0, 2048 * 512));
+    EXPECT_EQ(LoadIndex().imagePartitionCount, 2u);
 }
 
 // `extract --bin same/boot.mbn --dir same`: the image would be replaced by its own partition.
