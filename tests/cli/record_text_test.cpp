@@ -67,7 +67,8 @@ TEST_F(CliCommandTest, SummaryAndRecordEscapeWhatJsonMustEscape) {
     const std::string record = ReadText(command.record);
     EXPECT_TRUE(Has(record, "\n  \"port\":" + port + ",\n")) << record;
     EXPECT_TRUE(Has(record, R"j(  "refusal":"--port \"C:\\ \"COM\"\u0001\t é€\" is not a port: )j"
-                            R"j(give a number 1 to 99",)j"))
+                            R"j(give a number 1 to 99 (digits only, no sign, blank or leading )j"
+                            R"j(zero)",)j"))
         << record;
     EXPECT_TRUE(IsStrictJson(record));
     EXPECT_TRUE(IsStrictJson(Summary()));
