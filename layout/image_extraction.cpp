@@ -155,6 +155,21 @@ std::vector<PartitionTxtRecord> IndexRecords(const std::vector<ImageRecord>& rec
     return index;
 }
 
+// Passes the data bytes copied after each piece, and the data area's size, to `progress`.
+void ReportProgress(ImageStream& stream, const std::vector<ImageRecord>& records,
+                    const ExtractionProgress& progress) {
+    if (!progress) {
+        return;
+    }
+    uint64_t total = 0;
+    for (const ImageRecord& record : records) {
+        total += record.Length();
+    }
+    stream.onPiece = [&progress, total](uint64_t position) {
+        progress(position - kDataAreaOffset, total);
+    };
+}
+
 }  // namespace
 
 int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
@@ -199,15 +214,7 @@ int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesyste
     if (const int result = RemoveOldIndex(dirPath, log); result != 0) {
         return result;
     }
-    if (progress) {
-        uint64_t total = 0;
-        for (const ImageRecord& record : records) {
-            total += record.Length();
-        }
-        stream.onPiece = [&progress, total](uint64_t position) {
-            progress(position - kDataAreaOffset, total);
-        };
-    }
+    ReportProgress(stream, records, progress);
     if (const int result = CopyRecords(stream, records, dirPath, log); result != 0) {
         return result;
     }

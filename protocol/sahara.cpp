@@ -96,9 +96,9 @@ int ServeReadData(SerialLink& link, std::FILE* image, uint32_t offset, uint32_t 
     return kErrorSuccess;
 }
 
-// Serves one READ DATA request within the transfer's bounds: 0, or 29 once the boot ROM has
-// asked past the image's end too often or for too much in all (nothing is sent for that
-// request), or the code of a failed read or write.
+// Serves one READ DATA request within the transfer's bounds: 0; 29 when the boot ROM asks for
+// more than the bound in all (that request is not served) or past the image's end for the
+// fourth time (served as far as the image goes); or the code of a failed read or write.
 int ServeWithinBudget(SerialLink& link, std::FILE* image, const uint8_t* request,
                       TransferBudget& budget) {
     const uint32_t offset = Word(request, 3);
