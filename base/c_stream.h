@@ -15,4 +15,9 @@ std::FILE* OpenPathStream(const std::filesystem::path& path, const char* mode);
 // (by a link too, which is not followed), else with the errno of the failure.
 std::FILE* CreateNewStream(const std::filesystem::path& path);
 
+// The lock file `path`, created when missing and held open so that no other holder can have it
+// at once (and removed when closed, where the system can). Null with errno EAGAIN when another
+// holder has it, else with the errno of the failure.
+std::FILE* OpenLockStream(const std::filesystem::path& path);
+
 }  // namespace veltrix

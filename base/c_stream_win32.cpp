@@ -76,4 +76,28 @@ std::FILE* CreateNewStream(const std::filesystem::path& path) {
     return stream;
 }
 
+std::FILE* OpenLockStream(const std::filesystem::path& path) {
+    // No sharing: a second holder is refused until this handle is closed, which deletes the file.
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_SHARING_VIOLATION ? EAGAIN : ErrnoOf(error);
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, "r+b");
+    if (stream == nullptr) {
+        const int error = errno;
+        _close(fd);
+        errno = error;
+    }
+    return stream;
+}
+
 }  // namespace veltrix

@@ -62,7 +62,8 @@ private:
     std::string errorText_;
 };
 
-// An output file written to a new temporary file "<path>.XXXXXX.tmp" beside `path` and renamed
+// An output file written to a new temporary file "<path>.XXXXXX.tmp" beside `path` (its name
+// cut where the whole would be longer than a file system allows) and renamed
 // to `path` by Commit. The temporary file is created exclusively under a name of its own: an
 // existing file or link of that name is never opened or followed. Only a regular file (or
 // nothing) at `path` is ever replaced: Create and Commit refuse a link, a FIFO, a device or a
@@ -109,6 +110,29 @@ private:
     uint64_t length_ = 0;
     std::filesystem::path path_;
     std::filesystem::path tempPath_;
+    std::string errorText_;
+};
+
+// An exclusive lock on a folder for as long as the object holds it, so that two programs (or
+// two threads) never write their outputs into one folder at once. On POSIX systems the folder
+// itself is locked and nothing is created in it; elsewhere a lock file ".veltrix.lock" in the
+// folder is held open without sharing (and goes when it is closed).
+class FolderLock {
+public:
+    FolderLock() = default;
+    ~FolderLock();  // releases
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // 0; kErrorLockViolation when another holder has the folder; or the code of the failure to
+    // open the folder (or its lock file), its words in errorText().
+    int Acquire(const std::filesystem::path& folder);
+    void Release();
+    const std::string& errorText() const { return errorText_; }
+
+private:
+    [[maybe_unused]] int fd_ = -1;                  // where there are file descriptors
+    [[maybe_unused]] std::FILE* stream_ = nullptr;  // where there are none
     std::string errorText_;
 };
 

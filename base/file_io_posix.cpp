@@ -1,6 +1,7 @@
 // File I/O on POSIX systems: file descriptors, holes for runs of zero bytes, and in-kernel copies.
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,12 +9,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "base/file_io.h"
 #include "base/result_codes.h"
 #include "base/system_error.h"
+#include "base/temporary_name.h"
 
 namespace veltrix {
 namespace {
@@ -30,18 +31,6 @@ bool IsAllZero(const uint8_t* bytes, size_t count) {
     return count > 0 && bytes[0] == 0 && std::memcmp(bytes, bytes + 1, count - 1) == 0;
 }
 
-// ".XXXXXX.tmp" with six characters no one can guess ahead of time.
-std::string TemporarySuffix() {
-    static constexpr char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 random{std::random_device{}()};
-    std::string suffix = ".XXXXXX.tmp";
-    for (size_t i = 1; i <= 6; ++i) {
-        suffix[i] = kDigits[random() % (sizeof kDigits - 1)];
-    }
-    return suffix;
-}
-
 // A new file at `path` for writing: an existing name, or a link, is never opened (O_EXCL,
 // O_NOFOLLOW). The descriptor, or -1 with errno set.
 int OpenNewFile(const std::filesystem::path& path) {
@@ -51,8 +40,7 @@ int OpenNewFile(const std::filesystem::path& path) {
 // Creates a new file beside `path` under a name of its own. The descriptor, or -1 with errno set.
 int CreateTemporaryBeside(const std::filesystem::path& path, std::filesystem::path* tempPath) {
     for (int i = 0; i < kTemporaryNameTries; ++i) {
-        std::filesystem::path candidate = path;
-        candidate += TemporarySuffix();
+        std::filesystem::path candidate = TemporaryPathBeside(path);
         const int fd = OpenNewFile(candidate);
         if (fd >= 0) {
             *tempPath = std::move(candidate);
@@ -282,6 +270,36 @@ void OutputFile::Discard() {
     if (!tempPath_.empty()) {
         ::unlink(tempPath_.c_str());
         tempPath_.clear();
+    }
+}
+
+FolderLock::~FolderLock() {
+    Release();
+}
+
+int FolderLock::Acquire(const std::filesystem::path& folder) {
+    Release();
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = fd_ < 0 ? errno : 0;
+    if (error == 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        error = errno;
+        Release();
+    }
+    if (error == EWOULDBLOCK) {
+        errorText_ = "another program holds it";
+        return kErrorLockViolation;
+    }
+    if (error != 0) {
+        errorText_ = SystemErrorText(error);
+        return ResultFromErrno(error);
+    }
+    return kErrorSuccess;
+}
+
+void FolderLock::Release() {
+    if (fd_ >= 0) {
+        ::close(fd_);  // the lock goes with the descriptor
+        fd_ = -1;
     }
 }
 

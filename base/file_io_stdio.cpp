@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "base/file_io.h"
 #include "base/result_codes.h"
 #include "base/system_error.h"
+#include "base/temporary_name.h"
 
 namespace veltrix {
 namespace {
@@ -24,25 +24,12 @@ int LastErrno() {
     return errno != 0 ? errno : EIO;
 }
 
-// ".XXXXXX.tmp" with six characters no one can guess ahead of time.
-std::string TemporarySuffix() {
-    static constexpr char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 random{std::random_device{}()};
-    std::string suffix = ".XXXXXX.tmp";
-    for (size_t i = 1; i <= 6; ++i) {
-        suffix[i] = kDigits[random() % (sizeof kDigits - 1)];
-    }
-    return suffix;
-}
-
 // A new file beside `path` under a name of its own, created exclusively: an existing name (a link
 // included) is refused.
 std::FILE* CreateTemporaryBeside(const std::filesystem::path& path,
                                  std::filesystem::path* tempPath) {
     for (int i = 0; i < kTemporaryNameTries; ++i) {
-        std::filesystem::path candidate = path;
-        candidate += TemporarySuffix();
+        std::filesystem::path candidate = TemporaryPathBeside(path);
         std::error_code ec;
         if (std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) {
             continue;
@@ -254,6 +241,33 @@ void OutputFile::Discard() {
         std::error_code ec;
         std::filesystem::remove(tempPath_, ec);
         tempPath_.clear();
+    }
+}
+
+FolderLock::~FolderLock() {
+    Release();
+}
+
+int FolderLock::Acquire(const std::filesystem::path& folder) {
+    Release();
+    errno = 0;
+    stream_ = OpenLockStream(folder / ".veltrix.lock");
+    if (stream_ != nullptr) {
+        return kErrorSuccess;
+    }
+    const int error = LastErrno();
+    if (error == EAGAIN) {
+        errorText_ = "another program holds it";
+        return kErrorLockViolation;
+    }
+    errorText_ = SystemErrorText(error);
+    return ResultFromErrno(error);
+}
+
+void FolderLock::Release() {
+    if (stream_ != nullptr) {
+        std::fclose(stream_);
+        stream_ = nullptr;
     }
 }
 

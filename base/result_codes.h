@@ -9,6 +9,9 @@ namespace veltrix {
 inline constexpr int kErrorSuccess = 0;
 // A file or a COM port that does not exist.
 inline constexpr int kErrorFileNotFound = 2;
+// The process (or the system) has no file descriptors left: a matter of the PC, not of a file
+// or a board.
+inline constexpr int kErrorTooManyOpenFiles = 4;
 // No permission to open the file or the port.
 inline constexpr int kErrorAccessDenied = 5;
 // The port is closed, or the expected answer did not come.
@@ -28,6 +31,8 @@ inline constexpr int kErrorReadFault = 30;
 inline constexpr int kErrorGenFailure = 31;
 // Another process holds the port.
 inline constexpr int kErrorPortBusy = 32;  // ERROR_SHARING_VIOLATION
+// Another program holds the lock of a folder (a second extraction into it): nothing was written.
+inline constexpr int kErrorLockViolation = 33;
 // End of a streamed file; turned into 0 by the caller.
 inline constexpr int kErrorHandleEof = 38;
 // A file that must be new already exists.
@@ -46,6 +51,7 @@ inline constexpr int kErrorBusy = 170;
 // replaced: a symbolic link, a FIFO, a device. Nothing was read or written.
 inline constexpr int kErrorNotRegularFile = 222;  // ERROR_BAD_FILE_TYPE
 // A file larger than the place it is meant for (a partition, a loader's memory): nothing sent.
+// Also a write past the file-size limit of the process.
 inline constexpr int kErrorFileTooLarge = 223;  // ERROR_FILE_TOO_LARGE
 // A path too long for the system.
 inline constexpr int kErrorFilenameTooLong = 206;

@@ -36,6 +36,11 @@ int ResultFromErrno(int error) {
             return kErrorInvalidParameter;
         case ENOMEM:
             return kErrorNotEnoughMemory;
+        case EMFILE:
+        case ENFILE:
+            return kErrorTooManyOpenFiles;
+        case EFBIG:
+            return kErrorFileTooLarge;
         default:
             return kErrorIoDevice;
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,9 @@ constexpr const char* kExitHelp =
     "Exit status: 0 the run completed and no result says FAIL; 1 the run completed and a result "
     "box or the PMIC step says FAIL, or the DDR-level test gave no verdict; 2 the run was aborted "
     "(\"TEST aborted!!\"), or Ctrl-C, SIGTERM, SIGHUP or SIGPIPE cancelled the run or the "
-    "extraction; 3 the run did not start (no partition.txt or one without partitions, no "
-    "rawprogram0.xml, no such port, no current folder, or the selections were refused); 4 the "
+    "extraction, or the PC ran out of memory; 3 the run did not start (no partition.txt or one "
+    "without partitions, no rawprogram0.xml, no such port, no current folder, a dump folder that "
+    "is a link, or the selections were refused); 4 the "
     "image extraction did not complete; 5 all went well, but standard output or the run record "
     "could not be written (a run that did not pass keeps its own status); 64 bad command line "
     "(unknown flag, a value not in its list, a combination the dialog cannot make, an output "
@@ -141,9 +143,8 @@ int RunChosen(const CLI::App& app, RunFlags& run, const std::string& bin, const 
     return kExitUsage;
 }
 
-}  // namespace
-
-int RunCommandLine(int argc, char** argv) {
+// Parses the command line and runs the command.
+int ParseAndRun(int argc, char** argv) {
     const Utf8Console console;
     std::vector<std::string> arguments = Utf8Arguments(argc, argv);
     std::vector<char*> argumentPointers;
@@ -194,6 +195,18 @@ int RunCommandLine(int argc, char** argv) {
     const int status = RunChosen(app, run, bin, dir, doctorPort, view);
     // Whatever the command printed must have arrived: a passed run whose log is lost is not 0.
     return view.CheckOutput() && status == kExitPassed ? kExitOutputLost : status;
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv) {
+    try {
+        return ParseAndRun(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // A run's worker ends its run as aborted and writes its record; this is what is left.
+        std::fputs("veltrix-cli: the PC ran out of memory; the command was stopped\n", stderr);
+        return kExitAborted;
+    }
 }
 
 }  // namespace veltrix::cli

@@ -1,6 +1,7 @@
 #pragma once
 // The terminal the command line talks to, one file per operating system.
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,6 +11,10 @@ namespace veltrix::cli {
 // Whether `stream` is an interactive terminal: a console on Windows, where the C runtime's
 // isatty says yes for NUL and every other character device too.
 bool IsTerminal(std::FILE* stream);
+
+// Waits until the operator presses Enter on the terminal `in` (true; also when the input ends
+// or cannot be read) or `stop` is set (false, noticed within 100 ms).
+bool WaitForEnter(std::FILE* in, const std::atomic<bool>& stop);
 
 // The program's arguments in UTF-8, the encoding of every text and path inside: on Windows they
 // are read again from the wide command line, as `argv` there holds the ANSI code page's bytes.

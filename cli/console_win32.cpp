@@ -35,6 +35,28 @@ bool IsTerminal(std::FILE* stream) {
     return handle != -1 && GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode) != 0;
 }
 
+bool WaitForEnter(std::FILE* in, const std::atomic<bool>& stop) {
+    constexpr DWORD kPollMs = 100;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in)));
+    while (!stop) {
+        const DWORD waited = WaitForSingleObject(handle, kPollMs);
+        if (waited == WAIT_TIMEOUT) {
+            continue;
+        }
+        INPUT_RECORD record{};
+        DWORD count = 0;
+        if (waited != WAIT_OBJECT_0 || !ReadConsoleInputW(handle, &record, 1, &count)) {
+            return true;  // no console input to wait on
+        }
+        // Key presses other than Enter, and mouse, focus and size events, are passed over.
+        if (count == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+            record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);

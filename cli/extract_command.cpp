@@ -63,6 +63,10 @@ int ExtractImage(const std::filesystem::path& bin, const std::filesystem::path& 
         result = ExtractTotalImage(bin, dir, view, &cancel, progress);
     }
     if (result == kErrorSuccess) {
+        if (cancel) {  // after the index was checked for the cancel: the work is whole
+            view.Error("the cancel came too late to stop the extraction into " + dir.string() +
+                       ": it had completed, partition.txt included");
+        }
         return kExitPassed;
     }
     if (result == kErrorOperationAborted) {

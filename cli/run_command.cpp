@@ -24,12 +24,11 @@ constexpr std::chrono::milliseconds kInterruptPollMs{100};
 
 namespace {
 
-// START on the engine, then the wait for the run's end; Ctrl-C and its kin cancel the run. The
-// record says how it went; a refused run's record says "refused", and the text returned says
-// why.
-std::string StartAndWait(const RunCommand& command, RunEngine& engine, TerminalView& view) {
-    std::atomic<bool> interrupted{false};
-    CancelOnInterrupt interrupt(interrupted);
+// START on the engine, then the wait for the run's end; `interrupted` (Ctrl-C and its kin)
+// cancels the run. The record says how it went; a refused run's record says "refused", and the
+// text returned says why.
+std::string StartAndWait(const RunCommand& command, RunEngine& engine, TerminalView& view,
+                         const std::atomic<bool>& interrupted) {
     const int started = engine.Start(command.selections, ParseComPort(command.comPort));
     if (started != kErrorSuccess) {
         // The message box said why in both languages; the error line says it in English.
@@ -43,6 +42,7 @@ std::string StartAndWait(const RunCommand& command, RunEngine& engine, TerminalV
     while (!view.WaitRunEnded(kInterruptPollMs)) {
         if (interrupted) {
             engine.Cancel();
+            view.CloseMessages();  // a message box waiting for Enter must not hold the run
         }
     }
     engine.Join();
@@ -101,6 +101,10 @@ std::string RunRefusal(const RunCommand& command, int* status) {
 
 int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::ostream& console,
              const MakeBoardTests& makeTests) {
+    // The signals that cancel a run stay caught until the record and the summary are out: one
+    // that comes while they are written must not end the program with them half written.
+    std::atomic<bool> interrupted{false};
+    const CancelOnInterrupt interrupt(interrupted);
     int status = 0;
     const std::string refusal = RunRefusal(command, &status);
     if (!refusal.empty()) {
@@ -128,7 +132,7 @@ int RunTests(const RunCommand& command, TerminalView& view, Clock& clock, std::o
                   "--restore puts their images back");
     }
     RunEngine engine(view, console, clock, command.workDir, makeTests);
-    const std::string startRefusal = StartAndWait(command, engine, view);
+    const std::string startRefusal = StartAndWait(command, engine, view, interrupted);
     RunReport report = engine.Report();
     report.port = command.comPort;  // as typed
     report.refusal = startRefusal.empty() ? report.refusal : startRefusal;

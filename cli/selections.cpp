@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "diag/model_table.h"
+#include "diag/partition_read.h"
 #include "layout/partition_txt.h"
 #include "link/ports/port_names.h"
 
@@ -103,12 +104,21 @@ std::string CheckTargetFiles(const RunSelections& s, const std::filesystem::path
     }
     const std::filesystem::path target = PathFromUtf8(s.targetDir);
     if (!std::filesystem::is_regular_file(target / kPartitionTxtName, ec)) {
-        return "no partition.txt in " + target.string() + " (--target)";
+        return std::filesystem::exists(target / kPartitionTxtName, ec)
+                   ? "partition.txt in " + target.string() + " is not a regular file (--target)"
+                   : "no partition.txt in " + target.string() + " (--target)";
     }
     const std::filesystem::path xml =
         ModelFolder(workDir, s.model) / "boot_partition_info" / "rawprogram0.xml";
     if (!std::filesystem::is_regular_file(xml, ec)) {
         return "rawprogram0.xml not found at " + xml.string() + " (--model, --workdir)";
+    }
+    // Dumps go into the model folder itself, never through a link to a folder elsewhere.
+    const std::filesystem::path dumps = ModelFolder(workDir, s.model) / kDumpFolderName;
+    if (s.dump && std::filesystem::is_symlink(dumps, ec)) {
+        return "the dump folder " + dumps.string() +
+               " is a symbolic link: dumps are written only into a folder of the model folder "
+               "(--dump)";
     }
     return {};
 }
@@ -166,7 +176,9 @@ std::string CheckListTexts(const RunSelections& s, std::string_view comPort) {
         if (comPort.find(',') != std::string_view::npos && !ParsePortList(comPort, &problem)) {
             return problem;
         }
-        return "--port \"" + std::string(comPort) + "\" is not a port: give a number 1 to 99";
+        return "--port \"" + std::string(comPort) +
+               "\" is not a port: give a number 1 to 99 (digits only, no sign, blank or leading "
+               "zero)";
     }
     if (std::find(std::begin(kOptionTexts), std::end(kOptionTexts), s.option) ==
         std::end(kOptionTexts)) {
@@ -225,12 +237,19 @@ std::string CheckOutputPath(const std::filesystem::path& path) {
 }
 
 int PortNumberOf(std::string_view text) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
+    // "COM n" as the operator reads it: one or two decimal digits, no sign, no blank, no leading
+    // zero, nothing after. "03" or " 3" could be a typing slip as well as port 3.
+    if (text.empty() || text.size() > 2 || text.front() == '0') {
         return 0;
     }
-    return value >= 1 && value <= kHighestPort ? value : 0;
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value <= kHighestPort ? value : 0;
 }
 
 }  // namespace veltrix::cli

@@ -42,7 +42,8 @@ std::string CheckOutputPath(const std::filesystem::path& path);
 // The highest n of "COM n" a run accepts.
 inline constexpr int kHighestPort = 99;
 
-// The port text as a number 1..99 (decimal digits only), or 0.
+// The port text as a number 1..99, or 0: one or two decimal digits without a leading zero and
+// nothing else ("3x", " 3", "+3", "03" are no port).
 int PortNumberOf(std::string_view text);
 
 // The eMMC option texts, in the order the dialog lists them.

@@ -35,9 +35,10 @@ std::string TimeLeft(std::chrono::steady_clock::duration spent, int percent) {
 
 }  // namespace
 
-TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool interactive)
+TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool interactive, std::FILE* in)
     : out_(out),
       err_(err),
+      in_(in),
       interactive_(interactive),
       progressStart_(std::chrono::steady_clock::now()) {}
 
@@ -62,19 +63,23 @@ void TerminalView::DeleteLogLine(int position) {
 }
 
 void TerminalView::ShowMessage(const std::string& text) {
-    std::lock_guard lock(mutex_);
-    EndProgressLine();
-    std::fputs("\n---- message ----\n", err_);
-    PutLine(err_, text);
-    std::fputs("-----------------\n", err_);
-    std::fflush(err_);
-    if (interactive_) {
-        std::fputs("Press Enter to continue.", err_);
+    const bool wait = interactive_ && !messagesClosed_;
+    {
+        std::lock_guard lock(mutex_);
+        EndProgressLine();
+        std::fputs("\n---- message ----\n", err_);
+        PutLine(err_, text);
+        std::fputs("-----------------\n", err_);
+        if (wait) {
+            std::fputs("Press Enter to continue.", err_);
+        }
         std::fflush(err_);
-        int c;
-        do {
-            c = std::fgetc(stdin);
-        } while (c != '\n' && c != EOF);
+    }
+    // The wait holds no lock: the front end goes on watching for a cancel meanwhile.
+    if (wait && !WaitForEnter(in_, messagesClosed_)) {
+        std::lock_guard lock(mutex_);
+        std::fputs("\n", err_);
+        std::fflush(err_);
     }
 }
 
@@ -153,6 +158,7 @@ void TerminalView::ClearLog() {
     std::lock_guard lock(mutex_);
     lines_.clear();
     runEnded_ = false;
+    messagesClosed_ = false;
 }
 
 void TerminalView::RunEnded() {

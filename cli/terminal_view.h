@@ -1,8 +1,10 @@
 #pragma once
 // The run view of the command line: run-log lines on standard output as they are written; status
 // lines, the progress bar (with the time left, only on a terminal), message boxes and errors on
-// standard error. A message box is held until Enter only when standard input is a terminal.
+// standard error. A message box is held until Enter only when standard input is a terminal, and
+// never after CloseMessages.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -17,7 +19,8 @@ namespace veltrix::cli {
 
 class TerminalView final : public RunView {
 public:
-    TerminalView(std::FILE* out, std::FILE* err, bool interactive);
+    // `in` is read for the Enter that closes a message box when `interactive`.
+    TerminalView(std::FILE* out, std::FILE* err, bool interactive, std::FILE* in = stdin);
 
     void InsertLogLine(int position, const std::string& text) override;
     void DeleteLogLine(int position) override;
@@ -27,6 +30,10 @@ public:
     void SetProgress(int percent) override;
     void SetTransfer(uint64_t done, uint64_t total) override;
     void SetResultBox(ResultBox box, const std::string& text) override;
+
+    // Closes a message box that waits for Enter (from any thread), and keeps later ones from
+    // waiting until the next run: a cancelled run must end without the operator's Enter.
+    void CloseMessages() { messagesClosed_ = true; }
 
     // "veltrix-cli: <text>" on standard error: what went wrong, naming the flag or path.
     void Error(const std::string& text);
@@ -52,7 +59,9 @@ private:
     bool runEnded_ = false;
     std::FILE* out_;
     std::FILE* err_;
+    std::FILE* in_;
     bool interactive_;
+    std::atomic<bool> messagesClosed_{false};
     bool progressShown_ = false;
     int outError_ = 0;  // errno of the first failed write to `out_`
     bool outErrorSaid_ = false;

@@ -97,8 +97,10 @@ void ReportNotInDownloadMode(RunContext& ctx, SerialLink& link) {
 
 // Probes the boot ROM and uploads the programmer with the protocol of the model's loader
 // family. 0 uploaded; kErrorInvalidHandle when the ROM does not answer; another code when the
-// upload failed. `romAnswered` tells the first case from the others.
-int ProbeAndUpload(ProgrammerSession& session, const RunFiles& files, bool& romAnswered) {
+// upload failed (`*problem`: what is wrong with a file refused before anything was sent).
+// `romAnswered` tells the first case from the others.
+int ProbeAndUpload(ProgrammerSession& session, const RunFiles& files, bool& romAnswered,
+                   std::string* problem) {
     SerialLink& link = *session.link;
     const std::filesystem::path file = files.modelFolder / kProgrammerFile;
     romAnswered = false;
@@ -108,13 +110,13 @@ int ProbeAndUpload(ProgrammerSession& session, const RunFiles& files, bool& romA
             return kErrorInvalidHandle;
         }
         romAnswered = true;
-        return UploadHexProgrammer(file, session);
+        return UploadHexProgrammer(file, session, problem);
     }
     if (SaharaHello(link) != kErrorSuccess) {
         return kErrorInvalidHandle;
     }
     romAnswered = true;
-    return SaharaUploadImage(file, link);
+    return SaharaUploadImage(file, link, problem);
 }
 
 // Opens the port, trying every kReopenPollMs on the run's clock for up to `windowMs` while the
@@ -169,15 +171,31 @@ int ConnectAfterUpload(RunContext& ctx, ProgrammerSession& session) {
     return result;
 }
 
-// "Failed during loading flash programmer", after a line that says so when the file itself is
-// to blame (nothing of it was sent then); the AP box shows FAIL.
-void LogUploadFailed(RunContext& ctx, const std::filesystem::path& file, int upload) {
+// "Failed during loading flash programmer", after lines that say so when the file itself is to
+// blame (nothing of it was sent then; `problem` says what is wrong with it); the AP box shows
+// FAIL. A fault of the PC is no upload failure: the run ends naming it, the AP box left alone.
+void LogUploadFailed(RunContext& ctx, const std::filesystem::path& file, int upload,
+                     const std::string& problem) {
+    if (IsPcFault(upload)) {
+        // Neither the file nor the board is to blame: the AP box keeps its "N/T".
+        const std::string what =
+            upload == kErrorTooManyOpenFiles ? "no file descriptors" : "no memory";
+        ctx.Log(
+            Format("%s cannot be read: the PC has %s left\n", file.string().c_str(), what.c_str()));
+        ctx.NoteFaultOffBoard("the PC has " + what + " left to read " + file.string(),
+                              upload == kErrorTooManyOpenFiles
+                                  ? "close other programs or raise the limit of open files "
+                                    "(ulimit -n), then start again"
+                                  : "close other programs, then start again");
+        return;
+    }
     const bool fileToBlame = upload == kErrorOpenFailed || upload == kErrorInvalidData;
     if (fileToBlame) {
-        ctx.Log(
-            Format("%s cannot be used (missing, damaged, too large or not a regular file); "
-                   "nothing was sent\n",
-                   file.string().c_str()));
+        ctx.Log(!problem.empty()
+                    ? problem + "; nothing was sent\n"
+                    : Format("%s cannot be used (missing, empty, damaged, too large or not a "
+                             "regular file); nothing was sent\n",
+                             file.string().c_str()));
     }
     ctx.Log(kUploadFailedLine);
     ctx.SetResult(ResultBox::kAp, kResultFail);
@@ -200,7 +218,8 @@ void LogPassBlock(RunContext& ctx) {
 int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& files, bool quiet,
                    bool mayRetry) {
     bool romAnswered = false;
-    const int upload = ProbeAndUpload(session, files, romAnswered);
+    std::string problem;
+    const int upload = ProbeAndUpload(session, files, romAnswered, &problem);
     if (!romAnswered) {
         ReportNotInDownloadMode(ctx, *session.link);
         return kErrorGenFailure;
@@ -209,7 +228,7 @@ int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& 
         if (quiet && mayRetry) {
             return kErrorNotReady;
         }
-        LogUploadFailed(ctx, files.modelFolder / kProgrammerFile, upload);
+        LogUploadFailed(ctx, files.modelFolder / kProgrammerFile, upload, problem);
         return kErrorGenFailure;
     }
     ctx.record().programmerRunning = true;
@@ -280,10 +299,11 @@ int RunDdrApCheck(RunContext& ctx, ProgrammerSession& session, const RunFiles& f
         ReportNotInDownloadMode(ctx, link);
         return kErrorGenFailure;
     }
-    const int upload = SaharaUploadImage(file, link);
+    std::string problem;
+    const int upload = SaharaUploadImage(file, link, &problem);
     session.sectorAddressing = false;
     if (upload != kErrorSuccess) {
-        LogUploadFailed(ctx, file, upload);
+        LogUploadFailed(ctx, file, upload, problem);
         return kErrorGenFailure;
     }
     ctx.record().programmerRunning = true;

@@ -117,8 +117,9 @@ int WriteLabel(RunContext& ctx, ProgrammerSession& session, const RunFiles& file
     if (room.entry == nullptr) {
         // A label that partition.txt does not have: the target directory holds another image's
         // files.
-        ctx.Log(Format("%s partition is not in partition.txt\n", label.c_str()));
-        ctx.NoteFailure(label + " is not in partition.txt");
+        const std::string name = PrintableLabel(label);
+        ctx.Log(Format("%s partition is not in partition.txt\n", name.c_str()));
+        ctx.NoteFailure(name + " is not in partition.txt");
         return kErrorOpenFailed;
     }
     return WritePartition(ctx, session, files, room);

@@ -9,6 +9,7 @@
 #include "diag/model_table.h"
 #include "diag/run_context.h"
 #include "layout/fixed_text.h"
+#include "link/serial_link.h"
 #include "protocol/streaming.h"
 
 namespace veltrix {
@@ -78,9 +79,35 @@ struct PartitionSpan {
     uint64_t bytes;
 };
 
-int DumpFailed(RunContext& ctx, std::string_view name, const std::filesystem::path& path,
-               const char* what, const std::string& reason, uint32_t sector) {
+// A dump that cannot be made is the PC's fault (a full disk, a read-only or linked folder, a
+// file-size limit, no descriptors left), never the board's: the line says why, and the run ends
+// as aborted naming it, the EMMC box left "N/T".
+int DumpFailed(RunContext& ctx, const std::filesystem::path& path, const char* what,
+               const std::string& reason) {
     ctx.Log(Format("Cannot %s dump file %s (%s)\n", what, path.string().c_str(), reason.c_str()));
+    ctx.NoteFaultOffBoard(Format("cannot %s the dump: %s", what, reason.c_str()),
+                          "the board was not judged: mend the PC's side (space on the disk, a "
+                          "writable dump folder " +
+                              path.parent_path().string() + "), then dump again");
+    return kErrorWriteFault;
+}
+
+// A read that failed with `code`: the board's failure ("%s partition 0x%x read FAIL !!"); a port
+// that went away under the read ("port lost": the board dropped off the bus, which says nothing
+// about its eMMC); or the operator's cancel.
+int ReadFailed(RunContext& ctx, const ProgrammerSession& session, std::string_view name,
+               uint32_t sector, int code) {
+    if (ctx.Cancelled()) {
+        return kErrorOperationAborted;
+    }
+    const SerialLink& link = *session.link;
+    if (code == kErrorDeviceNotConnected || link.lastFailure() == kErrorDeviceNotConnected) {
+        ctx.Log(Format("Serial port lost: %s\n", link.FailureText().c_str()));
+        ctx.NoteFaultOffBoard("port lost",
+                              "the board dropped off the bus during the read: check the cable and "
+                              "the board's power, then start again");
+        return kErrorDeviceNotConnected;
+    }
     return LogReadFailure(ctx, name, sector);
 }
 
@@ -113,16 +140,12 @@ int AppendGap(DumpFile& dump, uint64_t bytes) {
 
 int WriteDump(RunContext& ctx, ProgrammerSession& session, const PartitionSpan& span,
               std::string_view name, const std::filesystem::path& path) {
-    const uint32_t first = span.pieces.front().startSector;
     DumpFile dump;
     if (dump.Create(path) != kErrorSuccess) {
-        return DumpFailed(ctx, name, path, "create", dump.errorText(), first);
+        return DumpFailed(ctx, path, "create", dump.errorText());
     }
     Progress progress(ctx, span.bytes);
-    const auto writeFailed = [&] {
-        const auto at = static_cast<uint32_t>(first + dump.written() / kSectorBytes);
-        return DumpFailed(ctx, name, path, "write", dump.errorText(), at);
-    };
+    const auto writeFailed = [&] { return DumpFailed(ctx, path, "write", dump.errorText()); };
     for (const PartitionPiece& piece : span.pieces) {
         const uint64_t gap =
             piece.fileOffset > dump.length() ? piece.fileOffset - dump.length() : 0;
@@ -143,13 +166,10 @@ int WriteDump(RunContext& ctx, ProgrammerSession& session, const PartitionSpan& 
             return kErrorSuccess;
         };
         uint32_t failed = piece.startSector;
-        if (ReadSectors(session, piece.startSector, piece.sectorCount, sink, &failed) !=
-            kErrorSuccess) {
-            if (fileFailed) {
-                return writeFailed();
-            }
-            const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
-            return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, failed);
+        if (const int code =
+                ReadSectors(session, piece.startSector, piece.sectorCount, sink, &failed);
+            code != kErrorSuccess) {
+            return fileFailed ? writeFailed() : ReadFailed(ctx, session, name, failed, code);
         }
     }
     if (dump.Finish() != kErrorSuccess) {
@@ -161,6 +181,19 @@ int WriteDump(RunContext& ctx, ProgrammerSession& session, const PartitionSpan& 
 
 int DumpPartition(RunContext& ctx, ProgrammerSession& session, const PartitionSpan& span,
                   std::string_view name, const std::filesystem::path& path) {
+    // Dumps go into the dump folder itself, as the extraction's and the record's outputs go
+    // only where they are asked: a link would put them, and the removal of an older dump,
+    // elsewhere.
+    // (A station's folder of the board lies inside the dump folder: both are looked at.)
+    for (std::filesystem::path folder = path.parent_path();; folder = folder.parent_path()) {
+        if (KindOfPath(folder) == PathKind::kLink) {
+            return DumpFailed(ctx, path, "create",
+                              "the dump folder " + folder.string() + " is a symbolic link");
+        }
+        if (folder.filename() == kDumpFolderName || !folder.has_relative_path()) {
+            break;
+        }
+    }
     MakeDumpFolder(path);
     const int result = WriteDump(ctx, session, span, name, path);
     if (result != kErrorSuccess) {
@@ -183,8 +216,7 @@ int CheckPartition(RunContext& ctx, ProgrammerSession& session, const PartitionS
             const auto chunk =
                 static_cast<uint32_t>(std::min<uint64_t>(remaining, kReadCheckBytes));
             if (ReadCheck(chunk, sector, session) != kErrorSuccess) {
-                const int code = ctx.FailureOrCancel(kErrorInvalidHandle);
-                return code == kErrorOperationAborted ? code : LogReadFailure(ctx, name, sector);
+                return ReadFailed(ctx, session, name, sector, kErrorInvalidHandle);
             }
             sector += chunk / kSectorBytes;
             remaining -= chunk;

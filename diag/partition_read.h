@@ -46,9 +46,11 @@ struct PartitionToRead {
 // in the run record; a dump that fails removes an older file of its name), else by READ CHECK.
 // The status line names the partition and the progress bar follows the read.
 // 0 with "%s partition read done..\n"; a partition of no sectors is reported and skipped (0).
-// 6 when a request fails ("%s partition 0x%x read FAIL !!\n" with the sector it started at), or
-// when the dump file cannot be created or written (a line with the reason first).
-// kErrorOperationAborted when the run was cancelled (no failure line).
+// 6 when a request fails ("%s partition 0x%x read FAIL !!\n" with the sector it started at).
+// Failures that say nothing about the board are noted as such (RunContext::NoteFaultOffBoard),
+// with a line that says why: 29 when the dump file cannot be created or written, or the dump
+// folder is a symbolic link (the PC's fault); kErrorDeviceNotConnected when the port went away
+// under a request ("port lost"). kErrorOperationAborted when the run was cancelled (no line).
 int ReadPartition(RunContext& ctx, ProgrammerSession& session, const PartitionToRead& read);
 
 // "%s partition 0x%x read FAIL !!\n" in the run log; returns 6.

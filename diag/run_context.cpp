@@ -27,6 +27,9 @@ void RunContext::ReplaceLiveLine(std::string_view line) {
 }
 
 void RunContext::SetResult(ResultBox box, std::string_view text) {
+    if (faultOffBoard_ && text == kResultFail) {
+        return;  // the board was not judged
+    }
     record_.boxes[static_cast<size_t>(box)] = text;
     view_.SetResultBox(box, std::string(text));
 }
@@ -44,6 +47,7 @@ int RunContext::FailureOrCancel(int failure) const {
 
 void RunContext::BeginRun() {
     cancel_ = false;
+    faultOffBoard_ = false;
     record_ = RunRecord{};
     for (ResultBox box : {ResultBox::kAp, ResultBox::kEmmc, ResultBox::kSdram}) {
         SetResult(box, kResultNotTested);

@@ -35,7 +35,8 @@ public:
     // Keeps the live line in the log: the next line goes below it.
     void KeepLiveLine() { ++logLineCount_; }
 
-    // Sets the box's text to "PASS", "FAIL" or "N/T", in the view and in the record.
+    // Sets the box's text to "PASS", "FAIL" or "N/T", in the view and in the record; "FAIL" is
+    // not set once a fault off the board has been noted.
     void SetResult(ResultBox box, std::string_view text);
     // A line at the top of the status list; the progress bar (0..100).
     void Status(const std::string& text) { view_.PushStatus(text); }
@@ -63,6 +64,15 @@ public:
             record_.advice = advice;
         }
     }
+    // Notes a failure that says nothing about the board's parts: a fault of the PC (a full disk,
+    // a read-only folder, no file descriptors, no memory) or a port that went away. The run is
+    // about to end as aborted for this reason, which stands over an earlier note; from now on no
+    // result box is set to "FAIL", so what was not judged keeps its "N/T".
+    void NoteFaultOffBoard(const std::string& reason, const std::string& advice) {
+        record_.abortReason = reason;
+        record_.advice = advice;
+        faultOffBoard_ = true;
+    }
 
     // START's reset of the run's outputs: the three boxes "N/T", the log position 0, a fresh
     // record, the cancel flag cleared.
@@ -86,9 +96,16 @@ private:
     RunView& view_;
     Clock& clock_;
     std::atomic<bool> cancel_{false};
+    bool faultOffBoard_ = false;
     int logLineCount_ = 0;
     RunRecord record_;
     std::vector<std::string> lines_;
 };
+
+// Whether `code` tells of a fault of the PC (no file descriptors or no memory left), which says
+// nothing about a file or the board.
+inline bool IsPcFault(int code) {
+    return code == kErrorTooManyOpenFiles || code == kErrorNotEnoughMemory;
+}
 
 }  // namespace veltrix

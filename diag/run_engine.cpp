@@ -1,5 +1,6 @@
 #include "diag/run_engine.h"
 
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -182,12 +183,17 @@ void RunEngine::Work() {
     }
     const RunFiles files{s.model, modelFolder,        PathFromUtf8(s.targetDir),
                          index_,  state_.programList, dumpFolder};
-    const std::unique_ptr<BoardTests> tests = makeTests_(context_, session_, files);
-
     const int64_t start = context_.clock().NowSeconds();
-    context_.Log(Format("[%s]\n", s.model.c_str()));
-    context_.Log(kEmptyLine);
-    RunPasses(RunPass{context_, *tests, session_, state_});
+    try {
+        const std::unique_ptr<BoardTests> tests = makeTests_(context_, session_, files);
+        context_.Log(Format("[%s]\n", s.model.c_str()));
+        context_.Log(kEmptyLine);
+        RunPasses(RunPass{context_, *tests, session_, state_});
+    } catch (const std::bad_alloc&) {
+        // The PC ran out of memory: the run ends as aborted below, its record written.
+        context_.NoteFaultOffBoard("the PC ran out of memory",
+                                   "close other programs, then start again");
+    }
     // The last pass ended with no ending (the retry pass asked for another retry, or the run was
     // cancelled during a wait): the run failed, and `running` must not stay set.
     if (state_.running) {

@@ -63,9 +63,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         p.written = response;
         p.hello = kErrorSuccess;
     }
-    // The transfer, predicted step by step until it ends.
-    bool ended = p.hello != kErrorSuccess;
+    // The transfer, predicted step by step until it ends. An empty image is refused before
+    // anything is sent; the ROM is served at most four times the image (and 64 KiB), and the
+    // fourth request past its end is the last one served.
+    bool ended = p.hello != kErrorSuccess || image.empty();
+    if (p.hello == kErrorSuccess && image.empty()) {
+        p.upload = kErrorOpenFailed;
+    }
     bool doneSent = false;
+    uint64_t served = 0;
+    int shortRequests = 0;
     for (int step = 0; step < 40 && !in.Empty(); ++step) {
         const uint8_t kind = in.Byte() % 8;
         if (kind == 0) {
@@ -73,11 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const uint32_t length = in.U16() % 20000;
             Deliver(in, port, Packet({3, 20, 0, offset, length}, 20));
             ended = ended || doneSent;  // read where DONE RESPONSE belongs: the upload fails
+            served += length;
+            ended = ended || served > 4 * image.size() + 65536;
             if (!ended) {
                 const size_t from = std::min<size_t>(offset, image.size());
                 const size_t to = std::min<size_t>(size_t{offset} + length, image.size());
                 p.written.insert(p.written.end(), image.begin() + static_cast<std::ptrdiff_t>(from),
                                  image.begin() + static_cast<std::ptrdiff_t>(to));
+                ended = to - from < length && ++shortRequests >= 4;
             }
         } else if (kind == 1) {
             Deliver(in, port, Packet({4, 16, 0, in.Byte()}, 16));
@@ -109,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int upload = hello == kErrorSuccess ? SaharaUploadImage(imagePath, link) : -1;
     if (!p.known) {
         FUZZ_CHECK(hello == kErrorSuccess || hello == kErrorInvalidHandle);
-        FUZZ_CHECK(upload == -1 || upload == kErrorSuccess || upload == kErrorWriteFault);
+        FUZZ_CHECK(upload == -1 || upload == kErrorSuccess || upload == kErrorWriteFault ||
+                   (upload == kErrorOpenFailed && image.empty()));
         return 0;
     }
     FUZZ_CHECK(hello == p.hello);

@@ -23,7 +23,16 @@ std::string Latin1ToUtf8(std::string_view latin1);
 // "\" or control characters (0x00-0x1F, 0x7F).
 bool IsSafeFileName(std::string_view name);
 
-// The name for a log line: UTF-8, with control characters shown as \xNN.
+// The name for a log line: UTF-8, with control characters (C0, DEL and C1) shown as \xNN.
 std::string PrintableName(std::string_view latin1);
+
+// The most characters of a label a log line shows; a longer one ends in "...".
+inline constexpr size_t kMaxLabelShown = 64;
+
+// A UTF-8 label (from rawprogram0.xml or the command line) for a log line: control characters
+// (C0, DEL, C1), line and paragraph separators and the bidirectional controls that could make a
+// line read otherwise are shown as \xNN or \u{NNNN}, bytes that are not UTF-8 as \xNN; at most
+// kMaxLabelShown characters of it.
+std::string PrintableLabel(std::string_view utf8);
 
 }  // namespace veltrix

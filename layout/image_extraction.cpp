@@ -172,6 +172,21 @@ std::vector<PartitionTxtRecord> IndexRecords(const std::vector<ImageRecord>& rec
     return index;
 }
 
+// Passes the data bytes copied after each piece, and the data area's size, to `progress`.
+void ReportProgress(ImageStream& stream, const std::vector<ImageRecord>& records,
+                    const ExtractionProgress& progress) {
+    if (!progress) {
+        return;
+    }
+    uint64_t total = 0;
+    for (const ImageRecord& record : records) {
+        total += record.Length();
+    }
+    stream.onPiece = [&progress, total](uint64_t position) {
+        progress(position - kDataAreaOffset, total);
+    };
+}
+
 }  // namespace
 
 int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
@@ -208,27 +223,29 @@ int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesyste
     if (const int result = RefuseUnfitOutputs(input, records, dirPath, log); result != 0) {
         return result;
     }
+    // One extraction at a time in a folder: two would mix their files and index. A folder that
+    // cannot even be opened for the lock fails at its first file, with the system's words.
+    FolderLock lock;
+    if (lock.Acquire(dirPath) == kErrorLockViolation) {
+        log.Add(Format("ERROR - another extraction is writing into %s; nothing written",
+                       dirPath.string().c_str()));
+        return kErrorWriteFault;
+    }
     if (const int result = RemoveOldIndex(dirPath, log); result != 0) {
         return result;
     }
-    if (progress) {
-        uint64_t total = 0;
-        for (const ImageRecord& record : records) {
-            total += record.Length();
-        }
-        stream.onPiece = [&progress, total](uint64_t position) {
-            progress(position - kDataAreaOffset, total);
-        };
-    }
+    ReportProgress(stream, records, progress);
     if (const int result = CopyRecords(stream, records, dirPath, log); result != 0) {
         return result;
-    }
-    if (cancel != nullptr && cancel->load()) {  // too late for a piece: still no index
-        return log.Cancelled({});
     }
     std::string reason;
     if (WritePartitionTxt(dirPath, IndexRecords(records), &reason) != 0) {
         return log.WriteFail(dirPath / kPartitionTxtName, reason);
+    }
+    // A cancel that came after the last piece, or while the index was written, still leaves the
+    // folder without an index.
+    if (cancel != nullptr && cancel->load() && RemoveFile(dirPath / kPartitionTxtName) == 0) {
+        return log.Cancelled({});
     }
     input.Close();
     view.ShowMessage("completed.  ");

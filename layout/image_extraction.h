@@ -22,12 +22,14 @@ namespace veltrix {
 // folder at an output name (partition.txt included) is refused before anything is written. Returns
 // 0; kErrorOpenFailed (110) when the image cannot be opened or no folder is given; kErrorReadFault
 // (30) when the image is shorter than its tables say or cannot be read; kErrorWriteFault (29) when
-// an output file cannot be created or written, or is the image itself; kErrorGenFailure (31) when
-// the tables are refused (too many records, unsafe or too long names, overlapping pieces);
-// kErrorOperationAborted (995) when `cancel` (looked at between copy pieces of at most 1 MiB) was
-// set: the file being written is removed, those finished before it stay, and partition.txt is not
-// written. `progress`, when given, hears the data bytes copied so far and the data area's size,
-// after every copy piece.
+// an output file cannot be created or written, or is the image itself, or another extraction is
+// writing into the folder (one at a time: the folder is locked while its files are written);
+// kErrorGenFailure (31) when the tables are refused (too many records, unsafe or too long names,
+// overlapping pieces, pieces further apart than any device holds); kErrorOperationAborted (995)
+// when `cancel` (looked at between copy pieces of at most 1 MiB, and once partition.txt is
+// written) was set: the file being written is removed, those finished before it stay, and no
+// partition.txt is left. `progress`, when given, hears the data bytes copied so far and the data
+// area's size, after every copy piece.
 using ExtractionProgress = std::function<void(uint64_t done, uint64_t total)>;
 int ExtractTotalImage(const std::filesystem::path& binPath, const std::filesystem::path& dirPath,
                       LogView& view, const std::atomic<bool>* cancel = nullptr,

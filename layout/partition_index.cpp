@@ -41,11 +41,16 @@ int LoadPartitionIndex(PartitionIndex& index, const std::filesystem::path& targe
         return kErrorFileNotFound;
     }
     std::vector<PartitionTxtRecord> records;
-    const int result = ReadPartitionTxt(targetDir / kPartitionTxtName, records);
+    std::string problem;
+    const int result = ReadPartitionTxt(targetDir / kPartitionTxtName, records, &problem);
     if (result != kErrorSuccess) {
         view.ShowMessage(result == kErrorFileNotFound ? kNoPartitionTxtMessage
-                                                      : kPartitionTxtReadMessage);
+                         : problem.empty()            ? kPartitionTxtReadMessage
+                                                      : problem + ".  ");
         return result;
+    }
+    if (!problem.empty()) {
+        view.ShowMessage(problem + ".  ");  // what is left out is said, not dropped silently
     }
     for (const PartitionTxtRecord& record : records) {
         auto entry = std::make_unique<ImagePartition>();

@@ -37,7 +37,8 @@ std::string_view FileNameText(const ImagePartition& entry);
 // Replaces the index with the records of "partition.txt" in `targetDir`. Returns 0 when the index
 // was replaced. Otherwise shows a message box, leaves the index empty (so START refuses as it
 // does without an index, rather than run with another folder's partitions) and returns
-// kErrorFileNotFound (no target directory, no partition.txt) or kErrorReadFault.
+// kErrorFileNotFound (no target directory, no partition.txt) or kErrorReadFault (the message says
+// why). A load that leaves records out (past the 1024th, an incomplete last one) says so too.
 int LoadPartitionIndex(PartitionIndex& index, const std::filesystem::path& targetDir,
                        LogView& view);
 

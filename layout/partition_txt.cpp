@@ -1,6 +1,8 @@
 #include "layout/partition_txt.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
 
 #include "base/byte_order.h"
 #include "base/file_io.h"
@@ -56,21 +58,44 @@ int WritePartitionTxt(const std::filesystem::path& dir, std::span<const Partitio
     return error;
 }
 
-int ReadPartitionTxt(const std::filesystem::path& file, std::vector<PartitionTxtRecord>& records) {
+int ReadPartitionTxt(const std::filesystem::path& file, std::vector<PartitionTxtRecord>& records,
+                     std::string* problem) {
+    std::string said;
+    const auto say = [&](std::string text) {
+        said = std::move(text);
+        if (problem != nullptr) {
+            *problem = said;
+        }
+    };
+    say({});
     InputFile input;
-    if (input.Open(file) != 0) {
-        return kErrorFileNotFound;
-    }
-    if (input.kind() != PathKind::kRegular) {
-        return kErrorReadFault;  // a FIFO or a device is no index
-    }
-    // Records past the 1024th are never used, so they are not read.
-    std::vector<uint8_t> bytes(kPartitionIndexCapacity * kPartitionTxtRecordSize);
-    const long long got = input.ReadFull(bytes.data(), bytes.size());
-    if (got < 0) {
+    if (const int opened = input.Open(file); opened != 0) {
+        if (opened != kErrorDirectory) {
+            return kErrorFileNotFound;
+        }
+        say("partition.txt is a folder, not a regular file");
         return kErrorReadFault;
     }
-    const size_t complete = static_cast<size_t>(got) / kPartitionTxtRecordSize;
+    if (input.kind() != PathKind::kRegular) {
+        say(std::string("partition.txt is ") + PathKindText(input.kind()) + ", not a regular file");
+        return kErrorReadFault;  // a FIFO or a device is no index
+    }
+    // One byte more than 1024 records tells a longer file; records past the 1024th are not used.
+    std::vector<uint8_t> bytes(kPartitionIndexCapacity * kPartitionTxtRecordSize + 1);
+    const long long got = input.ReadFull(bytes.data(), bytes.size());
+    if (got < 0) {
+        say("partition.txt cannot be read: " + input.errorText());
+        return kErrorReadFault;
+    }
+    const auto length = static_cast<size_t>(got);
+    const size_t complete =
+        std::min<size_t>(length / kPartitionTxtRecordSize, kPartitionIndexCapacity);
+    if (length == bytes.size()) {
+        say("partition.txt holds more than 1024 records; only the first 1024 are used");
+    } else if (const size_t rest = length % kPartitionTxtRecordSize; rest != 0) {
+        say("partition.txt ends in an incomplete record (" + std::to_string(rest) +
+            " of 80 bytes: the file is cut short); it is not used");
+    }
     records.clear();
     for (size_t i = 0; i < complete; ++i) {
         records.push_back(

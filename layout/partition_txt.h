@@ -37,9 +37,12 @@ PartitionTxtRecord DecodePartitionTxtRecord(std::span<const uint8_t, kPartitionT
 int WritePartitionTxt(const std::filesystem::path& dir, std::span<const PartitionTxtRecord> records,
                       std::string* reason = nullptr);
 
-// Reads the complete records of `file`, at most 1024; an incomplete last record is dropped.
-// 0; kErrorFileNotFound (2) when the file cannot be opened; kErrorReadFault (30) on a read error.
-// `records` is filled only on success.
-int ReadPartitionTxt(const std::filesystem::path& file, std::vector<PartitionTxtRecord>& records);
+// Reads the complete records of `file`, at most 1024. 0; kErrorFileNotFound (2) when the file
+// cannot be opened; kErrorReadFault (30) on a read error, or when it is not a regular file (a
+// folder, a FIFO, a device: such an index is no index, and may never end). `records` is filled
+// only on success. `*problem`, when given, says what was wrong, or on success what was not used:
+// records past the 1024th, or an incomplete last record (a file cut short); empty when nothing.
+int ReadPartitionTxt(const std::filesystem::path& file, std::vector<PartitionTxtRecord>& records,
+                     std::string* problem = nullptr);
 
 }  // namespace veltrix

@@ -133,10 +133,16 @@ std::optional<std::string> CheckImageTable(const std::vector<ImageRecord>& recor
         const bool piece = i > 0 && records[i - 1].Name() == name;
         if (piece) {
             const ImageRecord& before = records[i - 1];
-            if (uint64_t{records[i].startSector} <
-                uint64_t{before.startSector} + before.sectorCount) {
+            const uint64_t end = uint64_t{before.startSector} + before.sectorCount;
+            if (uint64_t{records[i].startSector} < end) {
                 return Format("ERROR - pieces of %s go backwards or overlap (record %d)",
                               PrintableName(name).c_str(), number);
+            }
+            if (const uint64_t gap = records[i].startSector - end; gap >= kMaxPieceGapSectors) {
+                return Format(
+                    "ERROR - pieces of %s are 0x%llx sectors apart, more than any device "
+                    "holds (record %d)",
+                    PrintableName(name).c_str(), static_cast<unsigned long long>(gap), number);
             }
         } else if (!finished.insert(name).second) {
             return Format("ERROR - partition %s appears twice (record %d)",

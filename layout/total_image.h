@@ -34,6 +34,9 @@ inline constexpr uint64_t kNearNameTableOffset = 0x4220;
 inline constexpr uint64_t kFarNameTableOffset = 0x6230;
 inline constexpr uint64_t kDataAreaOffset = 0x100000;
 inline constexpr uint32_t kTableTerminator = 0xFFFFFFFF;
+// Pieces of one partition further apart than this are refused: no device has such a gap (1 TiB,
+// more than any eMMC holds), and its zeros would make a sparse file of terabytes.
+inline constexpr uint64_t kMaxPieceGapSectors = uint64_t{1} << 31;
 // Longest name whose file name (name + ".mbn") fits the 32-byte field of partition.txt.
 inline constexpr size_t kMaxImageNameLength = kNameFieldLength - 4;
 
@@ -86,7 +89,8 @@ TableResult ReadImageTable(ImageStream& stream, std::vector<ImageRecord>& record
 
 // Checks the table before anything is written: every name is a plain file name that fits
 // partition.txt, the pieces of a partition (consecutive records of one name) follow each other
-// on the device without overlap, and a name does not come back after another one. Returns the
+// on the device without overlap and without a gap no device has (kMaxPieceGapSectors), and a
+// name does not come back after another one. Returns the
 // run-log line for the first fault found, or nothing.
 std::optional<std::string> CheckImageTable(const std::vector<ImageRecord>& records);
 

@@ -31,6 +31,7 @@ void SerialLink::WriteConsole(std::string_view text) const {
 // Writes the port's reason for a failed read or write on the console and passes its code on.
 int SerialLink::PortFailed(const char* what, int code) {
     lastError_ = port_->LastErrorText();
+    lastFailure_ = code;
     if (code != kErrorOperationAborted) {
         WriteConsole(Format("Serial %s failed: %s\n", what, lastError_.c_str()));
     }
@@ -50,6 +51,7 @@ int SerialLink::Open() {
     // A retry pass reaches here with the port of the failed pass still open: close it, or the
     // exclusive lock of the earlier handle would refuse this open.
     Close();
+    lastFailure_ = 0;
     if (portNumber_ <= 0) {
         device_.clear();
         lastError_ = "no port chosen";
@@ -181,6 +183,7 @@ int SerialLink::Transact(const uint8_t* request, int requestLength, uint8_t* rep
 }
 
 int SerialLink::Send(const uint8_t* request, int requestLength) {
+    lastFailure_ = 0;
     if (!IsOpen()) {
         return kErrorInvalidHandle;
     }
@@ -200,6 +203,7 @@ int SerialLink::Send(const uint8_t* request, int requestLength) {
 }
 
 int SerialLink::Receive(uint8_t* reply, int& replyLength) {
+    lastFailure_ = 0;
     if (!IsOpen()) {
         return kErrorInvalidHandle;
     }
@@ -232,6 +236,7 @@ bool SerialLink::Wait(uint32_t ms) {
 }
 
 int SerialLink::ReadRaw(uint8_t* buffer, int count) {
+    lastFailure_ = 0;
     if (!IsOpen() || buffer == nullptr || count <= 0) {
         return 0;
     }
@@ -252,6 +257,7 @@ int SerialLink::ReadRaw(uint8_t* buffer, int count) {
 }
 
 int SerialLink::WriteRaw(const uint8_t* bytes, int count) {
+    lastFailure_ = 0;
     if (!IsOpen()) {
         return kErrorInvalidHandle;
     }

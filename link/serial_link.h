@@ -103,6 +103,10 @@ public:
     // unavailable)", "Input/output error". Kept after a close, for the diagnostics.
     const std::filesystem::path& device() const { return device_; }
     const std::string& lastError() const { return lastError_; }
+    // The code of the port's failure in the last Transact, Send, Receive, ReadRaw or WriteRaw (0:
+    // the port did not fail, though the reply may still have been missing or wrong):
+    // kErrorDeviceNotConnected tells a port that went away from a board that did not answer.
+    int lastFailure() const { return lastFailure_; }
     // The port, its device and why it failed last, for the line below a failure: "COM1
     // (/dev/ttyUSB0): no such device (No such file or directory)".
     std::string FailureText() const;
@@ -132,6 +136,7 @@ private:
     uint32_t timeoutMs_ = kDefaultTimeoutMs;
     std::filesystem::path device_;
     std::string lastError_;
+    int lastFailure_ = 0;
     // Bytes read but not yet used; what followed a reply's closing flag stays here for the next
     // Transact or ReadRaw. Purge and Close drop it.
     ReceiveBuffer received_;

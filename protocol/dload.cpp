@@ -24,30 +24,45 @@ bool Acknowledged(SerialLink& link, std::span<const uint8_t> request) {
                            replyLength);
 }
 
-// Reads and checks the file into a packet plan; reports on the console and gives the code.
-int LoadHexPlan(const std::filesystem::path& path, SerialLink& link, HexUploadPlan& plan) {
+// Reads and checks the file into a packet plan; reports on the console (and in `*problem`, when
+// given, what is wrong with the file) and gives the code.
+int LoadHexPlan(const std::filesystem::path& path, SerialLink& link, HexUploadPlan& plan,
+                std::string* problem) {
     const std::string name = path.string();
+    const auto refuse = [&](int code, const std::string& what) {
+        link.WriteConsole(what + "\n");
+        if (problem != nullptr) {
+            *problem = what;
+        }
+        return code;
+    };
     // Only a regular file of a programmer's size is read: a link to an endless device or a
     // FIFO would otherwise be read into memory for ever.
     std::string text;
     std::string reason;
     const int read = ReadSmallFile(path, kMaxHexFileBytes, text, &reason);
     if (read == kErrorNotRegularFile || read == kErrorFileTooLarge) {
-        link.WriteConsole(Format("Programmer file %s is refused: %s (at most %llu bytes)\n",
-                                 name.c_str(), reason.c_str(),
-                                 static_cast<unsigned long long>(kMaxHexFileBytes)));
-        return kErrorInvalidData;
+        return refuse(kErrorInvalidData,
+                      Format("Programmer file %s is refused: %s (at most %llu bytes)", name.c_str(),
+                             reason.c_str(), static_cast<unsigned long long>(kMaxHexFileBytes)));
     }
     if (read != kErrorSuccess) {
-        link.WriteConsole(
-            Format("Cannot open programmer file %s (%s)\n", name.c_str(), reason.c_str()));
-        return kErrorOpenFailed;
+        // No file descriptors or no memory left is the PC's fault, not the file's.
+        const bool pcFault = read == kErrorTooManyOpenFiles || read == kErrorNotEnoughMemory;
+        return refuse(pcFault ? read : kErrorOpenFailed,
+                      Format("Cannot open programmer file %s (%s)", name.c_str(), reason.c_str()));
     }
+    // Every record well formed, then data, an end-of-file record and nothing after it: a file
+    // cut short or without data would otherwise send GO into memory that holds no programmer.
     const HexParseResult parsed = ParseIntelHex(text);
-    if (!parsed.ok()) {
-        link.WriteConsole(Format("Programmer file %s, line %d: %s\n", name.c_str(),
-                                 parsed.errorLine, HexErrorText(parsed.error)));
-        return kErrorInvalidData;
+    int line = parsed.errorLine;
+    HexError error = parsed.error;
+    if (parsed.ok()) {
+        error = CheckHexProgram(parsed, &line);
+    }
+    if (error != HexError::kNone) {
+        return refuse(kErrorInvalidData, Format("Programmer file %s, line %d: %s", name.c_str(),
+                                                line, HexErrorText(error)));
     }
     plan = PlanHexUpload(parsed.records);
     return kErrorSuccess;
@@ -79,13 +94,14 @@ int DloadNop(ProgrammerSession& session) {
     return Acknowledged(*session.link, request) ? kErrorSuccess : kErrorInvalidHandle;
 }
 
-int UploadHexProgrammer(const std::filesystem::path& path, ProgrammerSession& session) {
+int UploadHexProgrammer(const std::filesystem::path& path, ProgrammerSession& session,
+                        std::string* problem) {
     if (session.link == nullptr) {
         return kErrorInvalidHandle;
     }
     SerialLink& link = *session.link;
     HexUploadPlan plan;
-    if (const int rc = LoadHexPlan(path, link, plan); rc != kErrorSuccess) {
+    if (const int rc = LoadHexPlan(path, link, plan, problem); rc != kErrorSuccess) {
         return rc;
     }
     for (const HexWritePacket& packet : plan.packets) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "protocol/programmer_session.h"
@@ -27,10 +28,14 @@ std::array<uint8_t, 5> BuildGoRequest(uint32_t startAddress);
 // NOP; 0 when the ROM answers ACK, else 6 (a silent port and another answer look the same).
 int DloadNop(ProgrammerSession& session);
 
-// Reads and checks the whole Intel-HEX file, then uploads it and sends GO.
-// 0; 110 when the file cannot be opened; 13 when it is damaged (a console line names the line and
-// the fault; nothing is sent); 29 when a WRITE_32BIT or GO is not acknowledged (the upload stops
-// at once and GO is never sent after a refused packet).
-int UploadHexProgrammer(const std::filesystem::path& path, ProgrammerSession& session);
+// Reads and checks the whole Intel-HEX file, then uploads it and sends GO. The file must hold
+// well-formed records with data, an end-of-file record and nothing after it.
+// 0; 110 when the file cannot be opened; kErrorTooManyOpenFiles or kErrorNotEnoughMemory when
+// the PC could not read it; 13 when it is damaged or not a whole programmer (a console line, and
+// `*problem` when given, name the file, the line and the fault; nothing is sent); 29 when a
+// WRITE_32BIT or GO is not acknowledged (the upload stops at once and GO is never sent after a
+// refused packet).
+int UploadHexProgrammer(const std::filesystem::path& path, ProgrammerSession& session,
+                        std::string* problem = nullptr);
 
 }  // namespace veltrix

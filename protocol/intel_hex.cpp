@@ -1,5 +1,7 @@
 #include "protocol/intel_hex.h"
 
+#include <algorithm>
+
 namespace veltrix {
 namespace {
 
@@ -110,7 +112,35 @@ HexParseResult ParseIntelHex(std::string_view text) {
         }
         result.records.push_back(std::move(record));
     }
+    result.lineCount = lineNumber;
     return result;
+}
+
+HexError CheckHexProgram(const HexParseResult& parsed, int* line) {
+    const auto fault = [line](HexError error, int at) {
+        *line = at;
+        return error;
+    };
+    size_t dataBytes = 0;
+    const HexRecord* end = nullptr;
+    for (const HexRecord& record : parsed.records) {
+        if (end != nullptr) {
+            return fault(HexError::kAfterEndOfFile, record.line);
+        }
+        if (record.type == static_cast<uint8_t>(HexRecordType::kEndOfFile)) {
+            end = &record;
+        } else if (record.type == static_cast<uint8_t>(HexRecordType::kData)) {
+            dataBytes += record.data.size();
+        }
+    }
+    if (dataBytes == 0) {
+        return fault(HexError::kNoData, end != nullptr ? end->line : std::max(1, parsed.lineCount));
+    }
+    if (end == nullptr) {
+        return fault(HexError::kNoEndOfFile, parsed.lineCount + 1);
+    }
+    *line = 0;
+    return HexError::kNone;
 }
 
 int HexAddressRecordLength(uint8_t type) {
@@ -142,6 +172,12 @@ const char* HexErrorText(HexError error) {
             return "wrong checksum";
         case HexError::kBadAddressRecord:
             return "address record of the wrong length";
+        case HexError::kNoData:
+            return "no data record before the end-of-file record";
+        case HexError::kNoEndOfFile:
+            return "no end-of-file record (the file is cut short)";
+        case HexError::kAfterEndOfFile:
+            return "a record after the end-of-file record";
     }
     return "unknown error";
 }

@@ -118,9 +118,9 @@ int ReadOne(Transfer& t) {
         if (!r.whole && !t.stale.empty() && SteadyClock::now() < deadline) {
             continue;
         }
-        link.WriteConsole(r.whole ? Format("READ reply for address 0x%x, asked 0x%x\n", r.address,
-                                           t.next)
-                                  : Format("READ of sector 0x%x not answered\n", t.next));
+        link.WriteConsole(
+            r.whole ? Format("READ reply for address 0x%x, asked 0x%x\n", r.address, t.next)
+                    : Format("READ of sector 0x%x not answered\n", t.next));
         return t.Fail(kErrorInvalidHandle);
     }
 }
@@ -142,8 +142,7 @@ int ReadWindowed(Transfer& t, size_t window, uint32_t timeoutMs, uint32_t until)
             if (const int code = SendRead(t.link(), sent); code != kErrorSuccess) {
                 return t.Fail(code);
             }
-            inflight.push_back(
-                {sent++, SteadyClock::now() + std::chrono::milliseconds(timeoutMs)});
+            inflight.push_back({sent++, SteadyClock::now() + std::chrono::milliseconds(timeoutMs)});
         }
         const Received r = ReceiveAnswer(t.link(), answer, inflight.front().deadline);
         if (r.code != kErrorSuccess) {

@@ -9,6 +9,7 @@
 
 #include "base/byte_order.h"
 #include "base/file_io.h"
+#include "base/system_error.h"
 #include "base/text_format.h"
 #include "link/serial_link.h"
 #include "protocol/command_exchange.h"
@@ -21,6 +22,12 @@ constexpr uint32_t kHostVersion = 2;
 constexpr uint32_t kHostCompatibleVersion = 1;
 constexpr uint32_t kStatusSuccess = 0;
 constexpr uint32_t kImageStartWaitMs = 500;
+// A boot ROM reads each part of an image about once. One that keeps asking for bytes past the
+// image's end, or for many times the image, would otherwise be served for ever: the upload ends
+// with a failure at the request that passes either bound.
+constexpr int kMaxShortRequests = 4;
+constexpr uint64_t kMaxServedImages = 4;
+constexpr uint64_t kServedAllowance = 64 * 1024;
 
 uint32_t Word(const uint8_t* packet, size_t index) {
     return GetLe32(packet + 4 * index);
@@ -48,8 +55,16 @@ size_t ReadSaharaPacket(SerialLink& link, uint8_t* packet, size_t capacity) {
     return got;
 }
 
-// Sends `length` image bytes from `offset`, in pieces of at most the transfer buffer.
-int ServeReadData(SerialLink& link, std::FILE* image, uint32_t offset, uint32_t length) {
+// What the transfer has served so far, against its bounds.
+struct TransferBudget {
+    uint64_t imageSize = 0;
+    uint64_t served = 0;
+    int shortRequests = 0;
+};
+
+// Sends `length` image bytes from `offset`, in pieces of at most the transfer buffer; `*cut`
+// tells that the image ended first.
+int ServeReadData(SerialLink& link, std::FILE* image, uint32_t offset, uint32_t length, bool* cut) {
     // The ROM may ask for any part of the image (headers first, segments later): seek.
     if (std::fseek(image, static_cast<long>(offset), SEEK_SET) != 0) {
         link.WriteConsole(Format("Sahara: cannot seek to offset %u of the image\n", offset));
@@ -75,10 +90,39 @@ int ServeReadData(SerialLink& link, std::FILE* image, uint32_t offset, uint32_t 
                 Format("Sahara: the image holds only %u of the %u bytes "
                        "requested at offset %u\n",
                        sent, length, offset));
+            *cut = true;
             break;
         }
     }
     return kErrorSuccess;
+}
+
+// Serves one READ DATA request within the transfer's bounds: 0; 29 when the boot ROM asks for
+// more than the bound in all (that request is not served) or past the image's end for the
+// fourth time (served as far as the image goes); or the code of a failed read or write.
+int ServeWithinBudget(SerialLink& link, std::FILE* image, const uint8_t* request,
+                      TransferBudget& budget) {
+    const uint32_t offset = Word(request, 3);
+    const uint32_t length = Word(request, 4);
+    budget.served += length;
+    if (budget.served > kMaxServedImages * budget.imageSize + kServedAllowance) {
+        link.WriteConsole(
+            Format("Sahara: the boot ROM asked for %llu bytes of a %llu-byte "
+                   "image; upload stopped\n",
+                   static_cast<unsigned long long>(budget.served),
+                   static_cast<unsigned long long>(budget.imageSize)));
+        return kErrorWriteFault;
+    }
+    bool cut = false;
+    const int rc = ServeReadData(link, image, offset, length, &cut);
+    if (rc == kErrorSuccess && cut && ++budget.shortRequests >= kMaxShortRequests) {
+        link.WriteConsole(
+            Format("Sahara: the boot ROM keeps asking for bytes past the end of "
+                   "the %llu-byte image; upload stopped\n",
+                   static_cast<unsigned long long>(budget.imageSize)));
+        return kErrorWriteFault;
+    }
+    return rc;
 }
 
 // DONE, then the ROM's DONE RESPONSE; the image starts 500 ms later.
@@ -100,7 +144,8 @@ int FinishTransfer(SerialLink& link) {
 }
 
 // Serves requests until the ROM ends the transfer (`ended` set, 0 returned) or a fault.
-int ServeTransfer(SerialLink& link, std::FILE* image, bool& ended) {
+int ServeTransfer(SerialLink& link, std::FILE* image, uint64_t imageSize, bool& ended) {
+    TransferBudget budget{imageSize};
     for (;;) {
         std::array<uint8_t, kSaharaReadDataLength> request{};
         const size_t got = ReadSaharaPacket(link, request.data(), request.size());
@@ -110,8 +155,7 @@ int ServeTransfer(SerialLink& link, std::FILE* image, bool& ended) {
         }
         const uint32_t command = Word(request.data(), 0);
         if (command == kSaharaReadData && got == kSaharaReadDataLength) {
-            const int rc =
-                ServeReadData(link, image, Word(request.data(), 3), Word(request.data(), 4));
+            const int rc = ServeWithinBudget(link, image, request.data(), budget);
             if (rc != kErrorSuccess) {
                 return rc;
             }
@@ -150,25 +194,44 @@ int SaharaHello(SerialLink& link) {
                                                                               : kErrorInvalidHandle;
 }
 
-int SaharaUploadImage(const std::filesystem::path& path, SerialLink& link) {
+int SaharaUploadImage(const std::filesystem::path& path, SerialLink& link, std::string* problem) {
+    const auto refuse = [&](int code, const std::string& what) {
+        link.WriteConsole(what + "\n");
+        if (problem != nullptr) {
+            *problem = what;
+        }
+        return code;
+    };
+    uint64_t imageSize = 0;
     {
         // Only a regular file of a loader's size is served: the ROM would read an endless
-        // device for ever.
+        // device for ever. An empty one holds nothing the ROM could run.
         InputFile check;
-        if (const int code = check.OpenBounded(path, kMaxSaharaImageBytes);
-            code == kErrorNotRegularFile || code == kErrorFileTooLarge) {
-            link.WriteConsole(Format("Image file %s is refused: %s\n", path.string().c_str(),
-                                     check.errorText().c_str()));
-            return kErrorOpenFailed;
+        const int code = check.OpenBounded(path, kMaxSaharaImageBytes);
+        if (code == kErrorNotRegularFile || code == kErrorFileTooLarge) {
+            return refuse(kErrorOpenFailed,
+                          Format("Image file %s is refused: %s", path.string().c_str(),
+                                 check.errorText().c_str()));
         }
+        if (code == kErrorSuccess && check.size() == 0) {
+            return refuse(kErrorOpenFailed,
+                          Format("Image file %s is empty", path.string().c_str()));
+        }
+        imageSize = check.size();
     }
+    errno = 0;
     std::FILE* image = OpenCFile(path, "rb");
     if (image == nullptr) {
-        link.WriteConsole(Format("Cannot open image file %s\n", path.string().c_str()));
-        return kErrorOpenFailed;
+        const int error = errno;
+        const int code = ResultFromErrno(error);
+        // No file descriptors or no memory left is the PC's fault, not the file's.
+        const bool pcFault = code == kErrorTooManyOpenFiles || code == kErrorNotEnoughMemory;
+        return refuse(pcFault ? code : kErrorOpenFailed,
+                      Format("Cannot open image file %s (%s)", path.string().c_str(),
+                             error != 0 ? SystemErrorText(error).c_str() : "unknown reason"));
     }
     bool ended = false;
-    const int rc = ServeTransfer(link, image, ended);
+    const int rc = ServeTransfer(link, image, imageSize, ended);
     std::fclose(image);
     return ended ? FinishTransfer(link) : rc;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 namespace veltrix {
 
@@ -36,10 +37,14 @@ int SaharaHello(SerialLink& link);
 
 // Serves the ROM's READ DATA requests from the image, each from the offset it asks for, until END
 // OF IMAGE TRANSFER, then DONE / DONE RESPONSE and a 500 ms wait for the image to start.
-// 0; 110 when the image cannot be opened, is not a regular file or is larger than
-// kMaxSaharaImageBytes; 29 for an unexpected packet, a request that does not
-// come within the time-out, or no DONE RESPONSE; 30 when the image cannot be read; the link's
-// code when a port write fails.
-int SaharaUploadImage(const std::filesystem::path& path, SerialLink& link);
+// 0; 110 when the image cannot be opened, is empty, is not a regular file or is larger than
+// kMaxSaharaImageBytes (nothing is sent); kErrorTooManyOpenFiles or kErrorNotEnoughMemory when
+// the PC could not open it; 29 for an unexpected packet, a request that does not come within the
+// time-out, no DONE RESPONSE, or a ROM that keeps asking past the image's end (the fourth such
+// request) or for more than four times the image in all; 30 when the image cannot be read; the
+// link's code when a port write fails. `*problem`, when given, says what is wrong with a file
+// refused before anything is sent.
+int SaharaUploadImage(const std::filesystem::path& path, SerialLink& link,
+                      std::string* problem = nullptr);
 
 }  // namespace veltrix

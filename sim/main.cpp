@@ -1,17 +1,32 @@
 // veltrix-sim: serves a simulated board on COMn until SIGINT, SIGTERM, SIGHUP or SIGQUIT; on each
 // of them it removes its port link and its temporary eMMC before it ends.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "sim/sim_command_line.h"
 #include "sim/simulated_board.h"
 
 namespace {
+
+// A standard stream the board was started without is opened on the null device before anything
+// else: the pseudo-terminal would otherwise take its number, and the board's own lines would go
+// to the host as if the board had sent them. SIGXFSZ is ignored: a full eMMC file under a
+// file-size limit fails the write (the board answers with an error) instead of ending the board.
+void PrepareProcess() {
+    for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) < 0) {
+            (void)open("/", O_RDONLY | O_DIRECTORY);
+        }
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 // The stop signals write a byte here; main waits for it. A handler, rather than blocked signals
 // and sigwait, because a thread the program does not own (a sanitizer's, a library's) would
@@ -44,9 +59,7 @@ void WaitForStopSignal() {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Serve(int argc, char** argv) {
     using namespace veltrix::sim;
     int exitCode = 0;
     std::string message;
@@ -78,4 +91,16 @@ int main(int argc, char** argv) {
     board.Stop();
     std::cout << "Stopped." << std::endl;
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    PrepareProcess();
+    try {
+        return Serve(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "veltrix-sim: the PC ran out of memory; the board stopped\n";
+        return 1;
+    }
 }

@@ -113,6 +113,36 @@ TEST_F(FileIoTest, ExclusiveCreationRefusesAnExistingName) {
     EXPECT_EQ(Entries(), 2u);
 }
 
+// A name that a file system takes, however long, can be written: the temporary name beside it
+// is cut to fit, never the final one.
+TEST_F(FileIoTest, NamesUpToTheLimitCanBeWritten) {
+    for (const std::string& name : {std::string(250, 'r'), std::string(255, 'r'),
+                                    std::string(240, 'r') + "\xED\x95\x9C\xEA\xB8\x80"
+                                                            "\xED\x95\x9C\xEA\xB8\x80"}) {
+        SCOPED_TRACE(name.size());
+        const fs::path path = dir_ / fs::path(std::u8string(name.begin(), name.end()));
+        OutputFile out;
+        ASSERT_EQ(out.Create(path), kErrorSuccess) << out.errorText();
+        EXPECT_LE(out.temporaryPath().filename().u8string().size(), 255u);
+        ASSERT_EQ(out.Write("record", 6), kErrorSuccess);
+        ASSERT_EQ(out.Commit(false), kErrorSuccess) << out.errorText();
+        EXPECT_EQ(ReadAll(path), "record");
+        fs::remove(path);
+    }
+    EXPECT_EQ(Entries(), 0u);
+}
+
+// A folder is held by one holder at a time, and free again once released.
+TEST_F(FileIoTest, FolderLockHasOneHolderAtATime) {
+    FolderLock first, second;
+    ASSERT_EQ(first.Acquire(dir_), kErrorSuccess);
+    EXPECT_EQ(second.Acquire(dir_), kErrorLockViolation);
+    EXPECT_EQ(second.errorText(), "another program holds it");
+    first.Release();
+    EXPECT_EQ(second.Acquire(dir_), kErrorSuccess);
+    EXPECT_NE(first.Acquire(dir_ / "missing"), kErrorSuccess);
+}
+
 TEST_F(FileIoTest, FailuresCarryNamedCodesAndTheSystemsWords) {
     InputFile in;
     EXPECT_EQ(in.Open(dir_ / "missing.bin"), kErrorFileNotFound);

@@ -5,16 +5,28 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/scene_board.h"
 
 namespace veltrix::cli {
 
+// A standard stream the program starts without.
+inline const std::string kClosedStream = "<closed>";
+
+// Where `fd` of the child goes: `path`, or nowhere (kClosedStream). False on failure.
+inline bool Redirect(int fd, int target, const std::string& path) {
+    return path == kClosedStream ? close(fd) == 0 : target >= 0 && dup2(target, fd) >= 0;
+}
+
 // Starts veltrix-cli with `args`, standard output to `out` (empty: a pipe whose reader has gone)
-// and standard error to `err`, in a current folder `gone` removed before it starts when given,
-// as the user nobody when `asNobody` and root runs the tests. Its process id.
+// and standard error to `err` (either closed when kClosedStream), in a current folder `gone`
+// removed before it starts when given, as the user nobody when `asNobody` and root runs the
+// tests, after `inChild` (a resource limit, say). Its process id.
 inline pid_t StartProgram(std::vector<std::string> args, const std::string& out,
-                          const std::string& err, const std::string& gone, bool asNobody = false) {
+                          const std::string& err, const std::string& gone, bool asNobody = false,
+                          const std::function<void()>& inChild = {}) {
     args.insert(args.begin(), VELTRIX_CLI_PROGRAM);
     std::vector<char*> argv;
     for (std::string& arg : args) {
@@ -28,12 +40,20 @@ inline pid_t StartProgram(std::vector<std::string> args, const std::string& out,
     close(fds[0]);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int o = out.empty() ? fds[1] : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (dup2(o, STDOUT_FILENO) < 0 || dup2(e, STDERR_FILENO) < 0 ||
+        const auto file = [](const std::string& path) {
+            return path == kClosedStream ? -1
+                                         : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        };
+        // Both opened before either stream is closed, so neither takes a closed one's number.
+        const int o = out.empty() ? fds[1] : file(out);
+        const int e = file(err);
+        if (!Redirect(STDOUT_FILENO, o, out) || !Redirect(STDERR_FILENO, e, err) ||
             (!gone.empty() && (chdir(gone.c_str()) != 0 || rmdir(gone.c_str()) != 0)) ||
             (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))) {
             _exit(126);
+        }
+        if (inChild) {
+            inChild();
         }
         execv(argv[0], argv.data());
         _exit(127);
@@ -49,10 +69,11 @@ inline int WaitProgram(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// StartProgram, then WaitProgram.
+// StartProgram, then WaitProgram: the exit status.
 inline int Program(std::vector<std::string> args, const std::string& out, const std::string& err,
-                   const std::string& gone, bool asNobody = false) {
-    const pid_t pid = StartProgram(std::move(args), out, err, gone, asNobody);
+                   const std::string& gone, bool asNobody = false,
+                   const std::function<void()>& inChild = {}) {
+    const pid_t pid = StartProgram(std::move(args), out, err, gone, asNobody, inChild);
     return pid < 0 ? -1 : WaitProgram(pid);
 }
 

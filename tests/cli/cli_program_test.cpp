@@ -1,7 +1,11 @@
 // veltrix-cli as a program, where a terminal is not what it gets: standard output full or with
 // no reader, a current folder that is gone, arguments that are not UTF-8; and its extractions
 // that fail.
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <functional>
+#include <utility>
 
 #include "cli/exit_status.h"
 #include "tests/cli/cli_board_fixture.h"
@@ -9,6 +13,12 @@
 
 namespace veltrix::cli {
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 // Output that did not arrive never ends as passed; the record says what happened and, like the
 // summary, is strict JSON whatever bytes the arguments held.
@@ -20,6 +30,7 @@ TEST_F(CliTest, LostOutputAndStrangeSurroundingsNeverEndAsPassed) {
         int status;
         const char* err;
         const char* inRecord;
+        std::function<void()> arrange = {};  // once a board in download mode is at COM14
     } cases[] = {
         {"reader gone", "", "", kExitAborted, "standard output cannot be written (Broken pipe)",
          "\"cancelled\":true"},
@@ -29,10 +40,25 @@ TEST_F(CliTest, LostOutputAndStrangeSurroundingsNeverEndAsPassed) {
          "\"refusal\":\"the current folder is gone"},
         {"disk full", "", "/dev/full", kExitOutputLost,
          "standard output cannot be written (No space left on device)", "\"exit\":5"},
+        // A run that did not pass keeps its own status when its output is lost too.
+        {"disk full, board silent", "", "/dev/full", kExitAborted,
+         "standard output cannot be written (No space left on device)", "\"exit\":2",
+         [this] { board->InjectFault({.kind = sim::FaultKind::kSilence, .count = 1000}); }},
+        {"disk full, PMIC step failed", "--pmic-on;--ap-check=;--target=", "/dev/full",
+         kExitTestFailed, "standard output cannot be written (No space left on device)",
+         "\"exit\":1",
+         [this] {
+             options.faults = {{.kind = sim::FaultKind::kWrongCode, .command = 0x26, .code = 0x0D}};
+             StartBoard();
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        options = testing::BoardFor(scene, kDloadModel);
         StartBoard();  // a fresh board in download mode
+        if (c.arrange) {
+            c.arrange();
+        }
         const std::string name = (scene.root() / c.what).string();
         const std::string out = c.out == "file" ? name + ".out" : c.out;
         const fs::path gone = scene.root() / "gone";
@@ -50,6 +76,76 @@ TEST_F(CliTest, LostOutputAndStrangeSurroundingsNeverEndAsPassed) {
             EXPECT_TRUE(IsStrictJson(summary)) << summary;
         }
     }
+}
+
+// A standard stream the program starts without never becomes the board's port: the run log
+// and the status lines would go to the board, and a good board would fail.
+TEST_F(CliTest, ClosedStandardStreamsNeverBecomeTheBoardsPort) {
+    const std::string name = (scene.root() / "closed").string();
+    const std::pair<std::string, std::string> outErr[] = {{kClosedStream, name + ".err"},
+                                                          {name + ".out", kClosedStream}};
+    for (const auto& [out, err] : outErr) {
+        SCOPED_TRACE(out + " " + err);
+        StartBoard();
+        EXPECT_EQ(Program(RunArgs("", name + ".json"), out, err, ""), kExitPassed);
+        EXPECT_TRUE(Has(ReadText(name + ".json"), "\"verdict\":\"PASS\""))
+            << ReadText(name + ".json");
+    }
+}
+
+// Under a file-size limit a write past it fails as any failed write does, and the program goes
+// on (it is not ended by SIGXFSZ): a dump ends the run as aborted naming the PC's fault with its
+// record and summary written, an extraction fails saying why; no temporary file stays. A PC out
+// of file descriptors is named as such too.
+TEST_F(CliTest, LimitsOfThePcFailTheWorkAndAreNamedAsThePcs) {
+    const std::string root = scene.root().string();
+    scene.WritePartitions({{"sbl2", 8, 128}});  // 64 KiB
+    testing::WriteTotalImage(root + "/total.bin", {{{0, 8, "sbl1"}, {64, 128, "system"}}});
+    fs::create_directories(root + "/out");
+    const auto limit = [] {
+        const rlimit small{16 * 1024, 16 * 1024};
+        setrlimit(RLIMIT_FSIZE, &small);
+    };
+    StartBoard();
+    const Lines dump =
+        RunArgs("--emmc;--option=Read only;--partition=sbl2;--dump", root + "/r.json");
+    EXPECT_EQ(Program(dump, root + "/out.txt", root + "/err", "", false, limit), kExitAborted);
+    EXPECT_TRUE(Has(ReadText(root + "/err"), "veltrix-cli: cannot write the dump: File too large"))
+        << ReadText(root + "/err");
+    EXPECT_TRUE(Has(ReadText(root + "/r.json"), R"j("verdict":"ABORTED: cannot write the dump)j"));
+    EXPECT_TRUE(Has(ReadText(root + "/out.txt"), R"j("emmc":"N/T")j"))
+        << ReadText(root + "/out.txt");
+    EXPECT_TRUE(testing::ListFolder(scene.ModelFolder(kDloadModel) / "dump").empty());
+
+    const Lines extract = {"extract", "--bin=" + root + "/total.bin", "--dir=" + root + "/out"};
+    EXPECT_EQ(Program(extract, root + "/out.txt", root + "/err", "", false, limit),
+              kExitExtractFailed);
+    EXPECT_TRUE(Has(ReadText(root + "/err"), "/out/system.mbn (File too large)"))
+        << ReadText(root + "/err");
+    EXPECT_EQ(testing::ListFolder(root + "/out"), Lines{"sbl1.mbn"});
+
+    // Four descriptors: the standard streams and the port. The programmer file cannot be
+    // opened, which is the PC's fault, not the file's nor the board's. (The sanitizers' own
+    // start-up needs more descriptors than that.)
+    if (kSanitized) {
+        return;
+    }
+    StartBoard();
+    const auto fewFiles = [] {
+        for (int fd = 3; fd < 1024; ++fd) {  // what the test process holds open
+            close(fd);
+        }
+        const rlimit four{4, 4};
+        setrlimit(RLIMIT_NOFILE, &four);
+    };
+    EXPECT_EQ(Program(RunArgs("", root + "/r.json"), root + "/out.txt", root + "/err", "", false,
+                      fewFiles),
+              kExitAborted);
+    EXPECT_TRUE(Has(ReadText(root + "/err"),
+                    "veltrix-cli: the PC has no file descriptors left "
+                    "to read "))
+        << ReadText(root + "/err");
+    EXPECT_TRUE(Has(ReadText(root + "/out.txt"), R"j("ap":"N/T")j")) << ReadText(root + "/out.txt");
 }
 
 // veltrix-cli extract says why it failed and leaves no partition.txt for a folder that is not

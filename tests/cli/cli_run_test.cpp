@@ -1,12 +1,16 @@
 // veltrix-cli's run, ports and extract commands end to end: the simulated board on a real pty,
 // real files, and the exit statuses, summaries and run records a production script relies on.
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <string_view>
 #include <thread>
 
 #include "base/sha256.h"
@@ -156,6 +160,9 @@ TEST_F(CliTest, RefusedRunsNameTheFlagAndStillSummarise) {
     for (const char* port : {"/COM1", "/COM99"}) {  // ports accepted, with no device behind them
         fs::create_symlink(root + "/gone", ports + port);
     }
+    const fs::path dump = scene.ModelFolder(kDloadModel) / "dump";
+    fs::remove_all(dump);
+    fs::create_symlink(root, dump);
     const struct {
         int status;
         std::string flags;  // for RunArgs
@@ -170,6 +177,7 @@ TEST_F(CliTest, RefusedRunsNameTheFlagAndStillSummarise) {
         {kExitUsage, "--port=100", "--port \"100\" is not a port"},
         {kExitUsage, "--port=-1", "--port \"-1\" is not a port"},
         {kExitUsage, "--port=COM14", "--port \"COM14\" is not a port"},
+        {kExitUsage, "--port=014", "--port \"014\" is not a port: give a number 1 to 99 (digits"},
         {kExitUsage, "--dump", "--dump is part of the eMMC test: add --emmc"},
         {kExitUsage, "--emmc", "--emmc needs --option"},
         {kExitUsage, "--emmc;--option=read only", "--option \"read only\" is not an option; the"},
@@ -188,6 +196,8 @@ TEST_F(CliTest, RefusedRunsNameTheFlagAndStillSummarise) {
         // A test over the whole program list that finds it empty would pass doing nothing.
         {kExitNotStarted, "--workdir=" + root + "/nolist;--emmc;--option=Read only",
          "rawprogram0.xml lists no partition."},
+        {kExitNotStarted, "--emmc;--option=Read only;--dump",
+         "the dump folder " + dump.string() + " is a symbolic link: dumps are written only"},
         {kExitUsage, "--record=" + root + "/fifo", "--record " + root + "/fifo is a FIFO: the run"},
         {kExitUsage, "--record=/dev/null", "--record /dev/null is a device"},
         {kExitUsage, "--record=" + root + "/link.json",
@@ -250,6 +260,81 @@ TEST_F(CliTest, SignalsCancelALongWaitAndFreeThePort) {
         SerialLink link;
         EXPECT_EQ(link.Open(kBoardPort), kErrorSuccess);
     }
+}
+
+// A signal that comes once the run has ended, while its record and summary are written (here
+// as the record's note goes to standard error), does not end the program with them half out:
+// the signals stay caught until the summary is written.
+std::atomic<bool> gProcessHandlerRan{false};
+extern "C" void OnTermInTest(int) {
+    gProcessHandlerRan = true;
+}
+
+ssize_t RaiseOnRecordNote(void* file, const char* data, size_t size) {
+    if (std::string_view(data, size).find("run record: ") != std::string_view::npos) {
+        std::raise(SIGTERM);
+    }
+    return static_cast<ssize_t>(std::fwrite(data, 1, size, static_cast<std::FILE*>(file)));
+}
+
+TEST_F(CliTest, SignalWhileTheRecordIsWrittenWaitsForTheSummary) {
+    StartBoard();
+    command.record = scene.root() / "board.json";
+    struct sigaction test {
+    }, saved{};
+    test.sa_handler = OnTermInTest;
+    sigemptyset(&test.sa_mask);
+    sigaction(SIGTERM, &test, &saved);
+    std::FILE* raising = fopencookie(err, "w", {nullptr, RaiseOnRecordNote, nullptr, nullptr});
+    view = std::make_unique<TerminalView>(out, raising, false);
+    EXPECT_EQ(Run(), kExitPassed);
+    std::fclose(raising);
+    sigaction(SIGTERM, &saved, nullptr);
+    EXPECT_FALSE(gProcessHandlerRan);
+    EXPECT_TRUE(Has(Err(), "run record: ")) << Err();
+    EXPECT_TRUE(Has(ReadText(command.record), "\"verdict\":\"PASS\""));
+    EXPECT_TRUE(Has(Summary(), "\"verdict\":\"PASS\",\"exit\":0}\n")) << Summary();
+}
+
+// With standard input a terminal, a message box waits for Enter; Ctrl-C closes it and ends the
+// run within a second, without the Enter.
+TEST_F(CliTest, CtrlCClosesAMessageBoxAndEndsTheRun) {
+    StartBoard();
+    board->InjectFault({.kind = sim::FaultKind::kSilence, .count = 1000});  // a message box
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    std::FILE* in = std::fopen(ptsname(terminal), "r");
+    ASSERT_NE(in, nullptr);
+    view = std::make_unique<TerminalView>(out, err, true, in);
+    std::atomic<bool> ended{false};
+    std::chrono::steady_clock::time_point signalled;
+    std::thread operatorAtTheTerminal([&] {
+        const fs::path errPath = scene.root() / "stderr";
+        for (int i = 0; i < 500 && !Has(ReadText(errPath), "Press Enter to continue."); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        signalled = std::chrono::steady_clock::now();
+        std::raise(SIGINT);
+        for (int i = 0; i < 300 && !ended; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!ended) {
+            (void)!write(terminal, "\n", 1);  // the run is stuck in the box: fail, not hang
+        }
+    });
+    const int status = Run();
+    const auto endedAt = std::chrono::steady_clock::now();
+    ended = true;
+    operatorAtTheTerminal.join();
+    const auto took = endedAt - signalled;
+    std::fclose(in);
+    close(terminal);
+    EXPECT_EQ(status, kExitAborted);
+    EXPECT_LT(took, std::chrono::seconds(1));
+    EXPECT_TRUE(Has(Err(), "Press Enter to continue.")) << Err();
+    EXPECT_TRUE(Has(Out(), "Test cancelled by the operator\nTEST aborted!!\n")) << Out();
 }
 
 TEST_F(CliTest, PortsShowsLinksTheirDevicesAndWhoHoldsThem) {

@@ -3,11 +3,27 @@
 // blocks every way.
 #include "base/sha256.h"
 #include "cli/exit_status.h"
+#include "cli/selections.h"
 #include "diag/run_report.h"
 #include "tests/cli/cli_fixture.h"
 
 namespace veltrix::cli {
 namespace {
+
+// A port is read strictly: what the operator typed is the port, or it is refused.
+TEST(PortNumberTest, OnlyPlainNumbersOneToNinetyNineArePorts) {
+    const std::pair<std::string_view, int>
+        cases[] =
+            {
+                {"1", 1},    {"9", 9},        {"14", 14}, {"99", 99}, {"0", 0},   {"00", 0},
+                {"03", 0},   {"100", 0},      {"3x", 0},  {"x3", 0},  {" 3", 0},  {"3 ", 0},
+                {"+3", 0},   {"-3", 0},       {"3\n", 0}, {"", 0},    {"0x3", 0}, {"3.0", 0},
+                {"COM3", 0}, {"\xD9\xA3", 0},  // an Arabic-Indic three
+            };
+    for (const auto& [text, port] : cases) {
+        EXPECT_EQ(PortNumberOf(text), port) << text;
+    }
+}
 
 TEST(Sha256, StandardExamplesInAnyPieces) {
     const std::pair<std::string, const char*> cases[] = {
@@ -51,7 +67,8 @@ TEST_F(CliCommandTest, SummaryAndRecordEscapeWhatJsonMustEscape) {
     const std::string record = ReadText(command.record);
     EXPECT_TRUE(Has(record, "\n  \"port\":" + port + ",\n")) << record;
     EXPECT_TRUE(Has(record, R"j(  "refusal":"--port \"C:\\ \"COM\"\u0001\t é€\" is not a port: )j"
-                            R"j(give a number 1 to 99",)j"))
+                            R"j(give a number 1 to 99 (digits only, no sign, blank or leading )j"
+                            R"j(zero)",)j"))
         << record;
     EXPECT_TRUE(IsStrictJson(record));
     EXPECT_TRUE(IsStrictJson(Summary()));

@@ -202,23 +202,64 @@ TEST_F(ApCheckTest, FailuresOfTheBootRomAndTheProgrammerShowTheirLineAndBox) {
 
 // A programmer file that is a link to an endless device is refused at once, on either boot
 // protocol: it is never read into memory nor served to the boot ROM.
-TEST_F(ApCheckTest, EndlessProgrammerFileIsRefusedBeforeAnythingIsSent) {
-    for (const char* model : {kDloadModel, kSaharaModel}) {
-        SCOPED_TRACE(model);
-        const fs::path file = scene.ModelFolder(model) / "2nd_loader.hex";
+// A programmer file that cannot be a whole programmer is refused before anything is sent, with a
+// line naming the file (and for Intel HEX the line at fault): an endless device, an empty file,
+// a HEX file with only its end record, without one, or with a record after it.
+TEST_F(ApCheckTest, ProgrammerFilesThatCannotBeUsedAreRefusedBeforeAnythingIsSent) {
+    const std::string data = HexDataLines(0, Noise(32));  // two lines
+    const struct {
+        const char* model;
+        std::string text;  // the file's content; empty with `device`: a link to /dev/zero
+        bool device;
+        std::string fault;  // after the file's name
+    } cases[] = {
+        {kDloadModel, "", true,
+         " is refused: a device, not a regular file (at most 67108864 bytes)"},
+        {kSaharaModel, "", true, " is refused: a device, not a regular file"},
+        {kDloadModel, "", false, ", line 1: no data record before the end-of-file record"},
+        {kSaharaModel, "", false, " is empty"},
+        {kDloadModel, "\n" + kHexEnd, false,
+         ", line 2: no data record before the end-of-file record"},
+        {kDloadModel, data, false, ", line 3: no end-of-file record (the file is cut short)"},
+        {kDloadModel, data + kHexEnd + data, false,
+         ", line 4: a record after the end-of-file record"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + c.fault);
+        const fs::path file = scene.ModelFolder(c.model) / "2nd_loader.hex";
         fs::remove(file);
-        fs::create_symlink("/dev/zero", file);
-        Use(model);
+        if (c.device) {
+            fs::create_symlink("/dev/zero", file);
+        } else {
+            WriteText(file, c.text);
+        }
+        Use(c.model);
         EXPECT_EQ(Check(), kErrorGenFailure);
-        EXPECT_EQ(
-            rig->view.Lines(),
-            (Lines{"======== AP CHECK START\n",
-                   file.string() + " cannot be used (missing, damaged, too large or not a regular "
-                                   "file); nothing was sent\n",
-                   "Failed during loading flash programmer\n"}));
-        EXPECT_EQ(board->goAddress(), 0u);
+        const std::string kind = std::string(c.model) == kDloadModel ? "Programmer" : "Image";
+        EXPECT_EQ(rig->view.Lines(),
+                  (Lines{"======== AP CHECK START\n",
+                         kind + " file " + file.string() + c.fault + "; nothing was sent\n",
+                         "Failed during loading flash programmer\n"}));
+        EXPECT_EQ(rig->view.Result(ResultBox::kAp), "FAIL");
+        EXPECT_EQ(rig->ctx.record().advice, "put a good copy of " + file.string() + " in place");
+        EXPECT_TRUE(Requests(*board, 0x0F).empty());
+        EXPECT_TRUE(Requests(*board, 0x05).empty());
         EXPECT_TRUE(board->SaharaImage().empty());
     }
+}
+
+// The DDR-debug image is read the same way: an empty one is refused before anything is sent.
+TEST_F(ApCheckTest, EmptyDdrImageIsRefusedBeforeAnythingIsSent) {
+    scene.ddrImage.clear();
+    scene.WriteModel(kDdrModel);
+    Use(kDdrModel);
+    EXPECT_EQ(RunDdrApCheck(rig->ctx, rig->session, rig->files, 0), kErrorGenFailure);
+    const fs::path file = scene.ModelFolder(kDdrModel) / "ddr_debug.mbn";
+    EXPECT_EQ(rig->view.Lines(),
+              (Lines{"======== AP CHECK START\n",
+                     "Image file " + file.string() + " is empty; nothing was sent\n",
+                     "Failed during loading flash programmer\n"}));
+    EXPECT_TRUE(board->SaharaImage().empty());
 }
 
 TEST_F(ApCheckTest, AfterADdrTestThePortIsPolledOnOneLiveLineUntilTheBoardIsBack) {

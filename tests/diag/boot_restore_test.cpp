@@ -179,6 +179,19 @@ TEST_F(RestoreRunTest, ChosenLabelMatchesInAnyCaseAndUnknownOnesAreNamed) {
     Run("aboot");
     EXPECT_EQ(TestLines(),
               (Lines{"aboot partition is not in partition.txt\n", "TEST aborted!!\n"}));
+
+    // A label's control characters never reach the log raw (a forged line, a colour), and a
+    // long one is cut: from rawprogram0.xml, and as typed.
+    scene.WriteProgramList(kDloadModel, {"&#27;[31mRED&#10;PASS&#x2028;&#x9B;"});
+    Run();
+    EXPECT_EQ(TestLines(),
+              (Lines{"\\x1B[31mRED\\x0APASS\\u{2028}\\u{009B} partition is not in partition.txt\n",
+                     "TEST aborted!!\n"}));
+    Run(std::string(100, 'x') + "\xFF");
+    EXPECT_EQ(TestLines(), (Lines{std::string(64, 'x') + "... partition is not in partition.txt\n",
+                                  "TEST aborted!!\n"}));
+    Run("y\xFF");
+    EXPECT_EQ(TestLines().front(), "y\\xFF partition is not in partition.txt\n");
 }
 
 // A cancel while the board takes a block ends the restore as cancelled, not as a failed write.

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <functional>
 
 #include "tests/support/scene_board.h"
 
@@ -248,51 +249,82 @@ TEST_F(EmmcRunTest, RefusedShortOrForeignRepliesFailTheTestAndLeaveNoDump) {
     EXPECT_NE(rig.console.str().find("READ reply for address 0x65, asked 0x64"), std::string::npos);
 }
 
-TEST_F(EmmcRunTest, DumpThatCannotBeCreatedOrWrittenFailsAndLeavesNoCompleteLookingFile) {
+// A dump the PC cannot make is no failure of the board: the run ends as aborted naming the PC's
+// fault, the EMMC box keeps "N/T", no partial dump appears, and an older dump of that name
+// (another board's) is gone, so it cannot pass for this board's. A missing dump folder is made.
+TEST_F(EmmcRunTest, DumpThePcCannotMakeEndsTheRunNamingThePcNotTheBoard) {
     Use({{"boot", 0x64, 2048}});
     ReadyBoard(board, options);
     ASSERT_TRUE(board->WriteEmmc(0x64 * 512, Noise(2048 * 512, 6)));
-    // A missing dump folder is the PC's matter, not the board's: it is made.
     const fs::path dump = Dump("boot");
     fs::remove_all(dump.parent_path());
     Run("Read only", "boot", true);
     EXPECT_EQ(ReadBytes(dump), ReadFlash(*board, 0x64, 2048));
     EXPECT_EQ(rig.record().ending, RunEnding::kCompleted);
 
-    // A FIFO at the dump's name is never replaced: nothing is read from the board.
-    fs::remove(dump);
-    ASSERT_EQ(::mkfifo(dump.c_str(), 0600), 0);
+    const TempFolder elsewhere;
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+        std::string line;    // the start of the first line after the sector total
+        std::string reason;  // the record's abort reason
+        bool read;           // the board was asked for data
+    } cases[] = {
+        {"FIFO", [&] { ASSERT_EQ(::mkfifo(dump.c_str(), 0600), 0); },
+         "Cannot create dump file " + dump.string() + " (a FIFO is there",
+         "cannot create the dump: a FIFO is there, not a regular file", false},
+        {"folder is a link",
+         [&] {
+             fs::remove_all(dump.parent_path());
+             fs::create_symlink(elsewhere.path(), dump.parent_path());
+             WriteBytes(elsewhere.path() / "boot.dump", Bytes(100, 1));
+         },
+         "Cannot create dump file " + dump.string() + " (the dump folder",
+         "cannot create the dump: the dump folder " + dump.parent_path().string() +
+             " is a symbolic link",
+         false},
+        // The file-size limit stands in for a full disk.
+        {"file-size limit", [&] { WriteBytes(dump, Bytes(100, 1)); },
+         "Cannot write dump file " + dump.string() + " (File too large)",
+         "cannot write the dump: File too large", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dump.parent_path());
+        fs::create_directories(dump.parent_path());
+        c.plant();
+        ReadyBoard(board, options);
+        board->ClearRequestJournal();
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto oldHandler = signal(SIGXFSZ, SIG_IGN);  // as every program of the system does
+        rlimit small = saved;
+        small.rlim_cur = 200 * 1024;
+        setrlimit(RLIMIT_FSIZE, &small);
+        Run("Read only", "boot", true);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, oldHandler);
+        const Lines lines = TestLines();
+        ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(lines);
+        EXPECT_TRUE(lines[0].starts_with(c.line)) << lines[0];
+        EXPECT_EQ(lines[1], "TEST aborted!!\n");
+        EXPECT_EQ(rig.record().abortReason, c.reason);
+        EXPECT_EQ(VerdictOf(rig.record()).text, "ABORTED: " + c.reason);
+        EXPECT_EQ(rig.view.Result(ResultBox::kEmmc), "N/T");
+        EXPECT_EQ(Requests(*board, 0x03).empty(), !c.read);
+        EXPECT_TRUE(rig.record().dumpFiles.empty());
+    }
+    EXPECT_EQ(ListFolder(elsewhere.path()), Lines{"boot.dump"});  // nothing written nor removed
+    // A board that drops off the bus during the dump: "port lost", not a FAIL of its eMMC.
     ReadyBoard(board, options);
-    board->ClearRequestJournal();
+    board->InjectFault({.kind = sim::FaultKind::kVanish, .command = 0x03, .skip = 5, .ms = 300});
     Run("Read only", "boot", true);
-    const Lines fifo = TestLines();
-    ASSERT_EQ(fifo.size(), 3u);
-    EXPECT_TRUE(fifo[0].starts_with("Cannot create dump file ")) << fifo[0];
-    EXPECT_NE(fifo[0].find("a FIFO"), std::string::npos) << fifo[0];
-    EXPECT_EQ(fifo[1], "boot partition 0x64 read FAIL !!\n");
-    EXPECT_TRUE(Requests(*board, 0x03).empty());
-    EXPECT_TRUE(fs::is_fifo(dump));
-    fs::remove(dump);
-
-    // A file that cannot be written whole (the size limit stands in for a full disk): no partial
-    // dump appears, and an older dump of that name (another board's) is gone, so it cannot pass
-    // for this board's.
-    WriteBytes(dump, Bytes(100, 1));
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 200 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
-    Run("Read only", "boot", true);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
-    const Lines full = TestLines();
-    ASSERT_EQ(full.size(), 3u);
-    EXPECT_TRUE(full[0].starts_with("Cannot write dump file ")) << full[0];
-    EXPECT_EQ(full[1], "boot partition 0x64 read FAIL !!\n");
+    const Lines lost = TestLines();
+    ASSERT_EQ(lost.size(), 2u) << ::testing::PrintToString(lost);
+    EXPECT_TRUE(lost[0].starts_with("Serial port lost: COM14 (")) << lost[0];
+    EXPECT_EQ(rig.record().abortReason, "port lost");
+    EXPECT_EQ(rig.view.Result(ResultBox::kEmmc), "N/T");
     EXPECT_TRUE(ListFolder(dump.parent_path()).empty());
-    EXPECT_TRUE(rig.record().dumpFiles.empty());
 }
 
 // A cancel stops a long dump promptly, one READ at a time or with READs in flight over a slow

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "diag/model_table.h"
 #include "diag/prepare_run.h"
 #include "diag/run_worker.h"
@@ -131,6 +133,23 @@ TEST_F(EngineTest, EmmcFailuresSetTheBoxAndAbortWithoutAWordToTheBoard) {
         EXPECT_EQ(Wire().find("15"), std::string::npos);  // nothing is sent on abort
         EXPECT_EQ(script.CallCount("SdramTestPhase1"), 0);
     }
+}
+
+// The PC running out of memory in the middle of a run ends it as aborted naming the PC, with
+// the port closed and the boxes of what was not judged left "N/T"; the next run goes as usual.
+TEST_F(EngineTest, OutOfMemoryEndsTheRunAsAbortedNamingThePc) {
+    script.Answer("TestEmmc", [](ScriptedCall&) -> int { throw std::bad_alloc(); });
+    Run(Select(kSaharaModel, kEmmc));
+    EXPECT_EQ(
+        rig.view.Lines(),
+        RunLog(kSaharaModel, Join({kApSection,
+                                   {"======== EMMC TEST START\n", "total sector size = 0x20000\n"},
+                                   kAborted})));
+    EXPECT_EQ(VerdictOf(rig.record()).text, "ABORTED: the PC ran out of memory");
+    EXPECT_EQ(rig.view.Result(ResultBox::kEmmc), "N/T");
+    EXPECT_FALSE(rig.engine.InProgress());
+    Run(Select(kSaharaModel, kEmmc));
+    EXPECT_TRUE(rig.record().Passed());
 }
 
 TEST_F(EngineTest, SectorTotalLineShowsTheLow32BitsInLowerCaseHex) {

@@ -25,6 +25,7 @@
 #include "base/file_io.h"
 #include "base/result_codes.h"
 #include "layout/image_extraction.h"
+#include "layout/partition_index.h"
 #include "layout/partition_txt.h"
 #include "layout/program_list.h"
 #include "tests/support/extraction_folder.h"
@@ -309,6 +310,32 @@ TEST_F(HostileFolderTest, ZeroGapOf4GiBIsLeftAsAHole) {
     EXPECT_EQ(head, RecordData(0, 0, 512));
     EXPECT_EQ(middle, Bytes(512));
     EXPECT_EQ(tail, RecordData(1, 0, 512));
+}
+
+// A partition.txt that is not a regular file is no index (a link to /dev/zero would read as 1024
+// empty partitions, a FIFO may never end): the index stays empty and the message says what it is.
+TEST_F(HostileFolderTest, PartitionTxtThatIsNotARegularFileIsNoIndex) {
+    const fs::path index = out / "partition.txt";
+    const struct {
+        std::function<void()> plant;
+        const char* message;
+    } cases[] = {
+        {[&] { fs::create_symlink("/dev/zero", index); },
+         "partition.txt is a device, not a regular file.  "},
+        {[&] { ASSERT_EQ(::mkfifo(index.c_str(), 0600), 0); },
+         "partition.txt is a FIFO, not a regular file.  "},
+        {[&] { fs::create_directory(index); }, "partition.txt is a folder, not a regular file.  "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        fs::remove(index);
+        c.plant();
+        PartitionIndex partitions;
+        RecordingView view;
+        EXPECT_EQ(LoadPartitionIndex(partitions, out, view), kErrorReadFault);
+        EXPECT_EQ(partitions.imagePartitionCount, 0u);
+        EXPECT_EQ(view.Messages(), Lines{c.message});
+    }
 }
 
 // A rawprogram0.xml that is a FIFO would never end: it is refused, the list kept as it was.

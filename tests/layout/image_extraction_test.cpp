@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
 #include "base/result_codes.h"
 #include "layout/partition_index.h"
 #include "tests/support/extraction_folder.h"
@@ -111,6 +117,15 @@ TEST_F(ExtractionTest, RefusedTablesWriteNothing) {
     }
     cases.push_back({{{{1, 1, "a"}, {2, 1, "b"}, {3, 1, "a"}}},
                      "ERROR - partition a appears twice (record 2)"});
+    // A gap between pieces that no device has (1 TiB and more) would make a sparse file of
+    // terabytes; 4 GiB is fine (HostileFolderTest.ZeroGapOf4GiBIsLeftAsAHole).
+    for (const uint32_t secondStart : {0x80000001u, 0xFFFFFFF0u}) {
+        char gap[16];
+        std::snprintf(gap, sizeof gap, "0x%x", secondStart - 1);
+        cases.push_back({{{{0, 1, "modem"}, {secondStart, 1, "modem"}}},
+                         "ERROR - pieces of modem are " + std::string(gap) +
+                             " sectors apart, more than any device holds (record 1)"});
+    }
     TotalImage full;  // 510 records and the terminator fill the table up to 0x4000
     for (uint32_t i = 0; i < 511; ++i) {
         full.records.push_back({i, 0, std::string("p").append(std::to_string(i))});
@@ -187,6 +202,62 @@ TEST_F(ExtractionTest, WriteFailuresNameTheFileAndTheSystemsWords) {
                            " is a folder, not a regular file; nothing written"});
     EXPECT_EQ(ListFolder(out), Lines{"partition.txt"});
     EXPECT_TRUE(messages.empty());
+}
+
+// One extraction at a time in a folder: a second one while the first is writing is refused
+// before it writes anything, and the folder holds the first one's files and index alone.
+TEST_F(ExtractionTest, SecondExtractionIntoAFolderInUseIsRefused) {
+    WriteTotalImage(bin, {{{1, 4, "a"}, {9, 4, "b"}}});
+    const fs::path other = dir / "other.bin";
+    WriteTotalImage(other, {{{1, 2, "a"}, {5, 2, "c"}}});
+    RecordingView first;
+    first.HoldAtLine("a -- ");  // a's data is copied, b's not yet
+    int firstResult = -1;
+    std::thread writer([&] { firstResult = ExtractTotalImage(bin, out, first); });
+    ASSERT_TRUE(first.WaitUntilHeld(std::chrono::seconds(10)));
+    EXPECT_EQ(Run(other, out), kErrorWriteFault);
+    EXPECT_EQ(lines, Lines{"ERROR - another extraction is writing into " + out.string() +
+                           "; nothing written"});
+    first.Release();
+    writer.join();
+    EXPECT_EQ(firstResult, kErrorSuccess);
+    EXPECT_EQ(ListFolder(out), (Lines{"a.mbn", "b.mbn", "partition.txt"}));
+    EXPECT_EQ(ReadBytes(out / "a.mbn"), RecordData(0, 0, 4 * 512));
+    EXPECT_EQ(Run(other, out), kErrorSuccess);  // the folder is free again
+}
+
+// A cancel that comes after the last piece, as late as the index's own write, leaves no index;
+// the partitions' files stay.
+TEST_F(ExtractionTest, CancelAfterTheLastPieceLeavesNoIndex) {
+    WriteTotalImage(bin, {{{1, 4, "a"}, {9, 4, "b"}}});
+    WriteText(out / "partition.txt", "old index");
+    std::atomic<bool> cancel{false};
+    RecordingView view;
+    const auto atTheEnd = [&](uint64_t done, uint64_t total) { cancel = done == total; };
+    EXPECT_EQ(ExtractTotalImage(bin, out, view, &cancel, atTheEnd), kErrorOperationAborted);
+    EXPECT_EQ(view.Lines().back(), "Extraction cancelled; partition.txt is not written");
+    EXPECT_EQ(ListFolder(out), (Lines{"a.mbn", "b.mbn"}));
+    EXPECT_TRUE(view.Messages().empty());
+}
+
+// An image that grows while it is split (another program still writing its end) gives the
+// files its tables describe, no byte more.
+TEST_F(ExtractionTest, ImageThatGrowsWhileItIsSplitGivesTheFilesOfItsTables) {
+    WriteTotalImage(bin, {{{1, 4, "a"}, {9, 2048, "b"}}});
+    const uint64_t size = fs::file_size(bin);
+    RecordingView view;
+    bool grown = false;
+    const auto grow = [&](uint64_t, uint64_t) {
+        if (!grown) {
+            grown = true;
+            std::ofstream(bin, std::ios::binary | std::ios::app) << std::string(3 << 20, '\xEE');
+        }
+    };
+    ASSERT_EQ(ExtractTotalImage(bin, out, view, nullptr, grow), kErrorSuccess);
+    ASSERT_GT(fs::file_size(bin), size);
+    EXPECT_EQ(ReadBytes(out / "a.mbn"), RecordData(0, 0, 4 * 512));
+    EXPECT_EQ(ReadBytes(out / "b.mbn"), RecordData(1, 0, 2048 * 512));
+    EXPECT_EQ(LoadIndex().imagePartitionCount, 2u);
 }
 
 // `extract --bin same/boot.mbn --dir same`: the image would be replaced by its own partition.

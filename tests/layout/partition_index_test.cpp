@@ -52,7 +52,10 @@ TEST_F(PartitionIndexTest, ThreeRecordsInFileOrderAndAnIncompleteFourthDropped) 
     EXPECT_EQ(Label(2), "aboot");
     EXPECT_EQ(index.imagePartitions[2]->startSector, 0x1800u);
     EXPECT_EQ(FileNameText(*index.imagePartitions[1]), "aboot.mbn");
-    EXPECT_TRUE(view.Messages().empty());
+    // What is left out is said.
+    EXPECT_EQ(view.Messages(), (std::vector<std::string>{
+                                   "partition.txt ends in an incomplete record (48 of 80 bytes: "
+                                   "the file is cut short); it is not used.  "}));
 }
 
 TEST_F(PartitionIndexTest, AtMost1024EntriesAreRead) {
@@ -63,6 +66,12 @@ TEST_F(PartitionIndexTest, AtMost1024EntriesAreRead) {
     ASSERT_EQ(Load(bytes), kErrorSuccess);
     EXPECT_EQ(index.imagePartitionCount, 1024u);
     EXPECT_EQ(Label(1023), "p1023");
+    EXPECT_EQ(view.Messages(),
+              (std::vector<std::string>{"partition.txt holds more than 1024 records; only the "
+                                        "first 1024 are used.  "}));
+    bytes.resize(1024 * 80);  // exactly 1024: nothing left out
+    ASSERT_EQ(Load(bytes), kErrorSuccess);
+    EXPECT_EQ(view.Messages().size(), 1u);
 }
 
 // The first entry whose label matches, ignoring ASCII case; full 32-byte fields without a

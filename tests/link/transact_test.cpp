@@ -2,6 +2,8 @@
 // collection rules (flags, escapes, capacity, torn and corrupt frames, chunks) are held against
 // the byte-at-a-time model in transact_model_test.
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "tests/link/link_test_util.h"
@@ -80,6 +82,44 @@ TEST_F(TransactOverPty, PurgeDropsBytesInTheLinkAndInThePort) {
     link.Purge();  // still in the port's input queue
     EXPECT_EQ(Queued(), 0);
     EXPECT_EQ(Exchange({0x01}, 64), Bytes{});
+}
+
+// Across a close and a reopen the link keeps its time-out (also one set while closed) and its
+// cancel flag, and nothing of the earlier connection: no bytes it had read ahead, no reply it
+// had given up on (the first reply after the reopen is taken, not purged as a late one).
+TEST_F(TransactOverPty, ReopenKeepsTheSettingsButNothingOfTheEarlierConnection) {
+    const auto silentReadMs = [this] {
+        const auto start = std::chrono::steady_clock::now();
+        uint8_t byte = 0;
+        EXPECT_EQ(link.ReadRaw(&byte, 1), 0);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    pty.Write(Join({Frame({0x02}), Frame({0x03})}));
+    ASSERT_TRUE(WaitQueued(10));
+    EXPECT_EQ(Exchange({0x01}, 64), WithFcs({0x02}));  // 0x03 is read ahead, held in the link
+    link.Close();
+    link.SetTimeout(kShortMs);
+    ASSERT_EQ(link.Open(pty.portNumber()), kErrorSuccess);
+    pty.Drain();
+    EXPECT_EQ(Exchange({0x01}, 64), Bytes{});  // not the earlier connection's 0x03
+    EXPECT_LT(silentReadMs(), 500);            // the 30 ms time-out, not the port's own
+
+    pty.ReadFrame();
+    link.Close();  // after an exchange that gave up on its reply
+    ASSERT_EQ(link.Open(pty.portNumber()), kErrorSuccess);
+    pty.Write(Frame({0x04}));
+    ASSERT_TRUE(WaitQueued(5));
+    EXPECT_EQ(Exchange({0x06}, 64), WithFcs({0x04}));
+
+    const std::atomic<bool> cancelled{true};
+    link.WatchCancel(&cancelled);
+    link.SetTimeout(kGenerousMs);
+    link.Close();
+    ASSERT_EQ(link.Open(pty.portNumber()), kErrorSuccess);
+    EXPECT_LT(silentReadMs(), 1000);  // the cancel is watched, not the 3 s waited out
+    link.WatchCancel(nullptr);
 }
 
 TEST_F(TransactOverPty, RejectsUnsafeArgumentsWithoutWriting) {

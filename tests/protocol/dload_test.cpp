@@ -50,16 +50,13 @@ TEST_F(DloadTest, UploadsFullPacketsThenGo) {
         board.Exchange(Write32(0x08001200, Slice(program, 512, 88)), kAck);
         board.Exchange(Go(0x08001000), kAck);
     }
-    // A file with only the end record sends GO to 0; one without an end record still sends its
-    // data.
-    board.Exchange(Go(0), kAck);
+    // A file without a start record sends GO to 0.
     board.Exchange(Write32(0x40, Noise(20)), kAck).Exchange(Go(0), kAck).ExpectQuiet();
     WriteText(folder / "upper.hex", text);
     WriteText(folder / "lower.hex", lower);
-    WriteText(folder / "end.hex", kHexEnd);
-    WriteText(folder / "noend.hex", HexDataLines(0x40, Noise(20)));
+    WriteText(folder / "nostart.hex", HexDataLines(0x40, Noise(20)) + kHexEnd);
     RunWithBoard([&] {
-        for (const char* name : {"upper.hex", "lower.hex", "end.hex", "noend.hex"}) {
+        for (const char* name : {"upper.hex", "lower.hex", "nostart.hex"}) {
             EXPECT_EQ(UploadHexProgrammer(folder / name, session), 0) << name;
         }
         return 0;

@@ -22,6 +22,9 @@ Bytes Words(std::initializer_list<uint32_t> words) {
 Bytes ReadDataRequest(uint32_t offset, uint32_t length) {
     return Words({3, 0x14, 13, offset, length});
 }
+uint32_t Le32At(const Bytes& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
 const Bytes kEnd = Words({4, 0x10, 13, 0});
 const Bytes kDone = Words({5, 8});
 const Bytes kDoneResponse = Words({6, 0x0C, 0});
@@ -95,6 +98,47 @@ TEST_F(SaharaTest, TransferFaultsGiveWriteFault) {
         console.str("");
         EXPECT_TRUE(clock.Sleeps().empty());
     }
+}
+
+// A boot ROM that keeps asking past the image's end, or for the image many times over, ends the
+// upload with a failure instead of being served for ever; an empty image is refused before
+// anything is sent.
+TEST_F(SaharaTest, TransferIsBoundedAndAnEmptyImageIsRefused) {
+    const struct {
+        const char* name;
+        Bytes request;  // the ROM sends it again and again
+        size_t served;  // bytes of the image the host answers each with
+        int requests;   // how many the host serves; it gives up at the last or the next
+        const char* console;
+    } cases[] = {
+        {"past the end", ReadDataRequest(69000, 4096), 1000, 4,
+         "Sahara: the boot ROM keeps asking for bytes past the end of the 70000-byte image; "
+         "upload stopped\n"},
+        {"again and again", ReadDataRequest(0, 16384), 16384, 21,
+         "Sahara: the boot ROM asked for 360448 bytes of a 70000-byte image; upload stopped\n"},
+    };
+    link.SetTimeout(40);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedBoard rom(pty);
+        for (int i = 0; i <= c.requests; ++i) {
+            pty.Write(c.request);
+        }
+        for (int i = 0; i < c.requests; ++i) {
+            rom.ExpectRaw(Slice(Le32At(c.request, 12), c.served));
+        }
+        rom.ExpectQuiet();
+        rom.Start();
+        EXPECT_EQ(SaharaUploadImage(path, link), 29);
+        EXPECT_TRUE(rom.Finish().empty());
+        const std::string text = console.str();
+        EXPECT_TRUE(text.ends_with(c.console)) << text;
+        console.str("");
+        link.Purge();
+    }
+    std::string problem;
+    EXPECT_EQ(SaharaUploadImage(File("empty.mbn", {}), link, &problem), 110);
+    EXPECT_EQ(problem, "Image file " + (folder / "empty.mbn").string() + " is empty");
 }
 
 TEST_F(SaharaTest, MissingImageGivesOpenFailure) {

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "link/framing/fcs.h"
 #include "tests/protocol/host_fixture.h"
@@ -207,6 +209,29 @@ TEST_F(StreamWriteTest, MissingOrEmptyFileSendsNothing) {
         return 0;
     });
     EXPECT_EQ(console.str(), "Filename not found " + path.string() + "\n\n");
+}
+
+// An image that grows while it is written (another program still writing it) never sends more
+// than its partition holds: the write stops at the partition's end and is refused as too large.
+TEST_F(StreamWriteTest, FileThatGrowsWhileItIsWrittenStopsAtThePartitionsEnd) {
+    const Bytes data = Noise(4096);
+    const auto path = File("growing.mbn", Slice(data, 0, 2048));
+    session.sectorAddressing = true;
+    std::vector<Bytes> written;
+    board.Serve([&](const Bytes& request) -> std::optional<Bytes> {
+        if (written.empty()) {
+            WriteBytes(path, data);  // the file doubles while its first chunk is taken
+        }
+        written.push_back(request);
+        return Bytes{0x08};
+    });
+    EXPECT_EQ(RunWithBoard([&] { return StreamWriteFile(path, session, 10, 3072); }),
+              kErrorFileTooLarge);
+    ASSERT_EQ(written.size(), 3u);
+    EXPECT_EQ(written[2], WriteRequest(14, Slice(data, 2048, 1024)));
+    EXPECT_TRUE(console.str().ends_with("File " + path.string() +
+                                        " grew while it was written; stopped at 3072 bytes\n"))
+        << console.str();
 }
 
 // A block is always padded to one kilobyte; a data write sends exactly its bytes.

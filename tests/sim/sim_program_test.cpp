@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "link/serial_link.h"
+#include "protocol/dload.h"
 #include "tests/support/bench_scene.h"
 
 namespace veltrix::testing {
@@ -35,15 +37,22 @@ protected:
     }
 
     // Starts the simulator on COM`port` with its ports folder and temporary folder inside the
-    // test's.
-    void Start(const char* port = "7") {
+    // test's; `talkative`: with its event lines, and its standard streams closed.
+    void Start(const char* port = "7", bool talkative = false) {
         pid_ = ::fork();
         if (pid_ == 0) {
             const ScopedEnv tmp("TMPDIR", temp_.string());  // for the program exec'd below
             const int devNull = ::open("/dev/null", O_WRONLY);
             ::dup2(devNull, STDOUT_FILENO);
+            if (talkative) {
+                for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+                    ::close(fd);
+                }
+            }
+            // The last argument ends the list early when the board may talk.
             ::execl(VELTRIX_SIM_PROGRAM, VELTRIX_SIM_PROGRAM, "--port", port, "--ports-folder",
-                    ports_.c_str(), "--quiet", static_cast<char*>(nullptr));
+                    ports_.c_str(), "--boot", "dload", talkative ? nullptr : "--quiet",
+                    static_cast<char*>(nullptr));
             ::_exit(127);
         }
     }
@@ -114,6 +123,24 @@ TEST_F(SimProgramTest, ALiveSimulatorsPortIsNeverTakenOver) {
     fs::create_directories(temp_);
     Start();
     EXPECT_TRUE(Serving());
+    EXPECT_EQ(StopWith(SIGTERM), 0);
+}
+
+// Started without its standard streams, the board's own lines go nowhere: not to the host
+// through its pseudo-terminal (NOP is answered with ACK and nothing else), nor into a pipe of
+// its own.
+TEST_F(SimProgramTest, ClosedStandardStreamsNeverBecomeThePort) {
+    Start("7", /*talkative=*/true);
+    ASSERT_TRUE(Serving());
+    const ScopedEnv ports("VELTRIX_PORTS", ports_.string());
+    SerialLink link;
+    ASSERT_EQ(link.Open(7), kErrorSuccess);
+    ProgrammerSession session{&link};
+    EXPECT_EQ(DloadNop(session), kErrorSuccess);
+    link.SetTimeout(300);
+    uint8_t stray[256];
+    EXPECT_EQ(link.ReadRaw(stray, sizeof stray), 0);
+    link.Close();
     EXPECT_EQ(StopWith(SIGTERM), 0);
 }
 
