@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench_board.h"
 #include "diag/partition_read.h"
 #include "diag/run_context.h"
 #include "link/serial_link.h"
@@ -37,46 +38,6 @@ const uint32_t kSectors = [] {
 }();
 constexpr int kProgressSteps = 99;  // the bar moves 1..99 during the dump
 
-// A view that ignores the run's output but lets the benchmark act at every progress step.
-class BenchView final : public veltrix::RunView {
-public:
-    void InsertLogLine(int, const std::string&) override {}
-    void DeleteLogLine(int) override {}
-    void SelectLastLogLine() override {}
-    void ShowMessage(const std::string&) override {}
-    void PushStatus(const std::string&) override {}
-    void SetProgress(int) override {
-        if (onProgress)
-            onProgress();
-    }
-    void SetResultBox(veltrix::ResultBox, const std::string&) override {}
-    void ClearLog() override {}
-    std::function<void()> onProgress;
-};
-
-// One Intel-HEX record line with its checksum.
-std::string HexRecord(uint8_t type, uint16_t address, const Bytes& data) {
-    Bytes bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                   static_cast<uint8_t>(address), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    uint8_t sum = 0;
-    std::ostringstream line;
-    line << ':';
-    for (uint8_t b : bytes) {
-        sum = static_cast<uint8_t>(sum + b);
-        line << "0123456789ABCDEF"[b >> 4] << "0123456789ABCDEF"[b & 15];
-    }
-    const uint8_t check = static_cast<uint8_t>(-sum);
-    line << "0123456789ABCDEF"[check >> 4] << "0123456789ABCDEF"[check & 15] << '\n';
-    return line.str();
-}
-
-// A tiny programmer at 0x10000: the simulated boot ROM runs whatever GO names.
-void WriteProgrammer(const fs::path& path) {
-    std::ofstream(path) << HexRecord(0x04, 0, {0x00, 0x01}) << HexRecord(0x00, 0, Bytes(16, 0x5A))
-                        << HexRecord(0x05, 0, {0x00, 0x01, 0x00, 0x00}) << HexRecord(0x01, 0, {});
-}
-
 void BM_DumpOverBare(benchmark::State& state) {
     char templ[] = "/tmp/veltrix-emmc-bench-XXXXXX";
     const fs::path folder = mkdtemp(templ);
@@ -98,7 +59,7 @@ void BM_DumpOverBare(benchmark::State& state) {
                         std::span(chunk).first(1u << 20));
     }
 
-    BenchView view;
+    bench::QuietView view;
     veltrix::RunContext ctx(view, veltrix::SystemClock::Instance());
     std::ostringstream console;
     veltrix::SerialLink link(veltrix::SystemClock::Instance(), &console);
@@ -108,7 +69,7 @@ void BM_DumpOverBare(benchmark::State& state) {
     const fs::path modelFolder = folder / "model" / "bench";
     const fs::path dumpFolder = modelFolder / "dump";
     fs::create_directories(dumpFolder);
-    WriteProgrammer(folder / "programmer.hex");
+    bench::WriteProgrammer(folder / "programmer.hex");
     if (link.Open(kBoardPort) != 0 || veltrix::DloadNop(session) != 0 ||
         veltrix::UploadHexProgrammer(folder / "programmer.hex", session) != 0 ||
         veltrix::ConnectProgrammer(session) != 0 || veltrix::OpenPartition(session) != 0) {
@@ -131,8 +92,8 @@ void BM_DumpOverBare(benchmark::State& state) {
     long reads = 0;
     for (auto _ : state) {
         const double w0 = bench::WallSeconds(), c0 = bench::ThreadCpuSeconds();
-        const int result =
-            veltrix::ReadPartition(ctx, session, {kStartSector, kSectors, "dump64", &dumpFolder});
+        const int result = veltrix::ReadPartition(
+            ctx, session, {kStartSector, kSectors, "dump64", &dumpFolder, {}});
         totalWall += bench::WallSeconds() - w0;
         totalCpu += bench::ThreadCpuSeconds() - c0;
         if (result != 0 || !bareOk) {

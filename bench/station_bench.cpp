@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_board.h"
 #include "diag/station.h"
 #include "layout/partition_txt.h"
 #include "sim/simulated_board.h"
@@ -26,49 +27,18 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 constexpr const char* kModel = "Tamsin (APQ8064)";  // DLOAD, family 1
 constexpr int kFirstPort = 81;
 constexpr uint32_t kDumpStart = 2048;
 constexpr uint32_t kDumpSectors = 4096;  // 2 MiB
 
-class QuietView final : public veltrix::RunView {
-public:
-    void InsertLogLine(int, const std::string&) override {}
-    void DeleteLogLine(int) override {}
-    void SelectLastLogLine() override {}
-    void ShowMessage(const std::string&) override {}
-    void PushStatus(const std::string&) override {}
-    void SetProgress(int) override {}
-    void SetResultBox(veltrix::ResultBox, const std::string&) override {}
-    void ClearLog() override {}
-};
-
-std::string HexRecord(uint8_t type, uint16_t address, const Bytes& data) {
-    Bytes bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                   static_cast<uint8_t>(address), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    uint8_t sum = 0;
-    std::ostringstream line;
-    line << ':';
-    for (uint8_t b : bytes) {
-        sum = static_cast<uint8_t>(sum + b);
-        line << "0123456789ABCDEF"[b >> 4] << "0123456789ABCDEF"[b & 15];
-    }
-    const auto check = static_cast<uint8_t>(-sum);
-    line << "0123456789ABCDEF"[check >> 4] << "0123456789ABCDEF"[check & 15] << '\n';
-    return line.str();
-}
-
 // The model's folder (a tiny programmer, a program list naming sbl2) and the target directory's
 // partition.txt.
 void WriteBench(const fs::path& work, const fs::path& target) {
     const fs::path model = work / "model" / kModel;
     fs::create_directories(model / "boot_partition_info");
-    std::ofstream(model / "2nd_loader.hex")
-        << HexRecord(0x04, 0, {0x00, 0x01}) << HexRecord(0x00, 0, Bytes(16, 0x5A))
-        << HexRecord(0x05, 0, {0x00, 0x01, 0x00, 0x00}) << HexRecord(0x01, 0, {});
+    bench::WriteProgrammer(model / "2nd_loader.hex");
     std::ofstream(model / "boot_partition_info" / "rawprogram0.xml")
         << "<data><program label=\"sbl2\" filename=\"sbl2.mbn\" start_sector=\"0\" "
            "num_partition_sectors=\"1\"/></data>\n";
@@ -85,11 +55,11 @@ void WriteBench(const fs::path& work, const fs::path& target) {
 // One station run of `boards` boards to its end; its wall time in seconds, or a negative value
 // when a board did not pass.
 double TimeStation(int boards, const fs::path& work, const fs::path& target) {
-    std::vector<std::unique_ptr<QuietView>> views;
+    std::vector<std::unique_ptr<bench::QuietView>> views;
     std::ostringstream console;
     std::vector<veltrix::Station::Board> list;
     for (int i = 0; i < boards; ++i) {
-        views.push_back(std::make_unique<QuietView>());
+        views.push_back(std::make_unique<bench::QuietView>());
         list.push_back({kFirstPort + i, views.back().get(), &console});
     }
     veltrix::Station station(list, veltrix::SystemClock::Instance(), work);

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench_board.h"
 #include "diag/partition_read.h"
 #include "diag/run_context.h"
 #include "link/serial_link.h"
@@ -40,34 +41,6 @@ const uint32_t kSectors = [] {
     const char* mib = std::getenv("VELTRIX_BENCH_MIB");
     return (mib != nullptr ? static_cast<uint32_t>(std::atoi(mib)) : 64u) * (1u << 20) / 512;
 }();
-
-class QuietView final : public veltrix::RunView {
-public:
-    void InsertLogLine(int, const std::string&) override {}
-    void DeleteLogLine(int) override {}
-    void SelectLastLogLine() override {}
-    void ShowMessage(const std::string&) override {}
-    void PushStatus(const std::string&) override {}
-    void SetProgress(int) override {}
-    void SetResultBox(veltrix::ResultBox, const std::string&) override {}
-    void ClearLog() override {}
-};
-
-std::string HexRecord(uint8_t type, uint16_t address, const Bytes& data) {
-    Bytes bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                   static_cast<uint8_t>(address), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    uint8_t sum = 0;
-    std::ostringstream line;
-    line << ':';
-    for (uint8_t b : bytes) {
-        sum = static_cast<uint8_t>(sum + b);
-        line << "0123456789ABCDEF"[b >> 4] << "0123456789ABCDEF"[b & 15];
-    }
-    const auto check = static_cast<uint8_t>(-sum);
-    line << "0123456789ABCDEF"[check >> 4] << "0123456789ABCDEF"[check & 15] << '\n';
-    return line.str();
-}
 
 struct Measure {
     double mbps = 0;            // data bytes per second, 10^6
@@ -94,16 +67,14 @@ std::optional<Measure> TimeDump(uint32_t latencyUs, int window) {
             for (uint32_t mib = 0; mib < kSectors / 2048; ++mib) {
                 board.WriteEmmc(uint64_t{kStartSector} * 512 + (uint64_t{mib} << 20), chunk);
             }
-            QuietView view;
+            bench::QuietView view;
             veltrix::RunContext ctx(view, veltrix::SystemClock::Instance());
             std::ostringstream console;
             veltrix::SerialLink link(veltrix::SystemClock::Instance(), &console);
             veltrix::ProgrammerSession session;
             session.link = &link;
             session.readWindow = window;
-            std::ofstream(folder / "programmer.hex")
-                << HexRecord(0x04, 0, {0x00, 0x01}) << HexRecord(0x00, 0, Bytes(16, 0x5A))
-                << HexRecord(0x05, 0, {0x00, 0x01, 0x00, 0x00}) << HexRecord(0x01, 0, {});
+            bench::WriteProgrammer(folder / "programmer.hex");
             const fs::path dumps = folder / "dump";
             if (link.Open(kBoardPort) == 0 && veltrix::DloadNop(session) == 0 &&
                 veltrix::UploadHexProgrammer(folder / "programmer.hex", session) == 0 &&
@@ -112,8 +83,8 @@ std::optional<Measure> TimeDump(uint32_t latencyUs, int window) {
                 bool ok = true;
                 for (int run = 0; run < 2 && ok; ++run) {
                     const double w0 = bench::WallSeconds(), c0 = bench::ThreadCpuSeconds();
-                    ok = veltrix::ReadPartition(ctx, session,
-                                                {kStartSector, kSectors, "dump64", &dumps}) == 0;
+                    ok = veltrix::ReadPartition(
+                             ctx, session, {kStartSector, kSectors, "dump64", &dumps, {}}) == 0;
                     wall += bench::WallSeconds() - w0;
                     cpu += bench::ThreadCpuSeconds() - c0;
                 }
