@@ -1,6 +1,8 @@
 // The window as it opens and as the operator sets it up: its lists, the test-box interlock, the
 // result-box colours, the partition combos, the pickers and the stored settings.
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSettings>
 #include <QTest>
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include "tests/ui/dialog_fixture.h"
 #include "ui/port_choices.h"
 #include "ui/result_colours.h"
+#include "ui/window_placement.h"
 
 namespace veltrix::testing {
 namespace {
@@ -34,12 +37,12 @@ TEST_F(DialogTest, OpensWithItsListsAndDefaults) {
     EXPECT_EQ(c().option->currentText(), "Read/Write");
     EXPECT_EQ(Items(*c().level), QStringList({"0", "1"}));
     EXPECT_EQ(c().level->currentText(), "1");
-    EXPECT_EQ(c().progress->maximum(), 100);
+    EXPECT_EQ(p().progress->maximum(), 100);
     EXPECT_FALSE(c().stop->isEnabled());
     // The about box sits first in the window's menu (F1); F5 starts a run.
     ASSERT_GE(dialog->actions().size(), 1);
     EXPECT_EQ(dialog->actions()[0]->text(), QString::fromUtf8("Veltrix 정보(&A)..."));
-    EXPECT_EQ(c().sdramResult->text(), "N/T");
+    EXPECT_EQ(p().sdramResult->text(), "N/T");
 }
 
 // One row of the interlock: the box clicked, and the boxes after clicking it on from all off and
@@ -168,43 +171,83 @@ TEST_F(DialogTest, PickersTakeTheChoiceAndHandleCancel) {
 }
 
 // What a window shows from the stored values and saves at its close: a list without a selection
-// (none stored, out of range, or a typed text) is saved as -1; the stored size is not applied.
+// (none stored, out of range, or a typed text) is saved as -1; the window comes back where it was
+// and at the size it had, and a place beyond today's screens is moved onto one.
 TEST_F(DialogTest, SettingsComeBackAndNoSelectionIsSavedAsMinusOne) {
     QSettings settings(QStringLiteral("Norvane"), QStringLiteral("Veltrix"));
     const StoredSettings first = ui::ReadStoredSettings(settings);
     EXPECT_EQ(std::tie(first.x, first.y, first.cx, first.cy, first.apIndex, first.portIndex),
               std::make_tuple(0, 0, 556, 632, 0, 0));
     EXPECT_EQ(first.targetDir, QDir::homePath()) << "no C:\\ here";
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     const struct {
         int ap, port;
         const char* typedModel;
         int savedAp, savedPort;
+        QPoint stored;  // the frame's top-left
     } cases[] = {
-        {3, 8, nullptr, 3, 8},       {-1, -1, nullptr, -1, -1},         {17, 99, nullptr, -1, -1},
-        {1000, -5, nullptr, -1, -1}, {0, 0, "Some other board", -1, 0},
+        {3, 8, nullptr, 3, 8, {40, 50}},
+        {-1, -1, nullptr, -1, -1, {40, 50}},
+        {17, 99, nullptr, -1, -1, {screen.right() + 2000, 50}},
+        {1000, -5, nullptr, -1, -1, {-3000, -3000}},
+        {0, 0, "Some other board", -1, 0, {40, 50}},
     };
+    const QSize size(screen.width() - 100, screen.height() - 60);
     for (const auto& row : cases) {
         SCOPED_TRACE(row.ap);
         StoredSettings stored;
-        std::tie(stored.x, stored.y, stored.cx, stored.cy) = std::make_tuple(40, 50, 900, 700);
+        std::tie(stored.x, stored.y) = std::make_tuple(row.stored.x(), row.stored.y());
+        std::tie(stored.cx, stored.cy) = std::make_tuple(size.width(), size.height());
         std::tie(stored.apIndex, stored.portIndex) = std::tie(row.ap, row.port);
         stored.targetDir = "/boards/b7";
         OpenWith(stored);
         EXPECT_EQ(c().model->currentIndex(), row.typedModel ? row.ap : row.savedAp);
         EXPECT_EQ(c().comPort->currentIndex(), row.savedPort);
-        EXPECT_EQ(dialog->frameGeometry().topLeft(), QPoint(40, 50));
-        EXPECT_EQ(dialog->width(), 556);
+        EXPECT_EQ(dialog->size(), size);
+        if (screen.contains(row.stored)) {
+            EXPECT_EQ(dialog->frameGeometry().topLeft(), row.stored);
+        } else {
+            EXPECT_TRUE(screen.contains(dialog->frameGeometry().topLeft()))
+                << dialog->frameGeometry().x() << "," << dialog->frameGeometry().y();
+        }
         if (row.typedModel) {
             c().model->setEditText(row.typedModel);
         }
         dialog->move(70, 80);
-        const QSize size = dialog->frameGeometry().size();
+        dialog->resize(size - QSize(10, 20));
         Close();
         settings.sync();
         const StoredSettings back = ui::ReadStoredSettings(settings);
         EXPECT_EQ(std::tie(back.x, back.y, back.cx, back.cy, back.apIndex, back.portIndex),
-                  std::make_tuple(70, 80, size.width(), size.height(), row.savedAp, row.savedPort));
+                  std::make_tuple(70, 80, size.width() - 10, size.height() - 20, row.savedAp,
+                                  row.savedPort));
         EXPECT_EQ(back.targetDir, "/boards/b7");
+    }
+}
+
+// Where a stored window goes on today's screens (their available areas, the primary first).
+TEST(WindowPlacementTest, AStoredWindowComesBackOnAScreenThatExists) {
+    const QRect left(0, 0, 1920, 1040);
+    const QRect right(1920, 0, 1280, 984);
+    const QSize minimum(560, 650);
+    const struct {
+        const char* what;
+        QRect stored;
+        QList<QRect> screens;
+        QRect placed;
+    } cases[] = {
+        {"where it was", {100, 80, 800, 700}, {left, right}, {100, 80, 800, 700}},
+        {"on the second screen", {2000, 100, 800, 700}, {left, right}, {2000, 100, 800, 700}},
+        {"that screen unplugged", {2000, 100, 800, 700}, {left}, {1120, 100, 800, 700}},
+        {"above every screen", {300, -900, 800, 700}, {left, right}, {300, 0, 800, 700}},
+        {"title bar just off the edge", {1900, 500, 800, 700}, {left}, {1120, 340, 800, 700}},
+        {"larger than its screen", {10, 10, 3000, 2000}, {left}, {0, 0, 1920, 1040}},
+        {"smaller than it may be", {10, 10, 300, 200}, {left}, {10, 10, 560, 650}},
+        {"a small screen", {500, 500, 800, 700}, {QRect(0, 0, 1024, 728)}, {224, 28, 800, 700}},
+        {"no screen at all", {-50, -50, 800, 700}, {}, {-50, -50, 800, 700}},
+    };
+    for (const auto& row : cases) {
+        EXPECT_EQ(ui::PlaceOnScreens(row.stored, minimum, row.screens), row.placed) << row.what;
     }
 }
 
