@@ -83,8 +83,7 @@ BoardPanel::BoardPanel(DialogSeams& seams, std::filesystem::path workDir,
     : QWidget(parent),
       seams_(seams),
       console_(std::move(consoleLog)),
-      engine_(*this, console_.stream(), clock, std::move(workDir),
-              std::move(makeTests)),
+      engine_(*this, console_.stream(), clock, std::move(workDir), std::move(makeTests)),
       logName_(QStringLiteral("run-log.txt")) {
     Build();
     resultPalette_ = c_.apResult->palette();
@@ -160,9 +159,8 @@ int BoardPanel::Start(const RunSelections& selections, int port,
     runMeter_.Reset();
     SetRate({});
     ResetBar();
-    logName_ = QStringLiteral("run-COM%1-%2.txt")
-                   .arg(port)
-                   .arg(LocalStamp(engine_.Report().started));
+    logName_ =
+        QStringLiteral("run-COM%1-%2.txt").arg(port).arg(LocalStamp(engine_.Report().started));
     console_.stream() << "---- run on COM" << port << ", " << selections.model << "\n";
     return started;
 }
@@ -214,7 +212,8 @@ void BoardPanel::ShowVerdict(const RunVerdict& verdict, const std::vector<std::s
     // The status line and the bar end with the outcome too, not with an earlier step's words.
     PushStatus(verdict.text);
     if (verdict.kind != RunVerdict::Kind::kPass) {
-        c_.progress->setPalette(ProgressPalette(progressPalette_, colours.background, colours.text));
+        c_.progress->setPalette(
+            ProgressPalette(progressPalette_, colours.background, colours.text));
     }
 }
 
@@ -224,17 +223,16 @@ void BoardPanel::ShowDumpFiles(const RunRecord& record) {
     for (const std::filesystem::path& file : record.dumpFiles) {
         if (file.parent_path() != folder) {
             folder = file.parent_path();
-            c_.runLog->InsertLine(c_.runLog->LineCount(),
-                                  QStringLiteral("Dump files in %1:")
-                                      .arg(QString::fromStdString(folder.string())));
+            c_.runLog->InsertLine(
+                c_.runLog->LineCount(),
+                QStringLiteral("Dump files in %1:").arg(QString::fromStdString(folder.string())));
         }
         std::error_code ec;
         const auto size = std::filesystem::file_size(file, ec);
-        c_.runLog->InsertLine(
-            c_.runLog->LineCount(),
-            QStringLiteral("  %1 (%2 bytes)")
-                .arg(QString::fromStdString(file.filename().string()))
-                .arg(ec ? QStringLiteral("?") : QString::number(size)));
+        c_.runLog->InsertLine(c_.runLog->LineCount(),
+                              QStringLiteral("  %1 (%2 bytes)")
+                                  .arg(QString::fromStdString(file.filename().string()))
+                                  .arg(ec ? QStringLiteral("?") : QString::number(size)));
     }
 }
 
@@ -268,9 +266,10 @@ void BoardPanel::ShowExtractionProgress(uint64_t done, uint64_t total) {
     const int percent = static_cast<int>(done * 100 / total);
     c_.progress->setValue(percent);
     const std::string rate = extractMeter_.Update(done, total, std::chrono::steady_clock::now());
-    SetRate(rate.empty()
-                ? QStringLiteral("Extract %1%").arg(percent)
-                : QStringLiteral("Extract %1% · %2").arg(percent).arg(QString::fromStdString(rate)));
+    SetRate(
+        rate.empty()
+            ? QStringLiteral("Extract %1%").arg(percent)
+            : QStringLiteral("Extract %1% · %2").arg(percent).arg(QString::fromStdString(rate)));
 }
 
 void BoardPanel::EndExtraction() {

@@ -47,9 +47,8 @@ class BoardPanel final : public QWidget, public RunView {
 public:
     // Runs find the model folders below `workDir`, use the tests `makeTests` makes and wait on
     // `clock`; the engine's diagnostics go to `consoleLog`. Message boxes go through `seams`.
-    BoardPanel(DialogSeams& seams, std::filesystem::path workDir,
-               std::filesystem::path consoleLog, MakeBoardTests makeTests, Clock& clock,
-               QWidget* parent = nullptr);
+    BoardPanel(DialogSeams& seams, std::filesystem::path workDir, std::filesystem::path consoleLog,
+               MakeBoardTests makeTests, Clock& clock, QWidget* parent = nullptr);
     // Lets a run still going end (its calls to the panel return unmade) and waits for it.
     ~BoardPanel() override;
 

@@ -26,8 +26,7 @@ DropDownCombo* MakeDropDownCombo(QWidget* parent) {
 
 // A button pressed by a click, Space or Enter while it has the focus; Enter in a field presses
 // none (the window sees to Enter, as the button is no default).
-QPushButton* MakeButton(const QString& caption, QWidget* parent,
-                        const QString& name = QString()) {
+QPushButton* MakeButton(const QString& caption, QWidget* parent, const QString& name = QString()) {
     auto* button = new QPushButton(caption, parent);
     button->setAutoDefault(false);
     if (!name.isEmpty()) {
@@ -107,8 +106,8 @@ QGroupBox* RestoreGroup(DialogControls& c, QWidget* parent) {
     c.restoreBootImage = new QCheckBox(QStringLiteral("RESTORE BOOT IMG"), restore);
     c.restorePartition = MakeDropDownCombo(restore);
     grid->addWidget(c.restoreBootImage, 0, 0, 1, 2);
-    grid->addWidget(LabelFor(QStringLiteral("&Restore partition"), c.restorePartition, restore),
-                    1, 0);
+    grid->addWidget(LabelFor(QStringLiteral("&Restore partition"), c.restorePartition, restore), 1,
+                    0);
     grid->addWidget(c.restorePartition, 1, 1);
     grid->setColumnStretch(1, 1);
     return restore;
@@ -145,13 +144,11 @@ QWidget* RightColumn(DialogControls& c, QWidget* parent) {
 }
 
 void SetTabOrder(const DialogControls& c, std::initializer_list<QWidget*> panelOrder) {
-    std::vector<QWidget*> order = {
-        c.model,     c.comPort,   c.start,          c.targetDir,        c.targetDirPick,
-        c.stop,      c.apCheck,   c.emmcTest,       c.dump,             c.partition,
-        c.option,    c.sdramTest, c.level,          c.pmicOn,           c.restoreBootImage,
-        c.restorePartition,       c.bin,            c.binPick,          c.dir,
-        c.dirPick,   c.extract,
-    };
+    // Row by row: the top rows, the tests, the restore and the extraction beside them.
+    std::vector<QWidget*> order{c.model, c.comPort, c.start, c.targetDir, c.targetDirPick};
+    order.insert(order.end(), {c.stop, c.apCheck, c.emmcTest, c.dump, c.partition, c.option});
+    order.insert(order.end(), {c.sdramTest, c.level, c.pmicOn, c.restoreBootImage});
+    order.insert(order.end(), {c.restorePartition, c.bin, c.binPick, c.dir, c.dirPick, c.extract});
     order.insert(order.end(), panelOrder.begin(), panelOrder.end());
     for (size_t i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);

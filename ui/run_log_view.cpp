@@ -86,9 +86,9 @@ void RunLogView::DeleteLine(int row) {
         // The block and the separator after it (before it, for the last line).
         const bool last = row == lines_ - 1;
         cursor.setPosition(last ? block.position() - 1 : block.position());
-        cursor.setPosition(last ? block.position() + block.length() - 1
-                                : block.position() + block.length(),
-                           QTextCursor::KeepAnchor);
+        cursor.setPosition(
+            last ? block.position() + block.length() - 1 : block.position() + block.length(),
+            QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     }
     --lines_;

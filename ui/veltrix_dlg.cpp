@@ -97,8 +97,7 @@ CVeltrixDlg::CVeltrixDlg(MakeBoardTests makeTests, Clock& clock, QWidget* parent
     // The program directory of every run: the current directory at start-up. The board's console
     // diagnostics go to its log file beside the run records.
     panel_ = new BoardPanel(seams_, PathFromUtf8(QDir::currentPath().toStdString()),
-                            ConsoleLogFolder() / "console.log", std::move(makeTests), clock,
-                            this);
+                            ConsoleLogFolder() / "console.log", std::move(makeTests), clock, this);
     const PanelControls& p = panel_->controls();
     c_ = BuildDialogControls(*this, *panel_, {p.runLog, p.statusLine});
     new FocusRing(*this);
@@ -239,9 +238,8 @@ void CVeltrixDlg::OnTestBoxClicked(TestBox clicked) {
 }
 
 void CVeltrixDlg::OnModelChanged() {
-    const bool levelZeroOnly =
-        ModelClass(c_.model->currentText().toStdString(), ModelQuery::DdrImageFamily) !=
-        kDdrDebugImage;
+    const bool levelZeroOnly = ModelClass(c_.model->currentText().toStdString(),
+                                          ModelQuery::DdrImageFamily) != kDdrDebugImage;
     if (levelZeroOnly == !c_.level->isEnabled()) {
         return;
     }

@@ -60,8 +60,7 @@ void CVeltrixDlg::OnExtract() {
         QMetaObject::invokeMethod(
             this, [this] { OnExtractionDone(); }, Qt::QueuedConnection);
     };
-    if (extraction_.Start(bin, PathFromUtf8(dirPath_.toStdString()), *panel_, onProgress,
-                          onDone)) {
+    if (extraction_.Start(bin, PathFromUtf8(dirPath_.toStdString()), *panel_, onProgress, onDone)) {
         SetRunControlsEnabled();
     } else {
         panel_->EndExtraction();
@@ -122,8 +121,8 @@ void CVeltrixDlg::ReloadPartitionChoices() {
     std::string problem;
     const auto choices =
         engine().ReloadPartitionChoices(PathFromUtf8(targetDir_.toStdString()), &problem);
-    for (QComboBox* combo : {static_cast<QComboBox*>(c_.partition),
-                             static_cast<QComboBox*>(c_.restorePartition)}) {
+    for (QComboBox* combo :
+         {static_cast<QComboBox*>(c_.partition), static_cast<QComboBox*>(c_.restorePartition)}) {
         Refill(*combo, choices ? *choices : std::vector<std::string>{});
     }
     if (!choices) {

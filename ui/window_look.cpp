@@ -6,7 +6,7 @@
 namespace veltrix::ui {
 namespace {
 
-const QColor kSelection(0, 84, 166);      // white text on it: 7.6:1
+const QColor kSelection(0, 84, 166);        // white text on it: 7.6:1
 const QColor kDisabledText(100, 100, 100);  // on the window's grey: 5:1
 
 }  // namespace

@@ -29,8 +29,8 @@ QRect PlaceOnScreens(const QRect& stored, const QSize& minimum, const QList<QRec
     if (screens.isEmpty()) {
         return QRect(stored.topLeft(), size);
     }
-    const QRect grip(stored.topLeft(),
-                     QSize(std::min(kGripWidth, size.width()), std::min(kGripHeight, size.height())));
+    const QRect grip(stored.topLeft(), QSize(std::min(kGripWidth, size.width()),
+                                             std::min(kGripHeight, size.height())));
     const QRect* home = nullptr;
     for (const QRect& screen : screens) {
         if (screen.contains(grip)) {

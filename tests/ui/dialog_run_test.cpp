@@ -259,9 +259,12 @@ TEST_F(DialogTest, AStartThatDoesNotStartLeavesTheLastRunAsItWas) {
         std::string question;  // its English sentence; empty: none asked
         bool starts;
     } cases[] = {
-        {nullptr, false, true, "", false},          {"Read only", false, false, "", true},
-        {"Read/Write", false, false, pattern, false}, {"Write only", false, true, pattern, true},
-        {"Erase", false, false, erase, false},      {"Erase", true, false, "", true},
+        {nullptr, false, true, "", false},
+        {"Read only", false, false, "", true},
+        {"Read/Write", false, false, pattern, false},
+        {"Write only", false, true, pattern, true},
+        {"Erase", false, false, erase, false},
+        {"Erase", true, false, "", true},
         {"Erase", false, true, erase, true},
     };
     Open();
@@ -379,8 +382,8 @@ TEST_F(DialogTest, ExtractionRunsOffTheGuiThreadInAPanelOfItsOwn) {
     dialog->OnStart();
     ASSERT_TRUE(WaitForRunEnd());
     ASSERT_TRUE(p().verdict->text().startsWith("ABORTED"));
-    const QPalette normalBar = ui::ProgressPalette(p().progress->palette(), ui::kFocusRingColour,
-                                                   Qt::white);
+    const QPalette normalBar =
+        ui::ProgressPalette(p().progress->palette(), ui::kFocusRingColour, Qt::white);
     fileAnswers = {QString::fromStdString(bin.string())};
     folderAnswers = {QString::fromStdString(scene.targetDir().string())};
     dialog->OnPickBin();

@@ -134,8 +134,8 @@ TEST_F(ScreenshotTest, RunsAreReadableWhole) {
     c().dump->click();
     c().partition->setEditText("userdata");
     QTest::mouseClick(c().start, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return p().progress->value() >= 20 && p().rate->isVisible(); },
-                        20000));
+    ASSERT_TRUE(
+        WaitFor([&] { return p().progress->value() >= 20 && p().rate->isVisible(); }, 20000));
     Picture("dump", dialog->palette().color(QPalette::Window).rgb());
     ExpectNothingCut();
     EXPECT_TRUE(dialog->engine().InProgress());
