@@ -113,7 +113,9 @@ void BoardPanel::ShutDown() {
 
 void BoardPanel::Build() {
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    // Room around the log and the status line for the focus ring, which is drawn outside them.
+    const int room = kFocusRingWidth + 1;
+    layout->setContentsMargins(room, room, room, room);
     layout->addWidget(ResultsGroup(c_, this));
     c_.banner = new VerdictBanner(this);
     c_.verdict = c_.banner->verdict();

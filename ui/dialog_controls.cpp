@@ -6,8 +6,13 @@
 #include <QVBoxLayout>
 #include <vector>
 
+#include "ui/window_look.h"
+
 namespace veltrix::ui {
 namespace {
+
+// Room around the controls of a row for the focus ring, which is drawn outside them.
+constexpr int kRingRoom = kFocusRingWidth + 1;
 
 QComboBox* MakeCombo(QWidget* parent) {
     auto* combo = new QComboBox(parent);
@@ -42,17 +47,19 @@ QLineEdit* MakeDisplay(QWidget* parent) {
     return display;
 }
 
-// A label naming `field`: its buddy, so a screen reader speaks it and Alt+letter moves there.
+// A label naming `field`: its buddy, so Alt+letter moves there, and the field's name for a screen
+// reader (an editable combo would otherwise be named by the text in it).
 QLabel* LabelFor(const QString& text, QWidget* field, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setBuddy(field);
+    field->setAccessibleName(QString(text).remove(QLatin1Char('&')));
     return label;
 }
 
 QWidget* TopRow(DialogControls& c, QWidget* parent) {
     auto* row = new QWidget(parent);
     auto* grid = new QGridLayout(row);
-    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setContentsMargins(kRingRoom, kRingRoom, kRingRoom, kRingRoom);
     c.model = MakeCombo(row);
     c.model->setMinimumContentsLength(18);
     c.comPort = MakeDropDownCombo(row);
@@ -136,7 +143,7 @@ QGroupBox* ExtractionGroup(DialogControls& c, QWidget* parent) {
 QWidget* RightColumn(DialogControls& c, QWidget* parent) {
     auto* column = new QWidget(parent);
     auto* layout = new QVBoxLayout(column);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(kRingRoom, kRingRoom, kRingRoom, kRingRoom);
     layout->addWidget(RestoreGroup(c, column));
     layout->addWidget(ExtractionGroup(c, column));
     layout->addStretch();

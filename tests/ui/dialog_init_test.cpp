@@ -1,5 +1,6 @@
 // The window as it opens and as the operator sets it up: its lists, the test-box interlock, the
-// result-box colours, the partition combos, the pickers and the stored settings.
+// partition combos (refilled with the target directory), the Level box, the port list, the
+// pickers, and the stored settings with the window's place on today's screens.
 #include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "link/port_list.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/port_choices.h"
 #include "ui/result_colours.h"
@@ -148,6 +150,99 @@ TEST_F(DialogTest, OneBoardInDownloadModeIsOfferedForAPortWithNothingBehindIt) {
                  {4, {all[3], all[2]}, 0}};
     for (const auto& row : cases) {
         EXPECT_EQ(ui::DownloadModePortToOffer(row.chosen, row.ports), row.offer) << row.chosen;
+    }
+
+    // With nothing behind any port, the list says what to do as it opens.
+    Open();
+    for (const bool device : {true, false}) {
+        if (!device) {
+            std::filesystem::remove(scene.portsFolder() / "COM5");
+        }
+        const std::vector<PortInfo> ports = ListSerialPorts();
+        const bool none = std::none_of(ports.begin(), ports.end(),
+                                       [](const PortInfo& port) { return !port.target.empty(); });
+        c().comPort->showPopup();
+        c().comPort->hidePopup();
+        const bool said = !p().statusLine->findItems(ui::kNoBoardFound, Qt::MatchExactly).isEmpty();
+        EXPECT_EQ(said, none) << (device ? "COM5 there" : "no COM5");
+    }
+}
+
+// Choosing another target directory refills both partition lists from its partition.txt at once
+// (keeping the text in their fields); a folder without one empties them and the status line
+// says why. During a run the lists wait for its end: the worker reads the index.
+TEST_F(DialogTest, AnotherTargetDirRefillsBothPartitionLists) {
+    const std::filesystem::path other = scene.root() / "other";
+    const std::filesystem::path empty = scene.root() / "empty";
+    std::filesystem::create_directories(empty);
+    scene.WritePartitions({{"boot", 8, 2}, {"system", 100, 8}}, false);
+    std::filesystem::create_directories(other);
+    std::filesystem::copy_file(scene.targetDir() / "partition.txt", other / "partition.txt");
+    scene.WritePartitions({{"sbl2", 8, 2}});
+    const struct {
+        std::filesystem::path folder;
+        QStringList items;
+        const char* status;  // the start of the status line's words; none: no word
+    } rows[] = {
+        {other, {"boot", "system"}, nullptr},
+        {empty, {}, "No partitions from "},
+        {scene.targetDir(), {"sbl2"}, nullptr},
+    };
+    Open();
+    c().partition->setEditText("sbl2");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folder.string());
+        p().statusLine->clear();
+        folderAnswers = {QString::fromStdString(row.folder.string())};
+        dialog->OnPickTargetDir();
+        EXPECT_EQ(Items(*c().partition), row.items);
+        EXPECT_EQ(Items(*c().restorePartition), row.items);
+        EXPECT_EQ(c().partition->currentText(), "sbl2");
+        const QString said = p().statusLine->count() ? p().statusLine->item(0)->text() : QString();
+        EXPECT_EQ(said.startsWith(row.status ? row.status : "-"), row.status != nullptr)
+            << said.toStdString();
+    }
+    EXPECT_TRUE(messages.empty()) << "a folder without partition.txt is said in the status line";
+
+    script.Answer("CheckAp", [](ScriptedCall& call) {
+        return call.ctx.Wait(60000) ? kErrorSuccess : kErrorOperationAborted;
+    });
+    SetUpApCheck(kBoardPort);
+    dialog->OnStart();
+    folderAnswers = {QString::fromStdString(other.string())};
+    dialog->OnPickTargetDir();
+    EXPECT_EQ(Items(*c().partition), QStringList({"sbl2"})) << "not under the running worker";
+    dialog->OnStop();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(Items(*c().partition), QStringList({"boot", "system"}));
+}
+
+// The Level box shows the level the SDRAM test will run at: "0", unchangeable, for a model whose
+// test always runs at level 0; the operator's choice for a model with the DDR-debug image.
+TEST_F(DialogTest, TheLevelBoxShowsTheLevelThatWillRun) {
+    Open();
+    const struct {
+        const char* model;
+        const char* choose;  // the operator's choice, where the box takes one
+        const char* shown;
+        bool enabled;
+    } steps[] = {
+        {"Amberly (MSM8926)", nullptr, "1", true},
+        {kDloadModel, nullptr, "0", false},
+        {"Hadley Loxley (MSM8226)", "0", "0", true},
+        {kSaharaModel, nullptr, "0", false},
+        {"Ysolde Ferrand (MSM8210)", nullptr, "0", true},
+        {"Brask (APQ8064)", nullptr, "0", false},
+        {"Amberly (MSM8926)", "1", "1", true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.model);
+        Select(*c().model, step.model);
+        if (step.choose) {
+            Select(*c().level, step.choose);
+        }
+        EXPECT_EQ(c().level->currentText(), step.shown);
+        EXPECT_EQ(c().level->isEnabled(), step.enabled);
     }
 }
 

@@ -13,12 +13,14 @@
 #include <iostream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "diag/prepare_run.h"
 #include "tests/support/bench_scene.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/scene_board.h"
 #include "tests/ui/dialog_fixture.h"
+#include "ui/console_log.h"
 #include "ui/result_colours.h"
 #include "ui/window_look.h"
 
@@ -477,6 +479,91 @@ TEST_F(DialogTest, WholeRunsAgainstTheSimulatedBoardAreRecordedAndNameTheirDumps
     EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
               (Lines{"Dump files in " + dumps.string() + ":", "  sbl2.dump (1024 bytes)"}));
     EXPECT_EQ(ReadBytes(dumps / "sbl2.dump"), ReadFlash(*board, 8, 2));
+}
+
+// The panel's console log: each line whole with its time, the file bounded (past the limit it
+// becomes "<name>.1" and a new one starts; where it cannot be put aside it starts afresh), a
+// line without its end written at the close, never through a link in its place, and lines from
+// two threads never mixed.
+TEST(ConsoleLogTest, LinesGoWholeIntoABoundedFile) {
+    const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ (line \d+|partial)\n)");
+    const auto linesOf = [&](const std::filesystem::path& file) {
+        const Bytes bytes = ReadBytes(file);
+        Lines lines;
+        std::istringstream in(std::string(bytes.begin(), bytes.end()));
+        for (std::string line; std::getline(in, line);) {
+            EXPECT_TRUE(std::regex_match(line + "\n", stamped)) << line;
+            lines.push_back(line.substr(line.find(' ') + 1));
+        }
+        return lines;
+    };
+    const struct {
+        const char* what;
+        const char* planted;  // "link", "folder.1" or none
+        int lines;
+        uint64_t limit;
+        bool partial;  // a last line without its end
+        Lines current;
+        bool older;  // console.log.1 there
+        bool refused;
+    } rows[] = {
+        {"a few lines", nullptr, 3, 1000, false, {"line 0", "line 1", "line 2"}, false, false},
+        {"past the limit", nullptr, 12, 100, false, {"line 9", "line 10", "line 11"}, true, false},
+        {"an unfinished line", nullptr, 1, 1000, true, {"line 0", "partial"}, false, false},
+        {"a link in its place", "link", 2, 1000, false, {}, false, true},
+        {"a folder in the older one's place",
+         "folder.1",
+         12,
+         100,
+         false,
+         {"line 9", "line 10", "line 11"},
+         false,
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempFolder folder;
+        const std::filesystem::path file = folder / "logs/console.log";
+        const std::filesystem::path aside = folder / "aside.txt";
+        std::filesystem::create_directories(file.parent_path());
+        if (row.planted != nullptr && std::string_view(row.planted) == "link") {
+            WriteText(aside, "kept\n");
+            std::filesystem::create_symlink(aside, file);
+        } else if (row.planted != nullptr) {
+            std::filesystem::create_directories(folder / "logs/console.log.1");
+        }
+        {
+            ui::ConsoleLog log(file, row.limit);
+            for (int i = 0; i < row.lines; ++i) {
+                log.stream() << "line " << i << "\n";
+            }
+            if (row.partial) {
+                log.stream() << "partial" << std::flush;
+            }
+            EXPECT_EQ(log.problem().empty(), !row.refused) << log.problem();
+        }
+        if (row.refused) {
+            EXPECT_EQ(ReadBytes(aside), Bytes({'k', 'e', 'p', 't', '\n'}));
+            continue;
+        }
+        EXPECT_EQ(linesOf(file), row.current);
+        EXPECT_LE(std::filesystem::file_size(file), row.limit);
+        EXPECT_EQ(std::filesystem::is_regular_file(folder / "logs/console.log.1"), row.older);
+    }
+
+    TempFolder folder;
+    {
+        ui::ConsoleLog log(folder / "console.log");
+        const auto write = [&log] {
+            for (int i = 0; i < 500; ++i) {
+                log.stream() << "line " << i << "\n";
+            }
+        };
+        std::thread other(write);
+        write();
+        other.join();
+    }
+    EXPECT_EQ(linesOf(folder / "console.log").size(), 1000u);
 }
 
 }  // namespace
