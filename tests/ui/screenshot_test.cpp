@@ -42,7 +42,7 @@ protected:
     }
 
     // Nothing the operator must read is cut: the verdict on one line, the advice whole, the
-    // newest log line whole, no log line wider than the log, the status line as wide as its row
+    // newest log line whole, no log line wider than the log, the status line as wide as the log
     // when there is no rate, and every caption whole.
     void ExpectNothingCut() {
         const QLabel& verdict = *p().verdict;
@@ -59,7 +59,7 @@ protected:
             }
         }
         if (!p().rate->isVisible()) {
-            EXPECT_GE(p().statusLine->width(), dialog->panel().width() - 2);
+            EXPECT_EQ(p().statusLine->width(), p().runLog->width());
         }
         for (QWidget* widget : dialog->findChildren<QWidget*>()) {
             if (!widget->isVisible() || widget->inherits("QFocusFrame")) {
