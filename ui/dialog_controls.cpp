@@ -143,7 +143,7 @@ QGroupBox* ExtractionGroup(DialogControls& c, QWidget* parent) {
 QWidget* RightColumn(DialogControls& c, QWidget* parent) {
     auto* column = new QWidget(parent);
     auto* layout = new QVBoxLayout(column);
-    layout->setContentsMargins(kRingRoom, kRingRoom, kRingRoom, kRingRoom);
+    layout->setContentsMargins(0, 0, 0, 0);  // the groups give the focus ring its room
     layout->addWidget(RestoreGroup(c, column));
     layout->addWidget(ExtractionGroup(c, column));
     layout->addStretch();

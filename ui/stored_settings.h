@@ -12,9 +12,11 @@ inline constexpr int kDefaultWidth = 556;
 inline constexpr int kDefaultHeight = 632;
 
 struct StoredSettings {
+    // The window frame's top-left corner.
     int x = 0;
     int y = 0;
-    // Recorded at every close but never applied: the window keeps its own size.
+    // The window's size inside its frame, given back at the next start (the frame is the
+    // desktop's, so a size with it would grow by the title bar at every start).
     int cx = kDefaultWidth;
     int cy = kDefaultHeight;
     // Index into the model list as displayed (sorted); -1 or out of range selects nothing.
