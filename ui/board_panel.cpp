@@ -148,6 +148,8 @@ int BoardPanel::Start(const RunSelections& selections, int port,
     if (engine_.InProgress()) {
         return engine_.Start(selections, port);  // "Test in progress"; nothing changes
     }
+    // Ahead of anything the run writes to the console log, the START it comes from.
+    console_.stream() << "---- START on COM" << port << ", " << selections.model << "\n";
     const int started = engine_.Start(selections, port, confirm);
     if (started == kErrorNotEnoughMemory) {
         PushStatus("The test run could not be started.");
@@ -163,7 +165,6 @@ int BoardPanel::Start(const RunSelections& selections, int port,
     ResetBar();
     logName_ =
         QStringLiteral("run-COM%1-%2.txt").arg(port).arg(LocalStamp(engine_.Report().started));
-    console_.stream() << "---- run on COM" << port << ", " << selections.model << "\n";
     return started;
 }
 

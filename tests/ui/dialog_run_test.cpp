@@ -190,7 +190,8 @@ TEST_F(DialogTest, EachEndingShowsItsVerdictAndLeavesItsRecord) {
     EXPECT_EQ(terminal.str(), "");
     const Bytes bytes = ReadBytes(scene.root() / "data/veltrix/logs/console.log");
     const std::string console(bytes.begin(), bytes.end());
-    EXPECT_NE(console.find("---- run on COM15, Tamsin (APQ8064)\n"), std::string::npos) << console;
+    EXPECT_NE(console.find("---- START on COM15, Tamsin (APQ8064)\n"), std::string::npos)
+        << console;
     EXPECT_TRUE(std::regex_search(console, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ \S)")));
 }
 
