@@ -42,6 +42,7 @@ public:
     void Status(const std::string& text) { view_.PushStatus(text); }
     void Progress(int percent) { view_.SetProgress(percent); }
     void Transfer(uint64_t done, uint64_t total) { view_.SetTransfer(done, total); }
+    void WaitShown(int secondsLeft, int seconds) { view_.ShowWait(secondsLeft, seconds); }
     // A message box of the run, unless the run has been cancelled; its text is kept in the
     // record.
     void ShowMessage(std::string_view text);

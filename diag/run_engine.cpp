@@ -17,7 +17,19 @@
 namespace veltrix {
 
 namespace {
+
 constexpr uint32_t kSecondMs = 1000;
+
+// The index reader's message boxes, kept instead of shown.
+class QuietView final : public LogView {
+public:
+    void InsertLogLine(int, const std::string&) override {}
+    void DeleteLogLine(int) override {}
+    void SelectLastLogLine() override {}
+    void ShowMessage(const std::string& text) override { message = text; }
+    std::string message;
+};
+
 }  // namespace
 
 RunEngine::RunEngine(RunView& view, std::ostream& console, Clock& clock,
@@ -145,6 +157,20 @@ std::optional<std::vector<std::string>> RunEngine::PartitionChoices(
     return FillPartitionChoices(index_, targetDir, view_);
 }
 
+std::optional<std::vector<std::string>> RunEngine::ReloadPartitionChoices(
+    const std::filesystem::path& targetDir, std::string* problem) {
+    problem->clear();
+    if (InProgress()) {
+        return std::nullopt;
+    }
+    QuietView quiet;
+    if (LoadPartitionIndex(index_, targetDir, quiet) != kErrorSuccess) {
+        *problem = quiet.message;
+        return std::nullopt;
+    }
+    return veltrix::PartitionChoices(index_);
+}
+
 // Pass 1, and when it handed over to a DDR test on the board, pass 2 after the DDR wait and, if
 // pass 2 asked for it, the one retry pass.
 void RunEngine::RunPasses(const RunPass& pass) {
@@ -153,13 +179,17 @@ void RunEngine::RunPasses(const RunPass& pass) {
         return;
     }
     context_.Log("Waiting for DDR test....\n");
-    // The board tests its memory meanwhile; the status line counts the wait down.
-    for (uint32_t left = kDdrTestWaitMs / kSecondMs; left > 0; --left) {
-        context_.Status(Format("DDR test on the board: %u s left", left));
+    // The board tests its memory meanwhile; the status line and the view count the wait down.
+    const int seconds = static_cast<int>(kDdrTestWaitMs / kSecondMs);
+    for (int left = seconds; left > 0; --left) {
+        context_.Status(Format("DDR test on the board: %d s left", left));
+        context_.WaitShown(left, seconds);
         if (!context_.Wait(kSecondMs)) {
+            context_.WaitShown(0, seconds);
             return;
         }
     }
+    context_.WaitShown(0, seconds);
     RunSequencer(pass);
     if (state_.apRetried) {
         if (!context_.Wait(kRetryWaitMs)) {

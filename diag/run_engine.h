@@ -92,6 +92,13 @@ public:
     std::optional<std::vector<std::string>> PartitionChoices(
         const std::filesystem::path& targetDir);
 
+    // The partition combos of a target directory just chosen: the index reloaded from
+    // `targetDir`, without a message box, and its labels. Nothing when partition.txt cannot be
+    // read (the index is then empty and `*problem` holds the reader's message), or while a run is
+    // in progress (the worker reads the index; it is left alone and `*problem` is empty).
+    std::optional<std::vector<std::string>> ReloadPartitionChoices(
+        const std::filesystem::path& targetDir, std::string* problem);
+
 private:
     int Prepare(const RunSelections& selections, int comPort);
     // A START that does not start: the record says "refused" and why; returns `result`.

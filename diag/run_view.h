@@ -30,6 +30,12 @@ public:
         (void)done;
         (void)total;
     }
+    // A wait in which nothing moves (the board tests its memory after the DDR hand-over), counted
+    // down once a second: `secondsLeft` of `seconds` to go; 0 left when it is over (or cut short).
+    virtual void ShowWait(int secondsLeft, int seconds) {
+        (void)secondsLeft;
+        (void)seconds;
+    }
     // Sets the box's text ("PASS", "FAIL" or "N/T"); its colour follows the text.
     virtual void SetResultBox(ResultBox box, const std::string& text) = 0;
     // Empties the run log (START does, before a run).

@@ -1,15 +1,20 @@
 // Loading "rawprogram0.xml". The input is the file. Checks against a reference built from the
-// same document: the list holds, in file order, the first 100 "program" elements of the walk
+// same document: the list holds, in file order, the first 1024 "program" elements of the walk
 // (before and inside the first "data" element) that have a new label (ASCII case ignored) and
-// the three required attributes, with their texts unchanged; a second load into the same list
-// adds nothing; At() refuses every index outside the list.
+// the three required attributes, with their texts unchanged, and the load says "too long"
+// exactly when more such elements follow; a second load into the same list adds nothing; At()
+// refuses every index outside the list. A document the parser takes is refused only for what
+// the loader screens before parsing (a byte order mark of UTF-16, a NUL byte, an element with
+// too many attributes), and a refused load leaves the list empty.
 
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "fuzz/fuzz_support.h"
 #include "layout/program_list.h"
@@ -49,15 +54,21 @@ std::vector<const tinyxml2::XMLElement*> Programs(const tinyxml2::XMLDocument& d
     return programs;
 }
 
-std::vector<ProgramEntry> Expected(const tinyxml2::XMLDocument& document) {
+struct Reference {
     std::vector<ProgramEntry> entries;
+    bool tooLong = false;  // a valid new entry past the list's capacity
+};
+
+Reference Expected(const tinyxml2::XMLDocument& document) {
+    Reference reference;
+    std::vector<ProgramEntry>& entries = reference.entries;
     std::vector<std::string> labels;
     for (const tinyxml2::XMLElement* e : Programs(document)) {
         const auto label = Attribute(*e, "label");
         const auto start = Attribute(*e, "start_sector");
         const auto count = Attribute(*e, "num_partition_sectors");
         const auto file = Attribute(*e, "filename");
-        if (!label || !start || !count || !file || entries.size() >= kProgramListCapacity) {
+        if (!label || !start || !count || !file) {
             continue;
         }
         bool listed = false;
@@ -67,11 +78,35 @@ std::vector<ProgramEntry> Expected(const tinyxml2::XMLDocument& document) {
         if (listed) {
             continue;
         }
+        if (entries.size() >= kProgramListCapacity) {
+            reference.tooLong = true;
+            continue;
+        }
         labels.push_back(Folded(*label));
         entries.push_back({*label, *start, *count, Attribute(*e, "start_byte_hex"),
                            Attribute(*e, "size_in_KB"), *file});
     }
-    return entries;
+    return reference;
+}
+
+int MostAttributes(const tinyxml2::XMLElement* e) {
+    int most = 0;
+    for (; e != nullptr; e = e->NextSiblingElement()) {
+        int count = 0;
+        for (const tinyxml2::XMLAttribute* a = e->FirstAttribute(); a != nullptr; a = a->Next()) {
+            ++count;
+        }
+        most = std::max({most, count, MostAttributes(e->FirstChildElement())});
+    }
+    return most;
+}
+
+// What the loader refuses before it parses, seen from the bytes and the parsed document.
+bool ScreenedOut(const uint8_t* data, size_t size, const tinyxml2::XMLDocument& document) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    return text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ||
+           text.find('\0') != std::string_view::npos ||
+           MostAttributes(document.FirstChildElement()) > kMaxAttributesPerElement;
 }
 
 bool Matches(const ProgramList& list, const std::vector<ProgramEntry>& expected) {
@@ -105,16 +140,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int loaded = LoadProgramList(list, file);
     tinyxml2::XMLDocument document;
     const bool parsed = document.LoadFile(file.c_str()) == tinyxml2::XML_SUCCESS;
-    FUZZ_CHECK((loaded == 1) == parsed);
-    if (!parsed) {
+    if (loaded == kProgramListUnreadable) {
         FUZZ_CHECK(list.count == 0);
+        FUZZ_CHECK(!parsed || ScreenedOut(data, size, document));
         return 0;
     }
-    const std::vector<ProgramEntry> expected = Expected(document);
-    FUZZ_CHECK(Matches(list, expected));
+    FUZZ_CHECK(parsed);
+    const Reference expected = Expected(document);
+    const int whole = expected.tooLong ? kProgramListTooLong : 1;
+    FUZZ_CHECK(loaded == whole);
+    FUZZ_CHECK(Matches(list, expected.entries));
     FUZZ_CHECK(list.At(-1) == nullptr && list.At(list.count) == nullptr);
-    FUZZ_CHECK(LoadProgramList(list, file) == 1);
-    FUZZ_CHECK(Matches(list, expected));
+    FUZZ_CHECK(LoadProgramList(list, file) == whole);
+    FUZZ_CHECK(Matches(list, expected.entries));
     ClearProgramList(list);
     FUZZ_CHECK(list.count == 0 && list.At(0) == nullptr);
     return 0;

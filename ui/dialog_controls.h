@@ -1,13 +1,15 @@
 #pragma once
-// The controls of the main dialog, built and laid out in one place; the dialog wires them.
+// The controls of the main window around its board panel, built and laid out in one place: the
+// choices of a run (model, port, target directory, tests), START and STOP, the restore, and the
+// image extraction. The window wires them.
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QProgressBar>
 #include <QPushButton>
+#include <QWidget>
+#include <initializer_list>
 
 #include "ui/drop_down_combo.h"
 
@@ -32,20 +34,6 @@ struct DialogControls {
     QCheckBox* restoreBootImage = nullptr;
     DropDownCombo* restorePartition = nullptr;
 
-    QLineEdit* apResult = nullptr;
-    QLineEdit* emmcResult = nullptr;
-    QLineEdit* sdramResult = nullptr;
-
-    // The run's outcome at a glance: PASS, FAIL with what failed, or ABORTED with its reason.
-    QLabel* verdict = nullptr;
-    // Under it: what the operator must do now (restore partitions, power-cycle the board).
-    QLabel* advice = nullptr;
-
-    QListWidget* runLog = nullptr;
-    QListWidget* statusLine = nullptr;
-    QLabel* rate = nullptr;  // rate and time left of a long read or extraction
-    QProgressBar* progress = nullptr;
-
     QLineEdit* bin = nullptr;
     QPushButton* binPick = nullptr;  // "..."
     QLineEdit* dir = nullptr;
@@ -53,7 +41,11 @@ struct DialogControls {
     QPushButton* extract = nullptr;
 };
 
-// Creates the controls as children of `dialog` and lays them out.
-DialogControls BuildDialogControls(QWidget& dialog);
+// Creates the controls as children of `dialog` and lays them out with `panel` (the board's
+// results, verdict, log, status line and progress bar) under the tests. Every field has its
+// label as buddy (its name for a screen reader, Alt+letter moves to it) and Tab follows the
+// layout, row by row, then into the panel's controls in `panelTabOrder`.
+DialogControls BuildDialogControls(QWidget& dialog, QWidget& panel,
+                                   std::initializer_list<QWidget*> panelTabOrder);
 
 }  // namespace veltrix::ui

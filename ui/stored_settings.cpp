@@ -13,6 +13,7 @@ constexpr const char* kCy = "size/CY";
 constexpr const char* kAp = "AP/AP";
 constexpr const char* kPort = "COMport/port";
 constexpr const char* kDir = "TargetDir/dir";
+constexpr const char* kReadWindow = "Transfer/ReadWindow";
 constexpr const char* kWindowsRoot = "C:\\";
 
 // A stored integer, or the default when the value is missing or not a number.
@@ -38,6 +39,8 @@ StoredSettings ReadStoredSettings(QSettings& settings) {
     values.apIndex = ReadInt(settings, kAp, values.apIndex);
     values.portIndex = ReadInt(settings, kPort, values.portIndex);
     values.targetDir = settings.value(kDir, DefaultTargetDir()).toString();
+    const int window = ReadInt(settings, kReadWindow, values.readWindow);
+    values.readWindow = window >= 1 && window <= kMaxReadWindow ? window : kDefaultReadWindow;
     return values;
 }
 
@@ -49,6 +52,7 @@ void WriteStoredSettings(QSettings& settings, const StoredSettings& values) {
     settings.setValue(kAp, values.apIndex);
     settings.setValue(kPort, values.portIndex);
     settings.setValue(kDir, values.targetDir);
+    settings.setValue(kReadWindow, values.readWindow);
     settings.sync();
 }
 

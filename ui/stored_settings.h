@@ -1,10 +1,12 @@
 #pragma once
-// The seven values the program keeps between sessions, in the user's profile under
+// The values the program keeps between sessions, in the user's profile under
 // QSettings("Norvane", "Veltrix"): window position and size, the selected model and port
-// indexes, and the target directory.
+// indexes, the target directory, and how many READs a dump keeps in flight.
 
 #include <QSettings>
 #include <QString>
+
+#include "protocol/programmer_session.h"
 
 namespace veltrix::ui {
 
@@ -12,9 +14,11 @@ inline constexpr int kDefaultWidth = 556;
 inline constexpr int kDefaultHeight = 632;
 
 struct StoredSettings {
+    // The window frame's top-left corner.
     int x = 0;
     int y = 0;
-    // Recorded at every close but never applied: the window keeps its own size.
+    // The window's size inside its frame, given back at the next start (the frame is the
+    // desktop's, so a size with it would grow by the title bar at every start).
     int cx = kDefaultWidth;
     int cy = kDefaultHeight;
     // Index into the model list as displayed (sorted); -1 or out of range selects nothing.
@@ -22,6 +26,9 @@ struct StoredSettings {
     // Index into the port list; 0 is port 1.
     int portIndex = 0;
     QString targetDir;
+    // "Transfer/ReadWindow": READs a dump keeps in flight, 1 (one per exchange) to
+    // kMaxReadWindow. Not shown in the window; a value out of range takes the default.
+    int readWindow = kDefaultReadWindow;
 };
 
 // "C:\" where that folder exists, else the user's home folder.

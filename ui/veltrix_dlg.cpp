@@ -2,17 +2,20 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 #include <QUrl>
-#include <iostream>
 
 #include "diag/model_table.h"
 #include "ui/about_dlg.h"
+#include "ui/console_log.h"
+#include "ui/window_placement.h"
 
 namespace veltrix::ui {
 namespace {
@@ -22,6 +25,20 @@ const char* const kOptions[] = {"Read only", "Read/Write", "Write only", "Erase"
 constexpr int kReadWriteRow = 2;  // "Read/Write" in the sorted option list
 const char* const kLevels[] = {"0", "1"};
 constexpr int kLevelOneRow = 1;
+
+// The available areas of today's screens, the primary first.
+QList<QRect> ScreenAreas() {
+    QList<QRect> areas;
+    if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+        areas << primary->availableGeometry();
+    }
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen != QGuiApplication::primaryScreen()) {
+            areas << screen->availableGeometry();
+        }
+    }
+    return areas;
+}
 
 }  // namespace
 
@@ -59,9 +76,8 @@ DialogSeams DefaultDialogSeams() {
         box->show();
         return box;
     };
-    seams.pickSaveFile = [](QWidget* parent) {
-        return QFileDialog::getSaveFileName(parent, QStringLiteral("Save run log"),
-                                            QStringLiteral("run-log.txt"),
+    seams.pickSaveFile = [](QWidget* parent, const QString& suggested) {
+        return QFileDialog::getSaveFileName(parent, QStringLiteral("Save run log"), suggested,
                                             QStringLiteral("Text files (*.txt);;All files (*)"));
     };
     seams.openFolder = [](const QString& folder) {
@@ -70,30 +86,31 @@ DialogSeams DefaultDialogSeams() {
     return seams;
 }
 
-CVeltrixDlg::CVeltrixDlg(MakeBoardTests makeTests, QWidget* parent)
-    : QDialog(parent),
-      // The program directory of every run: the current directory at start-up.
-      engine_(*this, std::cout, SystemClock::Instance(), QDir::currentPath().toStdString(),
-              std::move(makeTests)),
-      c_(BuildDialogControls(*this)),
-      seams_(DefaultDialogSeams()) {
+CVeltrixDlg::CVeltrixDlg(MakeBoardTests makeTests, Clock& clock, QWidget* parent)
+    : QDialog(parent), seams_(DefaultDialogSeams()) {
     setWindowTitle(QString::fromUtf8(kDialogCaption));
     setWindowIcon(QIcon(QStringLiteral(":/veltrix/veltrix.png")));
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
+    // Selections, the bar and disabled text in colours that read; the message boxes too.
+    setAttribute(Qt::WA_WindowPropagation);
+    setPalette(AccessiblePalette(palette()));
+    // The program directory of every run: the current directory at start-up. The board's console
+    // diagnostics go to its log file beside the run records.
+    panel_ = new BoardPanel(seams_, PathFromUtf8(QDir::currentPath().toStdString()),
+                            ConsoleLogFolder() / "console.log", std::move(makeTests), clock, this);
+    const PanelControls& p = panel_->controls();
+    c_ = BuildDialogControls(*this, *panel_, {p.runLog, p.statusLine});
+    new FocusRing(*this);
     resize(kDefaultWidth, kDefaultHeight);
-    resultPalette_ = c_.apResult->palette();
-    verdictPalette_ = c_.verdict->palette();
-    progressPalette_ = c_.progress->palette();
     stored_.targetDir = DefaultTargetDir();
     ConnectControls();
 }
 
 CVeltrixDlg::~CVeltrixDlg() {
-    // Normally the close has waited for the run's end; a dialog destroyed some other way lets the
-    // worker go (its calls to the window return unmade from now on) and waits for it here.
+    // Normally the close has waited for the run's end; a window destroyed some other way lets
+    // the worker go and waits for it here.
     closing_ = true;
-    bridge_.Detach();
-    engine_.ShutDown();
+    panel_->ShutDown();
     extraction_.Join();
     if (initialised_) {
         QSettings settings(QStringLiteral("Norvane"), QStringLiteral("Veltrix"));
@@ -111,44 +128,29 @@ void CVeltrixDlg::setVisible(bool visible) {
 
 void CVeltrixDlg::OnInitDialog() {
     AddActions();
-
     FillLists();
-    c_.progress->setRange(0, 100);
-    c_.progress->setValue(0);
-    for (ResultBox box : {ResultBox::kAp, ResultBox::kEmmc, ResultBox::kSdram}) {
-        SetResultBox(box, kResultNotTested);
-    }
     ApplyStoredSettings();
+    connect(c_.model, &QComboBox::currentTextChanged, this, &CVeltrixDlg::OnModelChanged);
+    OnModelChanged();
 }
 
 // The window's menu (its context menu, as Qt has no system menu to extend everywhere) and keys:
-// the about box (F1), the run log's copy, select-all and save, the run records' folder, and F5
-// as START.
+// the about box (F1), the run records' folder, Save (Ctrl+S) and F5 as START. The run log
+// selects and copies on its own (Ctrl+A, Ctrl+C).
 void CVeltrixDlg::AddActions() {
-    const auto add = [this](QWidget* owner, const QString& text, const QKeySequence& key,
+    const auto add = [this](const QString& text, const QKeySequence& key,
                             void (CVeltrixDlg::*handler)()) {
-        auto* action = new QAction(text, owner);
+        auto* action = new QAction(text, this);
         action->setShortcut(key);
-        action->setShortcutContext(owner == this ? Qt::WindowShortcut
-                                                 : Qt::WidgetWithChildrenShortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
         connect(action, &QAction::triggered, this, handler);
-        owner->addAction(action);
-        return action;
+        addAction(action);
     };
-    add(this, QString::fromUtf8(kAboutMenuText), QKeySequence::HelpContents, &CVeltrixDlg::OnAbout);
-    add(this, QStringLiteral("Open run records folder"), {}, &CVeltrixDlg::OnOpenRunRecords);
-    add(this, QStringLiteral("Save run log..."), QKeySequence::Save, &CVeltrixDlg::OnSaveRunLog);
-    add(this, QStringLiteral("START"), QKeySequence(Qt::Key_F5), &CVeltrixDlg::OnStart);
+    add(QString::fromUtf8(kAboutMenuText), QKeySequence::HelpContents, &CVeltrixDlg::OnAbout);
+    add(QStringLiteral("Open run records folder"), {}, &CVeltrixDlg::OnOpenRunRecords);
+    add(QStringLiteral("Save run log..."), QKeySequence::Save, &CVeltrixDlg::OnSaveRunLog);
+    add(QStringLiteral("START"), QKeySequence(Qt::Key_F5), &CVeltrixDlg::OnStart);
     setContextMenuPolicy(Qt::ActionsContextMenu);
-
-    add(c_.runLog, QStringLiteral("Copy"), QKeySequence::Copy, &CVeltrixDlg::OnCopyRunLog);
-    auto* all = new QAction(QStringLiteral("Select all"), c_.runLog);
-    all->setShortcut(QKeySequence::SelectAll);
-    all->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(all, &QAction::triggered, c_.runLog, &QListWidget::selectAll);
-    c_.runLog->addAction(all);
-    add(c_.runLog, QStringLiteral("Save run log..."), {}, &CVeltrixDlg::OnSaveRunLog);
-    c_.runLog->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void CVeltrixDlg::FillLists() {
@@ -174,8 +176,12 @@ void CVeltrixDlg::ApplyStoredSettings() {
     SelectIndex(*c_.comPort, stored_.portIndex);
     targetDir_ = stored_.targetDir;
     c_.targetDir->setText(targetDir_);
-    // The stored size is kept for the record only: the window keeps its own.
-    move(stored_.x, stored_.y);
+    // Where it was and at its size, but on a screen that exists and never smaller than what it
+    // needs to show everything.
+    const QRect placed = PlaceOnScreens(QRect(stored_.x, stored_.y, stored_.cx, stored_.cy),
+                                        minimumSizeHint(), ScreenAreas());
+    resize(placed.size());
+    move(placed.topLeft());
 }
 
 StoredSettings CVeltrixDlg::CurrentSettings() const {
@@ -183,11 +189,13 @@ StoredSettings CVeltrixDlg::CurrentSettings() const {
     const QRect frame = frameGeometry();
     values.x = frame.left();
     values.y = frame.top();
-    values.cx = frame.width();
-    values.cy = frame.height();
+    // The size the window is given back at the next start (its frame is the desktop's).
+    values.cx = width();
+    values.cy = height();
     values.apIndex = SelectedIndex(*c_.model);
     values.portIndex = SelectedIndex(*c_.comPort);
     values.targetDir = targetDir_;
+    values.readWindow = stored_.readWindow;
     return values;
 }
 
@@ -213,6 +221,8 @@ void CVeltrixDlg::ConnectControls() {
     connect(c_.restorePartition, &DropDownCombo::droppingDown, this,
             [this] { OnPartitionDropDown(*c_.restorePartition); });
     connect(c_.comPort, &DropDownCombo::droppingDown, this, &CVeltrixDlg::OnPortDropDown);
+    connect(panel_, &BoardPanel::runEnded, this, &CVeltrixDlg::OnRunEnded);
+    connect(panel_, &BoardPanel::saveRequested, this, &CVeltrixDlg::OnSaveRunLog);
 }
 
 void CVeltrixDlg::OnTestBoxClicked(TestBox clicked) {
@@ -228,15 +238,51 @@ void CVeltrixDlg::OnTestBoxClicked(TestBox clicked) {
     c_.pmicOn->setChecked(states.pmicOn);
 }
 
+void CVeltrixDlg::OnModelChanged() {
+    const bool levelZeroOnly = ModelClass(c_.model->currentText().toStdString(),
+                                          ModelQuery::DdrImageFamily) != kDdrDebugImage;
+    if (levelZeroOnly == !c_.level->isEnabled()) {
+        return;
+    }
+    if (levelZeroOnly) {
+        levelChoice_ = c_.level->currentText();
+        c_.level->setCurrentIndex(c_.level->findText(QStringLiteral("0")));
+        c_.level->setToolTip(QStringLiteral("The SDRAM test of this model always runs at level 0"));
+    } else {
+        c_.level->setCurrentIndex(c_.level->findText(levelChoice_));
+        if (c_.level->currentIndex() < 0) {
+            c_.level->setEditText(levelChoice_);
+        }
+        c_.level->setToolTip(QString());
+    }
+    c_.level->setEnabled(!levelZeroOnly);
+}
+
 void CVeltrixDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
 }
 
+void CVeltrixDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();  // the log on screen stays; closing is the close button's job
+        return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        if (button != nullptr && button->isEnabled()) {
+            button->click();
+            event->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void CVeltrixDlg::closeEvent(QCloseEvent* event) {
     // A run is only stopped on purpose: closing asks first, once (a close already agreed to
     // comes back here when the run or an extraction has ended).
-    if (!closing_ && engine_.InProgress() &&
+    if (!closing_ && panel_->InProgress() &&
         !seams_.askYesNo(this, QString::fromUtf8(kStopAndCloseQuestion))) {
         event->ignore();
         return;
@@ -249,8 +295,8 @@ void CVeltrixDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CVeltrixDlg::reject() {
-    // Escape must not end a run and lose its log; STOP and the close button are the ways out.
-    if (engine_.InProgress()) {
+    // Reached through a close (the close button, Alt+F4), never through Escape.
+    if (panel_->InProgress()) {
         return;
     }
     if (ReadyToClose()) {
@@ -264,20 +310,16 @@ bool CVeltrixDlg::ReadyToClose() {
     if (extraction_.Running()) {
         // An image half split would leave files that do not match partition.txt: the window
         // closes when the extraction has ended.
-        c_.rate->setText(QStringLiteral("Closing when the extraction ends"));
+        panel_->ShowNote(QStringLiteral("Closing when the extraction ends"));
         return false;
     }
-    if (engine_.InProgress()) {
-        // The run ends as aborted within a second; its end closes the window. A message box of
-        // the run would hold it: it goes too.
-        engine_.Cancel();
-        if (runBox_) {
-            runBox_->close();
-        }
-        c_.rate->setText(QStringLiteral("Closing when the test has stopped"));
+    if (panel_->InProgress()) {
+        // The run ends as aborted within a second; its end closes the window.
+        panel_->Stop();
+        panel_->ShowNote(QStringLiteral("Closing when the test has stopped"));
         return false;
     }
-    engine_.ShutDown();
+    panel_->ShutDown();
     return true;
 }
 

@@ -1,6 +1,8 @@
 // The dialog's file work: the BIN, DIR and target-directory pickers, the image extraction and
 // the partition combos.
+#include <QDir>
 #include <QMetaObject>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -21,7 +23,7 @@ void CVeltrixDlg::OnPickBin() {
     // The display shows the path Extract will use: empty after a cancel.
     c_.bin->setText(binPath_);
     if (binPath_.isEmpty()) {
-        ShowMessageNow(QString::fromUtf8(kFilePickCancelled));
+        seams_.showMessage(this, QString::fromUtf8(kFilePickCancelled));
     }
 }
 
@@ -38,6 +40,7 @@ void CVeltrixDlg::OnPickTargetDir() {
     if (!chosen.isEmpty()) {
         targetDir_ = chosen;
         c_.targetDir->setText(targetDir_);
+        ReloadPartitionChoices();
     }
 }
 
@@ -46,35 +49,22 @@ void CVeltrixDlg::OnExtract() {
         return;
     }
     const std::filesystem::path bin = PathFromUtf8(binPath_.toStdString());
-    extractMeter_.Reset();
-    c_.rate->clear();
-    c_.progress->setValue(0);
+    panel_->BeginExtraction();
     // The extraction's thread reports its progress and its end to the GUI thread.
     auto onProgress = [this](uint64_t done, uint64_t total) {
         QMetaObject::invokeMethod(
-            this, [this, done, total] { ShowExtractionProgress(done, total); },
+            this, [this, done, total] { panel_->ShowExtractionProgress(done, total); },
             Qt::QueuedConnection);
     };
     auto onDone = [this] {
         QMetaObject::invokeMethod(
             this, [this] { OnExtractionDone(); }, Qt::QueuedConnection);
     };
-    if (extraction_.Start(bin, PathFromUtf8(dirPath_.toStdString()), *this, onProgress, onDone)) {
+    if (extraction_.Start(bin, PathFromUtf8(dirPath_.toStdString()), *panel_, onProgress, onDone)) {
         SetRunControlsEnabled();
+    } else {
+        panel_->EndExtraction();
     }
-}
-
-void CVeltrixDlg::ShowExtractionProgress(uint64_t done, uint64_t total) {
-    if (!extraction_.Running() || total == 0) {
-        return;
-    }
-    const int percent = static_cast<int>(done * 100 / total);
-    c_.progress->setValue(percent);
-    const std::string rate = extractMeter_.Update(done, total, std::chrono::steady_clock::now());
-    c_.rate->setText(
-        rate.empty()
-            ? QStringLiteral("Extract %1%").arg(percent)
-            : QStringLiteral("Extract %1% · %2").arg(percent).arg(QString::fromStdString(rate)));
 }
 
 void CVeltrixDlg::OnExtractionDone() {
@@ -82,26 +72,27 @@ void CVeltrixDlg::OnExtractionDone() {
         return;
     }
     extraction_.Join();
+    panel_->EndExtraction();
     if (closing_) {
         close();
         return;
     }
-    c_.rate->clear();
     SetRunControlsEnabled();
+    // An extraction into the target directory has just rewritten its partition.txt.
+    if (!dirPath_.isEmpty() && QDir(dirPath_) == QDir(targetDir_)) {
+        ReloadPartitionChoices();
+    }
 }
 
-void CVeltrixDlg::OnPartitionDropDown(QComboBox& combo) {
-    // FillPartitionChoices loads the index only while it is empty, which it never is during a
-    // run (a run does not start on an empty index), so a running worker's index stays put.
-    const auto choices = engine_.PartitionChoices(PathFromUtf8(targetDir_.toStdString()));
-    if (!choices) {
-        return;
-    }
-    // The field says what the next run uses (empty: every partition), so a refill keeps its
-    // text: the first entry added to an empty list would otherwise become the choice.
+namespace {
+
+// Refills the combo with `labels`, keeping its text: the field says what the next run uses
+// (empty: every partition), and the first entry added to an empty list would otherwise become
+// the choice.
+void Refill(QComboBox& combo, const std::vector<std::string>& labels) {
     const QString kept = combo.currentText();
     combo.clear();
-    for (const std::string& label : *choices) {
+    for (const std::string& label : labels) {
         AddSorted(combo, QString::fromStdString(label));
     }
     const int match = combo.findText(kept, Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -111,8 +102,46 @@ void CVeltrixDlg::OnPartitionDropDown(QComboBox& combo) {
     }
 }
 
+}  // namespace
+
+void CVeltrixDlg::OnPartitionDropDown(QComboBox& combo) {
+    // FillPartitionChoices loads the index only while it is empty, which it never is during a
+    // run (a run does not start on an empty index), so a running worker's index stays put.
+    if (const auto choices = engine().PartitionChoices(PathFromUtf8(targetDir_.toStdString()))) {
+        Refill(combo, *choices);
+    }
+}
+
+void CVeltrixDlg::ReloadPartitionChoices() {
+    if (panel_->InProgress()) {
+        partitionsPending_ = true;  // the worker reads the index; after the run
+        return;
+    }
+    partitionsPending_ = false;
+    std::string problem;
+    const auto choices =
+        engine().ReloadPartitionChoices(PathFromUtf8(targetDir_.toStdString()), &problem);
+    for (QComboBox* combo :
+         {static_cast<QComboBox*>(c_.partition), static_cast<QComboBox*>(c_.restorePartition)}) {
+        Refill(*combo, choices ? *choices : std::vector<std::string>{});
+    }
+    if (!choices) {
+        panel_->PushStatus(QStringLiteral("No partitions from %1: %2")
+                               .arg(targetDir_, QString::fromStdString(EnglishPart(problem)))
+                               .toStdString());
+    }
+}
+
 void CVeltrixDlg::OnPortDropDown() {
-    RefreshPortChoices(*c_.comPort, ListSerialPorts());
+    const std::vector<PortInfo> ports = ListSerialPorts();
+    RefreshPortChoices(*c_.comPort, ports);
+    // Nothing behind any port: say what to do. (A device that is not in download mode may be a
+    // board in another mode, or the simulated board: the list shows what it is.)
+    if (std::none_of(ports.begin(), ports.end(), [](const PortInfo& port) {
+            return port.usbId == kDownloadModeUsbId || !port.target.empty();
+        })) {
+        panel_->PushStatus(kNoBoardFound);
+    }
 }
 
 int CVeltrixDlg::PortForStart() {

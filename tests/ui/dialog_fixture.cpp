@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QSettings>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -64,7 +66,8 @@ ui::CVeltrixDlg& DialogTest::Open(MakeBoardTests makeTests) {
 }
 
 ui::CVeltrixDlg& DialogTest::OpenWith(const ui::StoredSettings& stored, MakeBoardTests makeTests) {
-    dialog = std::make_unique<ui::CVeltrixDlg>(makeTests ? std::move(makeTests) : script.Maker());
+    dialog = std::make_unique<ui::CVeltrixDlg>(makeTests ? std::move(makeTests) : script.Maker(),
+                                               clock ? *clock : SystemClock::Instance());
     ui::DialogSeams& seams = dialog->seams();
     seams.showMessage = [this](QWidget*, const QString& text) {
         messages.push_back(text.toStdString());
@@ -86,7 +89,10 @@ ui::CVeltrixDlg& DialogTest::OpenWith(const ui::StoredSettings& stored, MakeBoar
     };
     seams.pickFile = [this](QWidget*) { return Next(fileAnswers, QString()); };
     seams.pickFolder = [this](QWidget*, const QString&) { return Next(folderAnswers, QString()); };
-    seams.pickSaveFile = [this](QWidget*) { return Next(fileAnswers, QString()); };
+    seams.pickSaveFile = [this](QWidget*, const QString& suggested) {
+        suggestedNames.push_back(suggested.toStdString());
+        return Next(fileAnswers, QString());
+    };
     seams.openFolder = [this](const QString& folder) { openedFolder = folder; };
     dialog->SetStoredSettings(stored);
     dialog->show();
@@ -107,9 +113,8 @@ void DialogTest::Select(QComboBox& combo, const QString& text) {
 
 Lines DialogTest::LogLines() const {
     Lines lines;
-    const QListWidget& log = *c().runLog;
-    for (int i = 0; i < log.count(); ++i) {
-        lines.push_back(log.item(i)->data(Qt::UserRole).toString().toStdString());
+    for (const QString& line : p().runLog->Lines()) {
+        lines.push_back(line.toStdString());
     }
     return lines;
 }
@@ -117,6 +122,17 @@ Lines DialogTest::LogLines() const {
 bool DialogTest::LogHas(const std::string& line) const {
     const Lines lines = LogLines();
     return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool DialogTest::NewestLineShowsWhole() const {
+    const ui::RunLogView& log = *p().runLog;
+    QTextCursor cursor(log.document()->lastBlock());
+    const QRect first = log.cursorRect(cursor);
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    const QRect last = log.cursorRect(cursor);
+    const QRect view = log.viewport()->rect();
+    return view.contains(first.topLeft()) && first.bottom() <= view.bottom() &&
+           view.contains(last.topLeft()) && last.bottom() <= view.bottom();
 }
 
 QJsonObject DialogTest::LastRecord() const {

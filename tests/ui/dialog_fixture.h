@@ -38,9 +38,12 @@ protected:
     void Select(QComboBox& combo, const QString& text);
 
     const ui::DialogControls& c() const { return dialog->controls(); }
-    // The run log as the worker wrote it (line feeds kept).
+    const ui::PanelControls& p() const { return dialog->panel().controls(); }
+    // The run log as the window shows it, a line each.
     Lines LogLines() const;
     bool LogHas(const std::string& line) const;
+    // The run log's newest line is in view, all of it (every line it wraps to).
+    bool NewestLineShowsWhole() const;
     // The record of the window's last run, parsed (empty when it is not JSON).
     QJsonObject LastRecord() const;
     static QStringList Items(const QComboBox& combo);
@@ -53,6 +56,7 @@ protected:
     Lines questions;                     // Yes/No questions asked so far
     std::deque<bool> yesNoAnswers;       // their next answers (Yes when none are left)
     std::deque<QString> fileAnswers;     // the next picks, to open or to save ("" = cancel)
+    Lines suggestedNames;                // the names the save dialog offered
     std::deque<QString> folderAnswers;
     QString openedFolder;  // the folder last opened in the file manager
 
@@ -60,6 +64,7 @@ protected:
     // The run records go to the scene's data folder.
     ScopedEnv dataHome{"XDG_DATA_HOME", (scene.root() / "data").string()};
     ScriptedTests script;
+    Clock* clock = nullptr;  // the windows' runs wait on it (the system's when none)
     std::unique_ptr<ui::CVeltrixDlg> dialog;
 
 private:

@@ -1,7 +1,8 @@
-// Runs and extractions from the window: the worker's output reaching the window in order, the
-// verdict and the record of each ending, STOP and closing during a run (a run's message box open),
-// Erase asking first, the extraction off the GUI thread with START held, and one whole run of the
-// shipped tests against the simulated board, started with F5, recorded, copied and saved.
+// Runs and extractions from the window: the worker's output reaching the panel in order and
+// copied or saved as it shows, the verdict and the record of each ending, STOP and closing during
+// a run (a run's message box open), a START that does not start leaving the last run alone, the
+// DDR wait on the bar, the extraction off the GUI thread in a panel of its own, and whole runs of
+// the shipped tests against the simulated board, recorded, with their dumps named.
 #include <QApplication>
 #include <QClipboard>
 #include <QJsonArray>
@@ -9,13 +10,19 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <filesystem>
+#include <iostream>
 #include <regex>
+#include <sstream>
+#include <thread>
 
 #include "diag/prepare_run.h"
 #include "tests/support/bench_scene.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/scene_board.h"
 #include "tests/ui/dialog_fixture.h"
+#include "ui/console_log.h"
 #include "ui/result_colours.h"
+#include "ui/window_look.h"
 
 namespace veltrix::testing {
 namespace {
@@ -28,10 +35,21 @@ int WaitForCancel(ScriptedCall& call) {
     return call.ctx.Wait(60000) ? kErrorSuccess : kErrorOperationAborted;
 }
 
+// An AP check that fails with `reason` (an aborted run, amber) after a line in the log.
+ScriptedTests::Action Aborts(const std::string& reason) {
+    return [reason](ScriptedCall& call) {
+        call.ctx.Log("a line of the aborted run\n");
+        call.ctx.NoteFailure(reason);
+        return kErrorGenFailure;
+    };
+}
+
 // The worker's log lines, status lines, progress and result boxes, and a message box that holds
 // it, all arrive on the GUI thread in the order written; the dialog reads the port and the model
-// from its lists, and a text that is no port is refused.
-TEST_F(DialogTest, WorkerOutputReachesTheWindowInOrder) {
+// from its lists, and a text that is no port is refused. The newest line stays in view, whole and
+// not selected. Copy and Save give the lines as they show, those written without a line feed
+// (the PMIC status) each on a line of its own; Save offers the port and the run's time as name.
+TEST_F(DialogTest, WorkerOutputReachesThePanelInOrderAndIsCopiedAsShown) {
     int linesWhenShown = -1;
     script.Answer("CheckAp", [&](ScriptedCall& call) {
         for (int i = 0; i < 50; ++i) {
@@ -43,6 +61,8 @@ TEST_F(DialogTest, WorkerOutputReachesTheWindowInOrder) {
         call.ctx.Wait(600);
         call.ctx.Transfer(32 << 20, 64 << 20);
         call.ctx.ShowMessage("held");
+        call.ctx.Log("LPASS=159");
+        call.ctx.Log("PMIC set on");
         call.ctx.Log("after the box\n");
         call.ctx.SetResult(ResultBox::kAp, kResultPass);
         return kErrorSuccess;
@@ -56,7 +76,7 @@ TEST_F(DialogTest, WorkerOutputReachesTheWindowInOrder) {
     QString rateWhenShown;
     onMessage = [&] {
         linesWhenShown = static_cast<int>(LogLines().size());
-        rateWhenShown = c().rate->text();
+        rateWhenShown = p().rate->text();
     };
     dialog->OnStart();
     EXPECT_TRUE(c().stop->isEnabled());
@@ -64,28 +84,46 @@ TEST_F(DialogTest, WorkerOutputReachesTheWindowInOrder) {
 
     EXPECT_EQ(script.Calls(), Lines{"CheckAp(" + std::to_string(kBoardPort) + ")"});
     const Lines lines = LogLines();
-    ASSERT_GE(lines.size(), 55u);
-    EXPECT_EQ(lines[0], std::string("[") + kDloadModel + "]\n");
+    ASSERT_GE(lines.size(), 56u);
+    EXPECT_EQ(lines[0], std::string("[") + kDloadModel + "]");
     for (int i = 0; i < 50; ++i) {
-        EXPECT_EQ(lines[2 + i], "line " + std::to_string(i) + "\n");
+        EXPECT_EQ(lines[2 + i], "line " + std::to_string(i));
     }
-    EXPECT_EQ(lines[52], "after the box\n");
+    EXPECT_EQ(Lines(lines.begin() + 52, lines.begin() + 55),
+              (Lines{"LPASS=159", "PMIC set on", "after the box"}));
     EXPECT_EQ(linesWhenShown, 52) << "the worker waited for the box";
     EXPECT_TRUE(rateWhenShown.contains(QRegularExpression("^[0-9.]+ MB/s, 0:0[0-9] left$")))
         << rateWhenShown.toStdString();
     EXPECT_EQ(messages.back(), "held");
     EXPECT_TRUE(allMessagesOnGuiThread);
     // The status line ends with the run's verdict, above the run's last status.
-    EXPECT_EQ(c().statusLine->item(0)->text(), "PASS");
-    EXPECT_EQ(c().statusLine->item(1)->text(), "status 49");
-    EXPECT_EQ(c().progress->value(), 98);
-    EXPECT_EQ(c().apResult->text(), "PASS");
-    EXPECT_EQ(c().runLog->currentRow(), c().runLog->count() - 1) << "the newest line is selected";
+    EXPECT_EQ(p().statusLine->item(0)->text(), "PASS");
+    EXPECT_EQ(p().statusLine->item(1)->text(), "status 49");
+    EXPECT_EQ(p().progress->value(), 98);
+    EXPECT_EQ(p().apResult->text(), "PASS");
+    EXPECT_FALSE(p().runLog->textCursor().hasSelection()) << "no line is kept selected";
+    EXPECT_TRUE(NewestLineShowsWhole());
+
+    std::string shown;
+    for (const std::string& line : lines) {
+        shown += line + "\n";
+    }
+    p().runLog->setFocus();
+    QTest::keyClick(p().runLog, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(p().runLog, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString() + "\n", shown);
+    fileAnswers = {QString::fromStdString((scene.root() / "run.txt").string())};
+    dialog->OnSaveRunLog();
+    EXPECT_EQ(ReadBytes(scene.root() / "run.txt"), Bytes(shown.begin(), shown.end()));
+    ASSERT_EQ(suggestedNames.size(), 1u);
+    EXPECT_TRUE(std::regex_match(suggestedNames[0], std::regex(R"(run-COM14-\d{8}-\d{4}\.txt)")))
+        << suggestedNames[0];
 }
 
 // Each ending shows its verdict large, filled in a colour its text reads on (4.5:1 at least, as
 // on the result boxes: PASS green, FAIL red, N/T in the window's colours), heads the status line
-// with it, and leaves the run's record in the records folder, each run a file of its own.
+// with it, and leaves the run's record in the records folder, each run a file of its own. The
+// AP check's advice on a port with nothing behind it is in the window's terms, banner and log.
 TEST_F(DialogTest, EachEndingShowsItsVerdictAndLeavesItsRecord) {
     const struct {
         const char* verdict;
@@ -101,8 +139,8 @@ TEST_F(DialogTest, EachEndingShowsItsVerdictAndLeavesItsRecord) {
     };
     Open();
     SetUpApCheck(kBoardPort);
-    EXPECT_EQ(c().verdict->text(), "");
-    const QColor normal = c().apResult->palette().color(QPalette::Base);
+    EXPECT_EQ(p().verdict->text(), "");
+    const QColor normal = p().apResult->palette().color(QPalette::Base);
     for (const auto& row : cases) {
         SCOPED_TRACE(row.verdict);
         script.Answer("CheckAp", [&](ScriptedCall& call) {
@@ -112,12 +150,12 @@ TEST_F(DialogTest, EachEndingShowsItsVerdictAndLeavesItsRecord) {
         });
         dialog->OnStart();
         ASSERT_TRUE(WaitForRunEnd());
-        const QPalette banner = c().verdict->palette();
-        EXPECT_EQ(c().verdict->text(), row.verdict);
+        const QPalette banner = p().banner->palette();
+        EXPECT_EQ(p().verdict->text(), row.verdict);
         EXPECT_EQ(banner.color(QPalette::Window), row.fill);
         EXPECT_GE(ui::ContrastRatio(banner.color(QPalette::WindowText), row.fill), 4.5);
-        EXPECT_EQ(c().statusLine->item(0)->text(), row.verdict);
-        const QPalette box = c().apResult->palette();
+        EXPECT_EQ(p().statusLine->item(0)->text(), row.verdict);
+        const QPalette box = p().apResult->palette();
         EXPECT_EQ(box.color(QPalette::Base),
                   row.box == std::string_view("N/T") ? normal : row.fill);
         EXPECT_GE(ui::ContrastRatio(box.color(QPalette::Text), box.color(QPalette::Base)), 4.5);
@@ -132,12 +170,36 @@ TEST_F(DialogTest, EachEndingShowsItsVerdictAndLeavesItsRecord) {
     EXPECT_EQ(ListFolder(records).size(), std::size(cases));
     dialog->OnOpenRunRecords();
     EXPECT_EQ(openedFolder.toStdString(), records.string());
+
+    // The shipped AP check on a port with nothing behind it: its diagnostics go to the panel's
+    // console log, not to the terminal the window was started from.
+    Open(MakeDeviceTests);
+    SetUpApCheck(kBoardPort + 1);
+    std::ostringstream terminal;
+    std::streambuf* const saved = std::cout.rdbuf(terminal.rdbuf());
+    dialog->OnStart();
+    const bool ended = WaitForRunEnd();
+    std::cout.rdbuf(saved);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(p().verdict->text().startsWith("ABORTED: ")) << p().verdict->text().toStdString();
+    EXPECT_FALSE(p().advice->text().isEmpty());
+    EXPECT_FALSE(p().advice->text().contains("veltrix-cli")) << p().advice->text().toStdString();
+    EXPECT_FALSE(p().runLog->toPlainText().contains("veltrix-cli"));
+    EXPECT_TRUE(LastRecord()["log"].toVariant().toStringList().join("").contains("veltrix-cli"))
+        << "the record keeps the engine's words";
+    EXPECT_EQ(terminal.str(), "");
+    const Bytes bytes = ReadBytes(scene.root() / "data/veltrix/logs/console.log");
+    const std::string console(bytes.begin(), bytes.end());
+    EXPECT_NE(console.find("---- START on COM15, Tamsin (APQ8064)\n"), std::string::npos)
+        << console;
+    EXPECT_TRUE(std::regex_search(console, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ \S)")));
 }
 
 // Only STOP or an agreed close ends a run, and a message box the run shows stops neither: Escape
 // leaves the run alone; STOP closes the box and cancels the run; closing asks first, a No keeps
 // the run going, and a Yes closes the box, cancels the run and closes the window when it has
-// ended, without asking again. With no run, Escape closes the window.
+// ended, without asking again. With no run Escape still leaves the window (and its log) alone;
+// the close button closes it.
 TEST_F(DialogTest, StopOrAnAgreedCloseEndsARunThatShowsAMessage) {
     for (const bool byClose : {false, true}) {
         SCOPED_TRACE(byClose ? "close" : "STOP");
@@ -163,23 +225,27 @@ TEST_F(DialogTest, StopOrAnAgreedCloseEndsARunThatShowsAMessage) {
         } else {
             QTest::mouseClick(c().stop, Qt::LeftButton);
         }
-        ASSERT_TRUE(WaitFor([&] { return !c().verdict->text().isEmpty(); }, 5000));
+        ASSERT_TRUE(WaitFor([&] { return !p().verdict->text().isEmpty(); }, 5000));
         EXPECT_FALSE(box() && box()->isVisible());
-        EXPECT_EQ(c().verdict->text().toStdString(), "ABORTED: cancelled by the operator");
-        EXPECT_TRUE(LogHas("Test cancelled by the operator\n"));
+        EXPECT_EQ(p().verdict->text().toStdString(), "ABORTED: cancelled by the operator");
+        EXPECT_TRUE(LogHas("Test cancelled by the operator"));
         EXPECT_EQ(dialog->isVisible(), !byClose);
         EXPECT_EQ(questions, Lines(byClose ? 2 : 0, kStopAndClose));
     }
     Open();
+    const Lines log = LogLines();
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    EXPECT_FALSE(dialog->isVisible()) << "with no run, Escape closes the window";
+    QTest::keyClick(c().model, Qt::Key_Escape);
+    EXPECT_TRUE(dialog->isVisible()) << "Escape with no run";
+    EXPECT_EQ(LogLines(), log);
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(dialog->isVisible());
 }
 
-// Erase clears the whole eMMC whatever partition is chosen, so START asks first; No starts
-// nothing and keeps the last run's log. "dump" makes every option a read: no question.
-// Erase (the whole eMMC) and the write tests (their pattern stays) ask first, naming what they
-// change; No leaves the last run's log as it was.
-TEST_F(DialogTest, RunsThatChangeTheFlashAskBeforeTheyStart) {
+// A START that does not start leaves the last run's log, boxes and banner exactly as they were:
+// nothing ticked, or No to a question. Erase (the whole eMMC) and the write tests (their pattern
+// stays) ask first, naming what they change; "dump" makes every option a read: no question.
+TEST_F(DialogTest, AStartThatDoesNotStartLeavesTheLastRunAsItWas) {
     const std::string model(kDloadModel);
     const std::string erase = model +
                               ": 전체 eMMC를 지웁니다. 계속하시겠습니까?  \n\nThis erases the "
@@ -190,31 +256,61 @@ TEST_F(DialogTest, RunsThatChangeTheFlashAskBeforeTheyStart) {
                                 "; it stays there until RESTORE BOOT IMG puts their images back. "
                                 "Continue?  ";
     const struct {
-        const char* option;
+        const char* option;  // none: no test ticked
         bool dump;
         bool yes;
         std::string question;  // its English sentence; empty: none asked
         bool starts;
     } cases[] = {
-        {"Read only", false, false, "", true},      {"Read/Write", false, false, pattern, false},
-        {"Write only", false, true, pattern, true}, {"Erase", false, false, erase, false},
-        {"Erase", true, false, "", true},  // a dump only reads
+        {nullptr, false, true, "", false},
+        {"Read only", false, false, "", true},
+        {"Read/Write", false, false, pattern, false},
+        {"Write only", false, true, pattern, true},
+        {"Erase", false, false, erase, false},
+        {"Erase", true, false, "", true},
         {"Erase", false, true, erase, true},
     };
-    for (int i = 0; i < 4; ++i) {
-        script.Answer("CheckAp", kErrorSuccess);  // the run then ends at the closed port
-    }
     Open();
     SetUpApCheck(kBoardPort);
-    c().emmcTest->setChecked(true);
     c().partition->setEditText("sbl2");
+    const auto shown = [&] {
+        return std::make_tuple(LogLines(), p().verdict->text(), p().advice->text(),
+                               p().banner->palette().color(QPalette::Window),
+                               p().apResult->text() + p().emmcResult->text(),
+                               p().apResult->palette().color(QPalette::Base));
+    };
+    // The last run before each START failed its AP check, so there is something to keep; the
+    // START under test then ends at the closed port.
+    bool before = true;
+    for (size_t i = 0; i < 2 * std::size(cases); ++i) {
+        script.Answer("CheckAp", [&before](ScriptedCall& call) {
+            if (!before) {
+                return kErrorSuccess;
+            }
+            call.ctx.Log("the run before\n");
+            call.ctx.SetResult(ResultBox::kAp, kResultFail);
+            return kErrorGenFailure;
+        });
+    }
     for (const auto& row : cases) {
-        SCOPED_TRACE(std::string(row.option) + (row.dump ? " dump" : ""));
-        Select(*c().option, row.option);
-        c().dump->setChecked(row.dump);
+        SCOPED_TRACE(std::string(row.option ? row.option : "nothing") + (row.dump ? " dump" : ""));
+        before = true;
+        c().apCheck->setChecked(true);
+        c().emmcTest->setChecked(false);
         questions.clear();
+        dialog->OnStart();
+        ASSERT_TRUE(WaitForRunEnd());
+        ASSERT_EQ(p().verdict->text(), "FAIL: AP");
+        before = false;
+        c().apCheck->setChecked(row.option != nullptr);
+        c().emmcTest->setChecked(row.option != nullptr);
+        if (row.option) {
+            Select(*c().option, row.option);
+        }
+        c().dump->setChecked(row.dump);
         yesNoAnswers = {row.yes};
-        c().runLog->addItem("an earlier run");
+        messages.clear();
+        const auto kept = shown();
         const int checks = script.CallCount("CheckAp");
         dialog->OnStart();
         ASSERT_TRUE(WaitForRunEnd());
@@ -223,21 +319,74 @@ TEST_F(DialogTest, RunsThatChangeTheFlashAskBeforeTheyStart) {
             EXPECT_TRUE(questions[0].ends_with(row.question)) << questions[0];
             EXPECT_TRUE(questions[0].starts_with(model + ": ")) << questions[0];
         }
+        EXPECT_EQ(messages.size(), row.option ? 0u : 1u) << "Please select Test.";
         EXPECT_EQ(script.CallCount("CheckAp"), checks + (row.starts ? 1 : 0));
-        EXPECT_EQ(c().runLog->findItems("an earlier run", Qt::MatchExactly).isEmpty(), row.starts);
+        if (!row.starts) {
+            EXPECT_TRUE(shown() == kept) << "the last run's log, banner and boxes";
+        } else {
+            EXPECT_FALSE(LogHas("the run before"));
+        }
     }
 }
 
-// The extraction runs off the GUI thread, its lines in order; while it rewrites the folder
-// neither START nor Extract can be pressed, and both come back when it has ended.
-TEST_F(DialogTest, ExtractionRunsOffTheGuiThreadWithStartHeld) {
+// The 15 s the board tests its memory after the hand-over count down on the bar ("13 s left"),
+// never the 100% of the step before; after it the bar shows percent again. The Level box of a
+// two-phase model says 0, and so does the run.
+TEST_F(DialogTest, TheDdrWaitCountsDownOnTheBar) {
+    sim::BoardOptions options = BoardFor(scene, kDloadModel);
+    options.startInProgrammer = true;
+    auto board = StartBoard(options);
+    ASSERT_TRUE(board);
+    FakeClock fake;
+    clock = &fake;
+    QString barDuringWait;
+    int maximumDuringWait = 0;
+    fake.CueAt(1000, 3, [&] {
+        QMetaObject::invokeMethod(
+            dialog.get(),
+            [&] {
+                barDuringWait = p().progress->text();
+                maximumDuringWait = p().progress->maximum();
+            },
+            Qt::BlockingQueuedConnection);
+    });
+    script.Answer("SdramTestPhase1", [](ScriptedCall& call) {
+        call.ctx.Progress(100);
+        return kErrorSuccess;
+    });
+    Open();
+    SetUpApCheck(kBoardPort);
+    c().sdramTest->setChecked(true);
+    EXPECT_EQ(c().level->currentText(), "0");
+    dialog->OnStart();
+    ASSERT_TRUE(WaitForRunEnd(20000));
+    EXPECT_EQ(p().verdict->text(), "PASS") << ::testing::PrintToString(LogLines());
+    EXPECT_EQ(barDuringWait.toStdString(), "13 s left");
+    EXPECT_EQ(maximumDuringWait, 15);
+    EXPECT_EQ(p().progress->maximum(), 100);
+    EXPECT_EQ(p().progress->format(), "%p%");
+    EXPECT_EQ(LastRecord()["selections"].toObject()["level"].toString(), "0");
+}
+
+// The extraction runs off the GUI thread, its lines in order, in a panel of its own: the last
+// run's log, banner, boxes and amber bar give way to it. While it rewrites the folder neither
+// START nor Extract can be pressed, and both come back when it has ended; an extraction into the
+// target directory refills the partition lists.
+TEST_F(DialogTest, ExtractionRunsOffTheGuiThreadInAPanelOfItsOwn) {
     TotalImage image;
     for (int i = 0; i < 6; ++i) {
         image.records.push_back({uint32_t(i * 4096), 4096, "part" + std::to_string(i), false});
     }
     const std::filesystem::path bin = scene.root() / "total.bin";
     WriteTotalImage(bin, image);
+    script.Answer("CheckAp", Aborts("board not in download mode"));
     Open();
+    SetUpApCheck(kBoardPort);
+    dialog->OnStart();
+    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_TRUE(p().verdict->text().startsWith("ABORTED"));
+    const QPalette normalBar =
+        ui::ProgressPalette(p().progress->palette(), ui::kFocusRingColour, Qt::white);
     fileAnswers = {QString::fromStdString(bin.string())};
     folderAnswers = {QString::fromStdString(scene.targetDir().string())};
     dialog->OnPickBin();
@@ -251,6 +400,12 @@ TEST_F(DialogTest, ExtractionRunsOffTheGuiThreadWithStartHeld) {
     dialog->OnExtract();
     EXPECT_FALSE(c().start->isEnabled());
     EXPECT_FALSE(c().extract->isEnabled());
+    EXPECT_EQ(p().verdict->text(), "");
+    EXPECT_EQ(p().banner->palette().color(QPalette::Window),
+              dialog->palette().color(QPalette::Window));
+    EXPECT_EQ(p().apResult->text(), "N/T");
+    EXPECT_EQ(p().progress->palette().color(QPalette::Highlight),
+              normalBar.color(QPalette::Highlight));
     ASSERT_TRUE(
         WaitFor([&] { return !dialog->ExtractionRunning() && c().start->isEnabled(); }, 20000));
     EXPECT_EQ(messages, Lines{"completed.  "});
@@ -258,7 +413,8 @@ TEST_F(DialogTest, ExtractionRunsOffTheGuiThreadWithStartHeld) {
     EXPECT_FALSE(extractAtTheEnd);
     EXPECT_TRUE(c().extract->isEnabled());
     EXPECT_TRUE(allMessagesOnGuiThread);
-    // The target directory's old index goes first; the records follow in order.
+    // The target directory's old index goes first; the records follow in order, and nothing of
+    // the run before.
     const Lines lines = LogLines();
     ASSERT_EQ(lines.size(), 7u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[0].rfind("Old partition.txt removed", 0), 0u);
@@ -266,13 +422,14 @@ TEST_F(DialogTest, ExtractionRunsOffTheGuiThreadWithStartHeld) {
         EXPECT_EQ(lines[i + 1].rfind("part" + std::to_string(i) + " -- 0x", 0), 0u) << lines[i + 1];
     }
     EXPECT_EQ(ReadBytes(scene.targetDir() / "partition.txt").size(), 6u * 80);
+    EXPECT_EQ(Items(*c().restorePartition).size(), 6);
 }
 
 // The shipped tests against the simulated board, started with F5 on the port chosen from the list
 // as it opens, marking what is behind each port (a typed port is kept): the programmer uploaded,
-// the eMMC read, both boxes PASS, the board reset at the end; the run's record, and the whole log
-// copied (Ctrl+A, Ctrl+C) and saved.
-TEST_F(DialogTest, WholeRunAgainstTheSimulatedBoardPassesAndIsRecorded) {
+// the eMMC read, both boxes PASS, the board reset at the end, and the run's record. A dump run
+// after it names its folder and each file under its log.
+TEST_F(DialogTest, WholeRunsAgainstTheSimulatedBoardAreRecordedAndNameTheirDumps) {
     auto board = StartBoard(BoardFor(scene, kDloadModel));
     ASSERT_TRUE(board);
     std::filesystem::create_symlink(scene.root() / "gone", scene.portsFolder() / "COM40");
@@ -285,6 +442,8 @@ TEST_F(DialogTest, WholeRunAgainstTheSimulatedBoardPassesAndIsRecorded) {
     c().comPort->showPopup();
     c().comPort->hidePopup();
     EXPECT_EQ(c().comPort->currentText(), "COM 7");
+    EXPECT_TRUE(p().statusLine->findItems(ui::kNoBoardFound, Qt::MatchExactly).isEmpty())
+        << "a board is behind COM14";
     const QStringList ports = Items(*c().comPort);
     EXPECT_EQ((ports[0] + "|" + ports[39]).toStdString(), "1|40  missing");
     EXPECT_TRUE(ports[13].contains(QRegularExpression("^14  pts/[0-9]+$")))
@@ -294,33 +453,118 @@ TEST_F(DialogTest, WholeRunAgainstTheSimulatedBoardPassesAndIsRecorded) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
     QTest::keyClick(dialog.get(), Qt::Key_F5);
     ASSERT_TRUE(WaitForRunEnd(20000));
-    EXPECT_EQ(c().apResult->text() + c().emmcResult->text() + c().sdramResult->text(),
+    EXPECT_EQ(p().apResult->text() + p().emmcResult->text() + p().sdramResult->text(),
               "PASSPASSN/T");
-    EXPECT_EQ(c().verdict->text(), "PASS");
+    EXPECT_EQ(p().verdict->text(), "PASS");
     // Under the verdict: where the pattern stays and what puts the images back.
-    EXPECT_TRUE(c().advice->isVisible());
-    EXPECT_TRUE(c().advice->text().startsWith("the test pattern is in "))
-        << c().advice->text().toStdString();
+    EXPECT_TRUE(p().advice->text().startsWith("the test pattern is in "))
+        << p().advice->text().toStdString();
     EXPECT_EQ(questions.size(), 1u);
     EXPECT_TRUE(messages.empty()) << messages.front();
     EXPECT_TRUE(board->WaitUntil([&] { return board->resets() == 1; }, 5000));
-
-    std::string log;
-    for (const std::string& line : LogLines()) {
-        log += line;
-    }
     const QJsonObject record = LastRecord();
     EXPECT_EQ(record["results"].toObject()["emmc"].toString(), "PASS");
     EXPECT_EQ(record["selections"].toObject()["option"].toString(), "Read/Write");
     EXPECT_FALSE(record["patternLeftIn"].toArray().isEmpty());
     EXPECT_EQ(record["log"].toArray().size(), qsizetype(LogLines().size()));
-    c().runLog->setFocus();
-    QTest::keyClick(c().runLog, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(c().runLog, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), log);
-    fileAnswers = {QString::fromStdString((scene.root() / "run.txt").string())};
-    dialog->OnSaveRunLog();
-    EXPECT_EQ(ReadBytes(scene.root() / "run.txt"), Bytes(log.begin(), log.end()));
+
+    ReadyBoard(board, BoardFor(scene, kDloadModel));
+    c().dump->click();
+    c().partition->setEditText("sbl2");
+    dialog->OnStart();
+    ASSERT_TRUE(WaitForRunEnd(20000));
+    EXPECT_EQ(p().verdict->text(), "PASS");
+    const std::filesystem::path dumps = scene.ModelFolder(kDloadModel) / "dump";
+    const Lines lines = LogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+              (Lines{"Dump files in " + dumps.string() + ":", "  sbl2.dump (1024 bytes)"}));
+    EXPECT_EQ(ReadBytes(dumps / "sbl2.dump"), ReadFlash(*board, 8, 2));
+}
+
+// The panel's console log: each line whole with its time, the file bounded (past the limit it
+// becomes "<name>.1" and a new one starts; where it cannot be put aside it starts afresh), a
+// line without its end written at the close, never through a link in its place, and lines from
+// two threads never mixed.
+TEST(ConsoleLogTest, LinesGoWholeIntoABoundedFile) {
+    const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ (line \d+|partial)\n)");
+    const auto linesOf = [&](const std::filesystem::path& file) {
+        const Bytes bytes = ReadBytes(file);
+        Lines lines;
+        std::istringstream in(std::string(bytes.begin(), bytes.end()));
+        for (std::string line; std::getline(in, line);) {
+            EXPECT_TRUE(std::regex_match(line + "\n", stamped)) << line;
+            lines.push_back(line.substr(line.find(' ') + 1));
+        }
+        return lines;
+    };
+    const struct {
+        const char* what;
+        const char* planted;  // "link", "folder.1" or none
+        int lines;
+        uint64_t limit;
+        bool partial;  // a last line without its end
+        Lines current;
+        bool older;  // console.log.1 there
+        bool refused;
+    } rows[] = {
+        {"a few lines", nullptr, 3, 1000, false, {"line 0", "line 1", "line 2"}, false, false},
+        {"past the limit", nullptr, 12, 100, false, {"line 9", "line 10", "line 11"}, true, false},
+        {"an unfinished line", nullptr, 1, 1000, true, {"line 0", "partial"}, false, false},
+        {"a link in its place", "link", 2, 1000, false, {}, false, true},
+        {"a folder in the older one's place",
+         "folder.1",
+         12,
+         100,
+         false,
+         {"line 9", "line 10", "line 11"},
+         false,
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempFolder folder;
+        const std::filesystem::path file = folder / "logs/console.log";
+        const std::filesystem::path aside = folder / "aside.txt";
+        std::filesystem::create_directories(file.parent_path());
+        if (row.planted != nullptr && std::string_view(row.planted) == "link") {
+            WriteText(aside, "kept\n");
+            std::filesystem::create_symlink(aside, file);
+        } else if (row.planted != nullptr) {
+            std::filesystem::create_directories(folder / "logs/console.log.1");
+        }
+        {
+            ui::ConsoleLog log(file, row.limit);
+            for (int i = 0; i < row.lines; ++i) {
+                log.stream() << "line " << i << "\n";
+            }
+            if (row.partial) {
+                log.stream() << "partial" << std::flush;
+            }
+            EXPECT_EQ(log.problem().empty(), !row.refused) << log.problem();
+        }
+        if (row.refused) {
+            EXPECT_EQ(ReadBytes(aside), Bytes({'k', 'e', 'p', 't', '\n'}));
+            continue;
+        }
+        EXPECT_EQ(linesOf(file), row.current);
+        EXPECT_LE(std::filesystem::file_size(file), row.limit);
+        EXPECT_EQ(std::filesystem::is_regular_file(folder / "logs/console.log.1"), row.older);
+    }
+
+    TempFolder folder;
+    {
+        ui::ConsoleLog log(folder / "console.log");
+        const auto write = [&log] {
+            for (int i = 0; i < 500; ++i) {
+                log.stream() << "line " << i << "\n";
+            }
+        };
+        std::thread other(write);
+        write();
+        other.join();
+    }
+    EXPECT_EQ(linesOf(folder / "console.log").size(), 1000u);
 }
 
 }  // namespace
