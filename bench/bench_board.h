@@ -1,19 +1,44 @@
 #pragma once
-// Shared by the benchmarks that run against the simulated board: a run view that shows nothing
-// (a hook may act at each progress step), and the tiny Intel-HEX programmer the simulated boot
-// ROM takes.
+// Shared by the benchmarks that run against the simulated board: a fresh folder with the board's
+// ports in it, a run view that shows nothing (a hook may act at each progress step), and the tiny
+// Intel-HEX programmer the simulated boot ROM takes.
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "diag/run_view.h"
+#include "sim/simulated_board.h"
 
 namespace bench {
+
+// A new folder under /tmp named after `name`, whose "ports" folder the link looks in
+// (VELTRIX_PORTS) for the boards of the options handed out by BoardIn.
+inline std::filesystem::path FreshFolder(const std::string& name) {
+    std::string pattern = "/tmp/veltrix-" + name + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("no folder for the benchmark under /tmp");
+    }
+    const std::filesystem::path folder = pattern;
+    setenv("VELTRIX_PORTS", (folder / "ports").c_str(), 1);
+    return folder;
+}
+
+// A simulated board on COM `port` in `folder`'s ports folder, its eMMC `emmcBytes` long.
+inline veltrix::sim::BoardOptions BoardIn(const std::filesystem::path& folder, int port,
+                                          uint64_t emmcBytes) {
+    veltrix::sim::BoardOptions options;
+    options.portNumber = port;
+    options.portsFolder = folder / "ports";
+    options.emmcSize = emmcBytes;
+    return options;
+}
 
 // A view that ignores the run's output; `onProgress`, when set, runs at every progress step.
 class QuietView final : public veltrix::RunView {

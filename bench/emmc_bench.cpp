@@ -39,14 +39,8 @@ const uint32_t kSectors = [] {
 constexpr int kProgressSteps = 99;  // the bar moves 1..99 during the dump
 
 void BM_DumpOverBare(benchmark::State& state) {
-    char templ[] = "/tmp/veltrix-emmc-bench-XXXXXX";
-    const fs::path folder = mkdtemp(templ);
-    setenv("VELTRIX_PORTS", (folder / "ports").c_str(), 1);
-    veltrix::sim::BoardOptions options;
-    options.portNumber = kBoardPort;
-    options.portsFolder = folder / "ports";
-    options.emmcSize = 80ull << 20;
-    veltrix::sim::SimulatedBoard board(options);
+    const fs::path folder = bench::FreshFolder("emmc-bench");
+    veltrix::sim::SimulatedBoard board(bench::BoardIn(folder, kBoardPort, 80ull << 20));
     std::string error;
     if (!board.Start(&error)) {
         state.SkipWithError(error.c_str());

@@ -81,16 +81,11 @@ double TimeStation(int boards, const fs::path& work, const fs::path& target) {
 }
 
 void BM_FourBoardsAgainstOne(benchmark::State& state) {
-    char templ[] = "/tmp/veltrix-station-bench-XXXXXX";
-    const fs::path folder = mkdtemp(templ);
-    setenv("VELTRIX_PORTS", (folder / "ports").c_str(), 1);
+    const fs::path folder = bench::FreshFolder("station-bench");
     WriteBench(folder / "work", folder / "target");
     std::vector<std::unique_ptr<veltrix::sim::SimulatedBoard>> boards;
     for (int i = 0; i < 4; ++i) {
-        veltrix::sim::BoardOptions options;
-        options.portNumber = kFirstPort + i;
-        options.portsFolder = folder / "ports";
-        options.emmcSize = 16ull << 20;
+        veltrix::sim::BoardOptions options = bench::BoardIn(folder, kFirstPort + i, 16ull << 20);
         options.resetDelayMs = 20;
         boards.push_back(std::make_unique<veltrix::sim::SimulatedBoard>(options));
         std::string error;

@@ -50,13 +50,8 @@ struct Measure {
 // Two dumps of kSectors sectors with `window` READs in flight, from a board whose answers come
 // `latencyUs` after their requests. Nothing when the dump failed.
 std::optional<Measure> TimeDump(uint32_t latencyUs, int window) {
-    char templ[] = "/tmp/veltrix-transfer-bench-XXXXXX";
-    const fs::path folder = mkdtemp(templ);
-    setenv("VELTRIX_PORTS", (folder / "ports").c_str(), 1);
-    veltrix::sim::BoardOptions options;
-    options.portNumber = kBoardPort;
-    options.portsFolder = folder / "ports";
-    options.emmcSize = 80ull << 20;
+    const fs::path folder = bench::FreshFolder("transfer-bench");
+    veltrix::sim::BoardOptions options = bench::BoardIn(folder, kBoardPort, 80ull << 20);
     options.linkLatencyUs = latencyUs;
     std::optional<Measure> measure;
     {
