@@ -11,7 +11,7 @@
 #   --wine  run the session with the Windows build, veltrix-cli.exe, under Wine against the native
 #           simulated board (the Wine prefix's dosdevices/comN linked to the board's COMn link),
 #           check that its model list and extraction are the native build's, and that Ctrl-C
-#           cancels its run.
+#           cancels its run; with a Windows build of the window, run the window session too.
 # VELTRIX_DEMO_BUILD=DIR uses the programs already built in DIR (no set-up, no build): the test
 # suite runs the demo this way. With --wine, VELTRIX_DEMO_WINDOWS_BUILD=DIR does the same for
 # veltrix-cli.exe.
@@ -250,6 +250,25 @@ if [ "$wine" = 1 ]; then
         exit 1
     fi
     summaries+=("Ctrl-C during the DDR-level test: exit status $status")
+fi
+
+# The window, veltrix.exe's, under Wine when the Windows build has its session program: on a board
+# whose line carries 0.2 Mbit/s, so that STOP finds its second run going. The screenshots stay in
+# the Windows build folder.
+session_exe="${winbuild:-}/tests/ui/window_session.exe"
+if [ "$wine" = 1 ] && [ -f "$session_exe" ]; then
+    window_port=$(free_port $((port + 1)))
+    board_link "$window_port"
+    echo
+    echo "== The window under Wine on COM $window_port: START a run to its verdict, then STOP one"
+    "$sim" --port "$window_port" --loader-family 1 --pmic-family 1 --emmc-size 64M \
+        --partition-txt "$bench/target/partition.txt" --link-mbps 0.2 --quiet > /dev/null &
+    sims+=($!)
+    wait_board "$window_port"
+    pictures="$winbuild/pictures"
+    (cd "$bench" && "$root/scripts/wine_on_display.sh" "$session_exe" "$model" "$window_port" \
+        "$(host_path "$bench/target")" "$(host_path "$pictures")") | tr -d '\r'
+    summaries+=("The window under Wine: a run to PASS and a stopped one; screenshots in $pictures")
 fi
 
 echo

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # What the Windows pass needs, from Debian packages: the MinGW-w64 cross compiler (POSIX thread
-# model) and Wine, then Windows builds of tinyxml2 and CLI11 from their Debian source packages
+# model) and Wine, then Windows builds of Qt (scripts/windows_qt.sh), tinyxml2 and CLI11 from their Debian source packages
 # and of GoogleTest from the sources the googletest package ships, installed into one prefix
 # ($VELTRIX_MINGW_PREFIX, default /opt/veltrix-mingw64) with a Wine prefix beside them.
 # Idempotent: what is already built (a stamp per part) is kept, so a second run takes a second.
@@ -20,7 +20,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 
-packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest dpkg-dev cmake ninja-build pkg-config)
+packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest dpkg-dev cmake ninja-build pkg-config
+    qt6-base-dev fonts-nanum xvfb xauth imagemagick x11-utils unzip)
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -100,6 +101,10 @@ if ! is_built googletest; then
     rm -rf "$work"
     mark_built googletest
 fi
+
+# Qt for Windows (the window, veltrix.exe): its own script, the longest build here.
+ensure_source_lines
+scripts/windows_qt.sh "$prefix"
 
 # The runtime that -static links into the program: mingw-w64 (with winpthreads) and GCC's
 # libstdc++ and libgcc under the GCC Runtime Library Exception.

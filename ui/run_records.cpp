@@ -11,7 +11,8 @@
 namespace veltrix::ui {
 
 std::filesystem::path RunRecordsFolder() {
-    // GenericDataLocation is $XDG_DATA_HOME (or ~/.local/share) on Linux, %APPDATA% on Windows.
+    // GenericDataLocation is $XDG_DATA_HOME (or ~/.local/share) on Linux, %LOCALAPPDATA% on
+    // Windows.
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return PathFromUtf8(QDir(data).filePath(QStringLiteral("veltrix/records")).toStdString());
 }

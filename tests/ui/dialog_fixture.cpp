@@ -5,11 +5,14 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+
+#include "diag/model_table.h"
 
 namespace veltrix::testing {
 
@@ -52,6 +55,18 @@ DialogTest::DialogTest() : savedCurrent_(QDir::currentPath()) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
     QDir::setCurrent(QString::fromStdString(scene.workDir().string()));
+#ifdef _WIN32
+    std::filesystem::remove_all(DataFolder() / "veltrix");
+#endif
+}
+
+std::filesystem::path DialogTest::DataFolder() const {
+#ifdef _WIN32
+    return PathFromUtf8(
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString());
+#else
+    return scene.root() / "data";
+#endif
 }
 
 DialogTest::~DialogTest() {

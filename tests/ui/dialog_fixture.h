@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -61,8 +62,13 @@ protected:
     QString openedFolder;  // the folder last opened in the file manager
 
     BenchScene scene;
-    // The run records go to the scene's data folder.
+#ifndef _WIN32
+    // The run records and the console log go to the scene's data folder.
     ScopedEnv dataHome{"XDG_DATA_HOME", (scene.root() / "data").string()};
+#endif
+    // Where the window keeps its run records and console log: the scene's data folder; on
+    // Windows, where the system names the folder, Qt's test-mode folder, emptied for each test.
+    std::filesystem::path DataFolder() const;
     ScriptedTests script;
     Clock* clock = nullptr;  // the windows' runs wait on it (the system's when none)
     std::unique_ptr<ui::CVeltrixDlg> dialog;

@@ -9,9 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "link/port_list.h"
 #include "tests/ui/dialog_fixture.h"
-#include "ui/port_choices.h"
 #include "ui/result_colours.h"
 #include "ui/window_placement.h"
 
@@ -125,47 +123,6 @@ TEST_F(DialogTest, PartitionCombosFillOnDropDownAndKeepTheirText) {
     EXPECT_EQ(messages, Lines(2, kNoPartitionTxt));
     EXPECT_FALSE(dialog->engine().InProgress());
     EXPECT_TRUE(script.Calls().empty());
-}
-
-// START offers the one board in download mode present when the chosen port has nothing behind it.
-TEST_F(DialogTest, OneBoardInDownloadModeIsOfferedForAPortWithNothingBehindIt) {
-    WriteText(scene.root() / "device", "");
-    std::filesystem::create_symlink(scene.root() / "device", scene.portsFolder() / "COM5");
-    // Ports 7 and 3 hold a board in download mode, 8 held one that is gone, 9 holds another device.
-    const int numbers[] = {7, 3, 8, 9};
-    std::vector<PortInfo> all(4);
-    for (int i = 0; i < 4; ++i) {
-        all[i].number = numbers[i];
-        all[i].usbId = i < 3 ? kDownloadModeUsbId : "1a86:7523";
-        all[i].target = i == 2 ? "" : "/dev/ttyUSB0";
-    }
-    const struct {
-        int chosen;
-        std::vector<PortInfo> ports;
-        int offer;
-    } cases[] = {{4, {all[3], all[0]}, 7},
-                 {0, {all[2], all[0]}, 7},
-                 {5, {all[0]}, 0},
-                 {4, {all[1], all[0]}, 0},
-                 {4, {all[3], all[2]}, 0}};
-    for (const auto& row : cases) {
-        EXPECT_EQ(ui::DownloadModePortToOffer(row.chosen, row.ports), row.offer) << row.chosen;
-    }
-
-    // With nothing behind any port, the list says what to do as it opens.
-    Open();
-    for (const bool device : {true, false}) {
-        if (!device) {
-            std::filesystem::remove(scene.portsFolder() / "COM5");
-        }
-        const std::vector<PortInfo> ports = ListSerialPorts();
-        const bool none = std::none_of(ports.begin(), ports.end(),
-                                       [](const PortInfo& port) { return !port.target.empty(); });
-        c().comPort->showPopup();
-        c().comPort->hidePopup();
-        const bool said = !p().statusLine->findItems(ui::kNoBoardFound, Qt::MatchExactly).isEmpty();
-        EXPECT_EQ(said, none) << (device ? "COM5 there" : "no COM5");
-    }
 }
 
 // Choosing another target directory refills both partition lists from its partition.txt at once

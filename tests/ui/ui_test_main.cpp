@@ -1,7 +1,9 @@
-// The dialog tests run on Qt's offscreen platform unless told otherwise.
+// The dialog tests run on Qt's offscreen platform unless told otherwise (on Windows, on the
+// Windows one).
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QStandardPaths>
 
 namespace {
 
@@ -20,9 +22,15 @@ void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QSt
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // On Windows the window is drawn by the Windows platform plugin, as on a technician's PC
+    // (under Wine on the test display), and keeps its records in Qt's test-mode folders.
+    QStandardPaths::setTestModeEnabled(true);
+#else
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+#endif
     defaultHandler = qInstallMessageHandler(FilterMessages);
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
