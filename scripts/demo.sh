@@ -253,8 +253,8 @@ if [ "$wine" = 1 ]; then
 fi
 
 # The window, veltrix.exe's, under Wine when the Windows build has its session program: on a board
-# whose line carries 0.2 Mbit/s, so that STOP finds its second run going. The screenshots stay in
-# the Windows build folder.
+# whose line carries 1 Mbit/s with 20 ms answers, so that STOP finds its second run going. The
+# screenshots stay in the Windows build folder.
 session_exe="${winbuild:-}/tests/ui/window_session.exe"
 if [ "$wine" = 1 ] && [ -f "$session_exe" ]; then
     window_port=$(free_port $((port + 1)))
@@ -262,7 +262,7 @@ if [ "$wine" = 1 ] && [ -f "$session_exe" ]; then
     echo
     echo "== The window under Wine on COM $window_port: START a run to its verdict, then STOP one"
     "$sim" --port "$window_port" --loader-family 1 --pmic-family 1 --emmc-size 64M \
-        --partition-txt "$bench/target/partition.txt" --link-mbps 0.2 --quiet > /dev/null &
+        --partition-txt "$bench/target/partition.txt" --link-mbps 1 --link-latency-us 20000 --quiet > /dev/null &
     sims+=($!)
     wait_board "$window_port"
     pictures="$winbuild/pictures"

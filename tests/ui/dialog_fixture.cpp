@@ -57,6 +57,13 @@ DialogTest::DialogTest() : savedCurrent_(QDir::currentPath()) {
     QDir::setCurrent(QString::fromStdString(scene.workDir().string()));
 #ifdef _WIN32
     std::filesystem::remove_all(DataFolder() / "veltrix");
+    // Windows keeps the window's settings in the registry, where setPath does not reach: the
+    // user's values are put aside for the test and come back after it.
+    QSettings registry(QStringLiteral("Norvane"), QStringLiteral("Veltrix"));
+    for (const QString& key : registry.allKeys()) {
+        savedSettings_.emplace_back(key, registry.value(key));
+    }
+    registry.clear();
 #endif
 }
 
@@ -71,6 +78,13 @@ std::filesystem::path DialogTest::DataFolder() const {
 
 DialogTest::~DialogTest() {
     dialog.reset();
+#ifdef _WIN32
+    QSettings registry(QStringLiteral("Norvane"), QStringLiteral("Veltrix"));
+    registry.clear();
+    for (const auto& [key, value] : savedSettings_) {
+        registry.setValue(key, value);
+    }
+#endif
     QDir::setCurrent(savedCurrent_);
 }
 

@@ -10,10 +10,13 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "tests/support/bench_scene.h"
 #include "tests/support/scripted_tests.h"
@@ -75,6 +78,7 @@ protected:
 
 private:
     QString savedCurrent_;
+    std::vector<std::pair<QString, QVariant>> savedSettings_;  // Windows: the user's, put aside
 };
 
 }  // namespace veltrix::testing

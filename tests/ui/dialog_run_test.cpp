@@ -14,6 +14,7 @@
 #include <regex>
 #include <sstream>
 
+#include "diag/model_table.h"
 #include "diag/prepare_run.h"
 #include "tests/support/bench_scene.h"
 #include "tests/ui/dialog_fixture.h"
@@ -165,7 +166,7 @@ TEST_F(DialogTest, EachEndingShowsItsVerdictAndLeavesItsRecord) {
     EXPECT_EQ(dialog->lastRunRecord().parent_path(), records);
     EXPECT_EQ(ListFolder(records).size(), std::size(cases));
     dialog->OnOpenRunRecords();
-    EXPECT_EQ(openedFolder.toStdString(), records.string());
+    EXPECT_EQ(PathFromUtf8(openedFolder.toStdString()), records) << openedFolder.toStdString();
 
     // The shipped AP check on a port with nothing behind it: its diagnostics go to the panel's
     // console log, not to the terminal the window was started from.

@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     WaitFor([] { return false; }, 500);
 
     const QString first = RunOnce(*dialog, -1, pictures + QStringLiteral("/window-1.png"));
-    const QString second = RunOnce(*dialog, 1500, pictures + QStringLiteral("/window-2.png"));
+    const QString second = RunOnce(*dialog, 300, pictures + QStringLiteral("/window-2.png"));
     const bool good =
         first == QStringLiteral("PASS") && second.startsWith(QStringLiteral("ABORTED"));
     Say(good ? QStringLiteral("window session: run 1 PASS, run 2 stopped (ABORTED)")
