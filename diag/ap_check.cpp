@@ -220,6 +220,10 @@ int LoadProgrammer(RunContext& ctx, ProgrammerSession& session, const RunFiles& 
     bool romAnswered = false;
     std::string problem;
     const int upload = ProbeAndUpload(session, files, romAnswered, &problem);
+    if (upload != kErrorSuccess && ctx.Cancelled()) {
+        // STOP cut the probe or the upload short: neither the board nor the file failed.
+        return kErrorOperationAborted;
+    }
     if (!romAnswered) {
         ReportNotInDownloadMode(ctx, *session.link);
         return kErrorGenFailure;

@@ -44,7 +44,8 @@ run_fuzz() {
 }
 
 # The ZIP on a PC with nothing installed: unpacked into an empty folder, veltrix.exe started in a
-# Wine prefix made for it alone must open its window (its title on the display within a minute);
+# Wine prefix made for it alone (with only the fonts standing in for Windows' own) must open its
+# window (its title on the display within a minute);
 # the screen is kept as zip-fresh.png beside the session's screenshots.
 try_zip_fresh() {  # try_zip_fresh <zip> <pictures dir>
     local zip="$1" pictures="$2" fresh exe
@@ -54,6 +55,7 @@ try_zip_fresh() {  # try_zip_fresh <zip> <pictures dir>
     WINEPREFIX="$fresh/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
         wineboot -i > /dev/null 2>&1
     WINEPREFIX="$fresh/prefix" wineserver -w
+    WINEPREFIX="$fresh/prefix" scripts/wine_windows_fonts.sh
     mkdir -p "$pictures"
     local status=0
     WINEPREFIX="$fresh/prefix" WINEDEBUG=-all xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '

@@ -115,11 +115,16 @@ if ! is_built notices; then
     mark_built notices
 fi
 
-# A Wine prefix of its own, made once (no Mono or Gecko: veltrix-cli.exe needs neither).
+# A Wine prefix of its own, made once (no Mono or Gecko: the programs need neither), with fonts
+# standing in for those of a Windows PC.
 export WINEPREFIX="$prefix/wine"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Making the Wine prefix $WINEPREFIX"
     WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= wineboot -i > /dev/null 2>&1
     wineserver -w
+fi
+if [ ! -f "$WINEPREFIX/.veltrix-fonts" ]; then
+    scripts/wine_windows_fonts.sh
+    touch "$WINEPREFIX/.veltrix-fonts"
 fi
 echo "Windows dependencies in $prefix (Wine prefix $WINEPREFIX)"

@@ -157,6 +157,27 @@ TEST_F(ApCheckTest, BoardThatStaysAwayEndsWithTheSecondBoxOrTheOperatorsCancel) 
     }
 }
 
+// STOP while the boot ROM is asked (NOP) or while it takes the programmer: the run is cancelled,
+// not failed (no FAIL box, no "not found" box, no upload failure line).
+TEST_F(ApCheckTest, StopDuringTheProbeOrTheUploadIsNoFailureOfTheBoard) {
+    using enum sim::FaultKind;
+    for (const int command : {0x06, sim::kWriteCommands}) {
+        SCOPED_TRACE(command);
+        Use(kDloadModel, {{.kind = kStall, .command = command, .ms = 3000}});
+        std::thread stop([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            rig->ctx.Cancel();
+        });
+        EXPECT_EQ(Check(), kErrorOperationAborted);
+        stop.join();
+        EXPECT_EQ(rig->view.Result(ResultBox::kAp), "");
+        EXPECT_TRUE(rig->view.Messages().empty());
+        for (const std::string& line : rig->view.Lines()) {
+            EXPECT_EQ(line.find("Failed"), std::string::npos) << line;
+        }
+    }
+}
+
 // The boot ROM does not answer, refuses the upload, or the programmer stays silent: the line and
 // the box the operator sees for each.
 TEST_F(ApCheckTest, FailuresOfTheBootRomAndTheProgrammerShowTheirLineAndBox) {
