@@ -268,7 +268,7 @@ if [ "$wine" = 1 ] && [ -f "$session_exe" ]; then
     pictures="$winbuild/pictures"
     (cd "$bench" && "$root/scripts/wine_on_display.sh" "$session_exe" "$model" "$window_port" \
         "$(host_path "$bench/target")" "$(host_path "$pictures")") | tr -d '\r'
-    summaries+=("The window under Wine: a run to PASS and a stopped one; screenshots in $pictures")
+    summaries+=("The window under Wine: a PASS, a STOP, a START without a test: $pictures")
 fi
 
 echo

@@ -6,11 +6,12 @@
 //   window_session <model> <COM number> <target dir> <pictures dir>
 //
 // Run 1: START an AP check and an eMMC read check ("Read only"), wait for the verdict: PASS.
-// Run 2: the same, STOP while it runs: ABORTED. Each run's verdict, result boxes and log go to
-// standard output, its screenshot to "<pictures dir>/window-<n>.png". Message boxes the runs show
-// are taken in the screenshot, then closed as a technician would. Exit status 0 when both runs
-// ended as they should, 1 otherwise.
+// Run 2: the same, STOP while it runs: ABORTED. Then START with no test ticked: the box asking
+// for one (Korean and English). Each run's verdict, result boxes and log go to standard output,
+// each screenshot to "<pictures dir>/window-<n>.png". Message boxes are taken in the screenshot,
+// then closed as a technician would. Exit status 0 when all ended as they should, 1 otherwise.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -55,15 +56,38 @@ bool Screenshot(CVeltrixDlg& dialog, const QString& file) {
     return picture.save(file);
 }
 
-// Says and closes the message boxes a run left open (its result boxes).
-void CloseMessageBoxes() {
+// Says and closes the message boxes open (a run's result boxes, a question); returns their texts.
+QString CloseMessageBoxes() {
+    QString texts;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(widget);
         if (box != nullptr && box->isVisible()) {
             Say(QStringLiteral("message box: ") + box->text().simplified());
+            texts += box->text();
             box->done(QMessageBox::Ok);
         }
     }
+    return texts;
+}
+
+// START with no test ticked: the window's box asks for one, in Korean and in English. The box
+// waits for its button, so the screenshot is taken from a timer while it is shown.
+QString StartWithoutATest(CVeltrixDlg& dialog, const QString& picture) {
+    const veltrix::ui::DialogControls& c = dialog.controls();
+    for (QCheckBox* box :
+         {c.apCheck, c.emmcTest, c.dump, c.sdramTest, c.pmicOn, c.restoreBootImage}) {
+        box->setChecked(false);
+    }
+    QString asked;
+    QTimer::singleShot(1500, &dialog, [&] {
+        Say(Screenshot(dialog, picture)
+                ? QStringLiteral("screenshot: ") + picture
+                : QStringLiteral("no screenshot could be saved: ") + picture);
+        asked = CloseMessageBoxes();
+    });
+    c.start->click();
+    WaitFor([&] { return !asked.isEmpty(); }, 5000);
+    return asked;
 }
 
 // Selects the item that is `text`, or that starts with it and a space ("14  pts/3").
@@ -151,10 +175,14 @@ int main(int argc, char** argv) {
 
     const QString first = RunOnce(*dialog, -1, pictures + QStringLiteral("/window-1.png"));
     const QString second = RunOnce(*dialog, 300, pictures + QStringLiteral("/window-2.png"));
-    const bool good =
-        first == QStringLiteral("PASS") && second.startsWith(QStringLiteral("ABORTED"));
-    Say(good ? QStringLiteral("window session: run 1 PASS, run 2 stopped (ABORTED)")
-             : QStringLiteral("window session: the runs did not end as they should"));
+    const QString asked = StartWithoutATest(*dialog, pictures + QStringLiteral("/window-3.png"));
+    const bool good = first == QStringLiteral("PASS") &&
+                      second.startsWith(QStringLiteral("ABORTED")) &&
+                      asked.contains(QStringLiteral("Please select Test"));
+    Say(good
+            ? QStringLiteral("window session: run 1 PASS, run 2 stopped (ABORTED), START without a "
+                             "test asked for one")
+            : QStringLiteral("window session: the runs did not end as they should"));
     dialog.reset();
     return good ? 0 : 1;
 }
