@@ -28,8 +28,13 @@ work="$prefix/qt6-work/$version"
 mkdir -p "$work"
 src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'qt6-base*' | head -n 1)
 if [ -z "$src" ]; then
-    (cd "$work" && apt-get source -qq "qt6-base=$version" > "$work/source.log" 2>&1) ||
-        { cat "$work/source.log" >&2; echo "apt-get source qt6-base=$version failed" >&2; exit 1; }
+    # Unpacked aside and moved in whole: a source cut short is never taken for the source.
+    rm -rf "$work/fetch"
+    mkdir -p "$work/fetch"
+    (cd "$work/fetch" && apt-get source -qq "qt6-base=$version" > source.log 2>&1) ||
+        { cat "$work/fetch/source.log" >&2; echo "apt-get source qt6-base=$version failed" >&2; exit 1; }
+    mv "$(find "$work/fetch" -mindepth 1 -maxdepth 1 -type d -name 'qt6-base*' | head -n 1)" "$work/"
+    rm -rf "$work/fetch"
     src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'qt6-base*' | head -n 1)
 fi
 
