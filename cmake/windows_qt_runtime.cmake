@@ -2,6 +2,8 @@
 # the Windows platform plugin, the Windows style plugin, and the MinGW runtime DLLs Qt's DLLs use
 # (the program itself links its runtime in statically).
 
+# The plugins, each with the folder Qt looks for it in beside the program.
+set(VELTRIX_QT_PLUGIN_FOLDERS platforms styles)
 set(VELTRIX_QT_PLUGINS Qt6::QWindowsIntegrationPlugin Qt6::QWindowsVistaStylePlugin)
 
 # The MinGW runtime DLLs, where the compiler keeps them.
@@ -24,21 +26,19 @@ function(veltrix_windows_qt_runtime target)
         list(APPEND dlls $<TARGET_FILE:Qt6::${module}>)
     endforeach()
     set(dir $<TARGET_FILE_DIR:${target}>)
-    add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}/platforms ${dir}/styles
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${dlls} ${dir}
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different
-                $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> ${dir}/platforms
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different
-                $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> ${dir}/styles
-        VERBATIM)
+    set(copies COMMAND ${CMAKE_COMMAND} -E copy_if_different ${dlls} ${dir})
+    foreach(folder plugin IN ZIP_LISTS VELTRIX_QT_PLUGIN_FOLDERS VELTRIX_QT_PLUGINS)
+        list(APPEND copies COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}/${folder}
+             COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${plugin}> ${dir}/${folder})
+    endforeach()
+    add_custom_command(TARGET ${target} POST_BUILD ${copies} VERBATIM)
 endfunction()
 
 # veltrix_install_windows_qt_runtime(<destination>): the same files into the package.
 function(veltrix_install_windows_qt_runtime destination)
     install(FILES ${VELTRIX_MINGW_RUNTIME_DLLS} $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui>
                   $<TARGET_FILE:Qt6::Widgets> DESTINATION ${destination})
-    install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>
-            DESTINATION ${destination}/platforms)
-    install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION ${destination}/styles)
+    foreach(folder plugin IN ZIP_LISTS VELTRIX_QT_PLUGIN_FOLDERS VELTRIX_QT_PLUGINS)
+        install(FILES $<TARGET_FILE:${plugin}> DESTINATION ${destination}/${folder})
+    endforeach()
 endfunction()
